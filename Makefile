@@ -1,0 +1,59 @@
+# collinear: the commands a user runs. Each target installs what it needs.
+#   make test     build, run every test, again under ASan+UBSan, install check
+#   make install  PREFIX=/some/prefix
+#   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
+PREFIX ?= /usr/local
+JOBS ?= 2
+BUILD := build
+ASAN := build-asan
+BENCHDIR := build-bench
+
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
+
+.PHONY: all deps build test check-format unit asan install-check install bench clean
+
+all: build
+
+deps:
+	@scripts/deps.sh test
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+check-format: deps
+	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+unit: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Second tree: clang++ with AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+	  -DCMAKE_CXX_FLAGS="$(SAN_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" \
+	  -DCMAKE_SHARED_LINKER_FLAGS="$(SAN_FLAGS)"
+	cmake --build $(ASAN) -j $(JOBS)
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+install-check: build
+	tests/install/check.sh $(BUILD)
+
+test: check-format unit asan install-check
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+bench:
+	@scripts/deps.sh bench
+	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DCOLLINEAR_BUILD_BENCH=ON
+	cmake --build $(BENCHDIR) -j $(JOBS)
+	@for b in $(BENCHDIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR)

@@ -1,0 +1,14 @@
+// collinear: photogrammetric computation library. Includes every exported
+// class.
+#ifndef COLLINEAR_COLLINEAR_H_
+#define COLLINEAR_COLLINEAR_H_
+
+#include <collinear/framework/array.h>
+#include <collinear/framework/exception.h>
+#include <collinear/framework/object.h>
+#include <collinear/framework/string.h>
+
+#include <collinear/primitives/constants.h>
+#include <collinear/primitives/host_geometry.h>
+
+#endif  // COLLINEAR_COLLINEAR_H_

@@ -1,0 +1,3 @@
+#include <collinear/framework/object.h>
+
+CObject::~CObject() = default;
