@@ -5,7 +5,7 @@ set -euo pipefail
 
 test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format pkg-config
            libgtest-dev googletest)
-bench_pkgs=(libbenchmark-dev libeigen3-dev)
+bench_pkgs=(libbenchmark-dev libeigen3-dev libopencv-dev)
 
 case "${1:-test}" in
   test) want=("${test_pkgs[@]}") ;;
