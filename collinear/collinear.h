@@ -10,5 +10,10 @@
 
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/host_geometry.h>
+#include <collinear/primitives/rot.h>
+#include <collinear/primitives/wpk.h>
+#include <collinear/primitives/xyz.h>
+
+#include <collinear/io/point_file.h>
 
 #endif  // COLLINEAR_COLLINEAR_H_
