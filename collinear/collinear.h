@@ -9,10 +9,13 @@
 #include <collinear/framework/string.h>
 
 #include <collinear/primitives/constants.h>
+#include <collinear/primitives/geomath_consts.h>
 #include <collinear/primitives/host_geometry.h>
 #include <collinear/primitives/rot.h>
 #include <collinear/primitives/wpk.h>
 #include <collinear/primitives/xyz.h>
+
+#include <collinear/adjust/adj_image.h>
 
 #include <collinear/io/point_file.h>
 
