@@ -8,8 +8,10 @@
 #include <collinear/framework/array.h>
 #include <collinear/framework/export.h>
 
-// Distortion models; the parameters of m_Para in the order listed.
-enum DIST_MODEL {
+// Distortion models; the parameters of m_Para in the order listed. The
+// fixed int type makes any number a caller stores a valid value (unknown
+// numbers mean no distortion).
+enum DIST_MODEL : int {
   DIST_NONE = 0,        // no parameters
   DIST_K1K2K3K4 = 1,    // radial k1..k4
   DIST_K1K2P1P2 = 2,    // radial k1, k2; decentring p1, p2
