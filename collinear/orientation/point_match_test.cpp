@@ -31,19 +31,6 @@ TEST(MatchPointsByName, PairsInTargetOrderAndSkipsUnmatched) {
   EXPECT_EQ(ms[1].m_x, 10.0);  // "b" does not match "B": case-sensitive
 }
 
-TEST(MatchPointsByName, CopiesWholePoints) {
-  CXYZ t("P", 1, 2, 3), s("P", 4, 5, 6);
-  t.m_strAux = "aux";
-  s.m_nAttr[4] = 42;
-  const PointList target = MakeList({t}), source = MakeList({s});
-  PointList mt, ms;
-  ASSERT_EQ(collinear::MatchPointsByName(target, source, mt, ms), 1);
-  EXPECT_EQ(mt[0].m_strAux, "aux");
-  EXPECT_EQ(mt[0].m_z, 3.0);
-  EXPECT_EQ(ms[0].m_nAttr[4], 42);
-  EXPECT_EQ(ms[0].m_z, 6.0);
-}
-
 TEST(MatchPointsByName, FirstSourcePointOfANameWins) {
   const PointList target = MakeList({CXYZ("A", 0, 0, 0)});
   const PointList source =
