@@ -15,6 +15,13 @@
 #include <collinear/primitives/wpk.h>
 #include <collinear/primitives/xyz.h>
 
+#include <collinear/leastsq/leastsq.h>
+
+#include <collinear/distortion/dist.h>
+
+#include <collinear/orientation/helmert.h>
+#include <collinear/orientation/point_match.h>
+
 #include <collinear/adjust/adj_image.h>
 
 #include <collinear/io/point_file.h>
