@@ -21,8 +21,9 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
   CHelmert h;
   const int n = h.SetPoints(target, source);
   if (n < 2)
-    throw InputError(std::to_string(n) + " point name" + (n == 1 ? "" : "s") +
-                     " appear in both " + a.target + " and " + a.source +
+    throw InputError(std::to_string(n) +
+                     (n == 1 ? " point name appears" : " point names appear") +
+                     " in both " + a.target + " and " + a.source +
                      "; a Helmert transformation needs at least 2 common "
                      "points");
   if (!h.CalPara())
