@@ -131,4 +131,41 @@ std::vector<int> OrderByLength(const std::vector<double>& lengths) {
   return idx;
 }
 
+ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
+                                  int decimals,
+                                  double y_sign) {
+  const int n = static_cast<int>(residuals.GetSize());
+  std::vector<double> len(n);
+  double sum2 = 0.0;
+  for (int i = 0; i < n; ++i) {
+    len[i] = std::hypot(residuals[i].m_x, residuals[i].m_y);
+    sum2 += len[i] * len[i];
+  }
+  ResidualReport r;
+  r.rms = n > 0 ? std::sqrt(sum2 / n) : 0.0;
+  const std::vector<int> order = OrderByLength(len);
+  Table t({"point", "vx", "vy", "|v|", ""});
+  for (int k = 0; k < n; ++k) {
+    const int i = order[k];
+    const CXYZ& v = residuals[i];
+    const double vy = y_sign * v.m_y;
+    const bool flag = k == 0 && len[i] > 0;
+    if (flag) {
+      r.largest_name = v.m_strName.GetString();
+      r.largest = len[i];
+    }
+    t.AddRow({v.m_strName.GetString(),
+              Fixed(v.m_x, decimals),
+              Fixed(vy, decimals),
+              Fixed(len[i], decimals),
+              flag ? "<- largest" : ""});
+    r.json.push_back({{"name", v.m_strName.GetString()},
+                      {"vx", v.m_x},
+                      {"vy", vy},
+                      {"length", len[i]}});
+  }
+  r.table = t.Render();
+  return r;
+}
+
 }  // namespace collinear::cli

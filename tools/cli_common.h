@@ -64,6 +64,20 @@ void Emit(const CommonOptions& opt, const Json& doc, const std::string& text);
 // Residual row helpers: sorts indices by residual length, largest first.
 std::vector<int> OrderByLength(const std::vector<double>& lengths);
 
+// Table (name, vx, vy, |v|, flag) and JSON array of 2-D residuals, largest
+// first, the largest flagged. y_sign -1 turns residuals of a y-up frame
+// into a y-down one (pixels).
+struct ResidualReport {
+  std::string table;
+  Json json = Json::array();
+  double rms = 0.0;  // sqrt(mean(vx^2 + vy^2))
+  std::string largest_name;
+  double largest = 0.0;
+};
+ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
+                                  int decimals,
+                                  double y_sign = 1.0);
+
 }  // namespace collinear::cli
 
 #endif  // COLLINEAR_TOOLS_CLI_COMMON_H_

@@ -44,26 +44,8 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
   doc["rotation_deg"] = rot_rad * kDegPerRad;
   doc["rotation_rad"] = rot_rad;
 
-  std::vector<double> len(n);
-  for (int i = 0; i < n; ++i)
-    len[i] = std::hypot(h.m_Residuals[i].m_x, h.m_Residuals[i].m_y);
-  const std::vector<int> order = OrderByLength(len);
-  Table res({"point", "vx", "vy", "|v|", ""});
-  Json jres = Json::array();
-  for (int k = 0; k < n; ++k) {
-    const int i = order[k];
-    const CXYZ& r = h.m_Residuals[i];
-    res.AddRow({r.m_strName.GetString(),
-                Fixed(r.m_x, a.decimals),
-                Fixed(r.m_y, a.decimals),
-                Fixed(len[i], a.decimals),
-                k == 0 && len[i] > 0 ? "<- largest" : ""});
-    jres.push_back({{"name", r.m_strName.GetString()},
-                    {"vx", r.m_x},
-                    {"vy", r.m_y},
-                    {"length", len[i]}});
-  }
-  doc["residuals"] = jres;
+  const ResidualReport res = MakeResidualReport(h.m_Residuals, a.decimals);
+  doc["residuals"] = res.json;
   doc["rms"] = {{"x", h.m_Rms.m_x}, {"y", h.m_Rms.m_y}};
   doc["max_residual"] = {{"x", h.m_MaxRes.m_x}, {"y", h.m_MaxRes.m_y}};
 
@@ -81,8 +63,8 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
   par.AddRow({"rotation [rad]", Fixed(rot_rad, 10)});
   t << par.Render() << "\nResiduals (transformed source - target), "
     << "largest first:\n"
-    << res.Render() << "\n  RMS x " << Fixed(h.m_Rms.m_x, a.decimals)
-    << ", RMS y " << Fixed(h.m_Rms.m_y, a.decimals) << "\n";
+    << res.table << "\n  RMS x " << Fixed(h.m_Rms.m_x, a.decimals) << ", RMS y "
+    << Fixed(h.m_Rms.m_y, a.decimals) << "\n";
 
   if (!a.apply.empty()) {
     CArray<CXYZ, CXYZ&> pts = LoadPoints(a.apply, false);
