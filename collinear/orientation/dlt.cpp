@@ -33,9 +33,14 @@ int PairCount(const CArray<CXYZ, CXYZ&>& obj_points,
   return n;
 }
 
-// Sum of squares of the denominator coefficients L9, L10, L11.
-double DenominatorNorm2(const double* l) {
-  return l[8] * l[8] + l[9] * l[9] + l[10] * l[10];
+// L1..L11 of a spatial solution with D = L9^2 + L10^2 + L11^2, or null when
+// dlt holds no spatial solution or D is exactly 0.
+const double* SpatialWithDenominator(const CArray<double, double>& dlt,
+                                     double& d) {
+  if (dlt.GetSize() != kSpatialCount) return nullptr;
+  const double* l = dlt.GetData();
+  d = l[8] * l[8] + l[9] * l[9] + l[10] * l[10];
+  return d == 0.0 ? nullptr : l;
 }
 
 // Rotation rows from the spatial coefficients with the scale s (= -+1/sqrt D):
@@ -54,6 +59,44 @@ void SetRotationRows(const double* l,
     r[j] = -(s * l[j] - r[6 + j] * x0) / cx;
     r[3 + j] = -(s * l[4 + j] - r[6 + j] * y0) / cy;
   }
+}
+
+// Adds the two observation rows of one point pair to a new engine (whose
+// rows are zero, so only the nonzero columns are written): `from` (dim
+// coordinates F) maps to (x, y) as x = (a.F + a0) / (c.F + 1), y = (b.F +
+// b0) / (c.F + 1), unknowns in the order a, a0, b, b0, c.
+void AddProjectivePair(
+    CLeastSq& lsq, const double* from, int dim, double x, double y) {
+  const double to[2] = {x, y};
+  const int denominator_col = 2 * (dim + 1), observed_col = 3 * dim + 2;
+  for (int axis = 0; axis < 2; ++axis) {
+    const int block = axis * (dim + 1);
+    if (axis == 1) lsq.SetObeq(0, 0.0);  // column 0 starts the row
+    for (int j = 0; j < dim; ++j) lsq.SetObeq(block + j, from[j]);
+    lsq.SetObeq(block + dim, 1.0);
+    for (int j = 0; j < dim; ++j) {
+      lsq.SetObeq(denominator_col + j, -to[axis] * from[j]);
+    }
+    lsq.SetObeq(observed_col, to[axis]);
+  }
+}
+
+// Least-squares plane projective transformation from the points `from` to
+// the points `to` (x and y only): to.x = (h1 u + h2 v + h3) / (h7 u + h8 v
+// + 1), to.y = (h4 u + h5 v + h6) / (h7 u + h8 v + 1) for from = (u, v).
+// Writes h1..h8 into h; returns 0 when the solution fails.
+int FitPlaneProjective(const CArray<CXYZ, CXYZ&>& from,
+                       const CArray<CXYZ, CXYZ&>& to,
+                       int n,
+                       double* h) {
+  CLeastSq lsq(2 * n, kPlaneCount);
+  for (int i = 0; i < n; ++i) {
+    const double uv[2] = {from[i].m_x, from[i].m_y};
+    AddProjectivePair(lsq, uv, 2, to[i].m_x, to[i].m_y);
+  }
+  if (lsq.Solve() == 0) return 0;
+  for (int k = 0; k < kPlaneCount; ++k) h[k] = lsq.GetBcor(k);
+  return 1;
 }
 
 }  // namespace
@@ -189,31 +232,11 @@ int CDlt::CalDlt3D() {
     m_Dlt.RemoveAll();
     return 0;
   }
-  // A new engine holds zero rows: only the nonzero columns are written
-  // (column 0 always, as it starts the row).
   CLeastSq lsq(2 * n, kSpatialCount);
   for (int i = 0; i < n; ++i) {
     const CXYZ& obj = m_ObjPoints[i];
-    const CXYZ& img = m_ImgPoints[i];
-    const double big_x = obj.m_x, big_y = obj.m_y, big_z = obj.m_z;
-    const double x = img.m_x, y = img.m_y;
-    lsq.SetObeq(0, big_x);
-    lsq.SetObeq(1, big_y);
-    lsq.SetObeq(2, big_z);
-    lsq.SetObeq(3, 1.0);
-    lsq.SetObeq(8, -x * big_x);
-    lsq.SetObeq(9, -x * big_y);
-    lsq.SetObeq(10, -x * big_z);
-    lsq.SetObeq(11, x);
-    lsq.SetObeq(0, 0.0);
-    lsq.SetObeq(4, big_x);
-    lsq.SetObeq(5, big_y);
-    lsq.SetObeq(6, big_z);
-    lsq.SetObeq(7, 1.0);
-    lsq.SetObeq(8, -y * big_x);
-    lsq.SetObeq(9, -y * big_y);
-    lsq.SetObeq(10, -y * big_z);
-    lsq.SetObeq(11, y);
+    const double xyz[3] = {obj.m_x, obj.m_y, obj.m_z};
+    AddProjectivePair(lsq, xyz, 3, m_ImgPoints[i].m_x, m_ImgPoints[i].m_y);
   }
   if (lsq.Solve() == 0) {
     m_Dlt.RemoveAll();
@@ -238,32 +261,13 @@ int CDlt::CalDlt2D() {
     m_Dlt.RemoveAll();
     return 0;
   }
-  CLeastSq lsq(2 * n, kPlaneCount);
-  for (int i = 0; i < n; ++i) {
-    const CXYZ& obj = m_ObjPoints[i];
-    const CXYZ& img = m_ImgPoints[i];
-    const double big_x = obj.m_x, big_y = obj.m_y;
-    const double x = img.m_x, y = img.m_y;
-    lsq.SetObeq(0, big_x);
-    lsq.SetObeq(1, big_y);
-    lsq.SetObeq(2, 1.0);
-    lsq.SetObeq(6, -x * big_x);
-    lsq.SetObeq(7, -x * big_y);
-    lsq.SetObeq(8, x);
-    lsq.SetObeq(0, 0.0);
-    lsq.SetObeq(3, big_x);
-    lsq.SetObeq(4, big_y);
-    lsq.SetObeq(5, 1.0);
-    lsq.SetObeq(6, -y * big_x);
-    lsq.SetObeq(7, -y * big_y);
-    lsq.SetObeq(8, y);
-  }
-  if (lsq.Solve() == 0) {
+  double b[kPlaneCount];
+  if (FitPlaneProjective(m_ObjPoints, m_ImgPoints, n, b) == 0) {
     m_Dlt.RemoveAll();
     return 0;
   }
   m_Dlt.SetSize(kPlaneCount);
-  for (int k = 0; k < kPlaneCount; ++k) m_Dlt[k] = lsq.GetBcor(k);
+  for (int k = 0; k < kPlaneCount; ++k) m_Dlt[k] = b[k];
 
   // The interior orientation is assumed, not determined.
   m_FocusMean = m_Focus;
@@ -280,20 +284,18 @@ int CDlt::CalDlt2D() {
 }
 
 int CDlt::CalPrincipalPoint() {
-  if (m_Dlt.GetSize() != kSpatialCount) return 0;
-  const double* l = m_Dlt.GetData();
-  const double d = DenominatorNorm2(l);
-  if (d == 0.0) return 0;
+  double d = 0.0;
+  const double* l = SpatialWithDenominator(m_Dlt, d);
+  if (l == nullptr) return 0;
   m_PrincipalPoint.m_x = (l[0] * l[8] + l[1] * l[9] + l[2] * l[10]) / d;
   m_PrincipalPoint.m_y = (l[4] * l[8] + l[5] * l[9] + l[6] * l[10]) / d;
   return 1;
 }
 
 int CDlt::CalFocalLength() {
-  if (m_Dlt.GetSize() != kSpatialCount) return 0;
-  const double* l = m_Dlt.GetData();
-  const double d = DenominatorNorm2(l);
-  if (d == 0.0) return 0;
+  double d = 0.0;
+  const double* l = SpatialWithDenominator(m_Dlt, d);
+  if (l == nullptr) return 0;
   const double x0 = m_PrincipalPoint.m_x, y0 = m_PrincipalPoint.m_y;
   // A negative radicand (no real camera) gives NaN, deliberately unchecked.
   m_FocusX = std::sqrt((l[0] * l[0] + l[1] * l[1] + l[2] * l[2]) / d - x0 * x0);
@@ -322,10 +324,9 @@ int CDlt::CalCameraPosition() {
 }
 
 int CDlt::CalCameraAngle() {
-  if (m_Dlt.GetSize() != kSpatialCount) return 0;
-  const double* l = m_Dlt.GetData();
-  const double d = DenominatorNorm2(l);
-  if (d == 0.0) return 0;
+  double d = 0.0;
+  const double* l = SpatialWithDenominator(m_Dlt, d);
+  if (l == nullptr) return 0;
   const double x0 = m_PrincipalPoint.m_x, y0 = m_PrincipalPoint.m_y;
   double s = -1.0 / std::sqrt(d);
   SetRotationRows(l, s, x0, y0, m_FocusX, m_FocusY, m_Rot);
@@ -363,29 +364,8 @@ int CDlt::CalExtWithDlt2D() {
 
   // Inverse plane projective fit, image to object plane:
   // X = (e1 x + e2 y + e3) / (e7 x + e8 y + 1), Y = (e4 x + e5 y + e6) / (..).
-  CLeastSq lsq(2 * n, kPlaneCount);
-  for (int i = 0; i < n; ++i) {
-    const CXYZ& obj = m_ObjPoints[i];
-    const CXYZ& img = m_ImgPoints[i];
-    const double big_x = obj.m_x, big_y = obj.m_y;
-    const double x = img.m_x, y = img.m_y;
-    lsq.SetObeq(0, x);
-    lsq.SetObeq(1, y);
-    lsq.SetObeq(2, 1.0);
-    lsq.SetObeq(6, -big_x * x);
-    lsq.SetObeq(7, -big_x * y);
-    lsq.SetObeq(8, big_x);
-    lsq.SetObeq(0, 0.0);
-    lsq.SetObeq(3, x);
-    lsq.SetObeq(4, y);
-    lsq.SetObeq(5, 1.0);
-    lsq.SetObeq(6, -big_y * x);
-    lsq.SetObeq(7, -big_y * y);
-    lsq.SetObeq(8, big_y);
-  }
-  if (lsq.Solve() == 0) return 0;
   double e[kPlaneCount];
-  for (int k = 0; k < kPlaneCount; ++k) e[k] = lsq.GetBcor(k);
+  if (FitPlaneProjective(m_ImgPoints, m_ObjPoints, n, e) == 0) return 0;
   const double e1 = e[0], e2 = e[1], e3 = e[2], e4 = e[3], e5 = e[4], e6 = e[5],
                e7 = e[6], e8 = e[7];
   const double c = m_FocusMean;

@@ -222,7 +222,8 @@ TEST(CDlt, CopiesAreDeep) {
   CDlt copy(original);
   CDlt assigned;
   assigned = original;
-  assigned = assigned;  // self-assignment changes nothing
+  const CDlt& same = assigned;
+  assigned = same;  // self-assignment changes nothing
   for (CDlt* c : {&copy, &assigned}) {
     EXPECT_EQ(c->m_Message, collinear::kDltText3D);
     EXPECT_EQ(c->m_MaxIter, 7);
