@@ -24,7 +24,8 @@ int Count(const CArray<CXYZ, CXYZ&>& points) {
   return static_cast<int>(points.GetSize());
 }
 
-// Pair counts of a solution: equal lists of at least min_pairs, else 0.
+// The number of pairs when both lists have it and it is at least min_pairs,
+// else 0.
 int PairCount(const CArray<CXYZ, CXYZ&>& obj_points,
               const CArray<CXYZ, CXYZ&>& img_points,
               int min_pairs) {

@@ -46,7 +46,8 @@ class COLLINEAR_API CDlt {
              double focus);
 
   // Computes the spatial and the plane solution and keeps the one with the
-  // smaller rms residual (the spatial one on a tie); sets m_Message. 1 or 0.
+  // smaller rms residual (the spatial one on a tie); sets m_Message. 1 or 0;
+  // m_Message stays empty when neither solution exists.
   int CalDlt();
   // Spatial solution (at least 6 pairs) with principal point, principal
   // distances, centre, rotation and residuals. Leaves m_Message empty. The

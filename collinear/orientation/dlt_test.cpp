@@ -551,59 +551,62 @@ TEST(CDlt, DriverChoosesBySolvabilityAndResiduals) {
 }
 
 TEST(CDlt, FailedSolutionsLeaveNoCoefficients) {
+  using Breaker = void (*)(PointList & obj, PointList & img);
+  const struct {
+    const char* what;
+    Breaker breaker;
+    int (CDlt::*solve)();
+  } kCases[] = {
+      {"3D, counts differ",
+       [](PointList&, PointList& img) { img.RemoveAt(9); },
+       &CDlt::CalDlt3D},
+      {"2D, counts differ",
+       [](PointList&, PointList& img) { img.RemoveAt(9); },
+       &CDlt::CalDlt2D},
+      {"driver, counts differ",
+       [](PointList& obj, PointList&) { obj.RemoveAt(0); },
+       &CDlt::CalDlt},
+      {"3D, 5 pairs",
+       [](PointList& obj, PointList& img) {
+         obj.SetSize(5);
+         img.SetSize(5);
+       },
+       &CDlt::CalDlt3D},
+      {"2D, 3 pairs",
+       [](PointList& obj, PointList& img) {
+         obj.SetSize(3);
+         img.SetSize(3);
+       },
+       &CDlt::CalDlt2D},
+      {"3D, all Z = 0 (the L3, L7, L11 columns vanish)",
+       [](PointList& obj, PointList&) {
+         for (int i = 0; i < obj.GetSize(); ++i) obj[i].m_z = 0.0;
+       },
+       &CDlt::CalDlt3D},
+      {"2D, all Y = 0 (collinear)",
+       [](PointList& obj, PointList&) {
+         for (int i = 0; i < obj.GetSize(); ++i) obj[i].m_y = 0.0;
+       },
+       &CDlt::CalDlt2D},
+  };
   const PointList obj =
       ScenePoints(kDownward, 10, kDepth, kSpread, kRelief, 11);
-  CDlt dlt = Created(obj, ProjectAll(kDownward, obj), 50.0);
-  CXYZ out("marker", 7.0, 8.0, 9.0);
-  auto expect_failed_state = [&](const char* what) {
-    SCOPED_TRACE(what);
+  for (const auto& tc : kCases) {
+    SCOPED_TRACE(tc.what);
+    CDlt dlt = Created(obj, ProjectAll(kDownward, obj), 50.0);
+    ASSERT_EQ(dlt.CalDlt(), 1);
+    dlt.m_Dist.SetDistModel(DIST_K1K2K3K4);  // the attempt must reset it
+    tc.breaker(dlt.m_ObjPoints, dlt.m_ImgPoints);
+    EXPECT_EQ((dlt.*tc.solve)(), 0);
     EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
     EXPECT_EQ(dlt.m_Residuals.GetSize(), 0);
     EXPECT_EQ(dlt.m_Dist.m_NumPara, 0);
     EXPECT_TRUE(dlt.m_Message.IsEmpty());
+    CXYZ out("marker", 7.0, 8.0, 9.0);
     EXPECT_EQ(dlt.ObjToPhc(obj[0], out, 0, 0.0), 0);
     EXPECT_EQ(out.m_strName, "marker");
     EXPECT_EQ(out.m_x, 7.0);
-  };
-  auto solve_then_break = [&](const char* what, auto&& breaker, auto&& solve) {
-    ASSERT_EQ(dlt.CalDlt(), 1);
-    dlt.m_Dist.SetDistModel(DIST_K1K2K3K4);  // must be reset by the attempt
-    const PointList keep_obj(dlt.m_ObjPoints), keep_img(dlt.m_ImgPoints);
-    breaker();
-    EXPECT_EQ(solve(), 0);
-    expect_failed_state(what);
-    dlt.m_ObjPoints.Copy(keep_obj);
-    dlt.m_ImgPoints.Copy(keep_img);
-  };
-  auto counts_differ = [&] { dlt.m_ImgPoints.RemoveAt(9); };
-  auto five_pairs = [&] {
-    dlt.m_ObjPoints.SetSize(5);
-    dlt.m_ImgPoints.SetSize(5);
-  };
-  auto three_pairs = [&] {
-    dlt.m_ObjPoints.SetSize(3);
-    dlt.m_ImgPoints.SetSize(3);
-  };
-  auto flat = [&] {  // Z = 0 everywhere: the L3, L7, L11 columns vanish
-    for (int i = 0; i < dlt.m_ObjPoints.GetSize(); ++i) {
-      dlt.m_ObjPoints[i].m_z = 0.0;
-    }
-  };
-  auto collinear_pts = [&] {  // Y = 0 everywhere: the plane fit is singular
-    for (int i = 0; i < dlt.m_ObjPoints.GetSize(); ++i) {
-      dlt.m_ObjPoints[i].m_y = 0.0;
-    }
-  };
-  auto cal3d = [&] { return dlt.CalDlt3D(); };
-  auto cal2d = [&] { return dlt.CalDlt2D(); };
-  auto caldlt = [&] { return dlt.CalDlt(); };
-  solve_then_break("3D, counts differ", counts_differ, cal3d);
-  solve_then_break("2D, counts differ", counts_differ, cal2d);
-  solve_then_break("driver, counts differ", counts_differ, caldlt);
-  solve_then_break("3D, 5 pairs", five_pairs, cal3d);
-  solve_then_break("2D, 3 pairs", three_pairs, cal2d);
-  solve_then_break("3D, all Z = 0", flat, cal3d);
-  solve_then_break("2D, collinear", collinear_pts, cal2d);
+  }
 }
 
 TEST(CDlt, ObjToPhcProjectsWithTheCurrentModel) {
