@@ -55,6 +55,93 @@ inline double Residual(const double* a, const double* x, int n) {
   return a[n] - s;
 }
 
+// Rows streamed in blocks of kRowBlock: every element of N is loaded and
+// stored once per block and still receives its products in row order.
+constexpr int kRowBlock = 4;
+
+// Symmetric form, R rows starting at `a` (row length nc, weights w): adds
+// w_k * A(k, i) * A(k, c) to N(i, c) for c = i..n, the rows in order.
+template <int R>
+void AddRowsUpper(
+    const double* a, Index nc, const double* w, double* __restrict N, int n) {
+  const double* row[R];
+  for (int q = 0; q < R; ++q) row[q] = a + q * nc;
+  for (int i = 0; i < n; ++i) {
+    double p[R];
+    for (int q = 0; q < R; ++q) p[q] = w[q] * row[q][i];
+    double* __restrict Ni = N + i * nc;
+    for (int c = i; c <= n; ++c) {
+      double s = Ni[c];
+      for (int q = 0; q < R; ++q) s += p[q] * row[q][c];
+      Ni[c] = s;
+    }
+  }
+}
+
+// Full form, R rows: adds A(k, c) * A(k, i) * w_k to N(i, c), c = 0..n.
+template <int R>
+void AddRowsFull(
+    const double* a, Index nc, const double* w, double* __restrict N, int n) {
+  const double* row[R];
+  for (int q = 0; q < R; ++q) row[q] = a + q * nc;
+  for (int i = 0; i < n; ++i) {
+    double ai[R];
+    for (int q = 0; q < R; ++q) ai[q] = row[q][i];
+    double* __restrict Ni = N + i * nc;
+    for (int c = 0; c <= n; ++c) {
+      double s = Ni[c];
+      for (int q = 0; q < R; ++q) s += row[q][c] * ai[q] * w[q];
+      Ni[c] = s;
+    }
+  }
+}
+
+// One strip of W columns i0..i0+W-1 of the variances of R rows: adds
+// A(k, i) * t_i, t_i = sum_j C(j, i) * A(k, j) (increasing j), to s[q] in
+// increasing i. The W x R partial sums t stay in registers.
+template <int R, int W>
+void AddVarianceStrip(const double* const* row,
+                      Index nc,
+                      const double* C,
+                      int n,
+                      int i0,
+                      double* s) {
+  double t[R][W] = {};
+  for (int j = 0; j < n; ++j) {
+    const double* cj = C + j * nc + i0;
+    for (int q = 0; q < R; ++q) {
+      const double aj = row[q][j];
+      for (int u = 0; u < W; ++u) t[q][u] += cj[u] * aj;
+    }
+  }
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < W; ++u) s[q] += row[q][i0 + u] * t[q][u];
+  }
+}
+
+// Variances a_k C a_k^T of R rows starting at `a` into var[0..R-1].
+template <int R>
+void RowVariances(
+    const double* a, Index nc, const double* C, int n, double* var) {
+  constexpr int kStrip = 4;
+  const double* row[R];
+  double s[R];
+  for (int q = 0; q < R; ++q) {
+    row[q] = a + q * nc;
+    s[q] = 0.0;
+  }
+  int i0 = 0;
+  for (; i0 + kStrip <= n; i0 += kStrip) {
+    AddVarianceStrip<R, kStrip>(row, nc, C, n, i0, s);
+  }
+  if (i0 + 2 <= n) {
+    AddVarianceStrip<R, 2>(row, nc, C, n, i0, s);
+    i0 += 2;
+  }
+  if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
+  for (int q = 0; q < R; ++q) var[q] = s[q];
+}
+
 }  // namespace
 
 CLeastSq::CLeastSq(int nObeq, int nParam)
@@ -281,16 +368,11 @@ int CLeastSq::Lessqu(int rows, int n) {
   const double* w = m_aWeight.GetData();
   double* N = m_aNoeq.GetData();
   for (int i = 0; i < n; ++i) std::fill_n(N + i * nc, n + 1, 0.0);
-  // Rows streamed in order: each element receives its products in row order.
-  for (int k = 0; k < rows; ++k) {
-    const double* a = A + k * nc;
-    const double wk = w[k];
-    for (int i = 0; i < n; ++i) {
-      const double ai = a[i];
-      double* Ni = N + i * nc;
-      for (int c = 0; c <= n; ++c) Ni[c] += a[c] * ai * wk;
-    }
+  int k = 0;
+  for (; k + kRowBlock <= rows; k += kRowBlock) {
+    AddRowsFull<kRowBlock>(A + k * nc, nc, w + k, N, n);
   }
+  for (; k < rows; ++k) AddRowsFull<1>(A + k * nc, nc, w + k, N, n);
   double* b = m_aBcor.GetData();
   int ok = 1;
   for (int i = 0; i < n; ++i) {
@@ -316,15 +398,11 @@ int CLeastSq::LessquFast(int rows, int n) {
   double* N = m_aNoeq.GetData();
   for (int i = 0; i < n; ++i)
     std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
-  for (int k = 0; k < rows; ++k) {
-    const double* a = A + k * nc;
-    const double wk = w[k];
-    for (int i = 0; i < n; ++i) {
-      const double p = wk * a[i];
-      double* Ni = N + i * nc;
-      for (int c = i; c <= n; ++c) Ni[c] += p * a[c];
-    }
+  int k = 0;
+  for (; k + kRowBlock <= rows; k += kRowBlock) {
+    AddRowsUpper<kRowBlock>(A + k * nc, nc, w + k, N, n);
   }
+  for (; k < rows; ++k) AddRowsUpper<1>(A + k * nc, nc, w + k, N, n);
   for (int i = 0; i < n; ++i) {
     for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
   }
@@ -651,25 +729,11 @@ int CLeastSq::CalVarianceOfObservation() {
   const double* A = m_aObeq.GetData();
   const double* C = m_aCovar.GetData();
   double* var = m_aVar.GetData();
-  // t_i = sum_j C(j, i) * A(k, j) in increasing j, computed for a chunk of i
-  // at a time so that the rows of C are read contiguously.
-  constexpr int kChunk = 64;
-  double t[kChunk];
-  for (int k = 0; k < m; ++k) {
-    const double* a = A + k * nc;
-    double s = 0.0;  // increasing i
-    for (int i0 = 0; i0 < n; i0 += kChunk) {
-      const int len = std::min(kChunk, n - i0);
-      std::fill_n(t, len, 0.0);
-      for (int j = 0; j < n; ++j) {
-        const double* Cj = C + j * nc + i0;
-        const double aj = a[j];
-        for (int ii = 0; ii < len; ++ii) t[ii] += Cj[ii] * aj;
-      }
-      for (int ii = 0; ii < len; ++ii) s += a[i0 + ii] * t[ii];
-    }
-    var[k] = s;
+  int k = 0;
+  for (; k + kRowBlock <= m; k += kRowBlock) {
+    RowVariances<kRowBlock>(A + k * nc, nc, C, n, var + k);
   }
+  for (; k < m; ++k) RowVariances<1>(A + k * nc, nc, C, n, var + k);
   return 1;
 }
 
