@@ -59,38 +59,26 @@ inline double Residual(const double* a, const double* x, int n) {
 // stored once per block and still receives its products in row order.
 constexpr int kRowBlock = 4;
 
-// Symmetric form, R rows starting at `a` (row length nc, weights w): adds
-// w_k * A(k, i) * A(k, c) to N(i, c) for c = i..n, the rows in order.
-template <int R>
-void AddRowsUpper(
+// Adds the products of R rows starting at `a` (row length nc, weights w) to
+// N, the rows in order. Symmetric form (kUpper): w_k * A(k, i) * A(k, c) for
+// c = i..n. Full form: A(k, c) * A(k, i) * w_k for c = 0..n.
+template <int R, bool kUpper>
+void AddRows(
     const double* a, Index nc, const double* w, double* __restrict N, int n) {
   const double* row[R];
   for (int q = 0; q < R; ++q) row[q] = a + q * nc;
   for (int i = 0; i < n; ++i) {
-    double p[R];
-    for (int q = 0; q < R; ++q) p[q] = w[q] * row[q][i];
-    double* __restrict Ni = N + i * nc;
-    for (int c = i; c <= n; ++c) {
-      double s = Ni[c];
-      for (int q = 0; q < R; ++q) s += p[q] * row[q][c];
-      Ni[c] = s;
+    double ai[R], p[R];
+    for (int q = 0; q < R; ++q) {
+      ai[q] = row[q][i];
+      p[q] = w[q] * ai[q];
     }
-  }
-}
-
-// Full form, R rows: adds A(k, c) * A(k, i) * w_k to N(i, c), c = 0..n.
-template <int R>
-void AddRowsFull(
-    const double* a, Index nc, const double* w, double* __restrict N, int n) {
-  const double* row[R];
-  for (int q = 0; q < R; ++q) row[q] = a + q * nc;
-  for (int i = 0; i < n; ++i) {
-    double ai[R];
-    for (int q = 0; q < R; ++q) ai[q] = row[q][i];
     double* __restrict Ni = N + i * nc;
-    for (int c = 0; c <= n; ++c) {
+    for (int c = kUpper ? i : 0; c <= n; ++c) {
       double s = Ni[c];
-      for (int q = 0; q < R; ++q) s += row[q][c] * ai[q] * w[q];
+      for (int q = 0; q < R; ++q) {
+        s += kUpper ? p[q] * row[q][c] : row[q][c] * ai[q] * w[q];
+      }
       Ni[c] = s;
     }
   }
@@ -142,39 +130,23 @@ void RowVariances(
   for (int q = 0; q < R; ++q) var[q] = s[q];
 }
 
+// Forms, then solves, recording both times in milliseconds. A failed
+// forming returns 0 at once and leaves both times as they were.
+template <class Form, class Step>
+int TimedSolve(CLeastSq& ls, Form form, Step step) {
+  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
+  ls.time(&t0);
+  if (!form()) return 0;
+  ls.time(&t1);
+  ls.m_dFormTime = static_cast<double>(t1 - t0);
+  ls.time(&t2);
+  const int ok = step();
+  ls.time(&t3);
+  ls.m_dComputationTime = static_cast<double>(t3 - t2);
+  return ok;
+}
+
 }  // namespace
-
-CLeastSq::CLeastSq(int nObeq, int nParam)
-    : m_dSigma(0.0),
-      m_nObeq(0),
-      m_nParam(0),
-      m_nCol(0),
-      m_nNoeqSize(0),
-      m_nCurObeq(-1),
-      m_dComputationTime(0.0),
-      m_dFormTime(0.0),
-      m_dEps(kSingularEps) {
-  Create(nObeq, nParam);
-}
-
-CLeastSq::CLeastSq(int nParam)
-    : m_dSigma(0.0),
-      m_nObeq(1),
-      m_nParam(nParam),
-      m_nCol(nParam + 1),
-      m_nNoeqSize(nParam * (nParam + 1)),
-      m_nCurObeq(-1),
-      m_dComputationTime(0.0),
-      m_dFormTime(0.0),
-      m_dEps(kSingularEps) {
-  m_aObeq.SetSize(m_nCol);
-  m_aWeight.SetSize(1);
-  m_aWeight[0] = 1.0;
-  m_aNoeq.SetSize(m_nNoeqSize);
-  m_aBcor.SetSize(m_nParam);
-  m_aCovar.SetSize(m_nNoeqSize);
-  m_aFactor.SetSize(m_nNoeqSize);
-}
 
 CLeastSq::CLeastSq()
     : m_dSigma(0.0),
@@ -186,6 +158,24 @@ CLeastSq::CLeastSq()
       m_dComputationTime(0.0),
       m_dFormTime(0.0),
       m_dEps(kSingularEps) {}
+
+CLeastSq::CLeastSq(int nObeq, int nParam) : CLeastSq() {
+  Create(nObeq, nParam);
+}
+
+CLeastSq::CLeastSq(int nParam) : CLeastSq() {
+  m_nObeq = 1;
+  m_nParam = nParam;
+  m_nCol = nParam + 1;
+  m_nNoeqSize = nParam * (nParam + 1);
+  m_aObeq.SetSize(m_nCol);
+  m_aWeight.SetSize(1);
+  m_aWeight[0] = 1.0;
+  m_aNoeq.SetSize(m_nNoeqSize);
+  m_aBcor.SetSize(m_nParam);
+  m_aCovar.SetSize(m_nNoeqSize);
+  m_aFactor.SetSize(m_nNoeqSize);
+}
 
 CLeastSq::~CLeastSq() = default;
 
@@ -370,9 +360,9 @@ int CLeastSq::Lessqu(int rows, int n) {
   for (int i = 0; i < n; ++i) std::fill_n(N + i * nc, n + 1, 0.0);
   int k = 0;
   for (; k + kRowBlock <= rows; k += kRowBlock) {
-    AddRowsFull<kRowBlock>(A + k * nc, nc, w + k, N, n);
+    AddRows<kRowBlock, false>(A + k * nc, nc, w + k, N, n);
   }
-  for (; k < rows; ++k) AddRowsFull<1>(A + k * nc, nc, w + k, N, n);
+  for (; k < rows; ++k) AddRows<1, false>(A + k * nc, nc, w + k, N, n);
   double* b = m_aBcor.GetData();
   int ok = 1;
   for (int i = 0; i < n; ++i) {
@@ -400,9 +390,9 @@ int CLeastSq::LessquFast(int rows, int n) {
     std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
   int k = 0;
   for (; k + kRowBlock <= rows; k += kRowBlock) {
-    AddRowsUpper<kRowBlock>(A + k * nc, nc, w + k, N, n);
+    AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
   }
-  for (; k < rows; ++k) AddRowsUpper<1>(A + k * nc, nc, w + k, N, n);
+  for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
   for (int i = 0; i < n; ++i) {
     for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
   }
@@ -418,42 +408,24 @@ int CLeastSq::LessquFast(int rows, int n) {
 // --- Solvers ----------------------------------------------------------------
 
 int CLeastSq::Solve() {
-  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
-  time(&t0);
-  if (!LessquFast(m_nObeq, m_nParam)) return 0;
-  time(&t1);
-  m_dFormTime = static_cast<double>(t1 - t0);
-  time(&t2);
-  const int ok = NewChores();
-  time(&t3);
-  m_dComputationTime = static_cast<double>(t3 - t2);
-  return ok;
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] { return NewChores(); });
 }
 
 int CLeastSq::PISolve() {
-  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
-  time(&t0);
-  if (!Lessqu(m_nObeq, m_nParam)) return 0;
-  time(&t1);
-  m_dFormTime = static_cast<double>(t1 - t0);
-  time(&t2);
-  const int ok = PIChores();
-  time(&t3);
-  m_dComputationTime = static_cast<double>(t3 - t2);
-  return ok;
+  return TimedSolve(
+      *this,
+      [this] { return Lessqu(m_nObeq, m_nParam); },
+      [this] { return PIChores(); });
 }
 
 int CLeastSq::SolveWithSwpMat() {
-  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
-  time(&t0);
-  if (!LessquFast(m_nObeq, m_nParam)) return 0;
-  time(&t1);
-  m_dFormTime = static_cast<double>(t1 - t0);
-  time(&t2);
-  const int ok = SwpMat();
-  time(&t3);
-  m_dComputationTime = static_cast<double>(t3 - t2);
-  return ok;
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] { return SwpMat(); });
 }
 
 int CLeastSq::SolveWithReduc() {
