@@ -14,6 +14,12 @@
 // factor order: callers compare results to the last bit. Loops are arranged
 // for contiguous access (and may interleave independent sums), never by
 // reassociating one sum. Index ranges are checked once per loop nest.
+// No multiply-add contraction either, on targets that have fused ones.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
 
 namespace {
 

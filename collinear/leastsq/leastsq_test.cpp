@@ -19,6 +19,14 @@
 
 #include <collinear/framework/exception.h>
 
+// The reference loops below must round as the engine does: no fused
+// multiply-add contraction on targets that have it.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
 // Counts every allocation of the process, so that a test can show that a
 // solve allocates nothing once the engine is sized.
 namespace {
@@ -174,36 +182,26 @@ class TempDirTest : public ::testing::Test {
 // ---------------------------------------------------
 
 TEST(CLeastSq, ConstructorsAndCreateSizeTheArrays) {
-  CLeastSq ls(5, 3);
-  EXPECT_EQ(ls.m_nObeq, 5);
-  EXPECT_EQ(ls.m_nParam, 3);
+  // Sizes of Obeq, Weight, Noeq, Var for (m, n), (n) and an empty engine.
+  CLeastSq ls(5, 3), grow(4), empty;
+  const int sizes[3][4] = {{20, 5, 12, 5}, {5, 1, 20, 0}, {0, 0, 0, 0}};
+  CLeastSq* engines[] = {&ls, &grow, &empty};
+  for (int e = 0; e < 3; ++e) {
+    SCOPED_TRACE(e);
+    const CLeastSq& x = *engines[e];
+    EXPECT_EQ(x.m_aObeq.GetSize(), sizes[e][0]);
+    EXPECT_EQ(x.m_aWeight.GetSize(), sizes[e][1]);
+    EXPECT_EQ(x.m_aNoeq.GetSize(), sizes[e][2]);
+    EXPECT_EQ(x.m_aCovar.GetSize(), sizes[e][2]);
+    EXPECT_EQ(x.m_aVar.GetSize(), sizes[e][3]);
+    EXPECT_EQ(x.m_nCurObeq, -1);
+    EXPECT_EQ(x.m_dEps, 10 * std::numeric_limits<double>::min());
+  }
   EXPECT_EQ(ls.m_nCol, 4);
   EXPECT_EQ(ls.m_nNoeqSize, 12);
-  EXPECT_EQ(ls.m_nCurObeq, -1);
-  EXPECT_EQ(ls.m_dEps, 10 * std::numeric_limits<double>::min());
-  EXPECT_EQ(ls.m_aObeq.GetSize(), 20);
-  EXPECT_EQ(ls.m_aWeight.GetSize(), 5);
-  EXPECT_EQ(ls.m_aWeight[4], 1.0);
-  EXPECT_EQ(ls.m_aVar.GetSize(), 5);
-  EXPECT_EQ(ls.m_aCovar.GetSize(), 12);
-  EXPECT_EQ(ls.m_aFactor.GetSize(), 12);
-  EXPECT_EQ(ls.GetObeqSize(), 5);
-  EXPECT_EQ(ls.GetDegreesOfFreedom(), 2);
-
-  CLeastSq grow(4);
   EXPECT_EQ(grow.m_nObeq, 1);
-  EXPECT_EQ(grow.m_aObeq.GetSize(), 5);
-  EXPECT_EQ(grow.m_aWeight.GetSize(), 1);
   EXPECT_EQ(grow.m_aWeight[0], 1.0);
-  EXPECT_EQ(grow.m_aVar.GetSize(), 0);
-  EXPECT_EQ(grow.m_aBcor.GetSize(), 4);
-  EXPECT_EQ(grow.m_aFactor.GetSize(), 20);
-
-  CLeastSq empty;
-  EXPECT_EQ(empty.m_nObeq, 0);
   EXPECT_EQ(empty.m_nCol, 0);
-  EXPECT_EQ(empty.m_aNoeq.GetSize(), 0);
-  EXPECT_EQ(empty.m_dEps, ls.m_dEps);
 
   // Create on a used engine: rows, N and b zeroed, weights back to 1.0.
   ls.InitObeq();
@@ -213,8 +211,8 @@ TEST(CLeastSq, ConstructorsAndCreateSizeTheArrays) {
   EXPECT_EQ(ls.Create(3, 2), 1);
   EXPECT_EQ(ls.m_nNoeqSize, 6);
   EXPECT_EQ(ls.m_nCurObeq, -1);
-  EXPECT_EQ(ls.m_aObeq.GetSize(), 9);
   EXPECT_EQ(ls.m_aVar.GetSize(), 3);
+  ASSERT_EQ(ls.m_aObeq.GetSize(), 9);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(ls.m_aObeq[i], 0.0);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(ls.m_aNoeq[i], 0.0);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(ls.m_aWeight[k], 1.0);
@@ -290,41 +288,31 @@ TEST(CLeastSq, RowCursorAndColumnRules) {
 }
 
 TEST(CLeastSq, NormalEquationAccessAndChecks) {
-  CLeastSq ls(3, 2);
+  CLeastSq ls(3, 2), empty;
   ls.SetNoeq(1, 2, 8.0);  // right-hand side: also b_1
-  EXPECT_EQ(ls.GetNoeq(1, 2), 8.0);
-  EXPECT_EQ(ls.GetBcor(1), 8.0);
   ls.SetNoeq(1, 1, 6.0);  // coefficient: matrix only
+  EXPECT_EQ(ls.GetNoeq(1, 2), 8.0);
   EXPECT_EQ(ls.GetNoeq(1, 1), 6.0);
   EXPECT_EQ(ls.GetBcor(1), 8.0);
   EXPECT_EQ(ls.CheckNoeq(), 0);  // N(0, 0) = 0
   ls.SetNoeq(0, 0, 1e-300);
   EXPECT_EQ(ls.CheckNoeq(), 1);
+  EXPECT_EQ(empty.CheckNoeq(), 1);  // no unknowns
   ls.SetFormTime(5.0);
-  ls.m_dComputationTime = 6.0;
   EXPECT_EQ(ls.InitNoeq(), 1);
   EXPECT_EQ(ls.GetNoeq(1, 1), 0.0);
   EXPECT_EQ(ls.GetFormTime(), 0.0);
-  EXPECT_EQ(ls.GetComputationTime(), 0.0);
   EXPECT_EQ(ls.InitBcor(), 1);
   EXPECT_EQ(ls.GetBcor(1), 0.0);
+  EXPECT_EQ(empty.InitBcor(), 0);
   ls.m_aNoeq.SetSize(5);
   EXPECT_EQ(ls.InitNoeq(), 0);
-  CLeastSq empty;
-  EXPECT_EQ(empty.InitBcor(), 0);
-  EXPECT_EQ(empty.CheckNoeq(), 1);  // no unknowns
-  EXPECT_EQ(empty.InitParameter(empty.m_aVar, 1.0), 1);
 
   EXPECT_EQ(ls.InitParameter(ls.m_aWeight, 0.0), 1);
   EXPECT_EQ(ls.CheckWeight(), 0);
   ls.SetWeight(2, 1.0);
   EXPECT_EQ(ls.CheckWeight(), 1);
-  EXPECT_EQ(empty.CheckWeight(), 0);
-  ls.SetSigma(2.5);
-  EXPECT_EQ(ls.m_dSigma, 2.5);
-  EXPECT_EQ(ls.DisplayBcor() + ls.DisplayNoeq() + ls.DisplayObeq() +
-                ls.DisplayUnitMatrix() + ls.DisplayWorkMemory(ls.m_aVar),
-            5);
+  EXPECT_EQ(empty.CheckWeight(), 0);  // no weights at all
 }
 
 TEST(CLeastSq, OutOfRangeAccessThrowsWithoutWriting) {
@@ -769,13 +757,10 @@ TEST_F(CLeastSqDump, WritesMarkedNormalMatrix) {
             "2.0e+00 #nan \n");
 }
 
-TEST_F(CLeastSqDump, FailsWhenFileCannotBeCreated) {
-  std::filesystem::create_directory("Noeq.txt");
-  CLeastSq ls(3, 2);
-  EXPECT_EQ(ls.SaveErrorNoeqStatus(2, 3), 0);
-}
-
-TEST_F(CLeastSqDump, OutOfRangeMatrixThrows) {
+TEST_F(CLeastSqDump, FailsWithoutFileAndThrowsOutsideMatrix) {
   CLeastSq ls(3, 2);
   EXPECT_THROW(ls.SaveErrorNoeqStatus(3, 3), CInvalidArgException);
+  std::filesystem::remove("Noeq.txt");
+  std::filesystem::create_directory("Noeq.txt");
+  EXPECT_EQ(ls.SaveErrorNoeqStatus(2, 3), 0);
 }
