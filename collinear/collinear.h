@@ -19,8 +19,10 @@
 
 #include <collinear/distortion/dist.h>
 
+#include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/point_match.h>
+#include <collinear/orientation/status_text.h>
 
 #include <collinear/adjust/adj_image.h>
 
