@@ -199,9 +199,12 @@ bool GeoCoordPoint::Convert(GeoCoordPoint& out,
                             IMetricUnit* unit,
                             IGeoid* geoid,
                             unsigned long operation) const {
-  using collinear::GeoSetError;
-  if (!m_System) return Fail(collinear::kGeoNullObject, "point without system");
   if (!target) return Fail(collinear::kGeoNullObject, "no target system");
+  if (!m_System) {  // taken to be in the target system already
+    GeoCoordPoint adopted(*this);
+    adopted.m_System.reset(target);
+    return adopted.Convert(out, target, mode, unit, geoid, operation);
+  }
 
   if ((mode & collinear::kGeoUnitsOnly) &&
       collinear::SameSystem(m_System.get(), target)) {

@@ -238,8 +238,9 @@ class COLLINEAR_API GeoCoordPoint {
   void SetSystem(IGeoCoordSystem* system);
   // Converts into `target` (mode: see above) and expresses lengths in unit
   // (null keeps the point's unit), heights through geoid (null: geoid and
-  // ellipsoid coincide). True with the result in out (which may be this
-  // point); false with out untouched and the cause recorded.
+  // ellipsoid coincide). A point without a system is taken to be in target.
+  // True with the result in out (which may be this point); false with out
+  // untouched and the cause recorded.
   bool Convert(GeoCoordPoint& out,
                IGeoCoordSystem* target,
                unsigned long mode,

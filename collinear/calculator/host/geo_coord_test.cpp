@@ -96,19 +96,29 @@ TEST_F(GeoCoordPointTest, GetCoordGivesUndefinedForUnknownCoordinates) {
   EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoNoForm);
 }
 
-TEST_F(GeoCoordPointTest, MissingSystemsFailWithOutputUntouched) {
+TEST_F(GeoCoordPointTest, PointWithoutSystemIsTakenInTheTarget) {
   GeoCoordPoint no_system(
-      nullptr, 1.0, 2.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
+      nullptr, 5761038.2, 500000.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
+  GeoCoordPoint out;
+  ASSERT_TRUE(no_system.Convert(
+      out, utm_.get(), kGeoFormPlane, mm_.get(), nullptr, kBest));
+  EXPECT_EQ(out.m_System.get(), utm_.get());
+  EXPECT_DOUBLE_EQ(out.m_Coord[0], 5761038200.0);
+  EXPECT_DOUBLE_EQ(out.m_Coord[2], 3000.0);
+  // ... and converted within it when another form is asked for.
+  ASSERT_TRUE(no_system.Convert(
+      out, utm_.get(), kGeoFormGeodetic, nullptr, nullptr, kBest));
+  EXPECT_NEAR(out.m_Coord[1], 15.0, 1e-10);
+}
+
+TEST_F(GeoCoordPointTest, MissingTargetFailsWithOutputUntouched) {
+  GeoCoordPoint p(
+      utm_.get(), 1.0, 2.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
   GeoCoordPoint out(utm_.get(), -1.0, -1.0, -1.0, 0, nullptr);
-  EXPECT_FALSE(no_system.Convert(
-      out, utm_.get(), kGeoFormPlane, nullptr, nullptr, kBest));
+  EXPECT_FALSE(p.Convert(out, nullptr, kGeoFormPlane, nullptr, nullptr, kBest));
   EXPECT_EQ(out.m_Coord[0], -1.0);
   EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoNullObject);
   EXPECT_STRNE(collinear::GeoLastErrorText(), "");
-
-  GeoCoordPoint p(
-      utm_.get(), 1.0, 2.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
-  EXPECT_FALSE(p.Convert(out, nullptr, kGeoFormPlane, nullptr, nullptr, kBest));
   // The value form gives a point of the target without coordinates.
   const GeoCoordPoint empty =
       p.Convert(nullptr,
