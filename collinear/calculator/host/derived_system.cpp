@@ -94,6 +94,23 @@ unsigned long DerivedCoordSystem::GetForms() {
   return (base_->GetForms() & kGeoFormPlane) ? kGeoFormPlane : 0;
 }
 
+int DerivedCoordSystem::GetDefinitionError(CString* why) {
+  CString unused;
+  if (!why) why = &unused;
+  if (!error_.empty()) {
+    *why = error_;
+    return kGeoBadDefinition;
+  }
+  const int base_error = base_->GetDefinitionError(why);
+  if (base_error != kGeoOk) return base_error;
+  if (!(base_->GetForms() & kGeoFormPlane)) {
+    *why = "the base of a derived system has no plane coordinates";
+    return kGeoNoForm;
+  }
+  *why = "";
+  return kGeoOk;
+}
+
 HRESULT DerivedCoordSystem::GetDefinition(CString* text) {
   if (!text) return E_POINTER;
   CString base_def;

@@ -35,6 +35,7 @@ class COLLINEAR_API DerivedCoordSystem
 
   unsigned long GetKind() override { return kDerived; }
   unsigned long GetForms() override;
+  int GetDefinitionError(CString* why) override;
   HRESULT GetDefinition(CString* text) override;
   HRESULT GetBase(IGeoCoordSystem** base) override;
   HRESULT LocalToBase(double* coords) override;

@@ -69,6 +69,14 @@ bool SameSystem(IGeoCoordSystem* a, IGeoCoordSystem* b) {
   return !da.empty() && da == DefinitionOf(b);
 }
 
+// Records why s offers none of the forms in `wanted`.
+bool FailForm(IGeoCoordSystem* s, const char* which) {
+  CString why;
+  const int code = s->GetDefinitionError(&why);
+  if (code != kGeoOk) return Fail(code, why.GetString());
+  return Fail(kGeoNoForm, which);
+}
+
 ComPtr<IGeoCoordSystem> BaseOf(IGeoCoordSystem* s) {
   ComPtr<IGeoCoordSystem> base;
   if (s->GetBase(base.put()) < 0) base.reset();
@@ -233,7 +241,8 @@ bool GeoCoordPoint::Convert(GeoCoordPoint& out,
   if (want != kGeoFormGeodetic && want != kGeoFormPlane)
     return Fail(collinear::kGeoNoForm, "no coordinate form asked for");
   if (!(plain_target->GetForms() & want))
-    return Fail(collinear::kGeoNoForm, "target system lacks the form");
+    return collinear::FailForm(plain_target.get(),
+                               "target system lacks the form");
 
   ComPtr<IMetricUnit> result_unit = unit ? ComPtr<IMetricUnit>(unit) : m_Unit;
   double src_m = 1.0, dst_m = 1.0;
@@ -277,7 +286,8 @@ bool GeoCoordPoint::Convert(GeoCoordPoint& out,
     if (depth > collinear::kMaxDerivedChain)
       return Fail(collinear::kGeoTooDeep, "derived systems form a loop");
     if (form != kGeoFormPlane || !(source->GetForms() & kGeoFormPlane))
-      return Fail(collinear::kGeoNoForm, "derived system needs plane form");
+      return collinear::FailForm(source.get(),
+                                 "derived system needs plane form");
     if (source->LocalToBase(c) < 0)
       return Fail(collinear::kGeoTransformFailed, "derived system failed");
     source = collinear::BaseOf(source.get());
@@ -285,7 +295,7 @@ bool GeoCoordPoint::Convert(GeoCoordPoint& out,
       return Fail(collinear::kGeoNullObject, "derived system without base");
   }
   if (!(source->GetForms() & form))
-    return Fail(collinear::kGeoNoForm, "source system lacks the form");
+    return collinear::FailForm(source.get(), "source system lacks the form");
 
   // The geoid height is taken once, at the source position: it changes by
   // millimetres between datums.

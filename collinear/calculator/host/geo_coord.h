@@ -115,6 +115,9 @@ class COLLINEAR_API IGeoCoordSystem : public IUnknown {
   // The forms the system offers (kGeoFormGeodetic, kGeoFormPlane bits); 0
   // for a system that cannot be used, such as a rejected definition.
   virtual unsigned long GetForms() = 0;
+  // Why the system cannot be used: a GeoError code and its message; kGeoOk
+  // for a usable system.
+  virtual int GetDefinitionError(CString* why) = 0;
   // Text that identifies the system: equal texts mean the same system.
   virtual HRESULT GetDefinition(CString* text) = 0;
   // Derived systems: the base with a reference for the caller, and the

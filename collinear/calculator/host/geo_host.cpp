@@ -37,6 +37,9 @@ class BoundGeoSystem final : public IGeoCoordSystem {
   }
   unsigned long GetKind() override { return system_->GetKind(); }
   unsigned long GetForms() override { return system_->GetForms(); }
+  int GetDefinitionError(CString* why) override {
+    return system_->GetDefinitionError(why);
+  }
   HRESULT GetDefinition(CString* text) override {
     return system_->GetDefinition(text);
   }

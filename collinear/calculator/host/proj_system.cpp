@@ -75,35 +75,24 @@ bool AxisUnits(PJ_CONTEXT* ctx, const PJ* crs, double* horiz, double* vert) {
   PjPtr cs(proj_crs_get_coordinate_system(ctx, single));
   if (!cs) return false;
   const int n = proj_cs_get_axis_count(ctx, cs.get());
-  if (n < 2) return false;
-  double f = 0.0;
-  if (!proj_cs_get_axis_info(ctx,
-                             cs.get(),
-                             0,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             &f,
-                             nullptr,
-                             nullptr,
-                             nullptr) ||
-      !(f > 0.0))
-    return false;
-  *horiz = f;
+  // Size of one unit of axis i: radians or metres.
+  auto unit_of_axis = [&](int i, double* size) {
+    return proj_cs_get_axis_info(ctx,
+                                 cs.get(),
+                                 i,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 size,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr) &&
+           *size > 0.0;
+  };
   *vert = 1.0;
-  if (n >= 3 &&
-      proj_cs_get_axis_info(ctx,
-                            cs.get(),
-                            2,
-                            nullptr,
-                            nullptr,
-                            nullptr,
-                            &f,
-                            nullptr,
-                            nullptr,
-                            nullptr) &&
-      f > 0.0)
-    *vert = f;
+  if (n < 2 || !unit_of_axis(0, horiz)) return false;
+  double f = 0.0;
+  if (n >= 3 && unit_of_axis(2, &f)) *vert = f;
   return true;
 }
 
@@ -293,6 +282,11 @@ bool ProjCoordSystem::IsValid() const { return impl_->own.forms != 0; }
 std::string ProjCoordSystem::GetError() const { return impl_->error; }
 
 unsigned long ProjCoordSystem::GetForms() { return impl_->own.forms; }
+
+int ProjCoordSystem::GetDefinitionError(CString* why) {
+  if (why) *why = impl_->error;
+  return impl_->error_code;
+}
 
 HRESULT ProjCoordSystem::GetDefinition(CString* text) {
   if (!text) return E_POINTER;

@@ -33,6 +33,7 @@ class COLLINEAR_API ProjCoordSystem
 
   unsigned long GetKind() override { return kPlain; }
   unsigned long GetForms() override;
+  int GetDefinitionError(CString* why) override;
   HRESULT GetDefinition(CString* text) override;
   HRESULT GetBase(IGeoCoordSystem** base) override;
   HRESULT LocalToBase(double* coords) override;

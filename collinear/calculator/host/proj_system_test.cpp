@@ -6,10 +6,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <proj.h>
-#include <proj_experimental.h>
 
 #include <collinear/calculator/host/geo_coord.h>
+#include <collinear/calculator/host/proj_reference.h>
 #include <collinear/primitives/constants.h>
 
 using collinear::ComPtr;
@@ -25,38 +24,7 @@ constexpr double kTolMm = 1e-3;    // agreement with PROJ asked for, m
 constexpr double kTolDeg = 1e-10;  // about 10 micrometres on the ground
 constexpr double kTolSame = 1e-9;  // same PROJ pipeline run twice, m
 
-// PROJ's own answer, as cs2cs gives it: a transformation created
-// apart from the library, in a context of its own, between the two CRSs
-// with ellipsoidal heights, in PROJ's east-first order.
-class ReferenceTransform {
- public:
-  ReferenceTransform(const char* from, const char* to)
-      : ctx_(proj_context_create()) {
-    PJ* from_2d = proj_create(ctx_, from);
-    PJ* to_2d = proj_create(ctx_, to);
-    PJ* from_3d =
-        from_2d ? proj_crs_promote_to_3D(ctx_, nullptr, from_2d) : nullptr;
-    PJ* to_3d = to_2d ? proj_crs_promote_to_3D(ctx_, nullptr, to_2d) : nullptr;
-    PJ* raw = from_3d && to_3d ? proj_create_crs_to_crs_from_pj(
-                                     ctx_, from_3d, to_3d, nullptr, nullptr)
-                               : nullptr;
-    op_ = raw ? proj_normalize_for_visualization(ctx_, raw) : nullptr;
-    for (PJ* p : {raw, from_2d, to_2d, from_3d, to_3d})
-      if (p) proj_destroy(p);
-  }
-  ~ReferenceTransform() {
-    if (op_) proj_destroy(op_);
-    proj_context_destroy(ctx_);
-  }
-  bool ok() const { return op_ != nullptr; }
-  PJ_XYZ operator()(double x, double y, double z) const {
-    return proj_trans(op_, PJ_FWD, proj_coord(x, y, z, HUGE_VAL)).xyz;
-  }
-
- private:
-  PJ_CONTEXT* ctx_;
-  PJ* op_ = nullptr;
-};
+using ReferenceTransform = collinear::test_support::ProjReference;
 
 class ProjCoordSystemTest : public ::testing::Test {
  protected:
