@@ -19,101 +19,267 @@ constexpr double kNewtonMinDet = 1e-6;
 // target's largest coordinate: q + s D(q) cannot come closer than that.
 constexpr double kRoundingFloorUlps = 4.0;
 
-// The model formulas, one evaluator per model so that the search inlines
-// them. The order of operations is the published one of each model.
+// Bisection shortcut (see BisectT): the slope of q_i + s D_i must stay above
+// 1 - kMaxSlopeBound over the bracket, the root estimate takes at most
+// kRootIter Newton steps, and the rounding bound of one evaluation is
+// kRoundingUlps units of the magnitudes involved (the formulas have at most
+// a dozen operations in a row, so 64 is ample).
+constexpr double kMaxSlopeBound = 0.5;
+constexpr int kRootIter = 6;
+constexpr double kRoundingUlps = 64.0;
+
+// The four models: NR radial terms p0..p(NR-1) on r^2..r^(2 NR), then
+// Kind::kRadial nothing, kDecentring two decentring terms (a, b) behind
+// them, kFurther the six further terms of model 4. Comp<I> evaluates the
+// distortion of coordinate I at the point whose coordinate I is m and
+// other coordinate c, in the published order of operations; the full
+// evaluation is made of the two components, so both agree bit for bit.
+enum class Kind { kRadial, kDecentring, kFurther };
+
+template <int NR, Kind K>
+struct Model {
+  const double* p;
+
+  double Radial(double r2) const {
+    const double r4 = r2 * r2;
+    double k = p[0] * r2 + p[1] * r4;
+    if (NR >= 3) {
+      const double r6 = r4 * r2;
+      k = k + p[2] * r6;
+      if (NR >= 4) {
+        const double r8 = r6 * r2;
+        k = k + p[3] * r8;
+      }
+    }
+    return k;
+  }
+
+  template <int I>
+  double Comp(double m, double c) const {
+    const double x = I == 0 ? m : c;
+    const double y = I == 0 ? c : m;
+    const double r2 = x * x + y * y;
+    const double k = Radial(r2);
+    if (K == Kind::kRadial) return (I == 0 ? x : y) * k;
+    if (K == Kind::kDecentring) {
+      const double a = p[NR], b = p[NR + 1];
+      return I == 0 ? x * k + a * (r2 + 2.0 * x * x) + 2.0 * b * x * y
+                    : y * k + b * (r2 + 2.0 * y * y) + 2.0 * a * x * y;
+    }
+    return I == 0 ? x * k + p[2] * x + p[3] * y + p[4] * x * y + p[5] * y * y
+                  : y * k + p[6] * x * y + p[7] * x * x;
+  }
+
+  void operator()(double x, double y, double& dx, double& dy) const {
+    dx = Comp<0>(x, y);
+    dy = Comp<1>(y, x);
+  }
+
+  // dD_I / dq_I at the point (only to steer the root estimate).
+  template <int I>
+  double Slope(double m, double c) const {
+    const double r2 = m * m + c * c;
+    double k1 = p[NR - 1] * NR;  // d(radial bracket)/d(r2), Horner form
+    for (int j = NR - 1; j >= 1; --j) k1 = k1 * r2 + p[j - 1] * j;
+    double slope = Radial(r2) + 2.0 * m * m * k1;
+    if (K == Kind::kDecentring) {
+      const double a = p[NR], b = p[NR + 1];
+      slope += I == 0 ? 6.0 * a * m + 2.0 * b * c : 6.0 * b * m + 2.0 * a * c;
+    } else if (K == Kind::kFurther) {
+      slope += I == 0 ? p[2] + p[4] * c : p[6] * c;
+    }
+    return slope;
+  }
+
+  // Over |q_I| <= mm with |q_other| = ca: an upper bound of |dD_I/dq_I| in
+  // *slope, and of the sum of the magnitudes of the terms of D_I in *mag.
+  template <int I>
+  void Bound(double mm, double ca, double* slope, double* mag) const {
+    const double r2 = mm * mm + ca * ca;
+    double k = 0.0, k1 = 0.0, rn = 1.0;
+    for (int j = 0; j < NR; ++j) {
+      k1 += (j + 1) * std::fabs(p[j]) * rn;
+      rn *= r2;
+      k += std::fabs(p[j]) * rn;
+    }
+    double s = k + 2.0 * mm * mm * k1, g = mm * k;
+    if (K == Kind::kDecentring) {
+      const double a = std::fabs(p[I == 0 ? NR : NR + 1]);
+      const double b = std::fabs(p[I == 0 ? NR + 1 : NR]);
+      s += 6.0 * a * mm + 2.0 * b * ca;
+      g += a * (r2 + 2.0 * mm * mm) + 2.0 * b * mm * ca;
+    } else if (K == Kind::kFurther) {
+      if (I == 0) {
+        s += std::fabs(p[2]) + std::fabs(p[4]) * ca;
+        g += std::fabs(p[2]) * mm + std::fabs(p[3]) * ca +
+             std::fabs(p[4]) * mm * ca + std::fabs(p[5]) * ca * ca;
+      } else {
+        s += std::fabs(p[6]) * ca;
+        g += std::fabs(p[6]) * ca * mm + std::fabs(p[7]) * ca * ca;
+      }
+    }
+    *slope = s;
+    *mag = g;
+  }
+};
+
+using Radial4 = Model<4, Kind::kRadial>;                // model 1
+using Radial2Decentring = Model<2, Kind::kDecentring>;  // model 2
+using Radial3Decentring = Model<3, Kind::kDecentring>;  // model 3
+using Radial2Further = Model<2, Kind::kFurther>;        // model 4
+
 struct NoDistortion {
+  template <int I>
+  double Comp(double, double) const {
+    return 0.0;
+  }
   void operator()(double, double, double& dx, double& dy) const {
     dx = 0.0;
     dy = 0.0;
   }
-};
-
-struct Radial4 {  // model 1
-  const double* p;
-  void operator()(double x, double y, double& dx, double& dy) const {
-    const double r2 = x * x + y * y;
-    const double r4 = r2 * r2;
-    const double r6 = r4 * r2;
-    const double r8 = r6 * r2;
-    const double k = p[0] * r2 + p[1] * r4 + p[2] * r6 + p[3] * r8;
-    dx = x * k;
-    dy = y * k;
+  template <int I>
+  double Slope(double, double) const {
+    return 0.0;
+  }
+  template <int I>
+  void Bound(double, double, double* slope, double* mag) const {
+    *slope = 0.0;
+    *mag = 0.0;
   }
 };
 
-struct Radial2Decentring {  // model 2
-  const double* p;
-  void operator()(double x, double y, double& dx, double& dy) const {
-    const double r2 = x * x + y * y;
-    const double r4 = r2 * r2;
-    const double k = p[0] * r2 + p[1] * r4;
-    dx = x * k + p[2] * (r2 + 2.0 * x * x) + 2.0 * p[3] * x * y;
-    dy = y * k + p[3] * (r2 + 2.0 * y * y) + 2.0 * p[2] * x * y;
+// Where the bisection of coordinate I between lo and hi may skip the
+// evaluation: every midpoint below *below is certain to give f < t, every
+// one above *above f > t. f(m) = m + s D_I(m, c) is increasing with a slope
+// of at least L on the bracket (bounded from the model), each evaluation is
+// off its exact value by at most E, and near a root estimate m0 with
+// residual r the exact root lies within (|r| + E) / L; so beyond
+// (|r| + 2E) / L of m0 the computed f is on the known side. Leaves the
+// defaults (no shortcut) when the bracket is not finite or the slope bound
+// does not hold.
+template <int I, class Dist>
+void CertainRegion(const Dist& dist,
+                   double m0,
+                   double c,
+                   double t,
+                   double lo,
+                   double hi,
+                   double s,
+                   double* below,
+                   double* above) {
+  if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi) ||
+      !std::isfinite(c) || !std::isfinite(t))
+    return;
+  const double mm = std::max(std::fabs(lo), std::fabs(hi));
+  double slope_bound, mag;
+  dist.template Bound<I>(mm, std::fabs(c), &slope_bound, &mag);
+  slope_bound *= 1.001;  // rounding of the bound itself
+  if (!(slope_bound <= kMaxSlopeBound)) return;
+  const double min_slope = 1.0 - slope_bound;
+  // Rounding of D_I, then of the sum m + s D_I (half a unit of its size).
+  const double err = kEps * (kRoundingUlps * mag + mm + mag) + 1e-300;
+  double m = (lo <= m0 && m0 <= hi) ? m0 : (lo + hi) / 2;
+  double r = 0.0;
+  for (int it = 0;; ++it) {
+    r = m + s * dist.template Comp<I>(m, c) - t;
+    if (!std::isfinite(r)) return;
+    if (std::fabs(r) <= err || it == kRootIter) break;
+    const double next = std::min(
+        hi, std::max(lo, m - r / (1.0 + s * dist.template Slope<I>(m, c))));
+    if (next == m) break;
+    m = next;
   }
-};
+  const double reach =
+      (std::fabs(r) + 2.0 * err) / min_slope * 1.001 + kEps * mm;
+  *below = m - reach;
+  *above = m + reach;
+}
 
-struct Radial3Decentring {  // model 3
-  const double* p;
-  void operator()(double x, double y, double& dx, double& dy) const {
-    const double r2 = x * x + y * y;
-    const double r4 = r2 * r2;
-    const double r6 = r4 * r2;
-    const double k = p[0] * r2 + p[1] * r4 + p[2] * r6;
-    dx = x * k + p[3] * (r2 + 2.0 * x * x) + 2.0 * p[4] * x * y;
-    dy = y * k + p[4] * (r2 + 2.0 * y * y) + 2.0 * p[3] * x * y;
-  }
-};
-
-struct Radial2Further {  // model 4
-  const double* p;
-  void operator()(double x, double y, double& dx, double& dy) const {
-    const double r2 = x * x + y * y;
-    const double r4 = r2 * r2;
-    const double k = p[0] * r2 + p[1] * r4;
-    dx = x * k + p[2] * x + p[3] * y + p[4] * x * y + p[5] * y * y;
-    dy = y * k + p[6] * x * y + p[7] * x * x;
-  }
-};
-
-template <class Model>
-void BisectT(const Model& dist,
+// Bisection of coordinate I of p between low[I] (the end whose image lies
+// below the target) and high[I]. Each midpoint m is judged by f = m + s
+// D_I(m, other); f < t moves the low end, otherwise the high end. It stops
+// at an exact hit, when the bracket is at most tol wide, or when the
+// midpoint no longer changes. Midpoints inside the certain region of
+// CertainRegion are judged without evaluating f (the judgement is the
+// one the evaluation would give), which leaves the result unchanged bit for
+// bit; shortcut false evaluates every one.
+template <int I, class Dist>
+void BisectT(const Dist& dist,
              double* p,
-             int i,
              const double* target,
              const double* low,
              const double* high,
              double s,
-             double tol) {
-  double lo = low[i], hi = high[i];
-  double q[2] = {p[0], p[1]};
-  double prev_m = 0.0;
+             double tol,
+             bool shortcut) {
+  const double c = p[1 - I];
+  const double t = target[I];
+  double lo = low[I], hi = high[I];
+  double below = -HUGE_VAL, above = HUGE_VAL;
+  if (shortcut) CertainRegion<I>(dist, p[I], c, t, lo, hi, s, &below, &above);
+  double m = 0.0, prev_m = 0.0;
   bool first = true;
+  // Midpoints outside [below, above]: the side is known; written without
+  // branches on it, since it is as likely one way as the other.
   for (;;) {
-    const double m = (lo + hi) / 2;
-    q[i] = m;
-    if (!first && m == prev_m) break;
-    if (!std::isfinite(m)) break;  // no bracket to halve
-    double d[2];
-    dist(q[0], q[1], d[0], d[1]);
-    const double f = m + s * d[i];
-    if (f == target[i]) break;
-    if (f < target[i])
-      lo = m;
-    else
-      hi = m;
+    m = (lo + hi) / 2;
+    if ((!first && m == prev_m) || !std::isfinite(m)) {
+      p[I] = m;
+      return;
+    }
+    if (!(m < below || m > above)) break;
+    const bool f_below = m < below;
+    lo = f_below ? m : lo;
+    hi = f_below ? hi : m;
     if (std::fabs(hi - lo) <= tol) {
-      q[i] = (lo + hi) / 2;
-      break;
+      p[I] = (lo + hi) / 2;
+      return;
     }
     prev_m = m;
     first = false;
   }
-  p[0] = q[0];
-  p[1] = q[1];
+  for (;;) {
+    if (m < below || m > above) {
+      const bool f_below = m < below;
+      lo = f_below ? m : lo;
+      hi = f_below ? hi : m;
+    } else {
+      const double f = m + s * dist.template Comp<I>(m, c);
+      if (f == t) break;
+      if (f < t)
+        lo = m;
+      else
+        hi = m;
+    }
+    if (std::fabs(hi - lo) <= tol) {
+      m = (lo + hi) / 2;
+      break;
+    }
+    prev_m = m;
+    m = (lo + hi) / 2;
+    if (m == prev_m || !std::isfinite(m)) break;
+  }
+  p[I] = m;
 }
 
-template <class Model>
-double Residual(const Model& dist, const double* p, const double* t, double s) {
+template <class Dist>
+void BisectCoord(const Dist& dist,
+                 double* p,
+                 int i,
+                 const double* target,
+                 const double* low,
+                 const double* high,
+                 double s,
+                 double tol,
+                 bool shortcut) {
+  if (i == 0)
+    BisectT<0>(dist, p, target, low, high, s, tol, shortcut);
+  else
+    BisectT<1>(dist, p, target, low, high, s, tol, shortcut);
+}
+
+template <class Dist>
+double Residual(const Dist& dist, const double* p, const double* t, double s) {
   double d[2];
   dist(p[0], p[1], d[0], d[1]);
   const double ex = p[0] + s * d[0] - t[0];
@@ -121,8 +287,96 @@ double Residual(const Model& dist, const double* p, const double* t, double s) {
   return std::sqrt(ex * ex + ey * ey);
 }
 
-template <class Model>
-bool SearchT(const Model& dist,
+// One coordinate I of a pass of the search: bracket the target coordinate
+// around p (di = D_I(p)) by the points a and b, or by walking, and bisect.
+// Only D_I enters, so only that component is evaluated. False when a walk
+// runs out of steps (p then holds the walk's last point).
+template <int I, class Dist>
+bool SearchCoord(const Dist& dist,
+                 double* p,
+                 const double* t,
+                 double s,
+                 double tol,
+                 bool shortcut,
+                 double di) {
+  constexpr int J = 1 - I;
+  double a[2] = {p[0], p[1]};
+  double b[2] = {p[0], p[1]};
+  a[I] = p[I] - s * di;
+  b[I] = p[I] + 2.0 * s * di;
+  const double fa = a[I] + s * dist.template Comp<I>(a[I], a[J]);
+  const double fb = b[I] + s * dist.template Comp<I>(b[I], b[J]);
+  if (std::fabs(fa - fb) <= kEps) {
+    p[I] = (a[I] + b[I]) / 2;
+    return true;
+  }
+  double dir;
+  if (fa < fb) {
+    if (fa < t[I] && t[I] < fb) {
+      BisectT<I>(dist, p, t, a, b, s, tol, shortcut);
+      return true;
+    }
+    dir = t[I] > fb ? 1.0 : -1.0;
+  } else {
+    if (fb < t[I] && t[I] < fa) {
+      BisectT<I>(dist, p, t, b, a, s, tol, shortcut);
+      return true;
+    }
+    dir = t[I] > fa ? -1.0 : 1.0;
+  }
+  if (fa == t[I] || fb == t[I]) {
+    p[I] = t[I];
+    return true;
+  }
+  if (fa < t[I]) dir = fa < fb ? -1.0 : 1.0;
+
+  // Walk from p until the target is bracketed; D_I(p) is still di.
+  double lo[2] = {p[0], p[1]};
+  double hi[2] = {p[0], p[1]};
+  if (p[I] + s * di < t[I]) {
+    lo[I] = p[I];
+    for (int step = 0;; ++step) {
+      if (step == kMaxWalkSteps) return false;
+      const double old = p[I];
+      p[I] = p[I] + di;
+      if (p[I] == old) {
+        hi[I] = lo[I];
+        break;
+      }
+      di = dist.template Comp<I>(p[I], p[J]);
+      if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
+        hi[I] = lo[I];
+        break;
+      }
+      if (p[I] + s * di > t[I]) {
+        hi[I] = p[I];
+        break;
+      }
+    }
+  } else {
+    hi[I] = p[I];
+    for (int step = 0;; ++step) {
+      if (step == kMaxWalkSteps) return false;
+      p[I] = p[I] + dir * std::fabs(di);
+      di = dist.template Comp<I>(p[I], p[J]);
+      if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
+        lo[I] = hi[I];
+        break;
+      }
+      if (p[I] + s * di < t[I]) {
+        lo[I] = p[I];
+        break;
+      }
+    }
+  }
+  BisectT<I>(dist, p, t, lo, hi, s, tol, shortcut);
+  return true;
+}
+
+// The bracketing search: passes over x, then y, until the residual meets
+// tol or stops falling.
+template <class Dist>
+bool SearchT(const Dist& dist,
              double x,
              double y,
              double tol,
@@ -130,7 +384,8 @@ bool SearchT(const Model& dist,
              double* qx,
              double* qy,
              double* residual,
-             double* best) {
+             double* best,
+             bool shortcut) {
   const double s = sign ? 1.0 : -1.0;
   *qx = x;
   *qy = y;
@@ -139,100 +394,24 @@ bool SearchT(const Model& dist,
   double prev_r = 0.0;
   bool have_prev = false;
   double prev_p[2] = {x, y};
+  double dx = dist.template Comp<0>(x, y);  // D_x(p) while p stays
   for (int pass = 0; pass < kMaxPasses; ++pass) {
-    for (int i = 0; i < 2; ++i) {
-      double d[2];
-      dist(p[0], p[1], d[0], d[1]);
-      double a[2] = {p[0], p[1]};
-      double b[2] = {p[0], p[1]};
-      a[i] = p[i] - s * d[i];
-      b[i] = p[i] + 2.0 * s * d[i];
-      double da[2], db[2];
-      dist(a[0], a[1], da[0], da[1]);
-      dist(b[0], b[1], db[0], db[1]);
-      const double fa = a[i] + s * da[i];
-      const double fb = b[i] + s * db[i];
-      if (std::fabs(fa - fb) <= kEps) {
-        p[i] = (a[i] + b[i]) / 2;
-        continue;
+    const bool walked =
+        SearchCoord<0>(dist, p, t, s, tol, shortcut, dx) &&
+        SearchCoord<1>(
+            dist, p, t, s, tol, shortcut, dist.template Comp<1>(p[1], p[0]));
+    if (!walked) {
+      if (best) {
+        const double r = Residual(dist, p, t, s);
+        const bool use_prev = have_prev && !(r <= prev_r);
+        best[0] = use_prev ? prev_p[0] : p[0];
+        best[1] = use_prev ? prev_p[1] : p[1];
       }
-      double dir;
-      if (fa < fb) {
-        if (fa < t[i] && t[i] < fb) {
-          BisectT(dist, p, i, t, a, b, s, tol);
-          continue;
-        }
-        dir = t[i] > fb ? 1.0 : -1.0;
-      } else {
-        if (fb < t[i] && t[i] < fa) {
-          BisectT(dist, p, i, t, b, a, s, tol);
-          continue;
-        }
-        dir = t[i] > fa ? -1.0 : 1.0;
-      }
-      if (fa == t[i] || fb == t[i]) {
-        p[i] = t[i];
-        continue;
-      }
-      if (fa < t[i]) dir = fa < fb ? -1.0 : 1.0;
-
-      // Walk from p until the target is bracketed.
-      dist(p[0], p[1], d[0], d[1]);
-      double lo[2] = {p[0], p[1]};
-      double hi[2] = {p[0], p[1]};
-      bool bracketed = false;
-      if (p[i] + s * d[i] < t[i]) {
-        lo[i] = p[i];
-        for (int step = 0; step < kMaxWalkSteps; ++step) {
-          const double old = p[i];
-          p[i] = p[i] + d[i];
-          if (p[i] == old) {
-            hi[i] = lo[i];
-            bracketed = true;
-            break;
-          }
-          dist(p[0], p[1], d[0], d[1]);
-          if (std::fabs(d[i]) <= kEps || p[i] + d[i] == p[i]) {
-            hi[i] = lo[i];
-            bracketed = true;
-            break;
-          }
-          if (p[i] + s * d[i] > t[i]) {
-            hi[i] = p[i];
-            bracketed = true;
-            break;
-          }
-        }
-      } else {
-        hi[i] = p[i];
-        for (int step = 0; step < kMaxWalkSteps; ++step) {
-          p[i] = p[i] + dir * std::fabs(d[i]);
-          dist(p[0], p[1], d[0], d[1]);
-          if (std::fabs(d[i]) <= kEps || p[i] + d[i] == p[i]) {
-            lo[i] = hi[i];
-            bracketed = true;
-            break;
-          }
-          if (p[i] + s * d[i] < t[i]) {
-            lo[i] = p[i];
-            bracketed = true;
-            break;
-          }
-        }
-      }
-      if (!bracketed) {
-        if (best) {
-          const double r = Residual(dist, p, t, s);
-          const bool use_prev = have_prev && !(r <= prev_r);
-          best[0] = use_prev ? prev_p[0] : p[0];
-          best[1] = use_prev ? prev_p[1] : p[1];
-        }
-        return false;
-      }
-      BisectT(dist, p, i, t, lo, hi, s, tol);
+      return false;
     }
     double d[2];
     dist(p[0], p[1], d[0], d[1]);
+    dx = d[0];
     const double ex = p[0] + s * d[0] - x;
     const double ey = p[1] + s * d[1] - y;
     const double r = std::sqrt(ex * ex + ey * ey);
@@ -290,7 +469,20 @@ bool CalcDistortion::Search(double x,
                             double* residual,
                             double* best) const {
   auto f = [&](const auto& dist) {
-    return SearchT(dist, x, y, tol, sign, qx, qy, residual, best);
+    return SearchT(dist, x, y, tol, sign, qx, qy, residual, best, true);
+  };
+  COLLINEAR_WITH_MODEL(f)
+}
+
+bool CalcDistortion::SearchReference(double x,
+                                     double y,
+                                     double tol,
+                                     bool sign,
+                                     double* qx,
+                                     double* qy,
+                                     double* residual) const {
+  auto f = [&](const auto& dist) {
+    return SearchT(dist, x, y, tol, sign, qx, qy, residual, nullptr, false);
   };
   COLLINEAR_WITH_MODEL(f)
 }
@@ -303,7 +495,7 @@ void CalcDistortion::Bisect(double* p,
                             double s,
                             double tol) const {
   auto f = [&](const auto& dist) {
-    BisectT(dist, p, i, target, low, high, s, tol);
+    BisectCoord(dist, p, i, target, low, high, s, tol, true);
   };
   COLLINEAR_WITH_MODEL(f)
 }
