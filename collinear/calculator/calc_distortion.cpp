@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace collinear {
 namespace {
 
 constexpr double kEps = 2.220446049250313e-16;  // the double epsilon
-constexpr int kMaxPasses = 20;                  // passes over both coordinates
+constexpr std::uint64_t kSignBit = 0x8000000000000000u;
+constexpr std::uint64_t kExpBits = 0x7FF0000000000000u;
+constexpr int kMaxPasses = 20;     // passes over both coordinates
 constexpr int kMaxWalkSteps = 20;  // steps of a walk to bracket the target
 
 // Newton finish: iterations, step halvings, and the smallest determinant of
@@ -195,6 +199,104 @@ void CertainRegion(const Dist& dist,
   *above = m + reach;
 }
 
+// Doubles as integers in the order of their values: the magnitude's bit
+// pattern, negated for negative numbers (both zeros give 0).
+std::int64_t OrderKey(double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const auto mag = static_cast<std::int64_t>(bits & ~kSignBit);
+  return (bits & kSignBit) ? -mag : mag;
+}
+
+double FromOrderKey(std::int64_t key) {
+  std::uint64_t bits = key < 0 ? static_cast<std::uint64_t>(-key) | kSignBit
+                               : static_cast<std::uint64_t>(key);
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// The halvings of HalveCertain on order keys, for a bracket within one
+// binade of one sign (kNeg: negative). There the sum of the two ends is
+// exact but for its last bit, so the midpoint (lo + hi) / 2 is the
+// magnitudes' mean rounded half to even; and hi - lo is exact.
+// How the halvings of known side ended.
+enum class Halving { kInside, kStalled, kNarrow };
+
+template <bool kNeg>
+Halving HalveKeys(std::int64_t& lo,
+                  std::int64_t& hi,
+                  std::int64_t below,
+                  std::int64_t above,
+                  double tol_units,
+                  std::int64_t* mid) {
+  std::int64_t prev = 0;
+  for (bool first = true;; first = false) {
+    // Magnitudes are below 2^63, their sum fits unsigned 64 bits.
+    const std::uint64_t sum = static_cast<std::uint64_t>(kNeg ? -lo : lo) +
+                              static_cast<std::uint64_t>(kNeg ? -hi : hi);
+    const std::uint64_t half = sum >> 1;
+    const auto mag = static_cast<std::int64_t>(half + (sum & half & 1));
+    const std::int64_t m = kNeg ? -mag : mag;
+    *mid = m;
+    if (!first && m == prev) return Halving::kStalled;
+    if (!(m < below || m > above)) return Halving::kInside;
+    const bool f_below = m < below;
+    lo = f_below ? m : lo;
+    hi = f_below ? hi : m;
+    if (static_cast<double>(hi - lo) <= tol_units) return Halving::kNarrow;
+    prev = m;
+  }
+}
+
+// Halves [lo, hi] as the bisection does while the midpoint lies below
+// `below` (it becomes the low end) or above `above` (the high end). True
+// when the bisection ends there, with its result in *mid; false with *mid
+// the first midpoint inside [below, above], not yet judged.
+bool HalveCertain(double& lo,
+                  double& hi,
+                  double below,
+                  double above,
+                  double tol,
+                  double* mid) {
+  const std::int64_t klo = OrderKey(lo), khi = OrderKey(hi);
+  const std::uint64_t exp_lo =
+      static_cast<std::uint64_t>(klo < 0 ? -klo : klo) & kExpBits;
+  const std::uint64_t exp_hi =
+      static_cast<std::uint64_t>(khi < 0 ? -khi : khi) & kExpBits;
+  if (std::isfinite(below) && std::isfinite(above) && (klo < 0) == (khi < 0) &&
+      exp_lo == exp_hi && exp_lo != 0 && exp_lo != kExpBits) {
+    // One binade: the unit of the last place is its power of two / 2^52.
+    double binade;
+    std::memcpy(&binade, &exp_lo, sizeof binade);
+    const double tol_units = tol / (binade * 0x1p-52);
+    std::int64_t l = klo, h = khi, m = 0;
+    const std::int64_t kb = OrderKey(below), ka = OrderKey(above);
+    const Halving end = klo < 0 ? HalveKeys<true>(l, h, kb, ka, tol_units, &m)
+                                : HalveKeys<false>(l, h, kb, ka, tol_units, &m);
+    lo = FromOrderKey(l);
+    hi = FromOrderKey(h);
+    *mid = end == Halving::kNarrow ? (lo + hi) / 2 : FromOrderKey(m);
+    return end != Halving::kInside;
+  }
+  double prev_m = 0.0;
+  for (bool first = true;; first = false) {
+    const double m = (lo + hi) / 2;
+    *mid = m;
+    if ((!first && m == prev_m) || !std::isfinite(m)) return true;
+    if (!(m < below || m > above)) return false;
+    if (m < below)
+      lo = m;
+    else
+      hi = m;
+    if (std::fabs(hi - lo) <= tol) {
+      *mid = (lo + hi) / 2;
+      return true;
+    }
+    prev_m = m;
+  }
+}
+
 // Bisection of coordinate I of p between low[I] (the end whose image lies
 // below the target) and high[I]. Each midpoint m is judged by f = m + s
 // D_I(m, other); f < t moves the low end, otherwise the high end. It stops
@@ -217,27 +319,12 @@ void BisectT(const Dist& dist,
   double lo = low[I], hi = high[I];
   double below = -HUGE_VAL, above = HUGE_VAL;
   if (shortcut) CertainRegion<I>(dist, p[I], c, t, lo, hi, s, &below, &above);
-  double m = 0.0, prev_m = 0.0;
-  bool first = true;
-  // Midpoints outside [below, above]: the side is known; written without
-  // branches on it, since it is as likely one way as the other.
-  for (;;) {
-    m = (lo + hi) / 2;
-    if ((!first && m == prev_m) || !std::isfinite(m)) {
-      p[I] = m;
-      return;
-    }
-    if (!(m < below || m > above)) break;
-    const bool f_below = m < below;
-    lo = f_below ? m : lo;
-    hi = f_below ? hi : m;
-    if (std::fabs(hi - lo) <= tol) {
-      p[I] = (lo + hi) / 2;
-      return;
-    }
-    prev_m = m;
-    first = false;
+  double m = 0.0;
+  if (HalveCertain(lo, hi, below, above, tol, &m)) {
+    p[I] = m;
+    return;
   }
+  double prev_m;
   for (;;) {
     if (m < below || m > above) {
       const bool f_below = m < below;
