@@ -79,20 +79,39 @@ struct Model {
     dy = Comp<1>(y, x);
   }
 
+  // Partial derivatives of D, row by row: ddx/dx, ddx/dy, ddy/dx, ddy/dy.
+  void Jacobian(double x, double y, double* jac) const {
+    const double r2 = x * x + y * y;
+    double k1 = p[NR - 1] * NR;  // d(radial bracket)/d(r2), Horner form
+    for (int j = NR - 1; j >= 1; --j) k1 = k1 * r2 + p[j - 1] * j;
+    const double k = Radial(r2);
+    jac[0] = k + 2.0 * x * x * k1;
+    jac[1] = 2.0 * x * y * k1;
+    jac[2] = jac[1];
+    jac[3] = k + 2.0 * y * y * k1;
+    if (K == Kind::kDecentring) {
+      const double a = p[NR], b = p[NR + 1];
+      jac[0] += 6.0 * a * x + 2.0 * b * y;
+      jac[1] += 2.0 * a * y + 2.0 * b * x;
+      jac[2] += 2.0 * b * x + 2.0 * a * y;
+      jac[3] += 6.0 * b * y + 2.0 * a * x;
+    } else if (K == Kind::kFurther) {
+      jac[0] += p[2] + p[4] * y;
+      jac[1] += p[3] + p[4] * x + 2.0 * p[5] * y;
+      jac[2] += p[6] * y + 2.0 * p[7] * x;
+      jac[3] += p[6] * x;
+    }
+  }
+
   // dD_I / dq_I at the point (only to steer the root estimate).
   template <int I>
   double Slope(double m, double c) const {
-    const double r2 = m * m + c * c;
-    double k1 = p[NR - 1] * NR;  // d(radial bracket)/d(r2), Horner form
-    for (int j = NR - 1; j >= 1; --j) k1 = k1 * r2 + p[j - 1] * j;
-    double slope = Radial(r2) + 2.0 * m * m * k1;
-    if (K == Kind::kDecentring) {
-      const double a = p[NR], b = p[NR + 1];
-      slope += I == 0 ? 6.0 * a * m + 2.0 * b * c : 6.0 * b * m + 2.0 * a * c;
-    } else if (K == Kind::kFurther) {
-      slope += I == 0 ? p[2] + p[4] * c : p[6] * c;
-    }
-    return slope;
+    double jac[4];
+    if (I == 0)
+      Jacobian(m, c, jac);
+    else
+      Jacobian(c, m, jac);
+    return jac[3 * I];
   }
 
   // Over |q_I| <= mm with |q_other| = ca: an upper bound of |dD_I/dq_I| in
@@ -140,6 +159,9 @@ struct NoDistortion {
   void operator()(double, double, double& dx, double& dy) const {
     dx = 0.0;
     dy = 0.0;
+  }
+  void Jacobian(double, double, double* jac) const {
+    jac[0] = jac[1] = jac[2] = jac[3] = 0.0;
   }
   template <int I>
   double Slope(double, double) const {
@@ -587,47 +609,12 @@ void CalcDistortion::Bisect(double* p,
   COLLINEAR_WITH_MODEL(f)
 }
 
-#undef COLLINEAR_WITH_MODEL
-
 void CalcDistortion::Jacobian(double x, double y, double jac[4]) const {
-  const double* p = p_;
-  const double r2 = x * x + y * y;
-  double k = 0.0, k1 = 0.0;  // radial bracket and its derivative by r2
-  switch (model_) {
-    case 1:
-      k = ((p[3] * r2 + p[2]) * r2 + p[1]) * r2 * r2 + p[0] * r2;
-      k1 = ((4.0 * p[3] * r2 + 3.0 * p[2]) * r2 + 2.0 * p[1]) * r2 + p[0];
-      break;
-    case 3:
-      k = (p[2] * r2 + p[1]) * r2 * r2 + p[0] * r2;
-      k1 = (3.0 * p[2] * r2 + 2.0 * p[1]) * r2 + p[0];
-      break;
-    case 2:
-    case 4:
-      k = (p[1] * r2 + p[0]) * r2;
-      k1 = 2.0 * p[1] * r2 + p[0];
-      break;
-    default:
-      break;
-  }
-  jac[0] = k + 2.0 * x * x * k1;
-  jac[1] = 2.0 * x * y * k1;
-  jac[2] = jac[1];
-  jac[3] = k + 2.0 * y * y * k1;
-  if (model_ == 2 || model_ == 3) {
-    const double a = model_ == 2 ? p[2] : p[3];  // decentring, x
-    const double b = model_ == 2 ? p[3] : p[4];  // decentring, y
-    jac[0] += 6.0 * a * x + 2.0 * b * y;
-    jac[1] += 2.0 * a * y + 2.0 * b * x;
-    jac[2] += 2.0 * b * x + 2.0 * a * y;
-    jac[3] += 6.0 * b * y + 2.0 * a * x;
-  } else if (model_ == 4) {
-    jac[0] += p[2] + p[4] * y;
-    jac[1] += p[3] + p[4] * x + 2.0 * p[5] * y;
-    jac[2] += p[6] * y + 2.0 * p[7] * x;
-    jac[3] += p[6] * x;
-  }
+  auto f = [&](const auto& dist) { dist.Jacobian(x, y, jac); };
+  COLLINEAR_WITH_MODEL(f)
 }
+
+#undef COLLINEAR_WITH_MODEL
 
 bool CalcDistortion::Newton(double x,
                             double y,
