@@ -214,7 +214,8 @@ TEST(CCrdCalculator, CopiesOwnTheirBitmapDescription) {
   assigned = plain;
   EXPECT_EQ(assigned.m_pTransfBitmap, own);
   EXPECT_EQ(assigned.GetFocusR(), 1.0);
-  assigned = assigned;
+  const CCrdCalculator& self = assigned;
+  assigned = self;
   EXPECT_EQ(assigned.m_pTransfBitmap, own);
   // Setting the calculator's own description leaves it in place.
   assigned.SetTransfBitmapData(*own);
