@@ -250,7 +250,7 @@ Halving HalveKeys(std::int64_t& lo,
                   std::int64_t& hi,
                   std::int64_t below,
                   std::int64_t above,
-                  double tol_units,
+                  std::int64_t tol_units,
                   std::int64_t* mid) {
   std::int64_t prev = 0;
   for (bool first = true;; first = false) {
@@ -266,7 +266,7 @@ Halving HalveKeys(std::int64_t& lo,
     const bool f_below = m < below;
     lo = f_below ? m : lo;
     hi = f_below ? hi : m;
-    if (static_cast<double>(hi - lo) <= tol_units) return Halving::kNarrow;
+    if (hi - lo <= tol_units) return Halving::kNarrow;
     prev = m;
   }
 }
@@ -291,7 +291,12 @@ bool HalveCertain(double& lo,
     // One binade: the unit of the last place is its power of two / 2^52.
     double binade;
     std::memcpy(&binade, &exp_lo, sizeof binade);
-    const double tol_units = tol / (binade * 0x1p-52);
+    // |hi - lo| <= tol in whole units (hi - lo is exact and below 2^53).
+    const double tol_ulps = tol / (binade * 0x1p-52);
+    const std::int64_t tol_units =
+        tol_ulps >= 0x1p62 ? INT64_MAX
+        : tol_ulps >= 0.0  ? static_cast<std::int64_t>(tol_ulps)
+                           : -1;  // negative or NaN: never narrow enough
     std::int64_t l = klo, h = khi, m = 0;
     const std::int64_t kb = OrderKey(below), ka = OrderKey(above);
     const Halving end = klo < 0 ? HalveKeys<true>(l, h, kb, ka, tol_units, &m)
@@ -346,19 +351,37 @@ void BisectT(const Dist& dist,
     p[I] = m;
     return;
   }
+  // Near the root every midpoint is evaluated. The evaluations are chained
+  // (each decides the next midpoint), so with the one at m those at both
+  // possible next midpoints are started too; two halvings then take the
+  // time of one evaluation.
   double prev_m;
+  double f_next = 0.0;  // f at the next midpoint, when known
+  bool have_next = false;
   for (;;) {
     if (m < below || m > above) {
       const bool f_below = m < below;
       lo = f_below ? m : lo;
       hi = f_below ? hi : m;
+      have_next = false;
     } else {
-      const double f = m + s * dist.template Comp<I>(m, c);
+      double f, f_left = 0.0, f_right = 0.0;
+      const bool known = have_next;
+      if (known) {
+        f = f_next;
+      } else {
+        const double m_left = (lo + m) / 2, m_right = (m + hi) / 2;
+        f = m + s * dist.template Comp<I>(m, c);
+        f_left = m_left + s * dist.template Comp<I>(m_left, c);
+        f_right = m_right + s * dist.template Comp<I>(m_right, c);
+      }
       if (f == t) break;
       if (f < t)
         lo = m;
       else
         hi = m;
+      have_next = !known;
+      f_next = f < t ? f_right : f_left;
     }
     if (std::fabs(hi - lo) <= tol) {
       m = (lo + hi) / 2;
