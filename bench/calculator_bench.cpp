@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <benchmark/benchmark.h>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -199,6 +201,8 @@ BENCHMARK(BM_CvProjectPoints)->Unit(benchmark::kMillisecond);
 // (the median when repeated) kept for the closing table.
 class TableReporter : public benchmark::ConsoleReporter {
  public:
+  TableReporter()
+      : ConsoleReporter(isatty(fileno(stdout)) ? OO_Defaults : OO_Tabular) {}
   struct Row {
     double ns_per_point = 0, max_res_mm = 0, wrong = 0;
   };
