@@ -340,12 +340,16 @@ void BisectT(const Dist& dist,
              const double* high,
              double s,
              double tol,
-             bool shortcut) {
+             bool shortcut,
+             double root_hint = HUGE_VAL) {
   const double c = p[1 - I];
   const double t = target[I];
   double lo = low[I], hi = high[I];
   double below = -HUGE_VAL, above = HUGE_VAL;
-  if (shortcut) CertainRegion<I>(dist, p[I], c, t, lo, hi, s, &below, &above);
+  if (shortcut) {
+    const double m0 = (lo <= root_hint && root_hint <= hi) ? root_hint : p[I];
+    CertainRegion<I>(dist, m0, c, t, lo, hi, s, &below, &above);
+  }
   double m = 0.0;
   if (HalveCertain(lo, hi, below, above, tol, &m)) {
     p[I] = m;
@@ -419,6 +423,12 @@ double Residual(const Dist& dist, const double* p, const double* t, double s) {
   return std::sqrt(ex * ex + ey * ey);
 }
 
+// Where the line through (u, fu) and (v, fv) meets the target t: a start
+// for the root estimate of the bisection between u and v.
+double Secant(double u, double fu, double v, double fv, double t) {
+  return u + (t - fu) * (v - u) / (fv - fu);
+}
+
 // One coordinate I of a pass of the search: bracket the target coordinate
 // around p (di = D_I(p)) by the points a and b, or by walking, and bisect.
 // Only D_I enters, so only that component is evaluated. False when a walk
@@ -445,13 +455,15 @@ bool SearchCoord(const Dist& dist,
   double dir;
   if (fa < fb) {
     if (fa < t[I] && t[I] < fb) {
-      BisectT<I>(dist, p, t, a, b, s, tol, shortcut);
+      BisectT<I>(
+          dist, p, t, a, b, s, tol, shortcut, Secant(a[I], fa, b[I], fb, t[I]));
       return true;
     }
     dir = t[I] > fb ? 1.0 : -1.0;
   } else {
     if (fb < t[I] && t[I] < fa) {
-      BisectT<I>(dist, p, t, b, a, s, tol, shortcut);
+      BisectT<I>(
+          dist, p, t, b, a, s, tol, shortcut, Secant(a[I], fa, b[I], fb, t[I]));
       return true;
     }
     dir = t[I] > fa ? -1.0 : 1.0;
@@ -465,7 +477,9 @@ bool SearchCoord(const Dist& dist,
   // Walk from p until the target is bracketed; D_I(p) is still di.
   double lo[2] = {p[0], p[1]};
   double hi[2] = {p[0], p[1]};
-  if (p[I] + s * di < t[I]) {
+  const double f_start = p[I] + s * di;
+  double f_end = f_start;  // f where the walk stopped
+  if (f_start < t[I]) {
     lo[I] = p[I];
     for (int step = 0;; ++step) {
       if (step == kMaxWalkSteps) return false;
@@ -480,7 +494,8 @@ bool SearchCoord(const Dist& dist,
         hi[I] = lo[I];
         break;
       }
-      if (p[I] + s * di > t[I]) {
+      f_end = p[I] + s * di;
+      if (f_end > t[I]) {
         hi[I] = p[I];
         break;
       }
@@ -495,13 +510,21 @@ bool SearchCoord(const Dist& dist,
         lo[I] = hi[I];
         break;
       }
-      if (p[I] + s * di < t[I]) {
+      f_end = p[I] + s * di;
+      if (f_end < t[I]) {
         lo[I] = p[I];
         break;
       }
     }
   }
-  BisectT<I>(dist, p, t, lo, hi, s, tol, shortcut);
+  const double hint = f_end != f_start
+                          ? Secant(lo[I],
+                                   f_start < t[I] ? f_start : f_end,
+                                   hi[I],
+                                   f_start < t[I] ? f_end : f_start,
+                                   t[I])
+                          : HUGE_VAL;
+  BisectT<I>(dist, p, t, lo, hi, s, tol, shortcut, hint);
   return true;
 }
 
