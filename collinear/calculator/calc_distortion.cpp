@@ -252,23 +252,44 @@ Halving HalveKeys(std::int64_t& lo,
                   std::int64_t above,
                   std::int64_t tol_units,
                   std::int64_t* mid) {
+  // Magnitudes of the two ends (below 2^63, so their sum fits 64 bits);
+  // the next sum is formed beside the choice of the end it replaces.
+  std::uint64_t mag_lo = static_cast<std::uint64_t>(kNeg ? -lo : lo);
+  std::uint64_t mag_hi = static_cast<std::uint64_t>(kNeg ? -hi : hi);
+  std::uint64_t sum = mag_lo + mag_hi;
   std::int64_t prev = 0;
+  Halving end;
   for (bool first = true;; first = false) {
-    // Magnitudes are below 2^63, their sum fits unsigned 64 bits.
-    const std::uint64_t sum = static_cast<std::uint64_t>(kNeg ? -lo : lo) +
-                              static_cast<std::uint64_t>(kNeg ? -hi : hi);
     const std::uint64_t half = sum >> 1;
-    const auto mag = static_cast<std::int64_t>(half + (sum & half & 1));
-    const std::int64_t m = kNeg ? -mag : mag;
+    const std::uint64_t mag = half + (sum & half & 1);
+    const std::int64_t m =
+        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
     *mid = m;
-    if (!first && m == prev) return Halving::kStalled;
-    if (!(m < below || m > above)) return Halving::kInside;
+    if (!first && m == prev) {
+      end = Halving::kStalled;
+      break;
+    }
+    if (!(m < below || m > above)) {
+      end = Halving::kInside;
+      break;
+    }
     const bool f_below = m < below;
-    lo = f_below ? m : lo;
-    hi = f_below ? hi : m;
-    if (hi - lo <= tol_units) return Halving::kNarrow;
+    const std::uint64_t sum_up = mag + mag_hi, sum_down = mag_lo + mag;
+    mag_lo = f_below ? mag : mag_lo;
+    mag_hi = f_below ? mag_hi : mag;
+    sum = f_below ? sum_up : sum_down;
+    const std::uint64_t width = kNeg ? mag_lo - mag_hi : mag_hi - mag_lo;
+    if (static_cast<std::int64_t>(width) <= tol_units) {
+      end = Halving::kNarrow;
+      break;
+    }
     prev = m;
   }
+  lo = kNeg ? -static_cast<std::int64_t>(mag_lo)
+            : static_cast<std::int64_t>(mag_lo);
+  hi = kNeg ? -static_cast<std::int64_t>(mag_hi)
+            : static_cast<std::int64_t>(mag_hi);
+  return end;
 }
 
 // Halves [lo, hi] as the bisection does while the midpoint lies below
