@@ -35,6 +35,16 @@ class COLLINEAR_API CalcDistortion {
               double* qy,
               double* residual,
               double* best = nullptr) const;
+  // The same search with every bisection midpoint evaluated: the reference
+  // that Search reproduces bit for bit (Search skips the evaluations whose
+  // outcome a bound on the model's slope and rounding makes certain).
+  bool SearchReference(double x,
+                       double y,
+                       double tol,
+                       bool sign,
+                       double* qx,
+                       double* qy,
+                       double* residual) const;
   // Bisection of coordinate i of p between low[i] (image below target[i])
   // and high[i]; the other coordinate stays. Stops when the bracket is at
   // most tol wide, on an exact hit, or when the midpoint stops changing.

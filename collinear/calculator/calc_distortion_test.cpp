@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -149,6 +150,39 @@ TEST(CalcDistortion, SearchHardSpots) {
   EXPECT_TRUE(std::isnan(qx));
   EXPECT_EQ(qy, 1.0);
   EXPECT_EQ(r, -1.0);  // untouched
+}
+
+// The search skips the evaluation of bisection midpoints whose side is
+// certain; its results must be those of evaluating every one, bit for bit,
+// also for points off the picture, at the centre and on the axes.
+TEST(CalcDistortion, SearchMatchesTheReferenceBitForBit) {
+  const int kPoints = 20000;
+  for (const ParaSet* sets : {kRealistic, kStrong}) {
+    for (int m = 0; m < 4; ++m) {
+      const ParaSet& s = sets[m];
+      SCOPED_TRACE(s.name);
+      const CalcDistortion c(s.model, s.p);
+      std::mt19937 rng(77 + m);
+      std::uniform_real_distribution<double> u(-25.0, 25.0);
+      int differ = 0;
+      for (int k = 0; k < kPoints; ++k) {
+        double x = u(rng), y = u(rng);
+        if (k % 10 == 1) x = 0.0;
+        if (k % 10 == 2) y = std::ldexp(1.0, k % 7);  // a power of two
+        if (k % 10 == 3) y = -1e-9;
+        for (bool sign : {false, true}) {
+          double q[3], r[3] = {-1, -1, -1}, ref[3] = {-1, -1, -1};
+          const bool ok = c.Search(x, y, kSearchTol, sign, &q[0], &q[1], &r[0]);
+          const bool ok_ref = c.SearchReference(
+              x, y, kSearchTol, sign, &ref[0], &ref[1], &r[1]);
+          differ += ok != ok_ref ||
+                    std::memcmp(q, ref, 2 * sizeof(double)) != 0 ||
+                    std::memcmp(&r[0], &r[1], sizeof(double)) != 0;
+        }
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
 }
 
 TEST(CalcDistortion, BisectionAcceptsEndsInEitherOrder) {

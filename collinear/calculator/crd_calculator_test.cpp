@@ -219,7 +219,8 @@ TEST(CCrdCalculator, CopiesOwnTheirBitmapDescription) {
   assigned = plain;
   EXPECT_EQ(assigned.m_pTransfBitmap, own);
   EXPECT_EQ(assigned.GetFocusR(), 1.0);
-  assigned = assigned;
+  const CCrdCalculator& self = assigned;
+  assigned = self;
   EXPECT_EQ(assigned.m_pTransfBitmap, own);
   // Setting the calculator's own description leaves it in place.
   assigned.SetTransfBitmapData(*own);
@@ -301,6 +302,19 @@ TEST(CCrdCalculator, ChainWithoutDescription) {
     EXPECT_EQ(c.Phc2ImcProj(ph), c.Phc2Imc(ph));
   }
   EXPECT_GT(moved, 100);  // the distortion is really applied
+}
+
+// A pixel near the vertical through the principal point, model 4 with
+// affine terms: the round trip through photo coordinates returns it.
+TEST(CCrdCalculator, RoundTripOfAModel4PixelNearTheAxis) {
+  CCrdCalculator c;
+  SetRealCamera(c);
+  const double p4[8] = {1e-4, -2e-7, 2e-4, -3e-4, 1e-5, -2e-5, 3e-5, -4e-5};
+  c.SetDistortionModelData(4, 8, p4);
+  for (const P2& p : {P2(3001.0037, 3700.2408), P2(2987.2101, 3944.0761)}) {
+    SCOPED_TRACE(testing::Message() << p.x << ", " << p.y);
+    ExpectNear(c.Phc2Imc(c.Imc2Phc(p)), p, kTolPx);
+  }
 }
 
 TEST(CCrdCalculator, FlagsWithoutDescription) {

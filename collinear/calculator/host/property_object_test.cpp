@@ -51,7 +51,8 @@ TEST(TComPropertyObject, FollowsReferencesAndBalancesCounts) {
     EXPECT_EQ(f.value(), 35.0);
     TComPropertyObject copy(camera), assigned;
     assigned = copy;
-    assigned = assigned;  // self-assignment keeps the reference
+    const TComPropertyObject& self = assigned;
+    assigned = self;  // self-assignment keeps the reference
     EXPECT_EQ(cam->ref_count(), cam_refs + 3);
     TComPropertyObject none(image, 80);  // nothing there
     EXPECT_TRUE(!none);
