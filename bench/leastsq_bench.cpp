@@ -7,6 +7,7 @@
 // ratios collinear / Eigen are printed (medians when repeated).
 #include <collinear/leastsq/leastsq.h>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -199,6 +200,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Keep freed memory in the process. Otherwise glibc returns the large
+  // blocks of the growth runs to the system after every iteration, and the
+  // timings measure the (here very costly) first touch of fresh pages by
+  // one side but not the other, depending on the heap's history.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
   // Each size runs on both sides back to back, so that a change of machine
   // load between them stays small.
   for (const auto& size : kSizes) {
