@@ -24,6 +24,19 @@
 #include <collinear/orientation/point_match.h>
 #include <collinear/orientation/status_text.h>
 
+#include <collinear/calculator/calc_distortion.h>
+#include <collinear/calculator/crd_calculator.h>
+#include <collinear/calculator/host/bin_value.h>
+#include <collinear/calculator/host/bitmap.h>
+#include <collinear/calculator/host/derived_system.h>
+#include <collinear/calculator/host/geo_coord.h>
+#include <collinear/calculator/host/geo_host.h>
+#include <collinear/calculator/host/host_catalogue.h>
+#include <collinear/calculator/host/host_object.h>
+#include <collinear/calculator/host/proj_system.h>
+#include <collinear/calculator/host/property_object.h>
+#include <collinear/calculator/host/unknown.h>
+
 #include <collinear/adjust/adj_image.h>
 
 #include <collinear/io/point_file.h>
