@@ -22,8 +22,8 @@ constexpr double kOmegaTrialsDeg[] = {0, 45, -45, 90, -90};
 constexpr double kPhiTrialsDeg[] = {0, 45, -45, 90, -90, 135, -135, 180};
 
 // Row i of a row-major 3x3 matrix times d.
-double RowDot(const double* m, int i, const CXYZ& d) {
-  return m[3 * i] * d.m_x + m[3 * i + 1] * d.m_y + m[3 * i + 2] * d.m_z;
+double RowDot(const double* m, int i, const double* d) {
+  return m[3 * i] * d[0] + m[3 * i + 1] * d[1] + m[3 * i + 2] * d[2];
 }
 
 void SetRows(double* m,
@@ -195,21 +195,26 @@ int CSinOri::SinIte() {
     if (!CalCorp(m_RotSystem, m_Wpk, dmat[0], dmat[1], dmat[2])) return 0;
     const double* r = m_Rot.m_r;
     for (INT_PTR k = 0; k < n; ++k) {
-      const CXYZ d = m_ObjPoints[k] - m_Center;
-      double rx, ry, rz;
-      m_Rot.Rotate(d.m_x, d.m_y, d.m_z, rx, ry, rz);
-      const double qf = -1.0 / (rz * rz) * f;
-      const double img[2] = {m_ImgPoints[k].m_x, m_ImgPoints[k].m_y};
-      const double rxy[2] = {rx, ry};
+      const CXYZ& obj = m_ObjPoints[k];
+      const CXYZ& img = m_ImgPoints[k];
+      const double d[3] = {obj.m_x - m_Center.m_x,
+                           obj.m_y - m_Center.m_y,
+                           obj.m_z - m_Center.m_z};
+      double rd[3];  // r = R d
+      for (int i = 0; i < 3; ++i) rd[i] = RowDot(r, i, d);
+      const double rz = rd[2];
+      const double q = -1.0 / (rz * rz);
+      const double measured[2] = {img.m_x, img.m_y};
       for (int axis = 0; axis < 2; ++axis) {  // x equation, then y
-        const double ra = rxy[axis];
+        const double ra = rd[axis];
         for (int j = 0; j < 3; ++j)
-          lsq.SetObeq(j, (ra * r[6 + j] - rz * r[3 * axis + j]) * qf);
+          lsq.SetObeq(j, (ra * r[6 + j] - rz * r[3 * axis + j]) * q * f);
         for (int m = 0; m < 3; ++m) {
           const double num = RowDot(dmat[m], axis, d) * rz;
-          lsq.SetObeq(3 + m, (num - RowDot(dmat[m], 2, d) * ra) * qf);
+          lsq.SetObeq(3 + m, (num - RowDot(dmat[m], 2, d) * ra) * q * f);
         }
-        lsq.SetObeq(kUnknowns, (f / rz) * ra + img[axis]);
+        // Measured minus projected.
+        lsq.SetObeq(kUnknowns, (f / rz) * ra + measured[axis]);
       }
     }
     if (!lsq.Solve()) return 0;
