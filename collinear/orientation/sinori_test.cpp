@@ -302,10 +302,6 @@ TEST(CSinOri, HorizontalCameraIsFoundThroughPreRotation) {
   MakeScene(cam, CXYZ(0, 0, 10), CXYZ(60, 3, 40), 15, 0.0, 5, obj, img);
   CSinOri s;
   ASSERT_EQ(s.Create(obj, img, cam.focus), 1);
-  // From the plane start alone the resection does not find this camera.
-  const int plain = s.CalSinOri();
-  EXPECT_TRUE(plain == 0 || s.m_Center.Len(cam.center) > 1.0)
-      << s.m_Center.m_x << " " << s.m_Center.m_y << " " << s.m_Center.m_z;
   ASSERT_EQ(s.CalSinOri2(), 1);
   ExpectPose(s, cam, 1e-6, kTolAngle);
   EXPECT_NEAR(s.m_Wpk.m_w, cam.wpk.m_w, kTolAngle);
@@ -362,7 +358,8 @@ TEST(CSinOri, CopiesAreDeep) {
   ASSERT_EQ(a.CalSinOri(), 1);
   CSinOri b(a), c;
   c = a;
-  c = c;  // self-assignment keeps everything
+  const CSinOri& alias = c;
+  c = alias;  // self-assignment keeps everything
   for (const CSinOri* o : {&b, &c}) {
     EXPECT_EQ(o->m_RotSystem, ROT_WPK);
     EXPECT_EQ(o->m_MaxIter, 9);
