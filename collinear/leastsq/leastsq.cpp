@@ -14,6 +14,12 @@
 // factor order: callers compare results to the last bit. Loops are arranged
 // for contiguous access (and may interleave independent sums), never by
 // reassociating one sum. Index ranges are checked once per loop nest.
+// No multiply-add contraction either, on targets that have fused ones.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
 
 namespace {
 
@@ -55,39 +61,98 @@ inline double Residual(const double* a, const double* x, int n) {
   return a[n] - s;
 }
 
+// Rows streamed in blocks of kRowBlock: every element of N is loaded and
+// stored once per block and still receives its products in row order.
+constexpr int kRowBlock = 4;
+
+// Adds the products of R rows starting at `a` (row length nc, weights w) to
+// N, the rows in order. Symmetric form (kUpper): w_k * A(k, i) * A(k, c) for
+// c = i..n. Full form: A(k, c) * A(k, i) * w_k for c = 0..n.
+template <int R, bool kUpper>
+void AddRows(
+    const double* a, Index nc, const double* w, double* __restrict N, int n) {
+  const double* row[R];
+  for (int q = 0; q < R; ++q) row[q] = a + q * nc;
+  for (int i = 0; i < n; ++i) {
+    double ai[R], p[R];
+    for (int q = 0; q < R; ++q) {
+      ai[q] = row[q][i];
+      p[q] = w[q] * ai[q];
+    }
+    double* __restrict Ni = N + i * nc;
+    for (int c = kUpper ? i : 0; c <= n; ++c) {
+      double s = Ni[c];
+      for (int q = 0; q < R; ++q) {
+        s += kUpper ? p[q] * row[q][c] : row[q][c] * ai[q] * w[q];
+      }
+      Ni[c] = s;
+    }
+  }
+}
+
+// One strip of W columns i0..i0+W-1 of the variances of R rows: adds
+// A(k, i) * t_i, t_i = sum_j C(j, i) * A(k, j) (increasing j), to s[q] in
+// increasing i. The W x R partial sums t stay in registers.
+template <int R, int W>
+void AddVarianceStrip(const double* const* row,
+                      Index nc,
+                      const double* C,
+                      int n,
+                      int i0,
+                      double* s) {
+  double t[R][W] = {};
+  for (int j = 0; j < n; ++j) {
+    const double* cj = C + j * nc + i0;
+    for (int q = 0; q < R; ++q) {
+      const double aj = row[q][j];
+      for (int u = 0; u < W; ++u) t[q][u] += cj[u] * aj;
+    }
+  }
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < W; ++u) s[q] += row[q][i0 + u] * t[q][u];
+  }
+}
+
+// Variances a_k C a_k^T of R rows starting at `a` into var[0..R-1].
+template <int R>
+void RowVariances(
+    const double* a, Index nc, const double* C, int n, double* var) {
+  constexpr int kStrip = 4;
+  const double* row[R];
+  double s[R];
+  for (int q = 0; q < R; ++q) {
+    row[q] = a + q * nc;
+    s[q] = 0.0;
+  }
+  int i0 = 0;
+  for (; i0 + kStrip <= n; i0 += kStrip) {
+    AddVarianceStrip<R, kStrip>(row, nc, C, n, i0, s);
+  }
+  if (i0 + 2 <= n) {
+    AddVarianceStrip<R, 2>(row, nc, C, n, i0, s);
+    i0 += 2;
+  }
+  if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
+  for (int q = 0; q < R; ++q) var[q] = s[q];
+}
+
+// Forms, then solves, recording both times in milliseconds. A failed
+// forming returns 0 at once and leaves both times as they were.
+template <class Form, class Step>
+int TimedSolve(CLeastSq& ls, Form form, Step step) {
+  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
+  ls.time(&t0);
+  if (!form()) return 0;
+  ls.time(&t1);
+  ls.m_dFormTime = static_cast<double>(t1 - t0);
+  ls.time(&t2);
+  const int ok = step();
+  ls.time(&t3);
+  ls.m_dComputationTime = static_cast<double>(t3 - t2);
+  return ok;
+}
+
 }  // namespace
-
-CLeastSq::CLeastSq(int nObeq, int nParam)
-    : m_dSigma(0.0),
-      m_nObeq(0),
-      m_nParam(0),
-      m_nCol(0),
-      m_nNoeqSize(0),
-      m_nCurObeq(-1),
-      m_dComputationTime(0.0),
-      m_dFormTime(0.0),
-      m_dEps(kSingularEps) {
-  Create(nObeq, nParam);
-}
-
-CLeastSq::CLeastSq(int nParam)
-    : m_dSigma(0.0),
-      m_nObeq(1),
-      m_nParam(nParam),
-      m_nCol(nParam + 1),
-      m_nNoeqSize(nParam * (nParam + 1)),
-      m_nCurObeq(-1),
-      m_dComputationTime(0.0),
-      m_dFormTime(0.0),
-      m_dEps(kSingularEps) {
-  m_aObeq.SetSize(m_nCol);
-  m_aWeight.SetSize(1);
-  m_aWeight[0] = 1.0;
-  m_aNoeq.SetSize(m_nNoeqSize);
-  m_aBcor.SetSize(m_nParam);
-  m_aCovar.SetSize(m_nNoeqSize);
-  m_aFactor.SetSize(m_nNoeqSize);
-}
 
 CLeastSq::CLeastSq()
     : m_dSigma(0.0),
@@ -99,6 +164,24 @@ CLeastSq::CLeastSq()
       m_dComputationTime(0.0),
       m_dFormTime(0.0),
       m_dEps(kSingularEps) {}
+
+CLeastSq::CLeastSq(int nObeq, int nParam) : CLeastSq() {
+  Create(nObeq, nParam);
+}
+
+CLeastSq::CLeastSq(int nParam) : CLeastSq() {
+  m_nObeq = 1;
+  m_nParam = nParam;
+  m_nCol = nParam + 1;
+  m_nNoeqSize = nParam * (nParam + 1);
+  m_aObeq.SetSize(m_nCol);
+  m_aWeight.SetSize(1);
+  m_aWeight[0] = 1.0;
+  m_aNoeq.SetSize(m_nNoeqSize);
+  m_aBcor.SetSize(m_nParam);
+  m_aCovar.SetSize(m_nNoeqSize);
+  m_aFactor.SetSize(m_nNoeqSize);
+}
 
 CLeastSq::~CLeastSq() = default;
 
@@ -281,16 +364,11 @@ int CLeastSq::Lessqu(int rows, int n) {
   const double* w = m_aWeight.GetData();
   double* N = m_aNoeq.GetData();
   for (int i = 0; i < n; ++i) std::fill_n(N + i * nc, n + 1, 0.0);
-  // Rows streamed in order: each element receives its products in row order.
-  for (int k = 0; k < rows; ++k) {
-    const double* a = A + k * nc;
-    const double wk = w[k];
-    for (int i = 0; i < n; ++i) {
-      const double ai = a[i];
-      double* Ni = N + i * nc;
-      for (int c = 0; c <= n; ++c) Ni[c] += a[c] * ai * wk;
-    }
+  int k = 0;
+  for (; k + kRowBlock <= rows; k += kRowBlock) {
+    AddRows<kRowBlock, false>(A + k * nc, nc, w + k, N, n);
   }
+  for (; k < rows; ++k) AddRows<1, false>(A + k * nc, nc, w + k, N, n);
   double* b = m_aBcor.GetData();
   int ok = 1;
   for (int i = 0; i < n; ++i) {
@@ -316,15 +394,11 @@ int CLeastSq::LessquFast(int rows, int n) {
   double* N = m_aNoeq.GetData();
   for (int i = 0; i < n; ++i)
     std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
-  for (int k = 0; k < rows; ++k) {
-    const double* a = A + k * nc;
-    const double wk = w[k];
-    for (int i = 0; i < n; ++i) {
-      const double p = wk * a[i];
-      double* Ni = N + i * nc;
-      for (int c = i; c <= n; ++c) Ni[c] += p * a[c];
-    }
+  int k = 0;
+  for (; k + kRowBlock <= rows; k += kRowBlock) {
+    AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
   }
+  for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
   for (int i = 0; i < n; ++i) {
     for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
   }
@@ -340,42 +414,24 @@ int CLeastSq::LessquFast(int rows, int n) {
 // --- Solvers ----------------------------------------------------------------
 
 int CLeastSq::Solve() {
-  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
-  time(&t0);
-  if (!LessquFast(m_nObeq, m_nParam)) return 0;
-  time(&t1);
-  m_dFormTime = static_cast<double>(t1 - t0);
-  time(&t2);
-  const int ok = NewChores();
-  time(&t3);
-  m_dComputationTime = static_cast<double>(t3 - t2);
-  return ok;
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] { return NewChores(); });
 }
 
 int CLeastSq::PISolve() {
-  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
-  time(&t0);
-  if (!Lessqu(m_nObeq, m_nParam)) return 0;
-  time(&t1);
-  m_dFormTime = static_cast<double>(t1 - t0);
-  time(&t2);
-  const int ok = PIChores();
-  time(&t3);
-  m_dComputationTime = static_cast<double>(t3 - t2);
-  return ok;
+  return TimedSolve(
+      *this,
+      [this] { return Lessqu(m_nObeq, m_nParam); },
+      [this] { return PIChores(); });
 }
 
 int CLeastSq::SolveWithSwpMat() {
-  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
-  time(&t0);
-  if (!LessquFast(m_nObeq, m_nParam)) return 0;
-  time(&t1);
-  m_dFormTime = static_cast<double>(t1 - t0);
-  time(&t2);
-  const int ok = SwpMat();
-  time(&t3);
-  m_dComputationTime = static_cast<double>(t3 - t2);
-  return ok;
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] { return SwpMat(); });
 }
 
 int CLeastSq::SolveWithReduc() {
@@ -651,25 +707,11 @@ int CLeastSq::CalVarianceOfObservation() {
   const double* A = m_aObeq.GetData();
   const double* C = m_aCovar.GetData();
   double* var = m_aVar.GetData();
-  // t_i = sum_j C(j, i) * A(k, j) in increasing j, computed for a chunk of i
-  // at a time so that the rows of C are read contiguously.
-  constexpr int kChunk = 64;
-  double t[kChunk];
-  for (int k = 0; k < m; ++k) {
-    const double* a = A + k * nc;
-    double s = 0.0;  // increasing i
-    for (int i0 = 0; i0 < n; i0 += kChunk) {
-      const int len = std::min(kChunk, n - i0);
-      std::fill_n(t, len, 0.0);
-      for (int j = 0; j < n; ++j) {
-        const double* Cj = C + j * nc + i0;
-        const double aj = a[j];
-        for (int ii = 0; ii < len; ++ii) t[ii] += Cj[ii] * aj;
-      }
-      for (int ii = 0; ii < len; ++ii) s += a[i0 + ii] * t[ii];
-    }
-    var[k] = s;
+  int k = 0;
+  for (; k + kRowBlock <= m; k += kRowBlock) {
+    RowVariances<kRowBlock>(A + k * nc, nc, C, n, var + k);
   }
+  for (; k < m; ++k) RowVariances<1>(A + k * nc, nc, C, n, var + k);
   return 1;
 }
 

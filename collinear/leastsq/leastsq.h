@@ -13,8 +13,7 @@
 
 // Results are 1 for success and 0 for failure; numerical failures never
 // throw. The only exception is CInvalidArgException for an element index
-// outside an array (a caller error), raised before anything is written.
-// An engine is not copied.
+// outside an array (a caller error). An engine is not copied.
 class COLLINEAR_API CLeastSq : public CObject {
  public:
   // Variance of unit weight; set by SetSigma and by Solve/SolveWithReduc
