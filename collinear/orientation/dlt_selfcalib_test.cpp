@@ -208,17 +208,13 @@ TEST(CDltIte3D, ConditionsPullTowardsTheirTargets) {
   EXPECT_LT(ite.m_Rms.Len(), 1e-3);  // the price of the conditions, in mm
 }
 
-TEST(CDltIte3D, NeedsSixPairsAndEqualCounts) {
+TEST(CDltIte3D, NeedsSixPairs) {
   const Camera cam = PlainCamera();
   PointList obj, img;
   MakeScene(cam, 7, 400, 150, 60, 0.0, 2, obj, img);
   CDlt dlt;
   ASSERT_EQ(dlt.Create(obj, img, cam.c), 1);
   EXPECT_EQ(dlt.CalDltIte3D(), 1);  // 7 pairs are enough here
-
-  dlt.m_ImgPoints.SetSize(6);  // unequal counts, written directly
-  EXPECT_EQ(dlt.CalDltIte3D(), 0);
-  EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
 
   MakeScene(cam, 5, 400, 150, 60, 0.0, 2, obj, img);
   ASSERT_EQ(dlt.Create(obj, img, cam.c), 1);
@@ -267,12 +263,10 @@ TEST_P(CDltSelfCalib, NeedsEightPairsWithoutTouchingTheText) {
   CDlt dlt;
   ASSERT_EQ(dlt.Create(obj, img, cam.c), 1);
   ASSERT_EQ(dlt.CalDlt(), 1);
-  const CString text = dlt.m_Message;
   dlt.m_Message = "marker";
   EXPECT_EQ(SelfCalib(dlt, GetParam()), 0);
   EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
   EXPECT_EQ(dlt.m_Message, "marker");  // CalDlt was not called
-  (void)text;
 }
 
 TEST_P(CDltSelfCalib, PlaneStartFailsWithoutException) {
