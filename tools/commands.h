@@ -39,6 +39,8 @@ inline void AddControlFiles(CLI::App* app,
 
 Command AddHelmert(CLI::App& root, CommonOptions& common);
 Command AddIntersect(CLI::App& root, CommonOptions& common);
+Command AddCalibrate(CLI::App& root, CommonOptions& common);
+Command AddResect(CLI::App& root, CommonOptions& common);
 
 }  // namespace collinear::cli
 
