@@ -1,4 +1,5 @@
 // calibrate: direct linear transformation with optional self-calibration.
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -18,8 +19,53 @@ struct CalibrateArgs {
   std::string model = "none";
   bool iterate = false;
   std::string frame = "pixel";
+  std::string plot;
+  std::vector<double> image_size;
   int decimals = 4;
 };
+
+// Radial part of the correction of the self-calibrated model at radius r.
+double RadialCorrection(const CDist& d, double r) {
+  const double r2 = r * r, r4 = r2 * r2, r6 = r4 * r2, r8 = r6 * r2;
+  const double* k = d.m_Para;
+  switch (d.m_Model) {
+    case DIST_K1K2K3K4:
+      return r * (k[0] * r2 + k[1] * r4 + k[2] * r6 + k[3] * r8);
+    case DIST_K1K2P1P2:
+      return r * (k[0] * r2 + k[1] * r4);
+    case DIST_K1K2K3P1P2:
+      return r * (k[0] * r2 + k[1] * r4 + k[2] * r6);
+    default:
+      return 0.0;
+  }
+}
+
+// (radius, radial correction) from the principal point out to the farthest
+// picture corner (or control point when the picture size is unknown).
+std::vector<std::pair<double, double>> RadialSamples(
+    const CDlt& dlt,
+    const ControlInput& in,
+    const std::vector<double>& image_size) {
+  std::vector<std::pair<double, double>> samples;
+  if (dlt.m_Dist.m_Model == DIST_NONE) return samples;
+  const double x0 = dlt.m_PrincipalPoint.m_x, y0 = dlt.m_PrincipalPoint.m_y;
+  double r_max = 0.0;
+  if (image_size.size() == 2 && in.pixel_frame) {
+    for (double cx : {0.0, image_size[0]})
+      for (double cy : {0.0, -image_size[1]})
+        r_max = std::max(r_max, std::hypot(cx - x0, cy - y0));
+  } else {
+    for (INT_PTR i = 0; i < in.image.GetSize(); ++i)
+      r_max = std::max(r_max,
+                       std::hypot(in.image[i].m_x - x0, in.image[i].m_y - y0));
+  }
+  const int kSamples = 100;
+  for (int i = 0; i <= kSamples; ++i) {
+    const double r = r_max * i / kSamples;
+    samples.emplace_back(r, RadialCorrection(dlt.m_Dist, r));
+  }
+  return samples;
+}
 
 // Names of the distortion parameters of each model, in storage order.
 std::vector<std::string> DistNames(int model) {
@@ -127,6 +173,21 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
   t << cam.Render() << "\n  Angles: rotation R = Rx(omega) Ry(phi) "
     << "Rz(kappa) from object to camera axes; the camera looks along its -z.\n"
     << ResidualSection(res, dlt.m_Rms, unit, a.decimals);
+  if (!a.plot.empty()) {
+    const std::vector<std::string> caption = {
+        method,
+        "RMS " + Fixed(res.rms, a.decimals) + " " + unit + ", largest " +
+            Fixed(res.largest, a.decimals) + " " + unit + " at " +
+            res.largest_name + ", " + std::to_string(in.matched) + " points"};
+    WriteResidualPlot(a.plot,
+                      in,
+                      dlt.m_Residuals,
+                      "collinear calibrate: residuals",
+                      caption,
+                      a.image_size,
+                      RadialSamples(dlt, in, a.image_size));
+    doc["plot"] = a.plot;
+  }
   Emit(common, doc, t.str());
   return kExitOk;
 }
@@ -168,6 +229,15 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "pixel (y down) or photo (y up) image coordinates")
       ->capture_default_str()
       ->check(CLI::IsMember({"pixel", "photo"}));
+  app->add_option("--plot",
+                  args->plot,
+                  "write an SVG picture of the residual vectors (and the "
+                  "radial distortion curve) to this file");
+  app->add_option("--image-size",
+                  args->image_size,
+                  "picture width,height in pixels, for the plot frame")
+      ->delimiter(',')
+      ->expected(2);
   AddOutputOptions(app, args->decimals, common.json);
   return {app, [args, &common] { return RunCalibrate(*args, common); }};
 }

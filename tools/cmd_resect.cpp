@@ -18,6 +18,8 @@ struct ResectArgs {
   std::string frame = "photo";
   std::vector<double> principal_point{0.0, 0.0};
   std::string rotation = "kpw";
+  std::string plot;
+  std::vector<double> image_size;
   int decimals = 4;
 };
 
@@ -79,6 +81,24 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
   t << ext.Render() << "\n  Rotation " << conv
     << " from object to camera axes; the camera looks along its -z.\n"
     << ResidualSection(res, s.m_Rms, unit, a.decimals);
+  if (!a.plot.empty()) {
+    const std::vector<std::string> caption = {
+        std::string("space resection") +
+            (a.search ? ", pre-rotation search" : ""),
+        "RMS " + Fixed(res.rms, a.decimals) + " " + unit + ", largest " +
+            Fixed(res.largest, a.decimals) + " " + unit + " at " +
+            res.largest_name + ", " + std::to_string(in.matched) + " points"};
+    WriteResidualPlot(a.plot,
+                      in,
+                      s.m_Residuals,
+                      "collinear resect: residuals",
+                      caption,
+                      a.image_size,
+                      {},
+                      px0,
+                      py0);
+    doc["plot"] = a.plot;
+  }
   Emit(common, doc, t.str());
   return kExitOk;
 }
@@ -120,6 +140,15 @@ Command AddResect(CLI::App& root, CommonOptions& common) {
                   "wpk (Rz Ry Rx)")
       ->capture_default_str()
       ->check(CLI::IsMember({"kpw", "wpk"}));
+  app->add_option("--plot",
+                  args->plot,
+                  "write an SVG picture of the residual vectors to this file");
+  app->add_option("--image-size",
+                  args->image_size,
+                  "picture width,height in pixels, for the plot frame "
+                  "(--image-frame pixel)")
+      ->delimiter(',')
+      ->expected(2);
   AddOutputOptions(app, args->decimals, common.json);
   return {app, [args, &common] { return RunResect(*args, common); }};
 }

@@ -1,10 +1,15 @@
 #include "control_input.h"
 
+#include <algorithm>
+#include <map>
+
 #include <cmath>
 #include <set>
 
 #include <collinear/io/point_file.h>
 #include <collinear/primitives/constants.h>
+
+#include "svg_plot.h"
 
 namespace collinear::cli {
 
@@ -105,6 +110,58 @@ void AddPoseRows(Table& t, const CXYZ& center, const CWPK& wpk, int decimals) {
     t.AddRow({names[k], Fixed(angles[k] * kDegPerRad, 6), "deg"});
     t.AddRow({names[k], Fixed(angles[k], 8), "rad"});
   }
+}
+
+void WriteResidualPlot(const std::string& path,
+                       const ControlInput& in,
+                       const CArray<CXYZ, CXYZ&>& residuals,
+                       const std::string& title,
+                       const std::vector<std::string>& caption,
+                       const std::vector<double>& image_size,
+                       const std::vector<std::pair<double, double>>& radial,
+                       double frame_offset_x,
+                       double frame_offset_y) {
+  ResidualPlot plot;
+  plot.title = title;
+  plot.caption = caption;
+  const std::string unit = in.pixel_frame ? "px" : "mm";
+  // Measured image points by name, back in the file's frame.
+  std::map<std::string, CXYZ> measured;
+  for (INT_PTR i = 0; i < in.image.GetSize(); ++i)
+    measured[in.image[i].m_strName.GetString()] = in.image[i];
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  for (INT_PTR i = 0; i < residuals.GetSize(); ++i) {
+    const auto m = measured.find(residuals[i].m_strName.GetString());
+    if (m == measured.end()) continue;
+    PlotPoint p;
+    p.name = m->first;
+    p.x = m->second.m_x + frame_offset_x;
+    p.y = ImageY(in, m->second.m_y + frame_offset_y);
+    p.vx = residuals[i].m_x;
+    p.vy = ImageY(in, residuals[i].m_y);
+    x0 = std::min(x0, p.x);
+    x1 = std::max(x1, p.x);
+    y0 = std::min(y0, p.y);
+    y1 = std::max(y1, p.y);
+    plot.points.push_back(p);
+  }
+  if (image_size.size() == 2 && in.pixel_frame) {
+    plot.frame = PixelFrame(image_size[0], image_size[1]);
+  } else if (!plot.points.empty()) {
+    const double mx = 0.05 * std::max(x1 - x0, y1 - y0) + 1e-9;
+    plot.frame.x_min = x0 - mx;
+    plot.frame.x_max = x1 + mx;
+    plot.frame.y_min = y0 - mx;
+    plot.frame.y_max = y1 + mx;
+    plot.frame.y_up = !in.pixel_frame;
+  }
+  plot.frame.unit = unit;
+  if (!radial.empty()) {
+    plot.radial.samples = radial;
+    plot.radial.radius_unit = unit;
+    plot.radial.value_unit = unit;
+  }
+  WriteFileAtomically(path, RenderResidualPlot(plot));
 }
 
 std::string ResidualSection(const ResidualReport& res,

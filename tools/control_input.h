@@ -48,6 +48,20 @@ CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p);
 void AddPoseJson(Json& doc, const CXYZ& center, const CWPK& wpk);
 void AddPoseRows(Table& t, const CXYZ& center, const CWPK& wpk, int decimals);
 
+// Writes the residual-vector picture of a control-point solution to path
+// (SVG). residuals are the solver's (y up); image_size (pixels) gives the
+// picture frame, else the frame is the points' bounding box. radial holds
+// (radius, radial correction) samples for a distortion panel, or nothing.
+void WriteResidualPlot(const std::string& path,
+                       const ControlInput& in,
+                       const CArray<CXYZ, CXYZ&>& residuals,
+                       const std::string& title,
+                       const std::vector<std::string>& caption,
+                       const std::vector<double>& image_size,
+                       const std::vector<std::pair<double, double>>& radial,
+                       double frame_offset_x = 0.0,
+                       double frame_offset_y = 0.0);
+
 // "Residuals ... largest first" with the table and the RMS line.
 std::string ResidualSection(const ResidualReport& res,
                             const CXYZ& rms,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -246,6 +247,29 @@ TEST(ToolCalibrate, HeikkilaSelfCalibrationReducesResiduals) {
   // Modelled distortion brings the residuals near the data's noise level.
   EXPECT_LT(b["rms"]["total"].get<double>(), 0.15);
   EXPECT_EQ(b["distortion"].size(), 4u);
+}
+
+TEST(ToolPlot, WritesSvgAndNothingOnFailure) {
+  const std::string svg = ::testing::TempDir() + "collinear_plot.svg";
+  std::remove(svg.c_str());
+  const ToolRun ok = Tool("calibrate " + kData +
+                          "/heikkila-3d/points.txt --model k1k2k3k4 "
+                          "--image-size 768,576 --plot " +
+                          svg);
+  ASSERT_EQ(ok.code, 0) << ok.out;
+  std::ifstream f(svg);
+  const std::string text((std::istreambuf_iterator<char>(f)),
+                         std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("<svg"), std::string::npos);
+  EXPECT_NE(text.find("</svg>"), std::string::npos);
+  EXPECT_NE(text.find("Radial distortion"), std::string::npos);
+  // A failing run (too few points) leaves no plot behind.
+  const std::string none = ::testing::TempDir() + "collinear_noplot.svg";
+  std::remove(none.c_str());
+  const std::string three =
+      TempFile("three_plot.txt", "1 0 0 0 1 1\n2 10 0 0 2 1\n3 0 10 0 1 2\n");
+  EXPECT_EQ(Tool("calibrate " + three + " --plot " + none).code, 2);
+  EXPECT_FALSE(std::ifstream(none).good());
 }
 
 }  // namespace
