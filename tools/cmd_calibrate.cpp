@@ -129,8 +129,8 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
   const CXYZ center = ObjectPoint(in, dlt.m_Center);
   const double x0 = dlt.m_PrincipalPoint.m_x;
   const double y0 = ImageY(in, dlt.m_PrincipalPoint.m_y);
-  const ResidualReport res =
-      MakeResidualReport(dlt.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1);
+  const ResidualReport res = MakeResidualReport(
+      dlt.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1, common.max_rows);
   const std::string unit = in.pixel_frame ? "px" : "image units";
 
   Json doc;
@@ -238,7 +238,7 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "picture width,height in pixels, for the plot frame")
       ->delimiter(',')
       ->expected(2);
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunCalibrate(*args, common); }};
 }
 

@@ -52,8 +52,8 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
 
   const CXYZ center = ObjectPoint(in, s.m_Center);
   const std::string unit = in.pixel_frame ? "px" : "mm";
-  const ResidualReport res =
-      MakeResidualReport(s.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1);
+  const ResidualReport res = MakeResidualReport(
+      s.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1, common.max_rows);
   const char* conv = s.m_RotSystem == ROT_WPK
                          ? "R = Rz(kappa) Ry(phi) Rx(omega)"
                          : "R = Rx(omega) Ry(phi) Rz(kappa)";
@@ -149,7 +149,7 @@ Command AddResect(CLI::App& root, CommonOptions& common) {
                   "(--image-frame pixel)")
       ->delimiter(',')
       ->expected(2);
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunResect(*args, common); }};
 }
 
