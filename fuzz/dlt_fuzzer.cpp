@@ -51,6 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(count == 11 || count == 8, "solution without coefficients");
     for (INT_PTR k = 0; k < count; ++k)
       fuzz::Check(std::isfinite(dlt.m_Dlt[k]), "non-finite coefficient");
+    // Principal distances of no real camera (NaN from a negative radicand,
+    // or 0) carry NaN into the rotation by design.
+    const bool real = dlt.m_FocusX > 0.0 && dlt.m_FocusY > 0.0;
+    fuzz::Check(fuzz::Finite(dlt.m_Center), "non-finite centre");
+    fuzz::Check(
+        !real || (std::isfinite(dlt.m_Wpk.m_w) &&
+                  std::isfinite(dlt.m_Wpk.m_p) && std::isfinite(dlt.m_Wpk.m_k)),
+        "non-finite angles");
+    fuzz::Check(!std::isnan(dlt.m_Rms.m_x) && !std::isnan(dlt.m_Rms.m_y),
+                "NaN rms");
   } else {
     fuzz::Check(count == 0, "failed solution left coefficients");
   }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 
 namespace {
@@ -65,6 +66,98 @@ TEST(CHelmertRobustness, OverflowingSumsGiveNoNaN) {
   if (h.CalPara() == 1) {
     for (int k = 0; k < 4; ++k) EXPECT_TRUE(std::isfinite(h.m_Para[k]));
     EXPECT_FALSE(std::isnan(h.m_Rms.m_x) || std::isnan(h.m_Rms.m_y));
+  }
+}
+
+// ------------------------------------------------------------------ CDlt
+
+// Eight control points of a camera with f = 50, centre (10, -20, 100) and
+// angles (0.1, -0.05, 0.3) in ROT_KPW: object X Y Z, photo x y.
+const double kCamera[8][5] = {{0, 0, 0, -2.42939165146, 11.6733011722},
+                              {30, 0, 2, 12.8113183893, 16.1000706037},
+                              {30, 30, -1, 8.82289296085, 30.9547574773},
+                              {0, 30, 3, -6.2296227398, 27.0103813883},
+                              {15, 15, 10, 3.73683584373, 23.1810849829},
+                              {-10, 20, 5, -11.1466451015, 21.6580071012},
+                              {25, -10, 0, 12.7858618024, 10.2113880306},
+                              {5, -5, 8, 1.13718563893, 11.2226525616}};
+
+// The camera's control points with coordinate `coord` (0-4) of point
+// `point` replaced by v.
+void CameraPoints(
+    int point, int coord, double v, PointList& obj, PointList& img) {
+  const char* names[] = {"P1", "P2", "P3", "P4", "P5", "P6", "P7", "P8"};
+  for (int i = 0; i < 8; ++i) {
+    double c[5];
+    for (int k = 0; k < 5; ++k)
+      c[k] = (i == point && k == coord) ? v : kCamera[i][k];
+    Add(obj, names[i], c[0], c[1], c[2]);
+    Add(img, names[i], c[3], c[4], 0.0);
+  }
+}
+
+int SolveDlt(CDlt& dlt, int op) {
+  switch (op) {
+    case 0:
+      return dlt.CalDlt();
+    case 1:
+      return dlt.CalDlt3D();
+    case 2:
+      return dlt.CalDlt2D();
+    case 3:
+      return dlt.CalDltIte3D();
+    case 4:
+      return dlt.CalDltSelfCalib_k1k2k3k4();
+    case 5:
+      return dlt.CalDltSelfCalib_k1k2p1p2();
+    default:
+      return dlt.CalDltSelfCalib_k1k2k3p1p2();
+  }
+}
+
+TEST(CDltRobustness, NonFiniteCoordinateFailsEverySolution) {
+  // Found by the fuzzer: a control row whose Y read as NaN gave a plane
+  // solution of NaN coefficients, and one whose Z read as NaN a plane
+  // solution with a NaN centre, both reported as found.
+  for (double v : {kNaN, kInf, -kInf}) {
+    for (int coord : {1, 2, 3}) {  // object Y, Z; image x
+      for (int op = 0; op < 7; ++op) {
+        SCOPED_TRACE(testing::Message()
+                     << v << " coord " << coord << " op " << op);
+        PointList obj, img;
+        CameraPoints(3, coord, v, obj, img);
+        CDlt dlt;
+        ASSERT_EQ(dlt.Create(obj, img, 50.0), 1);
+        EXPECT_EQ(SolveDlt(dlt, op), 0);
+        EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
+      }
+    }
+  }
+}
+
+TEST(CDltRobustness, NonFiniteFocusFailsThePlaneSolution) {
+  PointList obj, img;
+  CameraPoints(0, 0, kCamera[0][0], obj, img);
+  for (double focus : {kNaN, kInf}) {
+    SCOPED_TRACE(focus);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj, img, focus), 1);  // the focus is not checked
+    EXPECT_EQ(dlt.CalDlt2D(), 0);
+    EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
+    EXPECT_TRUE(std::isfinite(dlt.m_Center.m_x));
+  }
+}
+
+TEST(CDltRobustness, FiniteControlStillSolves) {
+  PointList obj, img;
+  CameraPoints(0, 0, kCamera[0][0], obj, img);
+  for (int op = 0; op < 4; ++op) {
+    SCOPED_TRACE(op);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj, img, 50.0), 1);
+    EXPECT_EQ(SolveDlt(dlt, op), 1);
+    for (INT_PTR k = 0; k < dlt.m_Dlt.GetSize(); ++k)
+      EXPECT_TRUE(std::isfinite(dlt.m_Dlt[k]));
   }
 }
 
