@@ -10,6 +10,7 @@
 
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
+#include <collinear/orientation/sinori.h>
 
 namespace {
 
@@ -159,6 +160,33 @@ TEST(CDltRobustness, FiniteControlStillSolves) {
     for (INT_PTR k = 0; k < dlt.m_Dlt.GetSize(); ++k)
       EXPECT_TRUE(std::isfinite(dlt.m_Dlt[k]));
   }
+}
+
+// --------------------------------------------------------------- CSinOri
+
+TEST(CSinOriRobustness, NonFiniteInputFailsBothDrivers) {
+  // The DLT start fails on it, so neither driver gets to iterate on NaN.
+  for (double v : {kNaN, kInf}) {
+    for (int coord : {0, 2, 4}) {  // object X, Z; image y
+      SCOPED_TRACE(testing::Message() << v << " coord " << coord);
+      PointList obj, img;
+      CameraPoints(5, coord, v, obj, img);
+      CSinOri s;
+      ASSERT_EQ(s.Create(obj, img, 50.0), 1);
+      EXPECT_EQ(s.CalSinOri(), 0);
+      EXPECT_EQ(s.m_Rms.m_x, -1.0);  // not computed
+      CSinOri s2;
+      ASSERT_EQ(s2.Create(obj, img, 50.0), 1);
+      EXPECT_EQ(s2.CalSinOri2(), 0);
+    }
+  }
+  PointList obj, img;
+  CameraPoints(0, 0, kCamera[0][0], obj, img);
+  CSinOri s;
+  EXPECT_EQ(s.Create(obj, img, kNaN), 0);  // a NaN focal length is refused
+  EXPECT_EQ(s.m_Focus, 1.0);
+  EXPECT_EQ(s.Create(obj, img, 50.0), 1);
+  EXPECT_EQ(s.CalSinOri2(), 1);  // and the clean data solve
 }
 
 }  // namespace
