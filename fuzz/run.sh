@@ -38,9 +38,11 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$findings" "$(dirname "$log")"
   seeds=()
   [ -d "$here/corpus/$t" ] && seeds=("$here/corpus/$t")
+  dict="$here/$t.dict"
+  [ -f "$dict" ] || dict="$here/numbers.dict"
   echo "== $t: ${seconds} s"
   "$exe" -max_total_time="$seconds" -timeout=1 -rss_limit_mb=2048 \
-    -max_len=4096 -dict="$here/numbers.dict" -print_final_stats=1 \
+    -max_len=4096 -dict="$dict" -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" "${seeds[@]}" >"$log" 2>&1
   rc=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
