@@ -6,9 +6,13 @@
 #include <cmath>
 #include <limits>
 
+#include <string>
+
 #include <gtest/gtest.h>
+#include <proj.h>
 
 #include <collinear/calculator/crd_calculator.h>
+#include <collinear/calculator/host/proj_system.h>
 
 namespace {
 
@@ -52,6 +56,34 @@ TEST(CCrdCalculatorRobustness, NonFiniteDistortionEndsUncorrected) {
     const double sound[8] = {1e-4, 0, 0, 0, 0, 0, 0, 0};
     c.SetDistortionModelData(1, 8, sound);
     EXPECT_TRUE(std::isnan(c.Phc2Imc(P2(kNaN, 1.0)).x));
+  }
+}
+
+TEST(ProjCoordSystemRobustness, OnlyDefinitionFormsReachProj) {
+  // Found by the project-file fuzz target: a mangled code such as
+  // "EPSG:25:32" made PROJ search its database by name, seconds under the
+  // sanitizers. Such text is refused before PROJ sees it.
+  for (const char* def : {"EPSG:25:32", "WGS 84", "EPSG:", ":4326", "1"}) {
+    SCOPED_TRACE(def);
+    collinear::GeoClearError();
+    const auto sys = collinear::ProjCoordSystem::Create(def);
+    EXPECT_FALSE(sys->IsValid());
+    EXPECT_NE(sys->GetError().find("not an EPSG code"), std::string::npos);
+    EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoBadDefinition);
+  }
+  PJ_CONTEXT* ctx = proj_context_create();
+  PJ* wgs84 = proj_create(ctx, "EPSG:4326");
+  ASSERT_NE(wgs84, nullptr);
+  const std::string wkt = proj_as_wkt(ctx, wgs84, PJ_WKT2_2019, nullptr);
+  proj_destroy(wgs84);
+  proj_context_destroy(ctx);
+  for (const std::string& def : {std::string("EPSG:4326"),
+                                 std::string(" epsg:25832"),
+                                 std::string("urn:ogc:def:crs:EPSG::4326"),
+                                 std::string("+proj=longlat +datum=WGS84"),
+                                 wkt}) {
+    SCOPED_TRACE(def);
+    EXPECT_TRUE(collinear::ProjCoordSystem::Create(def.c_str())->IsValid());
   }
 }
 

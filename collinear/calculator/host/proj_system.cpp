@@ -1,5 +1,6 @@
 #include <collinear/calculator/host/proj_system.h>
 
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -96,6 +97,33 @@ bool AxisUnits(PJ_CONTEXT* ctx, const PJ* crs, double* horiz, double* vert) {
   return true;
 }
 
+// Whether def has one of the forms PROJ parses directly: a PROJ string,
+// PROJJSON, a URN, WKT (a keyword and its bracket) or AUTHORITY:CODE. PROJ
+// looks anything else up as an object name in its database, a search of a
+// quarter of a second or more that a stray value must not cost.
+bool IsCrsForm(const std::string& def) {
+  const size_t start = def.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return false;
+  const std::string s = def.substr(start);
+  if (s[0] == '+' || s[0] == '{' || s.compare(0, 5, "proj=") == 0 ||
+      s.compare(0, 4, "urn:") == 0)
+    return true;
+  const auto word = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  };
+  if (!std::isalpha(static_cast<unsigned char>(s[0]))) return false;
+  size_t k = 1;
+  while (k < s.size() && word(s[k])) ++k;
+  const size_t bracket = s.find_first_not_of(" \t\r\n", k);
+  if (bracket != std::string::npos && (s[bracket] == '[' || s[bracket] == '('))
+    return true;
+  if (k + 1 >= s.size() || s[k] != ':') return false;
+  for (size_t i = k + 1; i < s.size(); ++i) {
+    if (!word(s[i]) && s[i] != '.' && s[i] != '-') return false;
+  }
+  return true;
+}
+
 bool BuildForms(ProjContext& pc,
                 const std::string& def,
                 CrsForms* out,
@@ -105,6 +133,10 @@ bool BuildForms(ProjContext& pc,
   *code = kGeoBadDefinition;
   if (!ctx) {
     *why = "no PROJ context";
+    return false;
+  }
+  if (!IsCrsForm(def)) {
+    *why = "not an EPSG code, PROJ string or WKT: \"" + def + "\"";
     return false;
   }
   pc.ClearLog();

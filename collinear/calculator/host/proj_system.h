@@ -18,7 +18,8 @@ namespace collinear {
 // Geographic CRSs offer the geodetic form; projected ones both forms (the
 // geodetic form on their datum). Bound CRSs (+towgs84) keep their datum
 // shift in both forms. Heights are ellipsoidal; geoid heights come from an
-// IGeoid at conversion time.
+// IGeoid at conversion time. Definitions of other forms (CRS names) are
+// rejected unread: PROJ's search of its database for a name takes long.
 class COLLINEAR_API ProjCoordSystem
     : public GeoUnknown<IGeoCoordSystem, IID_IGeoCoordSystem> {
  public:
