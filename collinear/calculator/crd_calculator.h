@@ -1,0 +1,132 @@
+// Camera coordinate calculator: one camera (focal length, principal point,
+// pixel size, lens distortion, picture) and one orientation (projection
+// centre and rotation). Converts between pixels of the original or of a
+// transformed image, photo coordinates (mm about the principal point, x
+// right, y up) and camera coordinates (right-handed, looking along -z).
+#ifndef COLLINEAR_CALCULATOR_CRD_CALCULATOR_H_
+#define COLLINEAR_CALCULATOR_CRD_CALCULATOR_H_
+
+#include <collinear/calculator/host/bitmap.h>
+#include <collinear/calculator/host/property_object.h>
+#include <collinear/framework/export.h>
+#include <collinear/primitives/host_geometry.h>
+
+class COLLINEAR_API CCrdCalculator {
+ public:
+  // Object to camera axes: camera = m_ConversionMatr * (point - m_Origin).
+  matr3_3 m_ConversionMatr;
+  // Projection centre in object coordinates; the orientation is valid when
+  // none of its coordinates is undefined.
+  TAbstractPoint3<double> m_Origin;
+  // End of the viewing-direction vector (origin + direction).
+  TAbstractPoint3<double> m_VectorEnd;
+  double m_VectorLength;  // length of the viewing-direction vector
+  double m_FocusR;        // focal length, mm; the camera is valid when > 0
+  TAbstractPoint2<double> m_MmPerPixel;  // pixel size x, y in mm
+  // Principal point in mm from the top-left corner, x right, y down.
+  TAbstractPoint2<double> m_PrincipalPoint;
+  unsigned long m_DistModel;  // 1-4, anything else: no distortion
+  double m_DistPara[8];       // parameters laid out per model
+  // Picture in pixels: left, top, right, bottom.
+  TAbstractRect<double> m_PictureRect;
+  int m_CrdSysType;                   // kind of m_CrdSysObject's system
+  TComPropertyObject m_CrdSysObject;  // host object of the working system
+  // Owned description of the transformed bitmap; null: pixels are those
+  // of the original image.
+  ImgAn::Bitmap* m_pTransfBitmap;
+
+  // The dummy camera (f 1 mm, 1 mm pixels, 30000 x 30000 picture centred
+  // on the principal point, no distortion) and no orientation.
+  CCrdCalculator();
+  CCrdCalculator(const CCrdCalculator& other);
+  // Copies everything; the bitmap description only when other has one.
+  CCrdCalculator& operator=(const CCrdCalculator& other);
+  ~CCrdCalculator();
+
+  bool IsCameraValid() const;
+  bool IsOrientationValid() const;
+  bool IsValid() const;
+  void ClearCamera();       // focal length 0, nothing else changes
+  void ClearOrientation();  // origin undefined, nothing else changes
+  void InitDummyCamera();
+
+  // Origin and viewing direction (any length, zero allowed); the rotation
+  // carries the direction to (0, 0, -1) and keeps camera y up (no roll).
+  void InitOrientation(const TAbstractPoint3<double>& origin,
+                       const TAbstractPoint3<double>& direction);
+  // Object point to camera coordinates in place; false, point untouched,
+  // without an orientation.
+  bool GetPointCoordsInCamera(TAbstractPoint3<double>& point) const;
+  // Y(b) * Z(c) * X(a) of the elementary rotations, angles in radians.
+  static matr3_3 InitRotMatr(double a, double b, double c);
+
+  TAbstractRect<double> GetPictureRect() const;
+  void SetPictureRect(const TAbstractRect<double>& rect);
+  TAbstractPoint2<double> GetMmPerPixel() const;
+  double GetFocusR() const;
+  TAbstractPoint3<double> GetOrigin() const;
+  TAbstractPoint3<double> GetVectorEnd() const;
+  TAbstractPoint2<double> GetPrincipalPoint() const;
+  matr3_3 GetConversionMatr() const;
+  // Nine doubles in storage order (column by column).
+  void SetConversionMatr(const double* m);
+
+  // Image chain. "Image pixels" are those of the transformed bitmap when a
+  // description is set, else of the original; none of these fails: a point
+  // the bitmap layer refuses passes unchanged.
+  TAbstractPoint2<double> OrigImc2TransfImc(
+      const TAbstractPoint2<double>& p) const;
+  TAbstractPoint2<double> TransfImc2OrigImc(
+      const TAbstractPoint2<double>& p) const;
+  // Image pixels to photo mm, corrected for distortion only when no
+  // description is set.
+  TAbstractPoint2<double> Imc2Phc(const TAbstractPoint2<double>& p) const;
+  TAbstractPoint2<double> Imc2PhcProj(const TAbstractPoint2<double>& p) const;
+  // Photo mm to image pixels with distortion applied.
+  TAbstractPoint2<double> Phc2Imc(const TAbstractPoint2<double>& p) const;
+  TAbstractPoint2<double> Phc2ImcProj(const TAbstractPoint2<double>& p) const;
+  // Ideal original pixels to the transformed image in the bitmap layer's
+  // y-up convention, and back. from_bottom: the original side's y counts up
+  // from the bottom edge; pixel_corner false: half-pixel shift around the
+  // bitmap mapping.
+  TAbstractPoint2<double> Orig2Transf(const TAbstractPoint2<double>& p,
+                                      bool from_bottom,
+                                      bool pixel_corner) const;
+  TAbstractPoint2<double> Transf2Orig(const TAbstractPoint2<double>& p,
+                                      bool from_bottom,
+                                      bool pixel_corner) const;
+  // Replaces the description by a copy of bitmap.
+  void SetTransfBitmapData(const ImgAn::Bitmap& bitmap);
+
+  // Copies min(n, 8) parameters to para and returns the model; 0 and
+  // nothing written for n < 0.
+  unsigned long GetDistortionModelData(int n, double* para);
+  // Sets the model and the first min(n, 8) parameters; false, nothing
+  // changed, for n < 0.
+  bool SetDistortionModelData(unsigned long model, int n, const double* para);
+
+ private:
+  void CalDist(double x, double y, double& dx, double& dy) const;
+  bool CalcDistortPosInv(double x,
+                         double y,
+                         double tol,
+                         bool sign,
+                         double* qx,
+                         double* qy,
+                         double* residual) const;
+  void SearchDistortPosInv(double* p,
+                           int i,
+                           const double* target,
+                           const double* low,
+                           const double* high,
+                           double s,
+                           double tol) const;
+  void LimitParaBounds(int* n);
+
+  TAbstractPoint2<double> PixelToPhoto(const TAbstractPoint2<double>& p) const;
+  TAbstractPoint2<double> PhotoToPixel(const TAbstractPoint2<double>& p) const;
+  TAbstractPoint2<double> Correct(const TAbstractPoint2<double>& p) const;
+  TAbstractPoint2<double> Uncorrect(const TAbstractPoint2<double>& p) const;
+};
+
+#endif  // COLLINEAR_CALCULATOR_CRD_CALCULATOR_H_

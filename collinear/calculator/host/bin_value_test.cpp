@@ -1,0 +1,91 @@
+#include <collinear/calculator/host/bin_value.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr long kRefused = vk_com::kAssignRefused;
+
+}  // namespace
+
+TEST(TBinValueDouble, TakesOnlyEightByteDoubles) {
+  TBinValue<double> v;
+  EXPECT_TRUE(v.is_valid());  // valid on construction
+  const double d = 2.5;
+  EXPECT_EQ(v.set({vk_com::vt_double, 8, 1}, &d), 0);
+  EXPECT_TRUE(v.is_valid());
+  EXPECT_EQ(v.value(), 2.5);
+  EXPECT_EQ(v.type(), vk_com::vt_double);
+  EXPECT_EQ(v.fixed_size(), 8u);
+  EXPECT_EQ(v.byte_length(), 8u);
+  EXPECT_EQ(v.get_data(), static_cast<const void*>(v.data()));
+
+  // A double with the wrong size, an integer, a string: refused, flag off.
+  const struct {
+    unsigned long type, size;
+  } refused[] = {{vk_com::vt_double, 4}, {vk_com::vt_int32, 4}, {5, 0}};
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.type);
+    TBinValue<double> w(1.0);
+    EXPECT_EQ(w.set({r.type, r.size, 1}, &d), kRefused);
+    EXPECT_FALSE(w.is_valid());
+    EXPECT_EQ(w.type(), vk_com::vt_empty);
+    EXPECT_EQ(w.get_data(), nullptr);
+    EXPECT_EQ(w.fixed_size(), 0u);
+  }
+}
+
+TEST(TBinValueDouble, EmptyClearsTheFlagButSucceeds) {
+  TBinValue<double> v(3.0);
+  EXPECT_EQ(v.set({vk_com::vt_empty, 0, 0}, nullptr), 0);
+  EXPECT_FALSE(v.is_valid());
+  // A null data pointer with the right type sets the flag, keeps the value.
+  EXPECT_TRUE(v.assign(vk_com::vt_double, nullptr, 8, 0));
+  EXPECT_TRUE(v.is_valid());
+  EXPECT_EQ(v.value(), 3.0);
+}
+
+TEST(TBinValueString, TakesVariableSizeStringsAndKeepsTheFlag) {
+  TBinValue<VkString> v;
+  EXPECT_EQ(v.set({vk_com::vt_string, 0, 1}, "WGS84"), 0);
+  EXPECT_EQ(v.value(), "WGS84");
+  EXPECT_EQ(v.byte_length(), 6u);  // with the terminator
+  EXPECT_EQ(v.type(), vk_com::vt_string);
+  EXPECT_EQ(v.fixed_size(), 0u);
+  EXPECT_STREQ(static_cast<const char*>(v.get_data()), "WGS84");
+
+  const double d = 1.0;
+  EXPECT_EQ(v.set({vk_com::vt_double, 8, 1}, &d), kRefused);
+  EXPECT_FALSE(v.is_valid());
+  EXPECT_EQ(v.type(), vk_com::vt_string);  // a string holder stays type 5
+  // A string again leaves the cleared flag as it is.
+  EXPECT_EQ(v.set({vk_com::vt_string, 0, 1}, "UTM"), 0);
+  EXPECT_FALSE(v.is_valid());
+  EXPECT_EQ(v.value(), "UTM");
+  // A fixed-size string is refused.
+  TBinValue<VkString> w;
+  EXPECT_EQ(w.set({vk_com::vt_string, 4, 1}, "abc"), kRefused);
+  EXPECT_FALSE(w.is_valid());
+}
+
+TEST(TBinaryValue, CopyAndDescribeGoThroughAssign) {
+  TBinValue<double> src(7.25), dst;
+  EXPECT_EQ(dst.copy(src), 0);
+  EXPECT_EQ(dst.value(), 7.25);
+  vk_com::value_desc desc;
+  dst.describe(&desc);
+  EXPECT_EQ(desc.type, vk_com::vt_double);
+  EXPECT_EQ(desc.size, 8u);
+  EXPECT_EQ(desc.count, 1u);
+
+  TBinValue<VkString> s("abc");
+  EXPECT_EQ(dst.copy(s), kRefused);  // a string into a double holder
+  EXPECT_FALSE(dst.is_valid());
+  TBinValue<VkString> t;
+  EXPECT_EQ(t.copy(s), 0);
+  EXPECT_EQ(t.value(), "abc");
+  // An invalid double reads as empty, which a double holder accepts.
+  TBinValue<double> again(1.0);
+  EXPECT_EQ(again.copy(dst), 0);
+  EXPECT_FALSE(again.is_valid());
+}

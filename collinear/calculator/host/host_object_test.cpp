@@ -1,0 +1,214 @@
+#include <collinear/calculator/host/host_object.h>
+
+#include <cstdint>
+
+#include <gtest/gtest.h>
+
+#include <collinear/calculator/host/host_catalogue.h>
+
+using collinear::ComPtr;
+using collinear::HostObject;
+using collinear::HostObjectSet;
+
+namespace {
+
+constexpr GUID kPointClass =
+    collinear::MakeGuid("{0b7e3b52-3a8c-4f0e-9d71-2f4c8a1e5d01}");
+constexpr GUID kOtherClass =
+    collinear::MakeGuid("{0b7e3b52-3a8c-4f0e-9d71-2f4c8a1e5d02}");
+constexpr GUID kExtraIid =
+    collinear::MakeGuid("{0b7e3b52-3a8c-4f0e-9d71-2f4c8a1e5d03}");
+
+ComPtr<HostObject> NamedPoint(const char* name) {
+  ComPtr<HostObject> p = HostObject::Create();
+  p->AddClass(kPointClass).SetString(1, name);
+  return p;
+}
+
+// An extra interface served by a tear-off that holds its owner.
+class Extra : public IUnknown {
+ public:
+  explicit Extra(IPropertyObject* owner) : owner_(owner) {}
+  HRESULT QueryInterface(const GUID& iid, void** out) override {
+    if (iid == kExtraIid || iid == IID_IUnknown) {
+      AddRef();
+      *out = this;
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  IPropertyObject* owner() const { return owner_.get(); }
+
+ private:
+  virtual ~Extra() = default;
+  ULONG refs_ = 0;
+  ComPtr<IPropertyObject> owner_;
+};
+
+}  // namespace
+
+TEST(HostObject, TypedReadsFollowThePropertyType) {
+  ComPtr<HostObject> o = HostObject::Create();
+  o->SetDouble(30, 35.0).SetInt32(39, 2).SetString(1, "P1");
+  o->SetDoubles(35, {1e-5, -2e-8});
+
+  TBinValue<double> d;
+  EXPECT_EQ(o->get_value(30, &d, 0), S_OK);
+  EXPECT_TRUE(d.is_valid());
+  EXPECT_EQ(d.value(), 35.0);
+  EXPECT_EQ(o->get_value(35, &d, 1), S_OK);
+  EXPECT_EQ(d.value(), -2e-8);
+
+  // Missing property, element past the end, element of a scalar: no value.
+  for (auto [id, index] : {std::pair{31L, 0UL}, {35L, 2UL}, {30L, 1UL}}) {
+    SCOPED_TRACE(id);
+    TBinValue<double> v(1.0);
+    EXPECT_EQ(o->get_value(id, &v, index), S_FALSE);
+    EXPECT_FALSE(v.is_valid());
+  }
+  // An integer is no double: the holder refuses it.
+  TBinValue<double> i;
+  EXPECT_LT(o->get_value(39, &i, 0), 0);
+  EXPECT_FALSE(i.is_valid());
+  TBinValue<VkString> s;
+  EXPECT_EQ(o->get_value(1, &s, 0), S_OK);
+  EXPECT_EQ(s.value(), "P1");
+}
+
+TEST(HostObject, RawReadsLeaveTheBufferOnMismatch) {
+  ComPtr<HostObject> o = HostObject::Create();
+  o->SetDouble(30, 35.0).SetInt32(73, 11).SetString(1, "P1");
+  o->SetDoubles(36, {1.0, 2.0, 3.0});
+
+  double d = -1;
+  EXPECT_EQ(o->get_raw_value(30, &d, 0), S_OK);
+  EXPECT_EQ(d, 35.0);
+  EXPECT_EQ(o->get_raw_value(36, &d, 2), S_OK);
+  EXPECT_EQ(d, 3.0);
+  d = -1;
+  EXPECT_NE(o->get_raw_value(36, &d, 3), S_OK);
+  EXPECT_NE(o->get_raw_value(73, &d, 0), S_OK);
+  EXPECT_NE(o->get_raw_value(99, &d, 0), S_OK);
+  EXPECT_EQ(d, -1);
+
+  std::int32_t n = -1;
+  EXPECT_EQ(o->get_raw_value(73, &n, 0), S_OK);
+  EXPECT_EQ(n & 7, 3);
+  n = -1;
+  EXPECT_NE(o->get_raw_value(30, &n, 0), S_OK);
+  EXPECT_EQ(n, -1);
+
+  CString name("x");
+  EXPECT_EQ(o->get_raw_value(1, &name, 0), S_OK);
+  EXPECT_EQ(name, "P1");
+  name = "x";
+  EXPECT_NE(o->get_raw_value(30, &name, 0), S_OK);
+  EXPECT_EQ(name, "x");
+
+  EXPECT_EQ(o->get_value_dims(36), 3u);
+  EXPECT_EQ(o->get_value_dims(30), 1u);
+  EXPECT_EQ(o->get_value_dims(99), 0u);
+  o->Remove(36);
+  EXPECT_FALSE(o->Has(36));
+  EXPECT_EQ(o->get_value_dims(36), 0u);
+}
+
+TEST(HostObject, ReferencesAndSets) {
+  ComPtr<HostObject> a = NamedPoint("A"), b = NamedPoint("B");
+  ComPtr<HostObject> other = HostObject::Create();
+  other->AddClass(kOtherClass).SetString(1, "C");
+  ComPtr<HostObject> img = HostObject::Create();
+  img->SetObject(27, a.get()).SetObject(28, nullptr);
+  img->SetObjects(23, {a.get(), other.get(), b.get()});
+
+  IPropertyObject* got = nullptr;
+  EXPECT_EQ(img->get_object(27, 0, &got), S_OK);
+  EXPECT_EQ(got, a.get());
+  got->Release();
+  EXPECT_EQ(img->get_object(28, 0, &got), S_FALSE);
+  EXPECT_EQ(got, nullptr);
+  EXPECT_EQ(img->get_value_dims(28), 0u);
+  EXPECT_EQ(img->get_object(23, 2, &got), S_OK);  // element of a set
+  EXPECT_EQ(got, b.get());
+  got->Release();
+  EXPECT_EQ(img->get_value_dims(23), 3u);
+
+  IPropertyObjectSet* set = nullptr;
+  EXPECT_EQ(img->get_object_set(23, &kPointClass, &set), S_OK);
+  ASSERT_NE(set, nullptr);
+  EXPECT_EQ(set->size(), 2);  // the point-class members only, in order
+  EXPECT_EQ(set->get_at(0), a.get());
+  EXPECT_EQ(set->get_at(1), b.get());
+  EXPECT_EQ(set->get_at(2), nullptr);
+  EXPECT_EQ(set->get_at(-1), nullptr);
+  TBinValue<VkString> key("B");
+  EXPECT_EQ(set->find_by_key(key), b.get());
+  TBinValue<VkString> missing("C");  // filtered out
+  EXPECT_EQ(set->find_by_key(missing), nullptr);
+  set->Release();
+  EXPECT_EQ(img->get_object_set(27, nullptr, &set), E_INVALIDARG);
+  EXPECT_EQ(set, nullptr);
+}
+
+TEST(HostObject, ClassesAndExtraInterfaces) {
+  ComPtr<HostObject> o = HostObject::Create();
+  o->AddClass(kPointClass).AddClass(kPointClass);
+  EXPECT_TRUE(o->is_class(kPointClass));
+  EXPECT_FALSE(o->is_class(kOtherClass));
+
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(o->QueryInterface(kExtraIid, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  o->ExposeInterface(kExtraIid, [](IPropertyObject* owner, void** iface) {
+    Extra* e = new Extra(owner);
+    e->AddRef();
+    *iface = e;
+    return S_OK;
+  });
+  const ULONG before = o->ref_count();
+  ASSERT_EQ(o->QueryInterface(kExtraIid, &out), S_OK);
+  Extra* e = static_cast<Extra*>(out);
+  EXPECT_EQ(e->owner(), o.get());
+  EXPECT_EQ(o->ref_count(), before + 1);  // the tear-off holds its owner
+  e->Release();
+  EXPECT_EQ(o->ref_count(), before);
+
+  ASSERT_EQ(o->QueryInterface(IID_IPropertyObject, &out), S_OK);
+  EXPECT_EQ(out, static_cast<IPropertyObject*>(o.get()));
+  static_cast<IPropertyObject*>(out)->Release();
+}
+
+TEST(HostObject, ClearBreaksReferenceCycles) {
+  ComPtr<HostObject> a = HostObject::Create(), b = HostObject::Create();
+  a->SetObject(1, b.get());
+  b->SetObject(1, a.get());
+  EXPECT_EQ(a->ref_count(), 2u);
+  b->Clear();
+  EXPECT_EQ(a->ref_count(), 1u);
+  EXPECT_EQ(b->ref_count(), 2u);
+  a->Remove(1);
+  EXPECT_EQ(b->ref_count(), 1u);
+}
+
+TEST(HostCatalogue, RegistersLooksUpAndReleases) {
+  ComPtr<HostObjectSet> systems = HostObjectSet::Create();
+  ComPtr<HostObject> wgs = NamedPoint("WGS84");
+  systems->Add(wgs.get());
+  const GUID clsid = kOtherClass;
+  EXPECT_EQ(collinear::HostCatalogue::Find(clsid), nullptr);
+  collinear::HostCatalogue::Register(clsid, systems.get());
+  EXPECT_EQ(systems->ref_count(), 2u);
+  IUnknown* found = collinear::HostCatalogue::Find(clsid);
+  EXPECT_EQ(found, static_cast<IUnknown*>(systems.get()));
+  found->Release();
+  EXPECT_TRUE(collinear::HostCatalogue::Unregister(clsid));
+  EXPECT_FALSE(collinear::HostCatalogue::Unregister(clsid));
+  EXPECT_EQ(systems->ref_count(), 1u);
+}
