@@ -1,8 +1,13 @@
 #include <collinear/calculator/crd_calculator.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
 #include <collinear/calculator/calc_distortion.h>
+#include <collinear/calculator/host/geo_coord.h>
+#include <collinear/calculator/host/geo_host.h>
 #include <collinear/primitives/constants.h>
 
 namespace {
@@ -11,6 +16,34 @@ constexpr int kMaxDistPara = 8;
 // Tolerance of the inverse distortion search on the way from photo
 // coordinates to pixels, mm: below rounding for any photo coordinate.
 constexpr double kInvDistTol = 1e-15;
+
+// A point closer to the camera plane than this (camera z, object units)
+// cannot be projected.
+constexpr double kCameraPlaneTol = 1e-10;
+// Points nearer than this fraction of the focal length in front of the
+// camera count as behind it.
+constexpr double kNearPlaneFraction = 0.001;
+// Slope below which a base line counts as parallel to an axis.
+constexpr double kBaseEps = 2.220446049250313e-16;
+
+// The working system of a coordinate-system object for the kind.
+TComPropertyObject WorkingSystem(int kind, IPropertyObject* crs_object) {
+  switch (kind) {
+    case 1:
+      return TComPropertyObject(crs_object, collinear::kGeoPropSystemKind1);
+    case 2:
+      return TComPropertyObject(crs_object, collinear::kGeoPropSystemKind2);
+    case 4:
+    case 16:
+      return TComPropertyObject(crs_object, collinear::kGeoPropSystemGeodetic);
+    case 8:
+      return collinear::FindCatalogueSystem(collinear::kGeoWgs84Key);
+    default:
+      return TComPropertyObject();
+  }
+}
+
+bool IsGeodeticKind(int kind) { return kind == 4 || kind == 8 || kind == 16; }
 
 }  // namespace
 
@@ -339,4 +372,195 @@ void CCrdCalculator::SetTransfBitmapData(const ImgAn::Bitmap& bitmap) {
   *copy = bitmap;
   delete m_pTransfBitmap;
   m_pTransfBitmap = copy;
+}
+
+// ---------------------------------------------- projection, beams, sight
+
+bool CCrdCalculator::CalculateBeamInCameraCoordinates(
+    const TAbstractPoint2<double>& image,
+    TAbstractPoint3<double>& beam,
+    bool from_bottom) const {
+  if (!IsCameraValid()) return false;
+  TAbstractPoint2<double> q = image;
+  if (from_bottom) q.y = (m_PictureRect.bottom - m_PictureRect.top) - q.y;
+  const TAbstractPoint2<double> photo = Imc2Phc(q);
+  beam = TAbstractPoint3<double>(photo.x, photo.y, -m_FocusR);
+  return true;
+}
+
+bool CCrdCalculator::CalculateBeamInGeoCoordinates(
+    const TAbstractPoint3<double>& camera,
+    TAbstractPoint3<double>& object) const {
+  if (!IsOrientationValid()) return false;
+  object = matr3_3(m_ConversionMatr, 't') * camera + m_Origin;
+  return true;
+}
+
+bool CCrdCalculator::GetPointOnImageCoords(const TAbstractPoint3<double>& point,
+                                           TAbstractPoint2<double>& pixel,
+                                           bool from_bottom) const {
+  if (!IsCameraValid() || DefTriad::IsPartialUndef(m_Origin) ||
+      DefTriad::IsPartialUndef(point))
+    return false;
+  TAbstractPoint3<double> c = point;
+  if (!GetPointCoordsInCamera(c)) return false;
+  if (std::fabs(c.z) < kCameraPlaneTol) return false;
+  const double f = m_FocusR;
+  const bool visible = !(c.z > -kNearPlaneFraction * f);  // NaN: visible
+  const double k = 1.0 / c.z;
+  const TAbstractPoint2<double> photo(-(c.x * k * f), -(c.y * k * f));
+  pixel = Phc2Imc(photo);
+  if (from_bottom)
+    pixel.y = (m_PictureRect.bottom - m_PictureRect.top) - pixel.y;
+  return visible;
+}
+
+bool CCrdCalculator::GetPointOnImageCoords(IPropertyObject* point,
+                                           TAbstractPoint2<double>& pixel,
+                                           bool from_bottom) const {
+  return GetPointOnImageCoords(
+      GetPointAbsCoords(point, nullptr, 0), pixel, from_bottom);
+}
+
+bool CCrdCalculator::GetSightOnImageCoords(TAbstractPoint2<double>& pixel,
+                                           bool from_bottom) const {
+  if (!IsCameraValid() || DefTriad::IsPartialUndef(m_Origin) ||
+      DefTriad::IsPartialUndef(m_VectorEnd))
+    return false;
+  return GetPointOnImageCoords(m_VectorEnd, pixel, from_bottom);
+}
+
+bool CCrdCalculator::IsPointInAnglesOfVision(IPropertyObject* point) const {
+  const TAbstractPoint3<double> p = GetPointAbsCoords(point, nullptr, 0);
+  TAbstractPoint2<double> i;
+  if (!GetPointOnImageCoords(p, i, true)) return false;
+  const TAbstractRect<double>& r = m_PictureRect;
+  return r.left <= i.x && i.x <= r.right && r.top <= i.y && i.y <= r.bottom;
+}
+
+// ------------------------------- geodetic conversion, scale, base matrices
+
+TAbstractPoint3<double> CCrdCalculator::GetPointAbsCoords(
+    IPropertyObject* owner, IPropertyObject* point, int selector) const {
+  using collinear::ComPtr;
+  collinear::GeoClearError();
+  if (!owner) {
+    collinear::GeoSetError(collinear::kGeoNullObject, "no host object");
+    return DefTriad();
+  }
+  const int kind = m_CrdSysType;
+  const TComPropertyObject target = WorkingSystem(kind, m_CrdSysObject);
+  const TComPropertyObject unit_object(m_CrdSysObject, collinear::kGeoPropUnit);
+  const TComPropertyObject geoid_source(m_CrdSysObject,
+                                        collinear::kGeoPropGeoid);
+
+  // The point, in plane form for plane kinds unless the target is a
+  // reference to a derived system. The selector is a 32-bit value.
+  const ComPtr<IGeoCoordPoint> source =
+      ComPtr<IGeoCoordPoint>::Query(point ? point : owner, IID_IGeoCoordPoint);
+  unsigned long vertex = static_cast<std::uint32_t>(selector);
+  if (selector == 0 && !IsGeodeticKind(kind) &&
+      !(target.is_GUID(collinear::kGeoReferenceClass) &&
+        target.is_GUID(collinear::kGeoDerivedClass)))
+    vertex = collinear::kGeoPreferPlane;
+  GeoCoordPoint g(source.get(), vertex);
+  const bool geodetic_mode = IsGeodeticKind(kind) || kind == 64;
+  const unsigned long mode =
+      (geodetic_mode ? collinear::kGeoFormGeodetic : collinear::kGeoFormPlane) |
+      (kind != 4 ? collinear::kGeoGeoidHeights : 0ul);
+  const ComPtr<IMetricUnit> unit =
+      ComPtr<IMetricUnit>::Query(unit_object.get(), IID_IMetricUnit);
+  collinear::ConvertToHostSystem(
+      g,
+      target,
+      mode,
+      unit.get(),
+      TComPropertyObject(owner, collinear::kGeoPropCrsObject),
+      geoid_source);
+
+  if (IsGeodeticKind(kind))
+    g = g.Convert(
+        g.m_System.get(), 0, nullptr, nullptr, collinear::kGeoBestOperation);
+  else
+    std::swap(g.m_Coord[0], g.m_Coord[1]);  // northing, easting to x, y
+  if (g.HasAll()) return g.GetCoord(0, nullptr);
+  collinear::GeoSetError(collinear::kGeoNoCoordinates,
+                         "the point lacks coordinates in the working system");
+  return DefTriad();
+}
+
+double CCrdCalculator::GetPointScale(IPropertyObject* point) const {
+  const double length = m_VectorLength;
+  if (length == 0.0) return 1.0;
+  TAbstractPoint3<double> c = GetPointAbsCoords(point, nullptr, 0);
+  if (DefTriad::IsPartialUndef(c) || !GetPointCoordsInCamera(c)) return 1.0;
+  const double depth = -c.z;
+  if (depth <= 1.0) return 2.0;
+  if (depth <= length) return 2.0 - depth / length;
+  if (depth > 12.0 * length) return 0.25;
+  return std::max(0.25, 0.75 * (12.0 * length - depth) / (11.0 * length));
+}
+
+bool CCrdCalculator::CalcBaseMatrix(int count,
+                                    CCrdCalculator** calcs,
+                                    IPropertyObject*) {
+  if (count < 2 || !calcs || !calcs[0] || !calcs[1]) return false;
+  const CCrdCalculator& second = *calcs[1];  // before this may be changed
+  const TAbstractPoint3<double> o1 = second.m_Origin, e1 = second.m_VectorEnd;
+  *this = *calcs[0];
+  const TAbstractPoint3<double> o0 = m_Origin, e0 = m_VectorEnd;
+  const TAbstractPoint3<double> mid = (e0 + e1) * 0.5;
+  m_VectorEnd = mid;
+
+  // Base line in plan: k x + a y + c = 0.
+  double k, a, c;
+  if (std::fabs(o1.x - o0.x) <= kBaseEps) {
+    a = 0.0;
+    if (std::fabs(o0.x) <= kBaseEps) {
+      k = 1.0;
+      c = 0.0;
+    } else {
+      k = -1.0 / o0.x;
+      c = 1.0;
+    }
+  } else {
+    a = 1.0;
+    k = -(o1.y - o0.y) / (o1.x - o0.x);
+    c = -(o0.x * k + o0.y);
+  }
+  TAbstractPoint3<double> foot;
+  if (a != 0.0 && std::fabs(k) <= kBaseEps) {
+    // Parallel to x: the perpendicular is vertical in plan.
+    foot.x = mid.x;
+    foot.y = -(k * mid.x + c);
+  } else {
+    const double m = -a / k;  // perpendicular through mid: y + m x + q = 0
+    const double q = -mid.y - m * mid.x;
+    const double det = k - m * a;
+    if (std::fabs(det) <= kBaseEps) return false;
+    foot.x = (a * q - c) / det;
+    foot.y = (m * c - q * k) / det;
+  }
+  // Height along the base; cameras above one another in plan keep O0's.
+  const double base =
+      std::sqrt((o1.x - o0.x) * (o1.x - o0.x) + (o1.y - o0.y) * (o1.y - o0.y));
+  foot.z = o0.z;
+  if (std::fabs(o1.z - o0.z) > kBaseEps && base > 0.0) {
+    const double along = std::sqrt((foot.x - o0.x) * (foot.x - o0.x) +
+                                   (foot.y - o0.y) * (foot.y - o0.y));
+    foot.z = o0.z + (o1.z - o0.z) * along / base;
+  }
+  InitOrientation(foot, mid - foot);
+  return true;
+}
+
+bool CCrdCalculator::CalcConversionMatrix(const double* from,
+                                          const double* to,
+                                          IPropertyObject*) {
+  if (!from || !to) return false;
+  const TAbstractPoint3<double> f(from[0], from[1], from[2]);
+  const TAbstractPoint3<double> t(to[0], to[1], to[2]);
+  m_VectorEnd = t;
+  InitOrientation(f, t - f);
+  return true;
 }

@@ -105,6 +105,66 @@ class COLLINEAR_API CCrdCalculator {
   // changed, for n < 0.
   bool SetDistortionModelData(unsigned long model, int n, const double* para);
 
+  // Projection and beams. from_bottom: the pixel y counts up from the
+  // picture's bottom edge (y' = H - y, H = bottom - top of m_PictureRect).
+  // Outputs are written only where said.
+
+  // The ray through an image point in camera coordinates: (photo x,
+  // photo y, -f) in mm. False, beam untouched, without a camera.
+  bool CalculateBeamInCameraCoordinates(const TAbstractPoint2<double>& image,
+                                        TAbstractPoint3<double>& beam,
+                                        bool from_bottom) const;
+  // A camera-coordinate vector turned into object axes and added to the
+  // projection centre. False, output untouched, without an orientation.
+  bool CalculateBeamInGeoCoordinates(const TAbstractPoint3<double>& camera,
+                                     TAbstractPoint3<double>& object) const;
+  // Projects an object point into image pixels, distortion applied. True
+  // when it lies in front of the camera by at least f / 1000; the pixel is
+  // written for points behind too. False, pixel untouched, without camera,
+  // orientation or point, or for a point in the camera plane (|z| < 1e-10).
+  bool GetPointOnImageCoords(const TAbstractPoint3<double>& point,
+                             TAbstractPoint2<double>& pixel,
+                             bool from_bottom) const;
+  // As above for a host point read with GetPointAbsCoords(point, null, 0).
+  bool GetPointOnImageCoords(IPropertyObject* point,
+                             TAbstractPoint2<double>& pixel,
+                             bool from_bottom) const;
+  // Projects m_VectorEnd; false, pixel untouched, without a camera or with
+  // the origin or the vector end partly undefined.
+  bool GetSightOnImageCoords(TAbstractPoint2<double>& pixel,
+                             bool from_bottom) const;
+  // Whether a host point lies in front of the camera and inside
+  // m_PictureRect, borders included.
+  bool IsPointInAnglesOfVision(IPropertyObject* point) const;
+
+  // Coordinates of a host point in the working system chosen by
+  // m_CrdSysType and m_CrdSysObject (plane kinds 1, 2: x east, y north;
+  // kinds 4, 8, 16: latitude, longitude in degrees, height), lengths in the
+  // working unit. owner: the object whose property 50 is the point's
+  // coordinate-system object; point: null for the owner itself; selector:
+  // 0, or -1 / 2147483647 for the first / last vertex. All three undefined
+  // on failure, with the cause in collinear::GeoLastError(), which each
+  // call clears first.
+  TAbstractPoint3<double> GetPointAbsCoords(IPropertyObject* owner,
+                                            IPropertyObject* point,
+                                            int selector) const;
+  // Display scale of a host point by its depth before the camera, with
+  // L = m_VectorLength: 2 near the camera, 1 at L, from 0.75 down to 0.25
+  // at 12 L and beyond; 1 without L, point coordinates or orientation.
+  double GetPointScale(IPropertyObject* point) const;
+  // Becomes a copy of calcs[0] that looks from the foot of the
+  // perpendicular dropped (in plan) from the middle M of the two vector
+  // ends onto the base line of the first two origins, towards M; the
+  // foot's height is interpolated along the base. False, nothing changed,
+  // for fewer than two (or null) calculators; false after the copy for a
+  // degenerate base. The host object is not used.
+  bool CalcBaseMatrix(int count, CCrdCalculator** calcs, IPropertyObject* host);
+  // Orientation at from (three doubles) looking at to; the host object is
+  // not used. False, nothing changed, for a null position.
+  bool CalcConversionMatrix(const double* from,
+                            const double* to,
+                            IPropertyObject* host);
+
  private:
   void CalDist(double x, double y, double& dx, double& dy) const;
   bool CalcDistortPosInv(double x,

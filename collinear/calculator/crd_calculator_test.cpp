@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/calculator/host/derived_system.h>
+#include <collinear/calculator/host/geo_host.h>
+#include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/calculator/host/host_object.h>
+#include <collinear/calculator/host/proj_reference.h>
+#include <collinear/calculator/host/proj_system.h>
 #include <collinear/primitives/constants.h>
 
 using P2 = TAbstractPoint2<double>;
@@ -404,4 +409,499 @@ TEST(CCrdCalculator, HalfPixelShiftAroundTheBitmap) {
   EXPECT_EQ(c.Transf2Orig(P2(10.0, 381.0), false, false), p);
   EXPECT_EQ(c.Transf2Orig(P2(10.0, 380.0), false, true), p);
   EXPECT_EQ(c.Transf2Orig(P2(10.0, 21.0), true, false), p);
+}
+
+// ------------------------------------------ projection, beams and sight
+
+namespace {
+
+// The dummy camera looking along object +x from the origin: the object
+// point (X, Y, Z) lies at camera (-Y, Z, -X) and at pixel
+// (15000 - Y / X, 15000 - Z / X).
+CCrdCalculator LookingAlongX() {
+  CCrdCalculator c;
+  c.InitOrientation(P3(0, 0, 0), P3(1, 0, 0));
+  return c;
+}
+
+const P2 kMarker(-123.0, -456.0);  // an output the call must not touch
+
+}  // namespace
+
+TEST(CCrdCalculator, ProjectsPointsInFrontAndBehind) {
+  const CCrdCalculator c = LookingAlongX();
+  P2 i = kMarker;
+  EXPECT_TRUE(c.GetPointOnImageCoords(P3(10, 2, 1), i, false));
+  ExpectNear(i, P2(14999.8, 14999.9), 1e-9);
+  EXPECT_TRUE(c.GetPointOnImageCoords(P3(10, 2, 1), i, true));
+  ExpectNear(i, P2(14999.8, 15000.1), 1e-9);
+
+  i = kMarker;  // behind: written, but false
+  EXPECT_FALSE(c.GetPointOnImageCoords(P3(-10, 2, 1), i, false));
+  ExpectNear(i, P2(15000.2, 15000.1), 1e-9);
+  i = kMarker;  // in front by less than f / 1000
+  EXPECT_FALSE(c.GetPointOnImageCoords(P3(0.0005, 0, 0), i, false));
+  ExpectNear(i, P2(15000, 15000), 1e-9);
+  EXPECT_TRUE(c.GetPointOnImageCoords(P3(0.001, 0, 0), i, false));
+
+  i = kMarker;  // in the camera plane, undefined or without camera: untouched
+  EXPECT_FALSE(c.GetPointOnImageCoords(P3(1e-11, 0.3, 0.2), i, false));
+  EXPECT_FALSE(
+      c.GetPointOnImageCoords(P3(collinear::kUndefined, 0, 0), i, false));
+  CCrdCalculator no_camera = c;
+  no_camera.ClearCamera();
+  EXPECT_FALSE(no_camera.GetPointOnImageCoords(P3(10, 2, 1), i, false));
+  EXPECT_FALSE(no_camera.GetSightOnImageCoords(i, false));
+  EXPECT_FALSE(CCrdCalculator().GetPointOnImageCoords(P3(10, 2, 1), i, false));
+  EXPECT_EQ(i, kMarker);
+}
+
+TEST(CCrdCalculator, SightAndBeamsOfTheDummyCamera) {
+  CCrdCalculator c = LookingAlongX();
+  P2 sight = kMarker;
+  EXPECT_TRUE(c.GetSightOnImageCoords(sight, false));
+  ExpectNear(sight, P2(15000, 15000), kTolExact);
+
+  P3 beam, g;
+  ASSERT_TRUE(
+      c.CalculateBeamInCameraCoordinates(P2(15000, 15000), beam, false));
+  EXPECT_EQ(beam, P3(0, 0, -1));
+  ASSERT_TRUE(c.CalculateBeamInGeoCoordinates(beam, g));
+  EXPECT_NEAR(g.x, 1.0, kTolExact);
+  EXPECT_NEAR(g.y, 0.0, kTolExact);
+  EXPECT_NEAR(g.z, 0.0, kTolExact);
+  // y from the bottom edge: the pixel 100 rows up from the bottom is photo
+  // y = 100 - 15000 below the centre.
+  ASSERT_TRUE(c.CalculateBeamInCameraCoordinates(P2(15000, 100), beam, true));
+  EXPECT_EQ(beam, P3(0, 100 - 15000.0, -1));
+
+  c.ClearCamera();  // beams in object space need only the orientation
+  const P3 untouched(7, 8, 9);
+  beam = untouched;
+  EXPECT_FALSE(c.CalculateBeamInCameraCoordinates(P2(1, 2), beam, false));
+  EXPECT_EQ(beam, untouched);
+  EXPECT_TRUE(c.CalculateBeamInGeoCoordinates(P3(0, 0, -1), g));
+  c.ClearOrientation();
+  g = untouched;
+  EXPECT_FALSE(c.CalculateBeamInGeoCoordinates(P3(0, 0, -1), g));
+  EXPECT_EQ(g, untouched);
+
+  CCrdCalculator no_end = LookingAlongX();
+  no_end.m_VectorEnd = P3(1, collinear::kUndefined, 0);
+  sight = kMarker;
+  EXPECT_FALSE(no_end.GetSightOnImageCoords(sight, false));
+  EXPECT_EQ(sight, kMarker);
+}
+
+TEST(CCrdCalculator, ProjectionAndBeamAreCollinearWithDistortion) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const double kTolSine = 1e-10;  // angle between the rays, radians
+  for (int n = 0; n < 50; ++n) {
+    CCrdCalculator c;
+    SetRealCamera(c);
+    c.m_FocusR = 35.0 + 15.0 * u(rng);
+    c.m_PrincipalPoint += P2(0.1 * u(rng), 0.1 * u(rng));
+    // Realistic lens distortion of each model (at most ~0.1 mm).
+    const double radial[8] = {1e-5, -2e-8, 5e-11, 0, 0, 0, 0, 0};
+    const double decentring[8] = {1e-5, -2e-8, 2e-5, -1e-5, 0, 0, 0, 0};
+    const unsigned long model = 1 + n % 3;
+    c.SetDistortionModelData(model,
+                             8,
+                             model == 1   ? radial
+                             : model == 2 ? decentring
+                                          : kModel3);
+    const P3 origin(1000 * u(rng), 1000 * u(rng), 100 * u(rng));
+    const P3 direction(u(rng), u(rng), 0.3 * u(rng));
+    c.InitOrientation(origin, direction);
+    // A point in the field of view, 10 to 200 m ahead.
+    P3 camera(0.3 * u(rng), 0.2 * u(rng), -1.0);
+    camera *= 105.0 + 95.0 * u(rng);
+    P3 object;
+    ASSERT_TRUE(c.CalculateBeamInGeoCoordinates(camera, object));
+
+    P2 pixel;
+    ASSERT_TRUE(c.GetPointOnImageCoords(object, pixel, n % 2 == 1));
+    P3 beam, on_ray;
+    ASSERT_TRUE(c.CalculateBeamInCameraCoordinates(pixel, beam, n % 2 == 1));
+    ASSERT_TRUE(c.CalculateBeamInGeoCoordinates(beam, on_ray));
+    const P3 a = on_ray - origin, b = object - origin;
+    const P3 cross(
+        a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
+    EXPECT_LT(cross.Module() / (a.Module() * b.Module()), kTolSine) << n;
+    EXPECT_GT(a * b, 0.0);  // the same side of the camera
+  }
+}
+
+// ---------------------------------- geodetic conversion of host points
+
+namespace {
+
+using collinear::ComPtr;
+using collinear::HostObject;
+using collinear::kGeoFormGeodetic;
+using collinear::kGeoFormPlane;
+using collinear::kGeoHasAll;
+
+constexpr double kTolMm = 1e-3;  // agreement with PROJ asked for, m
+
+// Host coordinate systems, the working coordinate-system object and
+// points, as a host application would set them up.
+class CalculatorGeoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    collinear::AttachGeoSystem(*utm_, utm_impl_.get());
+    collinear::AttachGeoSystem(*wgs84_, wgs84_impl_.get());
+    collinear::AttachGeoSystem(
+        *bad_, collinear::ProjCoordSystem::Create("EPSG:999999").get());
+  }
+  void TearDown() override {
+    collinear::HostCatalogue::Unregister(collinear::kGeoCatalogueClass);
+  }
+
+  // A calculator working in the system object `system` of the kind.
+  CCrdCalculator Working(int kind, HostObject* system) {
+    long id = collinear::kGeoPropSystemGeodetic;
+    if (kind == 1) id = collinear::kGeoPropSystemKind1;
+    if (kind == 2) id = collinear::kGeoPropSystemKind2;
+    crs_->SetInt32(collinear::kGeoPropKind, kind).SetObject(id, system);
+    CCrdCalculator c;
+    c.m_CrdSysType = kind;
+    c.m_CrdSysObject = TComPropertyObject(crs_.get());
+    return c;
+  }
+  // A host point with one vertex per triple (first, second, third).
+  ComPtr<HostObject> Point(HostObject* system,
+                           std::initializer_list<P3> vertices,
+                           unsigned long flags) {
+    ComPtr<collinear::GeoPointData> data = collinear::GeoPointData::Create(
+        collinear::QueryGeoSystem(system).get());
+    for (const P3& v : vertices) data->AddVertex(v.x, v.y, v.z, flags);
+    ComPtr<HostObject> p = HostObject::Create();
+    collinear::AttachGeoPoint(*p, data.get());
+    p->SetObject(collinear::kGeoPropCrsObject, point_crs_.get());
+    return p;
+  }
+  void RegisterWgs84Catalogue() {
+    ComPtr<collinear::HostObjectSet> systems =
+        collinear::HostObjectSet::Create();
+    wgs84_->SetString(1, collinear::kGeoWgs84Key);
+    systems->Add(wgs84_.get());
+    collinear::HostCatalogue::Register(collinear::kGeoCatalogueClass,
+                                       systems.get());
+  }
+
+  ComPtr<collinear::ProjCoordSystem> utm_impl_ =
+      collinear::ProjCoordSystem::Create("EPSG:32633");
+  ComPtr<collinear::ProjCoordSystem> wgs84_impl_ =
+      collinear::ProjCoordSystem::Create("EPSG:4326");
+  ComPtr<HostObject> utm_ = HostObject::Create();
+  ComPtr<HostObject> wgs84_ = HostObject::Create();
+  ComPtr<HostObject> bad_ = HostObject::Create();
+  ComPtr<HostObject> crs_ = HostObject::Create();
+  ComPtr<HostObject> point_crs_ = HostObject::Create();
+};
+
+}  // namespace
+
+TEST_F(CalculatorGeoTest, Wgs84PointInUtmWorkingSystemAgreesWithProj) {
+  collinear::test_support::ProjReference ref("EPSG:4326", "EPSG:32633");
+  ASSERT_TRUE(ref.ok());
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> lat(45, 55), lon(12, 18), h(0, 900);
+  for (int kind : {1, 2}) {
+    const CCrdCalculator c = Working(kind, utm_.get());
+    for (int n = 0; n < 10; ++n) {
+      const P3 geodetic(lat(rng), lon(rng), h(rng));
+      ComPtr<HostObject> p =
+          Point(wgs84_.get(), {geodetic}, kGeoFormGeodetic | kGeoHasAll);
+      const P3 xyz = c.GetPointAbsCoords(p.get(), nullptr, 0);
+      const PJ_XYZ e = ref(geodetic.y, geodetic.x, geodetic.z);
+      EXPECT_NEAR(xyz.x, e.x, kTolMm) << kind;  // x east
+      EXPECT_NEAR(xyz.y, e.y, kTolMm) << kind;
+      EXPECT_NEAR(xyz.z, e.z, kTolMm) << kind;
+    }
+  }
+}
+
+TEST_F(CalculatorGeoTest, PlaneKindsSwapGeodeticKindsDoNot) {
+  ComPtr<HostObject> p = Point(
+      utm_.get(), {P3(5761038.2, 500000.0, 12.5)}, kGeoFormPlane | kGeoHasAll);
+  const P3 plane =
+      Working(2, utm_.get()).GetPointAbsCoords(p.get(), nullptr, 0);
+  EXPECT_EQ(plane, P3(500000.0, 5761038.2, 12.5));
+
+  RegisterWgs84Catalogue();
+  const P3 geodetic =
+      Working(8, nullptr).GetPointAbsCoords(p.get(), nullptr, 0);
+  EXPECT_NEAR(geodetic.x, 52.0, 1e-6);  // latitude first, degrees
+  EXPECT_NEAR(geodetic.y, 15.0, 1e-10);
+  EXPECT_NEAR(geodetic.z, 12.5, kTolMm);
+}
+
+TEST_F(CalculatorGeoTest, GeoidAndUnitOfTheWorkingSystem) {
+  ComPtr<HostObject> geoid = HostObject::Create(), mm = HostObject::Create();
+  collinear::AttachGeoid(*geoid, collinear::ConstantGeoid::Create(40.0).get());
+  collinear::AttachMetricUnit(*mm, collinear::MetricUnit::Create(0.001).get());
+  crs_->SetObject(collinear::kGeoPropGeoid, geoid.get());
+  ComPtr<HostObject> p = Point(
+      wgs84_.get(), {P3(52.0, 15.0, 100.0)}, kGeoFormGeodetic | kGeoHasAll);
+  // Kind 16 gives heights above the geoid, kind 4 above the ellipsoid.
+  EXPECT_NEAR(
+      Working(16, wgs84_.get()).GetPointAbsCoords(p.get(), nullptr, 0).z,
+      60.0,
+      kTolMm);
+  EXPECT_NEAR(Working(4, wgs84_.get()).GetPointAbsCoords(p.get(), nullptr, 0).z,
+              100.0,
+              kTolMm);
+  crs_->SetObject(collinear::kGeoPropUnit, mm.get());
+  const P3 in_mm =
+      Working(2, utm_.get()).GetPointAbsCoords(p.get(), nullptr, 0);
+  EXPECT_NEAR(in_mm.x, 500000000.0, 1.0);
+  EXPECT_NEAR(in_mm.z, 60000.0, 1.0);
+}
+
+TEST_F(CalculatorGeoTest, LocalWorkingSystemRoundTripsToItsBase) {
+  const double shift[3] = {5761000.0, 499000.0, 50.0};
+  const double angles[3] = {0.0, 0.0, 0.25};
+  ComPtr<HostObject> local = HostObject::Create();
+  local->AddClass(collinear::kGeoDerivedClass);
+  collinear::AttachGeoSystem(*local,
+                             collinear::DerivedCoordSystem::CreateSimilarity(
+                                 utm_impl_.get(), shift, angles, 1.0)
+                                 .get());
+  const P3 grid(5761100.0, 499300.0, 75.0);  // northing, easting, height
+  ComPtr<HostObject> p = Point(utm_.get(), {grid}, kGeoFormPlane | kGeoHasAll);
+  const P3 in_local =
+      Working(1, local.get()).GetPointAbsCoords(p.get(), nullptr, 0);
+  ASSERT_FALSE(DefTriad::IsPartialUndef(in_local));
+  EXPECT_NEAR(in_local.z, 25.0, 1e-9);
+  // Back: the local point (first = y, second = x) in the UTM working
+  // system gives the grid point as x east, y north.
+  ComPtr<HostObject> q = Point(local.get(),
+                               {P3(in_local.y, in_local.x, 25.0)},
+                               kGeoFormPlane | kGeoHasAll);
+  const P3 back = Working(2, utm_.get()).GetPointAbsCoords(q.get(), nullptr, 0);
+  EXPECT_NEAR(back.x, grid.y, 1e-6);
+  EXPECT_NEAR(back.y, grid.x, 1e-6);
+  EXPECT_NEAR(back.z, grid.z, 1e-6);
+}
+
+TEST_F(CalculatorGeoTest, SelectorPicksFirstAndLastVertex) {
+  const CCrdCalculator c = Working(2, utm_.get());
+  ComPtr<HostObject> line = Point(utm_.get(),
+                                  {P3(1, 2, 3), P3(4, 5, 6), P3(7, 8, 9)},
+                                  kGeoFormPlane | kGeoHasAll);
+  EXPECT_EQ(c.GetPointAbsCoords(line.get(), nullptr, -1), P3(2, 1, 3));
+  EXPECT_EQ(c.GetPointAbsCoords(line.get(), nullptr, 2147483647), P3(8, 7, 9));
+  // The owner lends the coordinate system, the point its coordinates.
+  EXPECT_EQ(c.GetPointAbsCoords(HostObject::Create().get(), line.get(), 0),
+            P3(2, 1, 3));
+}
+
+TEST_F(CalculatorGeoTest, BadInputGivesUndefinedAndAReadableCause) {
+  ComPtr<HostObject> good =
+      Point(wgs84_.get(), {P3(52.0, 15.0, 1.0)}, kGeoFormGeodetic | kGeoHasAll);
+  ComPtr<HostObject> partial = Point(
+      wgs84_.get(),
+      {P3(52.0, 15.0, 1.0)},
+      kGeoFormGeodetic | collinear::kGeoHasFirst | collinear::kGeoHasSecond);
+  ComPtr<HostObject> no_coordinates = HostObject::Create();
+  struct Case {
+    const char* what;
+    int kind;
+    HostObject* system;
+    IPropertyObject* point;
+    int cause;
+  };
+  const Case cases[] = {
+      {"null point", 2, utm_.get(), nullptr, collinear::kGeoNullObject},
+      {"partly known point",
+       2,
+       utm_.get(),
+       partial.get(),
+       collinear::kGeoNoCoordinates},
+      {"object without coordinates",
+       2,
+       utm_.get(),
+       no_coordinates.get(),
+       collinear::kGeoNullObject},
+      {"CRS that PROJ rejects",
+       2,
+       bad_.get(),
+       good.get(),
+       collinear::kGeoBadDefinition},
+      {"no catalogue", 8, nullptr, good.get(), collinear::kGeoNoCatalogue},
+      {"no working system", 2, nullptr, good.get(), collinear::kGeoNullObject},
+      {"unknown kind", 32, nullptr, good.get(), collinear::kGeoNullObject},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    const CCrdCalculator c = Working(t.kind, t.system);
+    P3 xyz;
+    EXPECT_NO_THROW(xyz = c.GetPointAbsCoords(t.point, nullptr, 0));
+    EXPECT_EQ(xyz, DefTriad());
+    EXPECT_EQ(collinear::GeoLastError(), t.cause);
+    EXPECT_STRNE(collinear::GeoLastErrorText(), "");
+    P2 i = kMarker;
+    EXPECT_FALSE(c.GetPointOnImageCoords(t.point, i, false));
+    EXPECT_EQ(i, kMarker);
+    EXPECT_FALSE(c.IsPointInAnglesOfVision(t.point));
+    EXPECT_EQ(c.GetPointScale(t.point), 1.0);
+  }
+  // A good read clears the cause of the one before.
+  EXPECT_FALSE(DefTriad::IsPartialUndef(
+      Working(2, utm_.get()).GetPointAbsCoords(good.get(), nullptr, 0)));
+  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoOk);
+}
+
+TEST_F(CalculatorGeoTest, PointScaleByDepth) {
+  CCrdCalculator c = Working(2, utm_.get());
+  c.InitOrientation(P3(0, 0, 0), P3(10, 0, 0));  // L = 10 along x
+  const struct {
+    double depth, scale;
+  } cases[] = {{0.5, 2.0},
+               {1.0, 2.0},
+               {5.0, 1.5},
+               {10.0, 1.0},
+               {11.0, 0.75 * 109 / 110},
+               {65.0, 0.75 * 55 / 110},
+               {120.0, 0.25},
+               {500.0, 0.25}};
+  for (const auto& t : cases) {
+    // Stored northing 0, easting = depth: object (depth, 0, 0).
+    ComPtr<HostObject> p =
+        Point(utm_.get(), {P3(0.0, t.depth, 0.0)}, kGeoFormPlane | kGeoHasAll);
+    EXPECT_DOUBLE_EQ(c.GetPointScale(p.get()), t.scale) << t.depth;
+  }
+  ComPtr<HostObject> p =
+      Point(utm_.get(), {P3(0.0, 5.0, 0.0)}, kGeoFormPlane | kGeoHasAll);
+  CCrdCalculator no_length = c;
+  no_length.m_VectorLength = 0.0;
+  EXPECT_EQ(no_length.GetPointScale(p.get()), 1.0);
+  c.ClearOrientation();
+  EXPECT_EQ(c.GetPointScale(p.get()), 1.0);
+}
+
+TEST_F(CalculatorGeoTest, PointsOnThePictureBorderAreInside) {
+  CCrdCalculator c = Working(2, utm_.get());
+  c.InitOrientation(P3(0, 0, 0), P3(1, 0, 0));
+  // The same rotation without the rounding of cos(pi / 2), so that border
+  // pixels come out exactly: object (X, Y, Z) = (easting, northing,
+  // height) projects to column 15000 - Y / X and, counted from the bottom,
+  // row 15000 + Z / X.
+  const double along_x[9] = {0, 0, -1, -1, 0, 0, 0, 1, 0};
+  c.SetConversionMatr(along_x);
+  const struct {
+    P3 object;
+    bool inside;
+  } cases[] = {
+      {P3(1, 15000, 0), true},     // column 0, the left border
+      {P3(1, -15000, 0), true},    // column 30000, the right border
+      {P3(1, 0, 15000), true},     // row 30000, the bottom
+      {P3(1, 0, -15000), true},    // row 0, the top
+      {P3(1, 15000.5, 0), false},  // half a pixel outside
+      {P3(2, 0, 30001), false},    // row 30000.5
+      {P3(10, 2, 1), true},
+      {P3(-10, 2, 1), false},  // behind the camera
+  };
+  for (const auto& t : cases) {
+    ComPtr<HostObject> p = Point(utm_.get(),
+                                 {P3(t.object.y, t.object.x, t.object.z)},
+                                 kGeoFormPlane | kGeoHasAll);
+    EXPECT_EQ(c.IsPointInAnglesOfVision(p.get()), t.inside)
+        << t.object.x << " " << t.object.y << " " << t.object.z;
+    P2 i;
+    EXPECT_EQ(c.GetPointOnImageCoords(p.get(), i, true), t.object.x > 0);
+  }
+}
+
+// ------------------------------------------------ orientations from pairs
+
+namespace {
+
+CCrdCalculator Camera(const P3& origin, const P3& vector_end, double f) {
+  CCrdCalculator c;
+  c.m_FocusR = f;
+  c.InitOrientation(origin, vector_end - origin);
+  return c;
+}
+
+void ExpectPoint(const P3& a, const P3& b, double tol) {
+  EXPECT_NEAR(a.x, b.x, tol);
+  EXPECT_NEAR(a.y, b.y, tol);
+  EXPECT_NEAR(a.z, b.z, tol);
+}
+
+}  // namespace
+
+TEST(CCrdCalculator, BaseMatrixLooksFromTheBaseToTheMiddle) {
+  CCrdCalculator a = Camera(P3(0, 0, 0), P3(0, 10, 0), 35.0);
+  CCrdCalculator b = Camera(P3(10, 10, 2), P3(0, 10, 0), 50.0);
+  CCrdCalculator third = Camera(P3(100, -40, 9), P3(3, 3, 3), 20.0);
+  CCrdCalculator* pair[] = {&a, &b};
+  CCrdCalculator* three[] = {&a, &b, &third};
+  for (auto calcs : {pair, three}) {
+    CCrdCalculator c;
+    ASSERT_TRUE(c.CalcBaseMatrix(calcs == pair ? 2 : 3, calcs, nullptr));
+    ExpectPoint(c.m_Origin, P3(5, 5, 1), 1e-12);
+    ExpectPoint(c.m_VectorEnd - c.m_Origin, P3(-5, 5, -1), 1e-12);
+    EXPECT_EQ(c.m_FocusR, 35.0);  // the first camera's
+    CCrdCalculator expected;
+    expected.InitOrientation(P3(5, 5, 1), P3(-5, 5, -1));
+    for (int k = 0; k < 9; ++k)
+      EXPECT_NEAR(c.m_ConversionMatr.data()[k],
+                  expected.m_ConversionMatr.data()[k],
+                  1e-12);
+  }
+}
+
+TEST(CCrdCalculator, BaseMatrixAlongTheAxesAndRefusals) {
+  const struct {
+    P3 o0, o1, end;
+    P3 foot;
+  } cases[] = {
+      // Parallel to x: the foot lies straight below the middle in plan.
+      {P3(0, 0, 0), P3(10, 0, 2), P3(5, 8, 0), P3(5, 0, 1)},
+      {P3(-4, 3, 0), P3(6, 3, 0), P3(0, -5, 7), P3(0, 3, 0)},
+      // Parallel to y, off and on the axis.
+      {P3(3, 0, 0), P3(3, 10, 4), P3(8, 4, 0), P3(3, 4, 1.6)},
+      {P3(0, 0, 0), P3(0, 10, 0), P3(6, 4, 0), P3(0, 4, 0)},
+      // One camera above the other: the foot keeps the first height.
+      {P3(2, 2, 0), P3(2, 2, 5), P3(4, 2, 0), P3(2, 2, 0)},
+  };
+  for (const auto& t : cases) {
+    CCrdCalculator a = Camera(t.o0, t.end, 1.0), b = Camera(t.o1, t.end, 1.0);
+    CCrdCalculator* calcs[] = {&a, &b};
+    CCrdCalculator c;
+    ASSERT_TRUE(c.CalcBaseMatrix(2, calcs, nullptr));
+    ExpectPoint(c.m_Origin, t.foot, 1e-12);
+    ExpectPoint(c.m_VectorEnd, t.end, 1e-12);
+  }
+
+  CCrdCalculator a = Camera(P3(0, 0, 0), P3(1, 1, 1), 1.0);
+  CCrdCalculator* one[] = {&a};
+  CCrdCalculator* with_null[] = {&a, nullptr};
+  CCrdCalculator c = Camera(P3(7, 7, 7), P3(8, 8, 8), 24.0);
+  EXPECT_FALSE(c.CalcBaseMatrix(1, one, nullptr));
+  EXPECT_FALSE(c.CalcBaseMatrix(2, with_null, nullptr));
+  EXPECT_FALSE(c.CalcBaseMatrix(2, nullptr, nullptr));
+  EXPECT_EQ(c.m_Origin, P3(7, 7, 7));  // unchanged
+  EXPECT_EQ(c.m_FocusR, 24.0);
+}
+
+TEST(CCrdCalculator, ConversionMatrixFromTwoPositions) {
+  CCrdCalculator c;
+  const double from[3] = {0, 0, 0}, to[3] = {3, 4, 5};
+  ASSERT_TRUE(c.CalcConversionMatrix(from, to, nullptr));
+  EXPECT_EQ(c.m_VectorEnd, P3(3, 4, 5));
+  EXPECT_DOUBLE_EQ(c.m_VectorLength, std::sqrt(50.0));
+  const double row0[3] = {0.8, -0.6, 0.0};
+  for (int j = 0; j < 3; ++j)
+    EXPECT_NEAR(c.m_ConversionMatr(0, j), row0[j], kTolMatrix);
+  P2 sight;
+  EXPECT_TRUE(c.GetSightOnImageCoords(sight, false));
+  ExpectNear(sight, P2(15000, 15000), 1e-9);
+  EXPECT_FALSE(c.CalcConversionMatrix(nullptr, to, nullptr));
+  EXPECT_EQ(c.m_VectorEnd, P3(3, 4, 5));
 }
