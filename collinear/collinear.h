@@ -9,6 +9,23 @@
 #include <collinear/framework/string.h>
 
 #include <collinear/primitives/constants.h>
+#include <collinear/primitives/geomath_consts.h>
 #include <collinear/primitives/host_geometry.h>
+#include <collinear/primitives/rot.h>
+#include <collinear/primitives/wpk.h>
+#include <collinear/primitives/xyz.h>
+
+#include <collinear/leastsq/leastsq.h>
+
+#include <collinear/distortion/dist.h>
+
+#include <collinear/orientation/dlt.h>
+#include <collinear/orientation/helmert.h>
+#include <collinear/orientation/point_match.h>
+#include <collinear/orientation/status_text.h>
+
+#include <collinear/adjust/adj_image.h>
+
+#include <collinear/io/point_file.h>
 
 #endif  // COLLINEAR_COLLINEAR_H_

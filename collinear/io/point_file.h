@@ -1,0 +1,58 @@
+// Point files: one point a line, "name c1 c2 [c3 ...]", columns separated by
+// white space or commas, "#" starts a comment, empty lines are skipped. The
+// coordinates carry no unit of their own: the caller states it. Names are
+// unique within a file. Errors name the source, the line and what is wrong.
+#ifndef COLLINEAR_IO_POINT_FILE_H_
+#define COLLINEAR_IO_POINT_FILE_H_
+
+#include <string>
+#include <vector>
+
+#include <collinear/framework/array.h>
+#include <collinear/framework/export.h>
+#include <collinear/primitives/xyz.h>
+
+namespace collinear {
+
+// One parsed line: the point name, its coordinates in file order, and the
+// 1-based line number it came from.
+struct PointRow {
+  std::string name;
+  std::vector<double> values;
+  int line = 0;
+};
+
+// Reads every point row of text (source names the file in messages). Each
+// row must hold between min_values and max_values finite numbers after its
+// name. Returns true and fills rows; on the first bad line returns false,
+// leaves rows empty and sets error to "source:line: what is wrong".
+COLLINEAR_API bool ParsePointRows(const std::string& text,
+                                  const std::string& source,
+                                  int min_values,
+                                  int max_values,
+                                  std::vector<PointRow>& rows,
+                                  std::string& error);
+
+// Reads a whole file into text. False, with error set, when it cannot be
+// read.
+COLLINEAR_API bool ReadTextFile(const std::string& path,
+                                std::string& text,
+                                std::string& error);
+
+// Reads a point file of "name x y [z]" rows (z = 0 where absent when
+// require_z is false) into points, in file order.
+COLLINEAR_API bool ReadPointFile(const std::string& path,
+                                 bool require_z,
+                                 CArray<CXYZ, CXYZ&>& points,
+                                 std::string& error);
+
+// Reads a control file of "name X Y Z x y" rows, the form of the published
+// data sets: object coordinates and image coordinates of the same point.
+COLLINEAR_API bool ReadControlFile(const std::string& path,
+                                   CArray<CXYZ, CXYZ&>& object_points,
+                                   CArray<CXYZ, CXYZ&>& image_points,
+                                   std::string& error);
+
+}  // namespace collinear
+
+#endif  // COLLINEAR_IO_POINT_FILE_H_

@@ -1,0 +1,851 @@
+#include <collinear/leastsq/leastsq.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include <collinear/framework/exception.h>
+
+// Every sum below accumulates its terms one at a time in the order of the
+// index named in its comment, starting from 0.0, and every product keeps its
+// factor order: callers compare results to the last bit. Loops are arranged
+// for contiguous access (and may interleave independent sums), never by
+// reassociating one sum. Index ranges are checked once per loop nest.
+// No multiply-add contraction either, on targets that have fused ones.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
+namespace {
+
+// Ten times the smallest normalised double.
+constexpr double kSingularEps = 2.2250738585072014e-307;
+
+using Index = INT_PTR;
+
+// Throws CInvalidArgException unless the elements (r, c), 0 <= r < rows and
+// 0 <= c < cols, at index r * stride + c all lie inside `a`.
+void CheckBlock(const CArray<double, double>& a,
+                Index rows,
+                Index cols,
+                Index stride) {
+  if (rows <= 0 || cols <= 0) return;
+  if (stride < 0 && rows > 1) AfxThrowInvalidArgException();
+  const Index last = (rows - 1) * stride + cols - 1;
+  if (last >= a.GetSize()) AfxThrowInvalidArgException();
+}
+
+void CheckCount(const CArray<double, double>& a, Index count) {
+  if (count > a.GetSize()) AfxThrowInvalidArgException();
+}
+
+// Checked flat element index of (r, c) at row length `stride`.
+Index FlatIndex(const CArray<double, double>& a,
+                Index r,
+                Index c,
+                Index stride) {
+  const Index i = r * stride + c;
+  if (i < 0 || i >= a.GetSize()) AfxThrowInvalidArgException();
+  return i;
+}
+
+// l - sum_j x_j * a_j, the sum in increasing j.
+inline double Residual(const double* a, const double* x, int n) {
+  double s = 0.0;
+  for (int j = 0; j < n; ++j) s += x[j] * a[j];
+  return a[n] - s;
+}
+
+// Rows streamed in blocks of kRowBlock: every element of N is loaded and
+// stored once per block and still receives its products in row order.
+constexpr int kRowBlock = 4;
+
+// Adds the products of R rows starting at `a` (row length nc, weights w) to
+// N, the rows in order. Symmetric form (kUpper): w_k * A(k, i) * A(k, c) for
+// c = i..n. Full form: A(k, c) * A(k, i) * w_k for c = 0..n.
+template <int R, bool kUpper>
+void AddRows(
+    const double* a, Index nc, const double* w, double* __restrict N, int n) {
+  const double* row[R];
+  for (int q = 0; q < R; ++q) row[q] = a + q * nc;
+  for (int i = 0; i < n; ++i) {
+    double ai[R], p[R];
+    for (int q = 0; q < R; ++q) {
+      ai[q] = row[q][i];
+      p[q] = w[q] * ai[q];
+    }
+    double* __restrict Ni = N + i * nc;
+    for (int c = kUpper ? i : 0; c <= n; ++c) {
+      double s = Ni[c];
+      for (int q = 0; q < R; ++q) {
+        s += kUpper ? p[q] * row[q][c] : row[q][c] * ai[q] * w[q];
+      }
+      Ni[c] = s;
+    }
+  }
+}
+
+// One strip of W columns i0..i0+W-1 of the variances of R rows: adds
+// A(k, i) * t_i, t_i = sum_j C(j, i) * A(k, j) (increasing j), to s[q] in
+// increasing i. The W x R partial sums t stay in registers.
+template <int R, int W>
+void AddVarianceStrip(const double* const* row,
+                      Index nc,
+                      const double* C,
+                      int n,
+                      int i0,
+                      double* s) {
+  double t[R][W] = {};
+  for (int j = 0; j < n; ++j) {
+    const double* cj = C + j * nc + i0;
+    for (int q = 0; q < R; ++q) {
+      const double aj = row[q][j];
+      for (int u = 0; u < W; ++u) t[q][u] += cj[u] * aj;
+    }
+  }
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < W; ++u) s[q] += row[q][i0 + u] * t[q][u];
+  }
+}
+
+// Variances a_k C a_k^T of R rows starting at `a` into var[0..R-1].
+template <int R>
+void RowVariances(
+    const double* a, Index nc, const double* C, int n, double* var) {
+  constexpr int kStrip = 4;
+  const double* row[R];
+  double s[R];
+  for (int q = 0; q < R; ++q) {
+    row[q] = a + q * nc;
+    s[q] = 0.0;
+  }
+  int i0 = 0;
+  for (; i0 + kStrip <= n; i0 += kStrip) {
+    AddVarianceStrip<R, kStrip>(row, nc, C, n, i0, s);
+  }
+  if (i0 + 2 <= n) {
+    AddVarianceStrip<R, 2>(row, nc, C, n, i0, s);
+    i0 += 2;
+  }
+  if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
+  for (int q = 0; q < R; ++q) var[q] = s[q];
+}
+
+// Forms, then solves, recording both times in milliseconds. A failed
+// forming returns 0 at once and leaves both times as they were.
+template <class Form, class Step>
+int TimedSolve(CLeastSq& ls, Form form, Step step) {
+  long t0 = 0, t1 = 0, t2 = 0, t3 = 0;
+  ls.time(&t0);
+  if (!form()) return 0;
+  ls.time(&t1);
+  ls.m_dFormTime = static_cast<double>(t1 - t0);
+  ls.time(&t2);
+  const int ok = step();
+  ls.time(&t3);
+  ls.m_dComputationTime = static_cast<double>(t3 - t2);
+  return ok;
+}
+
+}  // namespace
+
+CLeastSq::CLeastSq()
+    : m_dSigma(0.0),
+      m_nObeq(0),
+      m_nParam(0),
+      m_nCol(0),
+      m_nNoeqSize(0),
+      m_nCurObeq(-1),
+      m_dComputationTime(0.0),
+      m_dFormTime(0.0),
+      m_dEps(kSingularEps) {}
+
+CLeastSq::CLeastSq(int nObeq, int nParam) : CLeastSq() {
+  Create(nObeq, nParam);
+}
+
+CLeastSq::CLeastSq(int nParam) : CLeastSq() {
+  m_nObeq = 1;
+  m_nParam = nParam;
+  m_nCol = nParam + 1;
+  m_nNoeqSize = nParam * (nParam + 1);
+  m_aObeq.SetSize(m_nCol);
+  m_aWeight.SetSize(1);
+  m_aWeight[0] = 1.0;
+  m_aNoeq.SetSize(m_nNoeqSize);
+  m_aBcor.SetSize(m_nParam);
+  m_aCovar.SetSize(m_nNoeqSize);
+  m_aFactor.SetSize(m_nNoeqSize);
+}
+
+CLeastSq::~CLeastSq() = default;
+
+int CLeastSq::Create(int nObeq, int nParam) {
+  m_nObeq = nObeq;
+  m_nParam = nParam;
+  m_nCol = nParam + 1;
+  m_nNoeqSize = nParam * (nParam + 1);
+  m_nCurObeq = -1;
+  m_dComputationTime = 0.0;
+  m_dFormTime = 0.0;
+  m_dEps = kSingularEps;
+  const Index obeq_size = static_cast<Index>(nObeq) * m_nCol;
+  m_aObeq.SetSize(obeq_size);
+  m_aNoeq.SetSize(m_nNoeqSize);
+  m_aWeight.SetSize(nObeq);
+  m_aBcor.SetSize(nParam);
+  m_aCovar.SetSize(m_nNoeqSize);
+  m_aFactor.SetSize(m_nNoeqSize);
+  m_aVar.SetSize(nObeq);
+  std::fill_n(m_aObeq.GetData(), obeq_size, 0.0);
+  std::fill_n(m_aNoeq.GetData(), m_nNoeqSize, 0.0);
+  std::fill_n(m_aBcor.GetData(), nParam, 0.0);
+  std::fill_n(m_aWeight.GetData(), nObeq, 1.0);
+  return 1;
+}
+
+// --- Observation rows -------------------------------------------------------
+
+void CLeastSq::InitObeq() {
+  m_nCurObeq = -1;
+  m_dComputationTime = 0.0;
+  m_dFormTime = 0.0;
+}
+
+int CLeastSq::SetObeq(int col, double v) {
+  if (col < 0 || col > m_nParam) return 0;
+  if (col == 0) {
+    ++m_nCurObeq;
+    if (m_nCurObeq == m_nObeq) {
+      // One row past the end: grow by exactly one zero row of weight 1.0.
+      // The arrays grow geometrically underneath, so a long run of rows
+      // costs amortised O(1) per row.
+      const Index row_len = static_cast<Index>(m_nParam) + 1;
+      const Index start = static_cast<Index>(m_nObeq) * row_len;
+      ++m_nObeq;
+      m_aObeq.SetSize(start + row_len);
+      std::fill_n(m_aObeq.GetData() + start, row_len, 0.0);
+      m_aWeight.SetSize(m_nObeq);
+      m_aWeight[m_nObeq - 1] = 1.0;
+    }
+  }
+  m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol + col] = v;
+  return 1;
+}
+
+void CLeastSq::IncrementColumn() { ++m_nCurObeq; }
+
+int CLeastSq::GetCurrentObeqNumber() { return m_nCurObeq + 1; }
+
+double CLeastSq::GetObeq(int col) {
+  return m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol + col];
+}
+
+int CLeastSq::GetObeqSize() { return m_nObeq; }
+
+int CLeastSq::GetObeqNumber() { return m_nObeq; }
+
+int CLeastSq::GetDegreesOfFreedom() { return m_nObeq - m_nParam; }
+
+int CLeastSq::SetWeight(double w) {
+  if (m_nCurObeq < 0) return 0;
+  m_aWeight[m_nCurObeq] = w;
+  return 1;
+}
+
+int CLeastSq::SetWeight(int row, double w) {
+  m_aWeight[row] = w;
+  return 1;
+}
+
+// --- Normal equations and corrections ---------------------------------------
+
+int CLeastSq::InitNoeq() {
+  const Index size = static_cast<Index>(m_nParam) * (m_nParam + 1);
+  if (m_aNoeq.GetSize() != size) return 0;
+  std::fill_n(m_aNoeq.GetData(), size, 0.0);
+  m_dComputationTime = 0.0;
+  m_dFormTime = 0.0;
+  return 1;
+}
+
+double CLeastSq::GetNoeq(int r, int c) {
+  return m_aNoeq[FlatIndex(m_aNoeq, r, c, m_nCol)];
+}
+
+void CLeastSq::SetNoeq(int r, int c, double v) {
+  const Index i = FlatIndex(m_aNoeq, r, c, m_nCol);
+  if (c == m_nParam) {
+    m_aBcor.SetAt(r, v);  // checked before N is touched
+  }
+  m_aNoeq[i] = v;
+}
+
+int CLeastSq::InitBcor() {
+  if (m_aBcor.GetSize() == 0) return 0;
+  std::fill_n(m_aBcor.GetData(), m_aBcor.GetSize(), 0.0);
+  return 1;
+}
+
+double CLeastSq::GetBcor(int i) { return m_aBcor[i]; }
+
+int CLeastSq::InitParameter(CArray<double, double>& a, double v) {
+  std::fill_n(a.GetData(), a.GetSize(), v);
+  return 1;
+}
+
+// --- Checks and bookkeeping -------------------------------------------------
+
+int CLeastSq::CheckParameterNumber() {
+  const int started = m_nCurObeq + 1;
+  return (started >= 1 && started == m_nObeq && m_nObeq >= m_nParam) ? 1 : 0;
+}
+
+int CLeastSq::CheckWeight() {
+  const double* w = m_aWeight.GetData();
+  for (Index k = 0; k < m_aWeight.GetSize(); ++k) {
+    if (!(w[k] < m_dEps)) return 1;
+  }
+  return 0;
+}
+
+int CLeastSq::CheckNoeq() {
+  const int n = m_nParam;
+  if (n < 1) return 1;
+  CheckBlock(m_aNoeq, n, n, m_nCol);
+  const double* N = m_aNoeq.GetData();
+  for (int i = 0; i < n; ++i) {
+    if (!(std::fabs(N[static_cast<Index>(i) * m_nCol + i]) > m_dEps)) return 0;
+  }
+  return 1;
+}
+
+void CLeastSq::SetSigma(double s) { m_dSigma = s; }
+
+void CLeastSq::SetFormTime(double t) { m_dFormTime = t; }
+
+double CLeastSq::GetFormTime() { return m_dFormTime; }
+
+double CLeastSq::GetComputationTime() { return m_dComputationTime; }
+
+int CLeastSq::time(long* t) {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  constexpr long long kMsPerDay = 24LL * 3600 * 1000;
+  constexpr long long kShiftMs = 9LL * 3600 * 1000;
+  const long long ms_since_epoch =
+      duration_cast<milliseconds>(
+          std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  long long ms_of_day = ms_since_epoch % kMsPerDay;
+  if (ms_of_day < 0) ms_of_day += kMsPerDay;
+  *t = static_cast<long>(ms_of_day + kShiftMs);
+  return 1;
+}
+
+// --- Forming ----------------------------------------------------------------
+
+// Full form: N(i, c) = sum_k A(k, c) * A(k, i) * w_k for c = 0..n.
+int CLeastSq::Lessqu(int rows, int n) {
+  if (n <= 0) return 1;
+  const Index nc = m_nCol;
+  if (rows > 0) {
+    CheckBlock(m_aObeq, rows, n + 1, nc);
+    CheckCount(m_aWeight, rows);
+  }
+  CheckBlock(m_aNoeq, n, n + 1, nc);
+  CheckCount(m_aBcor, n);
+  const double* A = m_aObeq.GetData();
+  const double* w = m_aWeight.GetData();
+  double* N = m_aNoeq.GetData();
+  for (int i = 0; i < n; ++i) std::fill_n(N + i * nc, n + 1, 0.0);
+  int k = 0;
+  for (; k + kRowBlock <= rows; k += kRowBlock) {
+    AddRows<kRowBlock, false>(A + k * nc, nc, w + k, N, n);
+  }
+  for (; k < rows; ++k) AddRows<1, false>(A + k * nc, nc, w + k, N, n);
+  double* b = m_aBcor.GetData();
+  int ok = 1;
+  for (int i = 0; i < n; ++i) {
+    b[i] = N[i * nc + n];
+    if (std::fabs(N[i * nc + i]) <= m_dEps) ok = 0;
+  }
+  return ok;
+}
+
+// Symmetric form: N(i, c) = sum_k w_k * A(k, i) * A(k, c) for c >= i,
+// mirrored below the diagonal.
+int CLeastSq::LessquFast(int rows, int n) {
+  if (n <= 0) return 1;
+  const Index nc = m_nCol;
+  if (rows > 0) {
+    CheckBlock(m_aObeq, rows, n + 1, nc);
+    CheckCount(m_aWeight, rows);
+  }
+  CheckBlock(m_aNoeq, n, n + 1, nc);
+  CheckCount(m_aBcor, n);
+  const double* A = m_aObeq.GetData();
+  const double* w = m_aWeight.GetData();
+  double* N = m_aNoeq.GetData();
+  for (int i = 0; i < n; ++i)
+    std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
+  int k = 0;
+  for (; k + kRowBlock <= rows; k += kRowBlock) {
+    AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
+  }
+  for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
+  for (int i = 0; i < n; ++i) {
+    for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
+  }
+  double* b = m_aBcor.GetData();
+  int ok = 1;
+  for (int i = 0; i < n; ++i) {
+    b[i] = N[i * nc + n];
+    if (std::fabs(N[i * nc + i]) <= m_dEps) ok = 0;
+  }
+  return ok;
+}
+
+// --- Solvers ----------------------------------------------------------------
+
+int CLeastSq::Solve() {
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] { return NewChores(); });
+}
+
+int CLeastSq::PISolve() {
+  return TimedSolve(
+      *this,
+      [this] { return Lessqu(m_nObeq, m_nParam); },
+      [this] { return PIChores(); });
+}
+
+int CLeastSq::SolveWithSwpMat() {
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] { return SwpMat(); });
+}
+
+int CLeastSq::SolveWithReduc() {
+  long t0 = 0, t1 = 0;
+  time(&t0);
+  const int ok = NewChores();
+  time(&t1);
+  m_dComputationTime = static_cast<double>(t1 - t0);
+  return ok;
+}
+
+int CLeastSq::NewChores() {
+  if (!LUDivid()) return 0;
+  ForwardSubstiotution();
+  if (!BackwardSubstiotution()) return 0;
+  CalLInverse();
+  if (!CalNoeqInverse()) return 0;
+  if (m_nCurObeq > 0) {
+    m_dSigma = CalSigma2();
+    CalVarianceOfEstimate();
+    CalVarianceOfObservation();
+  }
+  return 1;
+}
+
+// Row-wise N = L D L^T on the lower triangle: L below the diagonal of F,
+// D on it. The last pivot is left for BackwardSubstiotution to test.
+int CLeastSq::LUDivid() {
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  const Index size = static_cast<Index>(n) * nc;
+  if (size <= 0) return 1;
+  CheckCount(m_aNoeq, size);
+  CheckCount(m_aFactor, size);
+  CheckBlock(m_aFactor, n, n, nc);
+  double* F = m_aFactor.GetData();
+  std::copy_n(m_aNoeq.GetData(), size, F);
+  for (int i = 1; i < n; ++i) {
+    double* Fi = F + i * nc;
+    for (int j = 1; j < i; ++j) {
+      const double* Fj = F + j * nc;
+      double s = 0.0;  // sum over k < j, increasing k
+      for (int k = 0; k < j; ++k) s += Fi[k] * Fj[k];
+      Fi[j] = Fi[j] - s;
+    }
+    for (int j = 0; j < i; ++j) {
+      const double d = F[j * nc + j];
+      if (std::fabs(d) < m_dEps) return 0;
+      const double t = Fi[j];
+      Fi[j] = t / d;
+      Fi[i] = Fi[i] - Fi[j] * t;
+    }
+  }
+  return 1;
+}
+
+// L y = b with the unit lower factor, in place in m_aBcor.
+int CLeastSq::ForwardSubstiotution() {
+  const int n = m_nParam;
+  if (n < 2) return 1;
+  const Index nc = m_nCol;
+  CheckBlock(m_aFactor, n, n, nc);
+  CheckCount(m_aBcor, n);
+  const double* F = m_aFactor.GetData();
+  double* b = m_aBcor.GetData();
+  for (int i = 1; i < n; ++i) {
+    const double* Fi = F + i * nc;
+    double s = 0.0;  // increasing j
+    for (int j = 0; j < i; ++j) s += Fi[j] * b[j];
+    b[i] = b[i] - s;
+  }
+  return 1;
+}
+
+// D L^T x = y in place in m_aBcor; 0 on a pivot with |d| < m_dEps.
+int CLeastSq::BackwardSubstiotution() {
+  const int n = m_nParam;
+  if (n < 1) AfxThrowInvalidArgException();  // row -1 does not exist
+  const Index nc = m_nCol;
+  CheckBlock(m_aFactor, n, n, nc);
+  CheckCount(m_aBcor, n);
+  const double* F = m_aFactor.GetData();
+  double* x = m_aBcor.GetData();
+  for (int i = n - 1; i >= 0; --i) {
+    const double d = F[i * nc + i];
+    if (std::fabs(d) < m_dEps) return 0;
+    double s = 0.0;  // increasing j
+    for (int j = i + 1; j < n; ++j) s += x[j] * F[j * nc + i];
+    x[i] = x[i] / d - s;
+  }
+  return 1;
+}
+
+// Column-wise N = L D L^T on the upper triangle (L^T above the diagonal,
+// pivots on it), multiplying by pivot reciprocals, then the solve.
+int CLeastSq::PIChores() {
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  const Index size = static_cast<Index>(n) * nc;
+  if (size > 0) {
+    CheckCount(m_aNoeq, size);
+    CheckCount(m_aFactor, size);
+    std::copy_n(m_aNoeq.GetData(), size, m_aFactor.GetData());
+  }
+  if (n < 1) return 0;
+  CheckBlock(m_aFactor, n, n, nc);
+  CheckCount(m_aBcor, n);
+  double* F = m_aFactor.GetData();
+  double* b = m_aBcor.GetData();
+  // The reciprocal 1 / d_i is recomputed from the stored pivot where it is
+  // used: the same division gives the same value as a stored copy.
+  if (std::fabs(F[0]) <= m_dEps) return 0;
+  if (n == 1) {
+    b[0] = (1.0 / F[0]) * b[0];
+    return 1;
+  }
+  for (int j = 1; j < n; ++j) {
+    for (int i = 1; i < j; ++i) {
+      double s = 0.0;  // increasing k
+      for (int k = 0; k < i; ++k) s += F[k * nc + i] * F[k * nc + j];
+      F[i * nc + j] = F[i * nc + j] - s;
+    }
+    double s = 0.0;
+    for (int i = 0; i < j; ++i) {
+      const double t = F[i * nc + j];
+      F[i * nc + j] = t * (1.0 / F[i * nc + i]);
+      s = s + t * F[i * nc + j];
+    }
+    const double d = F[j * nc + j] - s;
+    if (std::fabs(d) <= m_dEps) return 0;
+    F[j * nc + j] = d;
+  }
+  for (int i = 1; i < n; ++i) {
+    double s = 0.0;  // increasing k
+    for (int k = 0; k < i; ++k) s += b[k] * F[k * nc + i];
+    b[i] = b[i] - s;
+  }
+  for (int i = 0; i < n; ++i) b[i] = b[i] * (1.0 / F[i * nc + i]);
+  for (int i = n - 1; i >= 1; --i) {
+    const double xi = b[i];
+    if (xi == 0.0) continue;  // exact zeros only
+    for (int k = 0; k < i; ++k) b[k] = b[k] - xi * F[k * nc + i];
+  }
+  return 1;
+}
+
+int CLeastSq::SwpMat() {
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  const Index size = static_cast<Index>(n) * nc;
+  if (size <= 0) return 1;
+  CheckCount(m_aNoeq, size);
+  CheckCount(m_aFactor, size);
+  CheckBlock(m_aFactor, n, n + 1, nc);
+  CheckCount(m_aBcor, n);
+  double* F = m_aFactor.GetData();
+  std::copy_n(m_aNoeq.GetData(), size, F);
+  for (int k = 0; k < n; ++k) {
+    double* Fk = F + k * nc;
+    const double p = 1.0 / Fk[k];
+    for (int c = 0; c <= n; ++c) Fk[c] = Fk[c] * p;
+    Fk[k] = p;
+    for (int i = 0; i < n; ++i) {
+      if (i == k) continue;
+      double* Fi = F + i * nc;
+      const double f = Fi[k];
+      Fi[k] = 0.0;
+      for (int c = 0; c <= n; ++c) Fi[c] = Fi[c] - f * Fk[c];
+    }
+  }
+  double* x = m_aBcor.GetData();
+  for (int i = 0; i < n; ++i) x[i] = F[i * nc + n];
+  return 1;
+}
+
+// --- Inverse and statistics -------------------------------------------------
+
+int CLeastSq::CalLInverse() {
+  const int n = m_nParam;
+  if (n < 2) return 1;
+  const Index nc = m_nCol;
+  CheckBlock(m_aFactor, n, n, nc);
+  double* F = m_aFactor.GetData();
+  for (int i = 1; i < n; ++i) F[i * nc] = -F[i * nc];
+  for (int j = 1; j < n - 1; ++j) {
+    const double* Fj = F + j * nc;
+    for (int i = j + 1; i < n; ++i) {
+      double* Fi = F + i * nc;
+      const double fij = Fi[j];
+      for (int k = 0; k < j; ++k) Fi[k] = Fi[k] - Fj[k] * fij;
+      Fi[j] = -fij;
+    }
+  }
+  return 1;
+}
+
+// C(j, i) = sum over k >= max(i, j), increasing k, of M(k, j) M(k, i) / d_k
+// with M = L^-1 (unit diagonal) below the diagonal of F and d_k on it.
+int CLeastSq::CalNoeqInverse() {
+  const int n = m_nParam;
+  if (n < 1) return 1;
+  const Index nc = m_nCol;
+  CheckBlock(m_aFactor, n, n, nc);
+  CheckBlock(m_aCovar, n, n, nc);
+  double* F = m_aFactor.GetData();
+  double* C = m_aCovar.GetData();
+  // The first sum already visits every pivot, so a small pivot fails before
+  // anything is written to C.
+  for (int k = 0; k < n; ++k) {
+    if (std::fabs(F[k * nc + k]) < m_dEps) {
+      F[k * nc + k] = m_dEps;
+      return 0;
+    }
+  }
+  for (int j = 0; j < n; ++j) {
+    double* Cj = C + j * nc;
+    std::fill(Cj + j, Cj + n, 0.0);
+    for (int k = j; k < n; ++k) {
+      const double* Fk = F + k * nc;
+      const double d = Fk[k];
+      const double a = (k == j) ? 1.0 : Fk[j];
+      for (int i = j; i < k; ++i) Cj[i] += (Fk[i] * a) / d;
+      Cj[k] += (1.0 * a) / d;
+    }
+  }
+  for (int i = 1; i < n; ++i) {
+    for (int j = 0; j < i; ++j) C[i * nc + j] = C[j * nc + i];
+  }
+  return 1;
+}
+
+double CLeastSq::CalSigma2() {
+  const int m = m_nObeq;
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  if (m > 0) {
+    CheckBlock(m_aObeq, m, n + 1, nc);
+    CheckCount(m_aWeight, m);
+    CheckCount(m_aBcor, n);
+  }
+  const double* A = m_aObeq.GetData();
+  const double* w = m_aWeight.GetData();
+  const double* x = m_aBcor.GetData();
+  double s = 0.0;  // increasing k
+  for (int k = 0; k < m; ++k) {
+    const double v = Residual(A + k * nc, x, n);
+    s += w[k] * v * v;
+  }
+  const int divisor = (m - n > 0) ? m - n : m;
+  return s / divisor;
+}
+
+int CLeastSq::CalVarianceOfEstimate() {
+  const Index size = static_cast<Index>(m_nParam) * (m_nParam + 1);
+  if (size <= 0) return 1;
+  CheckCount(m_aCovar, size);
+  double* C = m_aCovar.GetData();
+  const double sigma = m_dSigma;
+  for (Index i = 0; i < size; ++i) C[i] = C[i] * sigma;
+  return 1;
+}
+
+int CLeastSq::CalVarianceOfObservation() {
+  const int m = m_nObeq;
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  m_aVar.SetSize(m);
+  if (m <= 0) return 1;
+  if (n > 0) {
+    CheckBlock(m_aObeq, m, n, nc);
+    CheckBlock(m_aCovar, n, n, nc);
+  }
+  const double* A = m_aObeq.GetData();
+  const double* C = m_aCovar.GetData();
+  double* var = m_aVar.GetData();
+  int k = 0;
+  for (; k + kRowBlock <= m; k += kRowBlock) {
+    RowVariances<kRowBlock>(A + k * nc, nc, C, n, var + k);
+  }
+  for (; k < m; ++k) RowVariances<1>(A + k * nc, nc, C, n, var + k);
+  return 1;
+}
+
+double CLeastSq::CalStandard() {
+  const int m = m_nObeq;
+  if (m < 1) return std::numeric_limits<double>::max();
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  CheckBlock(m_aObeq, m, n + 1, nc);
+  CheckCount(m_aBcor, n);
+  const double* A = m_aObeq.GetData();
+  const double* x = m_aBcor.GetData();
+  double s = 0.0;
+  for (int k = 0; k < m; ++k) {
+    const double v = Residual(A + k * nc, x, n);
+    s += v * v;
+  }
+  return std::sqrt(s / m);
+}
+
+double CLeastSq::CalStandard2() {
+  const int m = m_nObeq;
+  const int n = m_nParam;
+  const Index nc = m_nCol;
+  if (m > 0) {
+    CheckBlock(m_aObeq, m, n + 1, nc);
+    CheckCount(m_aBcor, n);
+  }
+  const double* A = m_aObeq.GetData();
+  const double* x = m_aBcor.GetData();
+  double s = 0.0;
+  for (int k = 0; k < m; ++k) {
+    const double v = Residual(A + k * nc, x, n);
+    s += v * v;
+  }
+  const int d = (m - n >= 1) ? m - n : m;
+  return std::sqrt(s / d);
+}
+
+double CLeastSq::GetVar(int k) { return m_aVar[k]; }
+
+double CLeastSq::GetCovar(int i, int j) {
+  return m_aCovar[FlatIndex(m_aCovar, i, j, m_nCol)];
+}
+
+// --- Diagnostics ------------------------------------------------------------
+
+int CLeastSq::SaveErrorNoeqStatus(int rows, int cols) {
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen("Noeq.txt", "wt"));
+  if (!file) return 0;
+  std::FILE* f = file.get();
+  std::fprintf(f, "Col:%d Row:%d\n", rows, cols);
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      const double v = m_aNoeq[FlatIndex(m_aNoeq, r, c, m_nCol)];
+      if (r == c) std::fputs(v < m_dEps ? "*" : "#", f);
+      std::fprintf(f, "%.1le ", v);
+    }
+    std::fputs("\n", f);
+  }
+  return 1;
+}
+
+int CLeastSq::DisplayBcor() { return 1; }
+
+int CLeastSq::DisplayNoeq() { return 1; }
+
+int CLeastSq::DisplayObeq() { return 1; }
+
+int CLeastSq::DisplayUnitMatrix() { return 1; }
+
+int CLeastSq::DisplayWorkMemory(CArray<double, double>& a) {
+  (void)a;
+  return 1;
+}
+
+void CLeastSq::TestData31() {
+  m_nParam = 3;
+  m_nCol = 4;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 4; ++c) m_aNoeq[r * 4 + c] = 0.0;
+  }
+  m_aNoeq[0] = 1.0;
+  m_aNoeq[4] = 2.0;
+  m_aNoeq[5] = 3.0;
+  m_aNoeq[8] = 4.0;
+  m_aNoeq[9] = 5.0;
+  m_aNoeq[10] = 6.0;
+  m_aBcor[0] = 17.0;
+  m_aBcor[1] = 23.0;
+  m_aBcor[2] = 32.0;
+}
+
+void CLeastSq::TestData4() {
+  static const double kLower[4][4] = {{-3, 0, 0, 0},
+                                      {-21, -149, 0, 0},
+                                      {-6, -48, -25, 0},
+                                      {-15, -113, -44, -83}};
+  m_nParam = 4;
+  m_nCol = 5;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) m_aNoeq[r * 5 + c] = 0.0;
+  }
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c <= r; ++c) {
+      m_aNoeq[r * 5 + c] = kLower[r][c];
+      m_aNoeq[c * 5 + r] = kLower[r][c];
+    }
+  }
+  double x[4];
+  x[0] = 2.0;
+  for (int i = 1; i < 4; ++i) x[i] = x[i - 1] + 1.0;
+  for (int i = 0; i < 4; ++i) {
+    double s = 0.0;
+    for (int j = 0; j < 4; ++j) s += x[j] * m_aNoeq[i * 5 + j];
+    m_aBcor[i] = s;
+  }
+}
+
+int CLeastSq::TestChores() {
+  LUDivid();
+  ForwardSubstiotution();
+  BackwardSubstiotution();
+  return 1;
+}
+
+int CLeastSq::TestInvers() {
+  LUDivid();
+  CalLInverse();
+  CalNoeqInverse();
+  return 1;
+}
+
+void CLeastSq::TestBook() {}

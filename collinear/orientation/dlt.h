@@ -1,0 +1,107 @@
+// Direct linear transformation (DLT) of one image from named control points.
+// Spatial model (11 coefficients L1..L11 in m_Dlt):
+//   x = (L1 X + L2 Y + L3 Z + L4) / (L9 X + L10 Y + L11 Z + 1),
+//   y = (L5 X + L6 Y + L7 Z + L8) / (L9 X + L10 Y + L11 Z + 1);
+// plane model (8 coefficients b1..b8, Z ignored):
+//   x = (b1 X + b2 Y + b3) / (b7 X + b8 Y + 1), y = (b4 X + b5 Y + b6) / (...).
+// The count of m_Dlt selects the model; an empty m_Dlt means no solution.
+// Coordinates enter unnormalised; image coordinates and principal distances
+// share one unit. Camera model: x = x0 - cx (r1.d)/(r3.d), y = y0 -
+// cy (r2.d)/(r3.d), d = P - m_Center, R = m_Rot (object to camera axes, angle
+// convention ROT_KPW); the camera looks along its negative z axis.
+// Status texts in m_Message are Shift-JIS bytes (status_text.h).
+#ifndef COLLINEAR_ORIENTATION_DLT_H_
+#define COLLINEAR_ORIENTATION_DLT_H_
+
+#include <collinear/distortion/dist.h>
+#include <collinear/framework/array.h>
+#include <collinear/framework/export.h>
+#include <collinear/framework/string.h>
+#include <collinear/primitives/rot.h>
+#include <collinear/primitives/wpk.h>
+#include <collinear/primitives/xyz.h>
+
+// Results are public fields, read after a solution. Every solution starts by
+// resetting the results; a failed one leaves m_Dlt empty. m_FocusX and
+// m_FocusY start at 0 on a new object; Init keeps them, as it keeps m_Center,
+// and only a solution that reaches their computation overwrites them.
+class COLLINEAR_API CDlt {
+ public:
+  CDlt();
+  CDlt(CDlt const& other);
+  CDlt& operator=(CDlt const& other);
+  ~CDlt();
+
+  // Empties points and results and restores the default settings; keeps
+  // m_FocusX, m_FocusY and m_Center.
+  void Init();
+
+  // Pairs the object points (X, Y, Z) with the image points (x, y) by exact
+  // point name, in object order, each taking the first image point of its
+  // name; stores focus (principal distance, image unit) for the plane
+  // solution. Returns 1, or 0 with a status text for 0 or 1-3 pairs (the
+  // matched points are kept either way; m_Focus only changes on success).
+  int Create(CArray<CXYZ, CXYZ&>& obj_points,
+             CArray<CXYZ, CXYZ&>& img_points,
+             double focus);
+
+  // Computes the spatial and the plane solution and keeps the one with the
+  // smaller rms residual (the spatial one on a tie); sets m_Message. 1 or 0;
+  // m_Message stays empty when neither solution exists.
+  int CalDlt();
+  // Spatial solution (at least 6 pairs) with principal point, principal
+  // distances, centre, rotation and residuals. Leaves m_Message empty. The
+  // rotation's sign puts the control points' centroid more than c in front
+  // of the centre: the scene must lie farther than c, in object units.
+  int CalDlt3D();
+  // Plane solution (at least 4 pairs): assumes the principal point at the
+  // image origin and the principal distance m_Focus; derives centre and
+  // rotation, the centre above the mean plane of the control points. When
+  // omega comes out exactly 0 the height is Zm + c cos(phi) sqrt(e2^2 +
+  // e5^2), the limit of the general formula. Leaves m_Message empty.
+  int CalDlt2D();
+
+  // Projects obj_point with the current solution into img_point: its name
+  // becomes the object point's, m_x, m_y the image coordinates; z, text and
+  // attribute words stay. with_dist != 0 (spatial model only) adds the lens
+  // distortion of m_Dist, solved to tolerance dist_tol. Returns 0 with
+  // img_point untouched without a solution or when the point lies in the
+  // vanishing plane; 0 with the undistorted projection when the distortion
+  // search does not converge.
+  int ObjToPhc(CXYZ const& obj_point,
+               CXYZ& img_point,
+               int with_dist,
+               double dist_tol);
+
+  CArray<CXYZ, CXYZ&> m_ObjPoints;  // matched control points, object coords
+  CArray<CXYZ, CXYZ&> m_ImgPoints;  // their image points, same order
+  CArray<double, double> m_Dlt;     // 11, 8 or no coefficients
+  double m_Focus;                   // given principal distance (plane model)
+  double m_FocusMean;               // principal distance c of the solution
+  double m_FocusX;                  // cx from the x coefficients
+  double m_FocusY;                  // cy from the y coefficients
+  CXYZ m_PrincipalPoint;            // x0 in m_x, y0 in m_y
+  CDist m_Dist;                     // lens distortion (self-calibration)
+  CXYZ m_Center;                    // projection centre, object coordinates
+  CWPK m_Wpk;                       // omega, phi, kappa (ROT_KPW), radians
+  CRot m_Rot;                       // object axes to camera axes
+  CArray<CXYZ, CXYZ&> m_Residuals;  // projected minus measured, image names
+  CXYZ m_Rms;                       // rms of the residuals in x and y
+  int m_MaxIter;                    // iteration limit (default 60)
+  double m_RelTol;    // relative change of sigma0 to converge (1e-6)
+  double m_SigmaTol;  // sigma0 small enough to stop (1e-12)
+  CString m_Message;  // Shift-JIS status text of Create and CalDlt
+
+ private:
+  void InitParam();
+  int SetPoints(CArray<CXYZ, CXYZ&>& obj_points,
+                CArray<CXYZ, CXYZ&>& img_points);
+  int CalPrincipalPoint();
+  int CalFocalLength();
+  int CalCameraPosition();
+  int CalCameraAngle();
+  int CalExtWithDlt2D();
+  int CalResiduals();
+};
+
+#endif  // COLLINEAR_ORIENTATION_DLT_H_

@@ -1,0 +1,83 @@
+// Shared pieces of the collinear command-line tool: exit codes, the errors
+// that carry them, aligned text tables, number formatting, JSON output and
+// writing files without leaving partial output behind.
+#ifndef COLLINEAR_TOOLS_CLI_COMMON_H_
+#define COLLINEAR_TOOLS_CLI_COMMON_H_
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include <collinear/framework/array.h>
+#include <collinear/primitives/xyz.h>
+
+namespace collinear::cli {
+
+using Json = nlohmann::ordered_json;
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitBadInput = 2 };
+
+// Bad input or usage: a missing file, a malformed line, too few points.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// The computation itself failed (singular geometry, no convergence).
+struct ComputeError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Options every command shares.
+struct CommonOptions {
+  bool json = false;
+};
+
+// A text table whose columns are aligned: text left, numbers right.
+class Table {
+ public:
+  explicit Table(std::vector<std::string> headers);
+  void AddRow(std::vector<std::string> cells);
+  std::string Render(const std::string& indent = "  ") const;
+
+ private:
+  std::vector<std::string> headers_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// Fixed-point text of v with the given number of decimals.
+std::string Fixed(double v, int decimals);
+// Shortest text that reads back as v (up to 17 significant digits).
+std::string Exact(double v);
+
+// Reads "name x y [z]" points; z required when require_z. Throws InputError
+// naming file and line.
+CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path, bool require_z);
+
+// Writes text to path through a temporary file in the same folder and a
+// rename, so that a failure leaves no partial file. Throws InputError.
+void WriteFileAtomically(const std::string& path, const std::string& text);
+
+// Prints the JSON document (indent 2) or the text report to stdout.
+void Emit(const CommonOptions& opt, const Json& doc, const std::string& text);
+
+// Residual row helpers: sorts indices by residual length, largest first.
+std::vector<int> OrderByLength(const std::vector<double>& lengths);
+
+// Table (name, vx, vy, |v|, flag) and JSON array of 2-D residuals, largest
+// first, the largest flagged. y_sign -1 turns residuals of a y-up frame
+// into a y-down one (pixels).
+struct ResidualReport {
+  std::string table;
+  Json json = Json::array();
+  double rms = 0.0;  // sqrt(mean(vx^2 + vy^2))
+  std::string largest_name;
+  double largest = 0.0;
+};
+ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
+                                  int decimals,
+                                  double y_sign = 1.0);
+
+}  // namespace collinear::cli
+
+#endif  // COLLINEAR_TOOLS_CLI_COMMON_H_

@@ -1,0 +1,45 @@
+// Subcommands of the collinear tool. Each Add* function registers one
+// subcommand on the root application and returns it with the function that
+// runs it after parsing; run returns the exit code or throws InputError
+// (exit 2) or ComputeError (exit 1).
+#ifndef COLLINEAR_TOOLS_COMMANDS_H_
+#define COLLINEAR_TOOLS_COMMANDS_H_
+
+#include <functional>
+
+#include <CLI/CLI.hpp>
+
+#include "cli_common.h"
+
+namespace collinear::cli {
+
+struct Command {
+  CLI::App* app = nullptr;
+  std::function<int()> run;
+};
+
+// --decimals and --json, shared by every command.
+inline void AddOutputOptions(CLI::App* app, int& decimals, bool& json) {
+  app->add_option("--decimals", decimals, "decimals of printed values")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 12));
+  app->add_flag("--json", json, "machine-readable JSON output");
+}
+
+// OBJECT_POINTS [IMAGE_POINTS] of the calibrate and resect commands.
+inline void AddControlFiles(CLI::App* app,
+                            std::string& object,
+                            std::string& image) {
+  app->add_option("OBJECT_POINTS", object, "object points or control file")
+      ->required()
+      ->check(CLI::ExistingFile);
+  app->add_option("IMAGE_POINTS", image, "image points")
+      ->check(CLI::ExistingFile);
+}
+
+Command AddHelmert(CLI::App& root, CommonOptions& common);
+Command AddIntersect(CLI::App& root, CommonOptions& common);
+
+}  // namespace collinear::cli
+
+#endif  // COLLINEAR_TOOLS_COMMANDS_H_

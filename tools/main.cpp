@@ -1,0 +1,43 @@
+// collinear: photogrammetric computations from the shell.
+#include <iostream>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli_common.h"
+#include "commands.h"
+
+int main(int argc, char** argv) {
+  using namespace collinear::cli;
+  CLI::App app{
+      "collinear: camera calibration, space resection, Helmert transformation "
+      "and ray intersection from measured points.\n"
+      "Angles are printed in degrees and radians; photo coordinates and "
+      "principal distances are millimetres; pixel coordinates start at the "
+      "top-left corner of the picture with y pointing down.",
+      "collinear"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "collinear 0.1.0");
+  CommonOptions common;
+  std::vector<Command> commands;
+  commands.push_back(AddHelmert(app, common));
+  commands.push_back(AddIntersect(app, common));
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? kExitOk : kExitBadInput;
+  }
+  try {
+    for (Command& c : commands)
+      if (c.app->parsed()) return c.run();
+  } catch (const InputError& e) {
+    std::cerr << "collinear: error: " << e.what() << '\n';
+    return kExitBadInput;
+  } catch (const ComputeError& e) {
+    std::cerr << "collinear: failed: " << e.what() << '\n';
+    return kExitFailed;
+  }
+  return kExitBadInput;
+}
