@@ -117,12 +117,7 @@ Command AddHelmert(CLI::App& root, CommonOptions& common) {
                   args->apply,
                   "point file (name x y) to transform into the target system")
       ->check(CLI::ExistingFile);
-  app->add_option("--decimals",
-                  args->decimals,
-                  "decimals of printed coordinates and residuals")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 12));
-  app->add_flag("--json", common.json, "machine-readable JSON output");
+  AddOutputOptions(app, args->decimals, common.json);
   return {app, [args, &common] { return RunHelmert(*args, common); }};
 }
 

@@ -160,10 +160,7 @@ Command AddIntersect(CLI::App& root, CommonOptions& common) {
       ->delimiter(',')
       ->expected(2)
       ->capture_default_str();
-  app->add_option("--decimals", args->decimals, "decimals of coordinates")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 12));
-  app->add_flag("--json", common.json, "machine-readable JSON output");
+  AddOutputOptions(app, args->decimals, common.json);
   return {app, [args, &common] { return RunIntersect(*args, common); }};
 }
 

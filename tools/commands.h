@@ -18,6 +18,25 @@ struct Command {
   std::function<int()> run;
 };
 
+// --decimals and --json, shared by every command.
+inline void AddOutputOptions(CLI::App* app, int& decimals, bool& json) {
+  app->add_option("--decimals", decimals, "decimals of printed values")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 12));
+  app->add_flag("--json", json, "machine-readable JSON output");
+}
+
+// OBJECT_POINTS [IMAGE_POINTS] of the calibrate and resect commands.
+inline void AddControlFiles(CLI::App* app,
+                            std::string& object,
+                            std::string& image) {
+  app->add_option("OBJECT_POINTS", object, "object points or control file")
+      ->required()
+      ->check(CLI::ExistingFile);
+  app->add_option("IMAGE_POINTS", image, "image points")
+      ->check(CLI::ExistingFile);
+}
+
 Command AddHelmert(CLI::App& root, CommonOptions& common);
 Command AddIntersect(CLI::App& root, CommonOptions& common);
 
