@@ -39,6 +39,10 @@ void ExpectNear(const P3& got, const P3& want, double tol) {
   EXPECT_NEAR(got.z, want.z, tol);
 }
 
+const P3 kStationPoint(100, 200, 50);
+const P3 kInstrument(100, 200, 51.5);  // 1.5 m above the station point
+const double kRefDirection = 0.3;      // circle reading of the backsight
+
 // The viewing direction (camera -z) in object axes.
 P3 ViewOf(const matr3_3& m) { return P3(-m(2, 0), -m(2, 1), -m(2, 2)); }
 
@@ -140,6 +144,26 @@ class CCrdCalculatorInit : public ::testing::Test {
     station->SetObjects(ci::kStationPropMeasurements, order);
     measured->SetObject(ci::kMeasPropStation, station);
   }
+  // The station of the worked example: point (100, 200, 50), instrument
+  // 1.5 m above it, a backsight to (100, 300, 0) reading 0.3, then this
+  // level sight reading 0.3 + pi/2 (due east) at 10 m.
+  ComPtr<HostObject> EastSight() {
+    ComPtr<HostObject> station = Station(Point("S", kStationPoint).get(), 1.5);
+    ComPtr<HostObject> north =
+        Sight(1, kRefDirection, Point("N", P3(100, 300, 0)).get());
+    ComPtr<HostObject> sight = Sight(0, kRefDirection + ci::kPi / 2, nullptr);
+    sight->SetDouble(ci::kMeasPropVertical, 0.0)
+        .SetDouble(ci::kMeasPropDistance, 10.0);
+    Observe(station.get(), sight.get(), {north.get(), sight.get()});
+    return sight;
+  }
+  // A stored exterior orientation.
+  static void Store(HostObject* image, double phi, HostObject* centre) {
+    image->SetDouble(ci::kImagePropPhi, phi)
+        .SetDouble(ci::kImagePropOmega, 0.2)
+        .SetDouble(ci::kImagePropKappa, 0.3)
+        .SetObject(ci::kImagePropCentre, centre);
+  }
 
   ComPtr<HostObject> utm_ = HostObject::Create();
   ComPtr<HostObject> crs_ = HostObject::Create();
@@ -214,10 +238,7 @@ TEST_F(CCrdCalculatorInit, DistortionModelFromTheTwoCoefficientCounts) {
 
 TEST_F(CCrdCalculatorInit, ImageWithoutCameraKeepsAllButTheFocalLength) {
   ComPtr<HostObject> image = Image(nullptr);
-  image->SetDouble(ci::kImagePropPhi, 0.1)
-      .SetDouble(ci::kImagePropOmega, 0.2)
-      .SetDouble(ci::kImagePropKappa, 0.3)
-      .SetObject(ci::kImagePropCentre, Point("C", P3(5, 6, 7)).get());
+  Store(image.get(), 0.1, Point("C", P3(5, 6, 7)).get());
   CCrdCalculator c = Oriented();
   c.InitFromImage(image.get());
   EXPECT_FALSE(c.IsCameraValid());
@@ -332,10 +353,7 @@ TEST_F(CCrdCalculatorInit, StoredOrientationMissingAPartIsCleared) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     ComPtr<HostObject> image = Image(nullptr);
-    image->SetDouble(ci::kImagePropPhi, 0.1)
-        .SetDouble(ci::kImagePropOmega, 0.2)
-        .SetDouble(ci::kImagePropKappa, 0.3)
-        .SetObject(ci::kImagePropCentre, Point("C", P3(5, 6, 7)).get());
+    Store(image.get(), 0.1, Point("C", P3(5, 6, 7)).get());
     image->Remove(k.drop);
     CCrdCalculator c = Oriented();
     c.InitOrientationFromImage(image.get());
@@ -344,10 +362,8 @@ TEST_F(CCrdCalculatorInit, StoredOrientationMissingAPartIsCleared) {
   // An angle stored as an integer is no double for the typed read; a
   // centre without coordinates gives no origin.
   ComPtr<HostObject> image = Image(nullptr);
-  image->SetInt32(ci::kImagePropPhi, 0)
-      .SetDouble(ci::kImagePropOmega, 0.2)
-      .SetDouble(ci::kImagePropKappa, 0.3)
-      .SetObject(ci::kImagePropCentre, Point("C", P3(5, 6, 7)).get());
+  Store(image.get(), 0.1, Point("C", P3(5, 6, 7)).get());
+  image->SetInt32(ci::kImagePropPhi, 0);
   CCrdCalculator c = Oriented();
   c.InitOrientationFromImage(image.get());
   EXPECT_FALSE(c.IsOrientationValid());
@@ -384,10 +400,7 @@ TEST_F(CCrdCalculatorInit, StoredCentreReferenceMustFitTheWorkingKind) {
     ComPtr<HostObject> centre = Point("C", P3(5, 6, 7));
     if (k.reference) centre->SetObject(ci::kPointPropCrsReference, k.reference);
     ComPtr<HostObject> image = Image(nullptr);
-    image->SetDouble(ci::kImagePropPhi, 0.0)
-        .SetDouble(ci::kImagePropOmega, 0.0)
-        .SetDouble(ci::kImagePropKappa, 0.0)
-        .SetObject(ci::kImagePropCentre, centre.get());
+    Store(image.get(), 0.0, centre.get());
     CCrdCalculator c = Oriented();
     c.InitOrientationFromImage(image.get());
     EXPECT_EQ(c.IsOrientationValid(), k.oriented);
@@ -433,30 +446,26 @@ struct SyntheticImage {
   }
 };
 
+void Measure(ci::HostObjectSet* set, IPropertyObject* point, const P2& px) {
+  ComPtr<HostObject> m = HostObject::Create();
+  if (point) m->SetObject(ci::kImageMeasPropPoint, point);
+  m->SetDouble(ci::kImageMeasPropX, px.x).SetDouble(ci::kImageMeasPropY, px.y);
+  set->Add(m.get());
+}
+
 }  // namespace
 
 TEST_F(CCrdCalculatorInit, ControlPointsRecoverASyntheticCamera) {
   const SyntheticImage s;
-  std::vector<ComPtr<HostObject>> held;
   ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
-  auto measure = [&](HostObject* point, const P2& px) {
-    ComPtr<HostObject> m = HostObject::Create();
-    if (point) m->SetObject(ci::kImageMeasPropPoint, point);
-    m->SetDouble(ci::kImageMeasPropX, px.x)
-        .SetDouble(ci::kImageMeasPropY, px.y);
-    set->Add(m.get());
-  };
-  for (std::size_t i = 0; i < s.points.size(); ++i) {
-    const std::string name = "P" + std::to_string(i);
-    held.push_back(Point(name.c_str(), s.points[i]));
-    measure(held.back().get(), s.pixels[i]);
-  }
+  for (std::size_t i = 0; i < s.points.size(); ++i)
+    Measure(set.get(),
+            Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
+            s.pixels[i]);
   // Skipped: a measurement without a point, one of a point without
   // coordinates (its pixel would spoil the fit).
-  measure(nullptr, P2(1, 1));
-  held.push_back(Unlocated("Q"));
-  measure(held.back().get(), P2(3000, 100));
-
+  Measure(set.get(), nullptr, P2(1, 1));
+  Measure(set.get(), Unlocated("Q").get(), P2(3000, 100));
   ComPtr<HostObject> image =
       Image(Camera({1e-5, -2e-8, 5e-11}, {2e-6, -1e-6}).get());
   image->SetObjectSet(ci::kImagePropControlMeasurements, set.get());
@@ -481,20 +490,12 @@ TEST_F(CCrdCalculatorInit, ControlPointsRecoverASyntheticCamera) {
 
 TEST_F(CCrdCalculatorInit, TooFewUsableControlPointsLeaveNoOrientation) {
   const SyntheticImage s;
-  std::vector<ComPtr<HostObject>> points;
-  for (int i = 0; i < 3; ++i)
-    points.push_back(Point(("P" + std::to_string(i)).c_str(), s.points[i]));
-  points.push_back(Unlocated("P3"));
   ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
-  std::vector<ComPtr<HostObject>> measurements;
-  for (int i = 0; i < 4; ++i) {
-    measurements.push_back(HostObject::Create());
-    measurements.back()
-        ->SetObject(ci::kImageMeasPropPoint, points[i].get())
-        .SetDouble(ci::kImageMeasPropX, s.pixels[i].x)
-        .SetDouble(ci::kImageMeasPropY, s.pixels[i].y);
-    set->Add(measurements.back().get());
-  }
+  for (int i = 0; i < 3; ++i)
+    Measure(set.get(),
+            Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
+            s.pixels[i]);
+  Measure(set.get(), Unlocated("P3").get(), s.pixels[3]);
   ComPtr<HostObject> image = Image(Camera().get());
   image->SetObjectSet(ci::kImagePropControlMeasurements, set.get());
   CCrdCalculator c = Oriented();
@@ -502,18 +503,18 @@ TEST_F(CCrdCalculatorInit, TooFewUsableControlPointsLeaveNoOrientation) {
   c.InitOrientationFromControlPts(image.get());
   EXPECT_FALSE(c.IsOrientationValid());
 
-  // Without measurements, or without a usable focal length, neither.
-  c = Oriented();
-  c.InitOrientationFromControlPts(Image(nullptr).get());
-  EXPECT_FALSE(c.IsOrientationValid());
-  EXPECT_EQ(c.m_CrdSysObject.get(), static_cast<IPropertyObject*>(crs_.get()));
-  points[3] = Point("P3", s.points[3]);
-  measurements[3]->SetObject(ci::kImageMeasPropPoint, points[3].get());
+  // Four usable points but no focal length for the resection: neither.
+  Measure(set.get(), Point("P3", s.points[3]).get(), s.pixels[3]);
   c = Oriented();
   c.InitCameraFromImage(image.get());
   c.ClearCamera();
   c.InitOrientationFromControlPts(image.get());
   EXPECT_FALSE(c.IsOrientationValid());
+  // Nor without measurements; the working system is chosen all the same.
+  c = Oriented();
+  c.InitOrientationFromControlPts(Image(nullptr).get());
+  EXPECT_FALSE(c.IsOrientationValid());
+  EXPECT_EQ(c.m_CrdSysObject.get(), static_cast<IPropertyObject*>(crs_.get()));
 }
 
 // -------------------------------------------------------------- two points
@@ -522,12 +523,15 @@ TEST_F(CCrdCalculatorInit, TwoPointsLookFromOneToTheOther) {
   ComPtr<HostObject> from = Point("A", P3(10, 20, 5));
   ComPtr<HostObject> to = Point("B", P3(13, 24, 5));
   CCrdCalculator c;
-  c.InitOrientationFrom2Pts(from.get(), to.get());
+  c.InitCameraFromImage(Image(Camera().get()).get());
+  c.InitFrom2Pts(from.get(), to.get());
   ASSERT_TRUE(c.IsOrientationValid());
   ExpectNear(c.GetOrigin(), P3(10, 20, 5), kTolM);
   ExpectNear(c.GetVectorEnd(), P3(13, 24, 5), kTolM);
   EXPECT_NEAR(c.m_VectorLength, 5.0, kTolM);
   ExpectNear(ViewOf(c.GetConversionMatr()), P3(0.6, 0.8, 0.0), kTolUnit);
+  EXPECT_EQ(c.GetFocusR(), 1.0);  // InitFrom2Pts: the dummy camera
+  EXPECT_EQ(c.GetPictureRect(), Rect(0, 0, 30000, 30000));
 }
 
 TEST_F(CCrdCalculatorInit, TwoPointsWithAMultiVertexTargetUseItsEnds) {
@@ -562,35 +566,10 @@ TEST_F(CCrdCalculatorInit, TwoPointsNeedBothWithCoordinates) {
   }
 }
 
-TEST_F(CCrdCalculatorInit, InitFrom2PtsAlsoSetsTheDummyCamera) {
-  CCrdCalculator c;
-  c.InitCameraFromImage(Image(Camera().get()).get());
-  c.InitFrom2Pts(Point("A", P3(0, 0, 0)).get(), Point("B", P3(0, 3, 4)).get());
-  EXPECT_EQ(c.GetFocusR(), 1.0);
-  EXPECT_EQ(c.GetPictureRect(), Rect(0, 0, 30000, 30000));
-  EXPECT_NEAR(c.m_VectorLength, 5.0, kTolM);
-}
-
 // ------------------------------------------------------ total-station sight
 
-namespace {
-
-const P3 kStationPoint(100, 200, 50);
-const double kHeight = 1.5;
-const P3 kInstrument(100, 200, 51.5);
-const double kRefDirection = 0.3;  // circle reading towards the north point
-
-}  // namespace
-
 TEST_F(CCrdCalculatorInit, StationExampleSightsEastAtTenMetres) {
-  ComPtr<HostObject> station =
-      Station(Point("S", kStationPoint).get(), kHeight);
-  ComPtr<HostObject> north =
-      Sight(1, kRefDirection, Point("N", P3(100, 300, 0)).get());
-  ComPtr<HostObject> sight = Sight(0, kRefDirection + ci::kPi / 2, nullptr);
-  sight->SetDouble(ci::kMeasPropVertical, 0.0)
-      .SetDouble(ci::kMeasPropDistance, 10.0);
-  Observe(station.get(), sight.get(), {north.get(), sight.get()});
+  ComPtr<HostObject> sight = EastSight();
 
   CCrdCalculator c;
   c.InitOrientationFromTSImage(sight.get(), Image(Camera().get()).get());
@@ -642,7 +621,7 @@ TEST_F(CCrdCalculatorInit, SecondFaceReadingsAreReducedToTheFirst) {
       sight->SetDouble(ci::kMeasPropVertical, t.va)
           .SetDouble(ci::kMeasPropDistance, 10.0);
       ComPtr<HostObject> station =
-          Station(Point("S", kStationPoint).get(), kHeight);
+          Station(Point("S", kStationPoint).get(), 1.5);
       Observe(station.get(), sight.get(), {north.get(), sight.get()});
       CCrdCalculator c;
       c.InitOrientationFromTSImage(sight.get(), nullptr);
@@ -719,8 +698,7 @@ TEST_F(CCrdCalculatorInit, ReferenceIsTheNearestEarlierUsableSight) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
-    ComPtr<HostObject> station =
-        Station(Point("S", kStationPoint).get(), kHeight);
+    ComPtr<HostObject> station = Station(Point("S", kStationPoint).get(), 1.5);
     ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
     for (IPropertyObject* m : k.order) set->Add(m);
     station->SetObjectSet(ci::kStationPropMeasurements, set.get());
@@ -743,8 +721,7 @@ TEST_F(CCrdCalculatorInit, DistanceFallsBackToTheTargetThenToOne) {
   const double a = 0.8, v = Deg(20);
   const P3 dir(
       std::cos(v) * std::sin(a), std::cos(v) * std::cos(a), std::sin(v));
-  ComPtr<HostObject> station =
-      Station(Point("S", kStationPoint).get(), kHeight);
+  ComPtr<HostObject> station = Station(Point("S", kStationPoint).get(), 1.5);
   ComPtr<HostObject> north =
       Sight(1, kRefDirection, Point("N", P3(100, 300, 0)).get());
   ComPtr<HostObject> sight =
@@ -762,8 +739,7 @@ TEST_F(CCrdCalculatorInit, DistanceFallsBackToTheTargetThenToOne) {
 }
 
 TEST_F(CCrdCalculatorInit, FirstSightOfAStationEndsAtItsTarget) {
-  ComPtr<HostObject> station =
-      Station(Point("S", kStationPoint).get(), kHeight);
+  ComPtr<HostObject> station = Station(Point("S", kStationPoint).get(), 1.5);
   ComPtr<HostObject> sight = Sight(1, 2.0, Point("T", P3(120, 180, 40)).get());
   sight->SetDouble(ci::kMeasPropVertical, 0.3)
       .SetDouble(ci::kMeasPropDistance, 99.0);
@@ -774,14 +750,14 @@ TEST_F(CCrdCalculatorInit, FirstSightOfAStationEndsAtItsTarget) {
   ExpectNear(c.GetVectorEnd(), P3(120, 180, 40), kTolM);
   EXPECT_EQ(c.GetFocusR(), 35.0);  // the camera is loaded last
 
-  // Without a vertical angle, or without a station, likewise the target.
+  // Without a vertical angle likewise the target.
   sight->Remove(ci::kMeasPropVertical);
   c.InitOrientationFromTSImage(sight.get(), nullptr);
   ExpectNear(c.GetVectorEnd(), P3(120, 180, 40), kTolM);
 }
 
 TEST_F(CCrdCalculatorInit, InstrumentWithoutStationPointGivesNoOrientation) {
-  ComPtr<HostObject> station = Station(Unlocated("S").get(), kHeight);
+  ComPtr<HostObject> station = Station(Unlocated("S").get(), 1.5);
   ComPtr<HostObject> sight = Sight(1, 2.0, Point("T", P3(120, 180, 40)).get());
   Observe(station.get(), sight.get(), {sight.get()});
   CCrdCalculator c = Oriented();
@@ -799,59 +775,23 @@ TEST_F(CCrdCalculatorInit, InstrumentWithoutStationPointGivesNoOrientation) {
 TEST_F(CCrdCalculatorInit, MountedCameraTurnsAndShiftsTheView) {
   // The instrument looks east (+x) along the horizon: camera right is
   // south (-y), up is +z.
-  ComPtr<HostObject> station =
-      Station(Point("S", kStationPoint).get(), kHeight);
-  ComPtr<HostObject> north =
-      Sight(1, kRefDirection, Point("N", P3(100, 300, 0)).get());
-  ComPtr<HostObject> sight = Sight(0, kRefDirection + ci::kPi / 2, nullptr);
-  sight->SetDouble(ci::kMeasPropVertical, 0.0)
-      .SetDouble(ci::kMeasPropDistance, 10.0);
-  Observe(station.get(), sight.get(), {north.get(), sight.get()});
+  ComPtr<HostObject> sight = EastSight();
 
   struct Case {
     const char* what;
     double pan, tilt, roll;  // degrees
     P3 offset;               // camera axes
-    P3 view, right;          // expected, object axes
-    P3 origin;
+    P3 view, right, shift;   // expected, object axes; shift of the origin
   };
   const double c30 = std::cos(Deg(30)), s30 = std::sin(Deg(30));
+  // Offsets 0.1 right, 0.2 up, 0.3 forward of the instrument.
   const Case cases[] = {
-      {"none", 0, 0, 0, P3(0, 0, 0), P3(1, 0, 0), P3(0, -1, 0), kInstrument},
-      {"pan left",
-       90,
-       0,
-       0,
-       P3(0, 0, 0),
-       P3(0, 1, 0),
-       P3(1, 0, 0),
-       kInstrument},
-      {"tilt up",
-       0,
-       30,
-       0,
-       P3(0, 0, 0),
-       P3(c30, 0, s30),
-       P3(0, -1, 0),
-       kInstrument},
-      {"roll", 0, 0, 90, P3(0, 0, 0), P3(1, 0, 0), P3(0, 0, 1), kInstrument},
-      // Offset 0.1 right, 0.2 up, 0.3 forward of the instrument.
-      {"offset",
-       0,
-       0,
-       0,
-       P3(0.1, 0.2, -0.3),
-       P3(1, 0, 0),
-       P3(0, -1, 0),
-       kInstrument + P3(0.3, -0.1, 0.2)},
-      {"offset after the pan",
-       90,
-       0,
-       0,
-       P3(0.1, 0.2, -0.3),
-       P3(0, 1, 0),
-       P3(1, 0, 0),
-       kInstrument + P3(0.1, 0.3, 0.2)},
+      {"none", 0, 0, 0, {0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 0, 0}},
+      {"pan left", 90, 0, 0, {0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 0, 0}},
+      {"tilt up", 0, 30, 0, {0, 0, 0}, {c30, 0, s30}, {0, -1, 0}, {0, 0, 0}},
+      {"roll", 0, 0, 90, {0, 0, 0}, {1, 0, 0}, {0, 0, 1}, {0, 0, 0}},
+      {"offset", 0, 0, 0, {.1, .2, -.3}, {1, 0, 0}, {0, -1, 0}, {.3, -.1, .2}},
+      {"both", 90, 0, 0, {.1, .2, -.3}, {0, 1, 0}, {1, 0, 0}, {.1, .3, .2}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -869,7 +809,7 @@ TEST_F(CCrdCalculatorInit, MountedCameraTurnsAndShiftsTheView) {
     const matr3_3 m = c.GetConversionMatr();
     ExpectNear(ViewOf(m), k.view, kTolUnit);
     ExpectNear(P3(m(0, 0), m(0, 1), m(0, 2)), k.right, kTolUnit);
-    ExpectNear(c.GetOrigin(), k.origin, kTolM);
+    ExpectNear(c.GetOrigin(), kInstrument + k.shift, kTolM);
     // The sight itself is kept as the instrument measured it.
     ExpectNear(c.GetVectorEnd(), P3(110, 200, 51.5), kTolM);
     EXPECT_NEAR(c.m_VectorLength, 10.0, kTolM);
@@ -880,17 +820,11 @@ TEST_F(CCrdCalculatorInit, MountedCameraTurnsAndShiftsTheView) {
 
 TEST_F(CCrdCalculatorInit, InitFromImagePrefersTheStoredOrientation) {
   const SyntheticImage s;
-  std::vector<ComPtr<HostObject>> held;
   ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
-  for (std::size_t i = 0; i < s.points.size(); ++i) {
-    held.push_back(Point(("P" + std::to_string(i)).c_str(), s.points[i]));
-    held.push_back(HostObject::Create());
-    held.back()
-        ->SetObject(ci::kImageMeasPropPoint, held[held.size() - 2].get())
-        .SetDouble(ci::kImageMeasPropX, s.pixels[i].x)
-        .SetDouble(ci::kImageMeasPropY, s.pixels[i].y);
-    set->Add(held.back().get());
-  }
+  for (std::size_t i = 0; i < s.points.size(); ++i)
+    Measure(set.get(),
+            Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
+            s.pixels[i]);
   ComPtr<HostObject> image =
       Image(Camera({1e-5, -2e-8, 5e-11}, {2e-6, -1e-6}).get());
   image->SetObjectSet(ci::kImagePropControlMeasurements, set.get());
@@ -898,24 +832,14 @@ TEST_F(CCrdCalculatorInit, InitFromImagePrefersTheStoredOrientation) {
   c.InitFromImage(image.get());
   ExpectNear(c.GetOrigin(), s.origin, kTolPoseM);  // from the control points
 
-  image->SetDouble(ci::kImagePropPhi, 0.0)
-      .SetDouble(ci::kImagePropOmega, 0.0)
-      .SetDouble(ci::kImagePropKappa, 0.0)
-      .SetObject(ci::kImagePropCentre, Point("C", P3(1, 2, 3)).get());
+  Store(image.get(), 0.0, Point("C", P3(1, 2, 3)).get());
   c.InitFromImage(image.get());
   ExpectNear(c.GetOrigin(), P3(1, 2, 3), kTolM);  // stored
   EXPECT_EQ(c.GetFocusR(), 35.0);
 }
 
 TEST_F(CCrdCalculatorInit, InitFromAnyImageFollowsTheInstrumentMeasurement) {
-  ComPtr<HostObject> station =
-      Station(Point("S", kStationPoint).get(), kHeight);
-  ComPtr<HostObject> north =
-      Sight(1, kRefDirection, Point("N", P3(100, 300, 0)).get());
-  ComPtr<HostObject> sight = Sight(0, kRefDirection + ci::kPi / 2, nullptr);
-  sight->SetDouble(ci::kMeasPropVertical, 0.0)
-      .SetDouble(ci::kMeasPropDistance, 10.0);
-  Observe(station.get(), sight.get(), {north.get(), sight.get()});
+  ComPtr<HostObject> sight = EastSight();
   ComPtr<HostObject> image = Image(Camera().get());
   image->SetObject(ci::kImagePropMeasurement, sight.get());
   ci::AttachPicture(
@@ -930,10 +854,7 @@ TEST_F(CCrdCalculatorInit, InitFromAnyImageFollowsTheInstrumentMeasurement) {
   EXPECT_EQ(c.GetPictureRect(), Rect(0, 0, 60, 40));
 
   // A stored orientation wins; the sight still gives the vector end.
-  image->SetDouble(ci::kImagePropPhi, 0.0)
-      .SetDouble(ci::kImagePropOmega, 0.0)
-      .SetDouble(ci::kImagePropKappa, 0.0)
-      .SetObject(ci::kImagePropCentre, Point("C", P3(110, 196, 51.5)).get());
+  Store(image.get(), 0.0, Point("C", P3(110, 196, 51.5)).get());
   c.InitFromAnyImage(image.get());
   ExpectNear(c.GetOrigin(), P3(110, 196, 51.5), kTolM);
   ExpectNear(c.GetVectorEnd(), P3(110, 200, 51.5), kTolM);
