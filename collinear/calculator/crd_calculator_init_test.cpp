@@ -46,6 +46,46 @@ const double kRefDirection = 0.3;      // circle reading of the backsight
 // The viewing direction (camera -z) in object axes.
 P3 ViewOf(const matr3_3& m) { return P3(-m(2, 0), -m(2, 1), -m(2, 2)); }
 
+// A known camera pose over control points at 60-120 m, and the pixels at
+// which a camera with distortion model 3 sees them.
+struct SyntheticImage {
+  P3 origin = P3(1000.0, 2000.0, 150.0);
+  CCrdCalculator truth;
+  std::vector<P3> points;
+  std::vector<P2> pixels;
+
+  SyntheticImage() {
+    truth.m_FocusR = 35.0;
+    truth.m_MmPerPixel = P2(0.006, 0.006);
+    truth.m_PrincipalPoint = P2(18.0, 12.0);
+    const double model3[5] = {1e-5, -2e-8, 5e-11, 2e-6, -1e-6};
+    truth.SetDistortionModelData(3, 5, model3);
+    truth.InitOrientation(origin, P3(30.0, 60.0, -40.0));
+    const matr3_3 to_object(truth.GetConversionMatr(), 't');
+    const double camera_xyz[][3] = {{-20, -15, -60},
+                                    {25, -10, -75},
+                                    {-30, 20, -90},
+                                    {35, 25, -110},
+                                    {0, 0, -80},
+                                    {10, -30, -120},
+                                    {-40, 5, -100}};
+    for (const auto& k : camera_xyz) {
+      const P3 p = to_object * P3(k[0], k[1], k[2]) + origin;
+      P2 px;
+      EXPECT_TRUE(truth.GetPointOnImageCoords(p, px, false));
+      points.push_back(p);
+      pixels.push_back(px);
+    }
+  }
+};
+
+void Measure(ci::HostObjectSet* set, IPropertyObject* point, const P2& px) {
+  ComPtr<HostObject> m = HostObject::Create();
+  if (point) m->SetObject(ci::kImageMeasPropPoint, point);
+  m->SetDouble(ci::kImageMeasPropX, px.x).SetDouble(ci::kImageMeasPropY, px.y);
+  set->Add(m.get());
+}
+
 // Host objects for the calculator: cameras, images, instrument stations
 // and points in a plane system; images, points and measurements share one
 // coordinate-system object of kind 2 (x east, y north) unless a test
@@ -156,6 +196,20 @@ class CCrdCalculatorInit : public ::testing::Test {
         .SetDouble(ci::kMeasPropDistance, 10.0);
     Observe(station.get(), sight.get(), {north.get(), sight.get()});
     return sight;
+  }
+  // An image with the camera of SyntheticImage and measurements of its
+  // first `count` control points in `set`.
+  ComPtr<HostObject> ControlImage(const SyntheticImage& s,
+                                  std::size_t count,
+                                  ci::HostObjectSet* set) {
+    for (std::size_t i = 0; i < count; ++i)
+      Measure(set,
+              Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
+              s.pixels[i]);
+    ComPtr<HostObject> image =
+        Image(Camera({1e-5, -2e-8, 5e-11}, {2e-6, -1e-6}).get());
+    image->SetObjectSet(ci::kImagePropControlMeasurements, set);
+    return image;
   }
   // A stored exterior orientation.
   static void Store(HostObject* image, double phi, HostObject* centre) {
@@ -411,64 +465,14 @@ TEST_F(CCrdCalculatorInit, StoredCentreReferenceMustFitTheWorkingKind) {
 
 // ---------------------------------------------------------- control points
 
-namespace {
-
-// A known camera pose over control points at 60-120 m, and the pixels at
-// which a camera with distortion model 3 sees them.
-struct SyntheticImage {
-  P3 origin = P3(1000.0, 2000.0, 150.0);
-  CCrdCalculator truth;
-  std::vector<P3> points;
-  std::vector<P2> pixels;
-
-  SyntheticImage() {
-    truth.m_FocusR = 35.0;
-    truth.m_MmPerPixel = P2(0.006, 0.006);
-    truth.m_PrincipalPoint = P2(18.0, 12.0);
-    const double model3[5] = {1e-5, -2e-8, 5e-11, 2e-6, -1e-6};
-    truth.SetDistortionModelData(3, 5, model3);
-    truth.InitOrientation(origin, P3(30.0, 60.0, -40.0));
-    const matr3_3 to_object(truth.GetConversionMatr(), 't');
-    const double camera_xyz[][3] = {{-20, -15, -60},
-                                    {25, -10, -75},
-                                    {-30, 20, -90},
-                                    {35, 25, -110},
-                                    {0, 0, -80},
-                                    {10, -30, -120},
-                                    {-40, 5, -100}};
-    for (const auto& k : camera_xyz) {
-      const P3 p = to_object * P3(k[0], k[1], k[2]) + origin;
-      P2 px;
-      EXPECT_TRUE(truth.GetPointOnImageCoords(p, px, false));
-      points.push_back(p);
-      pixels.push_back(px);
-    }
-  }
-};
-
-void Measure(ci::HostObjectSet* set, IPropertyObject* point, const P2& px) {
-  ComPtr<HostObject> m = HostObject::Create();
-  if (point) m->SetObject(ci::kImageMeasPropPoint, point);
-  m->SetDouble(ci::kImageMeasPropX, px.x).SetDouble(ci::kImageMeasPropY, px.y);
-  set->Add(m.get());
-}
-
-}  // namespace
-
 TEST_F(CCrdCalculatorInit, ControlPointsRecoverASyntheticCamera) {
   const SyntheticImage s;
   ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
-  for (std::size_t i = 0; i < s.points.size(); ++i)
-    Measure(set.get(),
-            Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
-            s.pixels[i]);
+  ComPtr<HostObject> image = ControlImage(s, s.points.size(), set.get());
   // Skipped: a measurement without a point, one of a point without
   // coordinates (its pixel would spoil the fit).
   Measure(set.get(), nullptr, P2(1, 1));
   Measure(set.get(), Unlocated("Q").get(), P2(3000, 100));
-  ComPtr<HostObject> image =
-      Image(Camera({1e-5, -2e-8, 5e-11}, {2e-6, -1e-6}).get());
-  image->SetObjectSet(ci::kImagePropControlMeasurements, set.get());
   CCrdCalculator c;
   c.InitCameraFromImage(image.get());
   c.InitOrientationFromControlPts(image.get());
@@ -491,13 +495,8 @@ TEST_F(CCrdCalculatorInit, ControlPointsRecoverASyntheticCamera) {
 TEST_F(CCrdCalculatorInit, TooFewUsableControlPointsLeaveNoOrientation) {
   const SyntheticImage s;
   ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
-  for (int i = 0; i < 3; ++i)
-    Measure(set.get(),
-            Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
-            s.pixels[i]);
+  ComPtr<HostObject> image = ControlImage(s, 3, set.get());
   Measure(set.get(), Unlocated("P3").get(), s.pixels[3]);
-  ComPtr<HostObject> image = Image(Camera().get());
-  image->SetObjectSet(ci::kImagePropControlMeasurements, set.get());
   CCrdCalculator c = Oriented();
   c.InitCameraFromImage(image.get());
   c.InitOrientationFromControlPts(image.get());
@@ -821,13 +820,7 @@ TEST_F(CCrdCalculatorInit, MountedCameraTurnsAndShiftsTheView) {
 TEST_F(CCrdCalculatorInit, InitFromImagePrefersTheStoredOrientation) {
   const SyntheticImage s;
   ComPtr<ci::HostObjectSet> set = ci::HostObjectSet::Create();
-  for (std::size_t i = 0; i < s.points.size(); ++i)
-    Measure(set.get(),
-            Point(("P" + std::to_string(i)).c_str(), s.points[i]).get(),
-            s.pixels[i]);
-  ComPtr<HostObject> image =
-      Image(Camera({1e-5, -2e-8, 5e-11}, {2e-6, -1e-6}).get());
-  image->SetObjectSet(ci::kImagePropControlMeasurements, set.get());
+  ComPtr<HostObject> image = ControlImage(s, s.points.size(), set.get());
   CCrdCalculator c;
   c.InitFromImage(image.get());
   ExpectNear(c.GetOrigin(), s.origin, kTolPoseM);  // from the control points

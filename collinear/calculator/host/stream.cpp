@@ -43,16 +43,28 @@ bool SeekTarget(std::int64_t move,
   return true;
 }
 
-HRESULT QueryStream(IStream* self, const GUID& iid, void** out) {
+}  // namespace
+
+// ---------------------------------------------------------- shared object
+
+StreamObject::~StreamObject() = default;
+
+HRESULT StreamObject::QueryInterface(const GUID& iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (iid != IID_IUnknown && iid != IID_IStream) return E_NOINTERFACE;
-  self->AddRef();
-  *out = self;
+  AddRef();
+  *out = static_cast<IStream*>(this);
   return S_OK;
 }
 
-}  // namespace
+ULONG StreamObject::AddRef() { return ++refs_; }
+
+ULONG StreamObject::Release() {
+  const ULONG n = --refs_;
+  if (n == 0) delete this;
+  return n;
+}
 
 // ----------------------------------------------------------- memory stream
 
@@ -68,18 +80,6 @@ ComPtr<MemoryStream> MemoryStream::Create(std::vector<unsigned char> bytes) {
 ComPtr<MemoryStream> MemoryStream::Create(const void* data, std::size_t size) {
   const auto* p = static_cast<const unsigned char*>(data);
   return Create(std::vector<unsigned char>(p, p + (p ? size : 0)));
-}
-
-HRESULT MemoryStream::QueryInterface(const GUID& iid, void** out) {
-  return QueryStream(this, iid, out);
-}
-
-ULONG MemoryStream::AddRef() { return ++refs_; }
-
-ULONG MemoryStream::Release() {
-  const ULONG n = --refs_;
-  if (n == 0) delete this;
-  return n;
 }
 
 HRESULT MemoryStream::Read(void* buffer, ULONG size, ULONG* read) {
@@ -151,18 +151,6 @@ ComPtr<FileStream> FileStream::Open(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return ComPtr<FileStream>();
   return ComPtr<FileStream>(new FileStream(f));
-}
-
-HRESULT FileStream::QueryInterface(const GUID& iid, void** out) {
-  return QueryStream(this, iid, out);
-}
-
-ULONG FileStream::AddRef() { return ++refs_; }
-
-ULONG FileStream::Release() {
-  const ULONG n = --refs_;
-  if (n == 0) delete this;
-  return n;
 }
 
 HRESULT FileStream::Read(void* buffer, ULONG size, ULONG* read) {

@@ -42,15 +42,27 @@ class COLLINEAR_API IStream : public IUnknown {
 
 namespace collinear {
 
+// Reference counting and interface queries shared by the streams below.
+class COLLINEAR_API StreamObject : public IStream {
+ public:
+  HRESULT QueryInterface(const GUID& iid, void** out) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+ protected:
+  StreamObject() = default;
+  virtual ~StreamObject();
+
+ private:
+  std::atomic<ULONG> refs_{0};
+};
+
 // A read-only stream over bytes that it owns.
-class COLLINEAR_API MemoryStream : public IStream {
+class COLLINEAR_API MemoryStream : public StreamObject {
  public:
   static ComPtr<MemoryStream> Create(std::vector<unsigned char> bytes);
   static ComPtr<MemoryStream> Create(const void* data, std::size_t size);
 
-  HRESULT QueryInterface(const GUID& iid, void** out) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override;
   HRESULT Seek(std::int64_t move,
                std::uint32_t origin,
@@ -58,23 +70,19 @@ class COLLINEAR_API MemoryStream : public IStream {
 
  protected:
   explicit MemoryStream(std::vector<unsigned char> bytes);
-  virtual ~MemoryStream();
+  ~MemoryStream() override;
 
  private:
-  std::atomic<ULONG> refs_{0};
   std::vector<unsigned char> bytes_;
   std::uint64_t pos_ = 0;
 };
 
 // A read-only stream over a file, open while the stream lives.
-class COLLINEAR_API FileStream : public IStream {
+class COLLINEAR_API FileStream : public StreamObject {
  public:
   // Empty when the file cannot be opened for reading.
   static ComPtr<FileStream> Open(const std::string& path);
 
-  HRESULT QueryInterface(const GUID& iid, void** out) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override;
   HRESULT Seek(std::int64_t move,
                std::uint32_t origin,
@@ -82,10 +90,9 @@ class COLLINEAR_API FileStream : public IStream {
 
  protected:
   explicit FileStream(std::FILE* file);
-  virtual ~FileStream();
+  ~FileStream() override;
 
  private:
-  std::atomic<ULONG> refs_{0};
   std::FILE* file_;
 };
 
