@@ -15,52 +15,16 @@
 #include <collinear/calculator/host/derived_system.h>
 #include <collinear/calculator/host/geo_coord.h>
 #include <collinear/calculator/host/geo_host.h>
+#include <collinear/calculator/host/image_host.h>
+#include <collinear/calculator/host/picture_info.h>
 #include <collinear/calculator/host/proj_system.h>
+#include <collinear/calculator/host/stream.h>
 #include <collinear/io/point_file.h>
 
 namespace collinear {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// Host classes and property ids of the objects the calculator reads.
-inline constexpr GUID kPointClass =
-    MakeGuid("{c98fc2b8-5def-49d3-b0b5-a1c18dcad61f}");
-inline constexpr GUID kMountedCameraClass =
-    MakeGuid("{189ba5f5-12ec-491f-9825-f0993df92351}");
-constexpr long kImagePropControlMeasurements = 23;
-constexpr long kImagePropPhi = 24;
-constexpr long kImagePropOmega = 25;
-constexpr long kImagePropKappa = 26;
-constexpr long kImagePropCentre = 27;
-constexpr long kImagePropCamera = 79;
-constexpr long kImagePropMeasurement = 80;
-constexpr long kCameraPropFocus = 30;
-constexpr long kCameraPropPrincipalX = 31;
-constexpr long kCameraPropPrincipalY = 32;
-constexpr long kCameraPropPixelSizeX = 33;
-constexpr long kCameraPropPixelSizeY = 34;
-constexpr long kCameraPropRadial = 35;
-constexpr long kCameraPropFurther = 36;
-constexpr long kMountPropOffsetX = 21;
-constexpr long kMountPropPanDeg = 24;
-constexpr long kPointPropName = 1;
-constexpr long kPointPropCrsReference = 27;
-constexpr long kImageMeasPropPoint = 2;
-constexpr long kImageMeasPropX = 5;
-constexpr long kImageMeasPropY = 6;
-constexpr long kMeasPropTarget = 2;
-constexpr long kMeasPropAzimuth = 6;
-constexpr long kMeasPropDirection = 7;
-constexpr long kMeasPropVertical = 9;
-constexpr long kMeasPropDistance = 11;
-constexpr long kMeasPropStation = 23;
-constexpr long kMeasPropCode = 73;
-constexpr std::int32_t kMeasKindBacksight = 1;
-constexpr std::int32_t kMeasKindAzimuth = 3;
-constexpr long kStationPropPoint = 2;
-constexpr long kStationPropHeight = 3;
-constexpr long kStationPropMeasurements = 23;
 
 // Kinds of the working coordinate-system object: a local (derived) system,
 // a projected one.
@@ -286,11 +250,6 @@ Json ParseDocument(const std::string& text) {
   if (!duplicate_key.empty())
     Fail(duplicate_path, "key " + Quote(duplicate_key) + " appears twice");
   return doc;
-}
-
-bool FileExists(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return static_cast<bool>(f);
 }
 
 bool IsAbsolute(const std::string& path) {
@@ -755,10 +714,12 @@ class ProjectLoader {
         }
         cam.mounted = true;
         o.AddClass(kMountedCameraClass);
-        for (int k = 0; k < 3; ++k) {
-          o.SetDouble(kMountPropOffsetX + k, cam.mount_offset_m[k]);
-          o.SetDouble(kMountPropPanDeg + k, cam.mount_deg[k]);
-        }
+        o.SetDouble(kMountPropOffsetX, cam.mount_offset_m[0])
+            .SetDouble(kMountPropOffsetY, cam.mount_offset_m[1])
+            .SetDouble(kMountPropOffsetZ, cam.mount_offset_m[2])
+            .SetDouble(kMountPropPanDeg, cam.mount_deg[0])
+            .SetDouble(kMountPropTiltDeg, cam.mount_deg[1])
+            .SetDouble(kMountPropRollDeg, cam.mount_deg[2]);
       }
       camera_index_[cam.id] = p_.cameras_.size();
       p_.cameras_.push_back(std::move(cam));
@@ -821,7 +782,7 @@ class ProjectLoader {
     ComPtr<HostObject> p = HostObject::Create();
     p->AddClass(kPointClass)
         .SetString(kPointPropName, name)
-        .SetObject(kGeoPropCrsObject,
+        .SetObject(kPointPropCrsObject,
                    sys.orthometric ? p_.working_object_.get()
                                    : ellipsoidal_object_.get())
         .SetObject(kPointPropCrsReference, references_.at(sys.id).get());
@@ -946,7 +907,7 @@ class ProjectLoader {
     m.object = HostObject::Create();
     HostObject& o = *m.object;
     o.SetObject(kMeasPropStation, st.object.get())
-        .SetObject(kGeoPropCrsObject, p_.working_object_.get())
+        .SetObject(kMeasPropCrsObject, p_.working_object_.get())
         .SetInt32(kMeasPropCode, code);
     if (const Json* t = Find(j, "target")) {
       m.target = Name(*t, Member(path, "target"));
@@ -1005,14 +966,21 @@ class ProjectLoader {
       HostObject& o = *img.object;
       o.SetString(kPointPropName, img.id)
           .SetObject(kImagePropCamera, cam.object.get())
-          .SetObject(kGeoPropCrsObject, p_.working_object_.get());
+          .SetObject(kImagePropCrsObject, p_.working_object_.get());
       if (const Json* pic = Find(j, "picture")) {
         const std::string file = Text(*pic, Member(path, "picture"));
         img.picture = IsAbsolute(file) ? file : folder_ + "/" + file;
-        if (!FileExists(img.picture))
+        const ComPtr<FileStream> stream = FileStream::Open(img.picture);
+        if (!stream)
           Fail(Member(path, "picture"),
                "cannot open the picture " + Quote(img.picture) +
                    " (a relative path starts at the project file's folder)");
+        PictureInfo info;
+        if (!ReadPictureInfo(stream.get(), &info))
+          Fail(Member(path, "picture"),
+               Quote(img.picture) +
+                   " is not a JPEG, PNG, BMP or TIFF picture that can be read");
+        AttachPicture(o, stream.get());
       }
       if (const Json* e = Find(j, "exterior")) {
         const std::string ep = Member(path, "exterior");

@@ -14,6 +14,7 @@
 #include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/proj_reference.h>
 #include <collinear/primitives/constants.h>
+#include <collinear/primitives/rot.h>
 
 namespace collinear {
 namespace {
@@ -474,6 +475,74 @@ TEST(Project, BadInputNamesFilePathAndProblem) {
   }
 }
 
+TEST(Project, CalculatorReadsTheStoredOrientationInEitherWorkingSystem) {
+  for (const char* working : {"utm", "site"}) {
+    SCOPED_TRACE(working);
+    std::string error;
+    const auto p = Parse(
+        Replace(Replace(kProject,
+                        "\"working_system\": \"utm\"",
+                        std::string("\"working_system\": \"") + working + "\""),
+                "\"_note\": \"ellipsoidal heights\"",
+                "\"heights\": \"orthometric\""),
+        error);
+    ASSERT_TRUE(p) << error;
+    CCrdCalculator c;
+    c.InitFromAnyImage(p->FindImage("IMG1")->object.get());
+    ASSERT_TRUE(c.IsOrientationValid());
+    // Through the local system and back: rounding only.
+    const double kTolM = 1e-8;
+    EXPECT_NEAR(c.GetOrigin().x, 513080.0, kTolM);
+    EXPECT_NEAR(c.GetOrigin().y, 5401950.0, kTolM);
+    EXPECT_NEAR(c.GetOrigin().z, 270.0, kTolM);
+    // The angles are read as omega, phi, kappa of the ROT_KPW matrix.
+    CRot r;
+    r.SetMatrix(ROT_KPW, CWPK(100.0 * kGon, -5.0 * kGon, 12.5 * kGon));
+    const double kTol = 1e-15;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        EXPECT_NEAR(c.GetConversionMatr()(i, j), r.m_r[3 * i + j], kTol);
+    EXPECT_EQ(c.GetFocusR(), 24.0);
+    EXPECT_EQ(c.m_DistModel, 2u);  // k1 k2 p1 p2
+  }
+}
+
+TEST(Project, TotalStationImageIsOrientedFromItsMeasurement) {
+  std::string error;
+  const auto p = Parse(kProject, error);
+  ASSERT_TRUE(p) << error;
+  CCrdCalculator c;
+  c.InitFromAnyImage(p->FindImage("2")->object.get());
+  ASSERT_TRUE(c.IsOrientationValid());
+  // The instrument stands 1.55 m above ST; the mounted camera's centre is
+  // its offset (0.01, 0.12, -0.05) away from there.
+  const TAbstractPoint3<double> i(513050.0, 5402000.0, 256.55);
+  const double kTolM = 1e-9;
+  EXPECT_NEAR(
+      (c.GetOrigin() - i).Module(), std::sqrt(0.0001 + 0.0144 + 0.0025), kTolM);
+  EXPECT_EQ(c.GetFocusR(), 20.0);
+}
+
+// A 40 x 30 picture, 24 bits per pixel, as a BMP file.
+std::string Bmp() {
+  const int w = 40, h = 30, row = 120, data = row * h;
+  std::string b(54 + data, '\0');
+  auto put = [&b](int at, std::uint32_t v, int bytes) {
+    for (int k = 0; k < bytes; ++k) b[at + k] = static_cast<char>(v >> (8 * k));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put(2, 54 + data, 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, w, 4);
+  put(22, h, 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  put(34, data, 4);
+  return b;
+}
+
 std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "collinear_project_" + name;
 }
@@ -494,6 +563,31 @@ TEST(Project, LoadsFromFileAndReportsAMissingOne) {
   EXPECT_EQ(p->source(), path);
   EXPECT_FALSE(Project::Load(TempPath("none.json"), error));
   EXPECT_NE(error.find(TempPath("none.json")), std::string::npos) << error;
+}
+
+TEST(Project, PicturesGiveTheImageItsSize) {
+  const std::string folder = ::testing::TempDir();
+  std::ofstream(TempPath("pic.bmp"), std::ios::binary) << Bmp();
+  std::ofstream(TempPath("pic.txt")) << "not a picture";
+  const std::string with_picture =
+      Replace(kProject,
+              "{\"id\": 2, \"camera\": \"ts\"",
+              "{\"id\": 2, \"camera\": \"ts\", \"picture\": "
+              "\"collinear_project_pic.bmp\"");
+  std::string error;
+  const auto p = Project::Parse(with_picture, "p.json", folder, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->FindImage("2")->picture, folder + "/collinear_project_pic.bmp");
+  CCrdCalculator c;
+  c.InitCameraFromImage(p->FindImage("2")->object.get());
+  EXPECT_EQ(c.GetPictureRect(), TAbstractRect<double>(0, 0, 40, 30));
+
+  const std::string not_picture = Replace(with_picture, "pic.bmp", "pic.txt");
+  EXPECT_FALSE(Project::Parse(not_picture, "p.json", folder, error));
+  EXPECT_EQ(error,
+            "p.json: images[1].picture: '" + folder +
+                "/collinear_project_pic.txt' is not a JPEG, PNG, BMP or "
+                "TIFF picture that can be read");
 }
 
 TEST(Project, ReleasesEveryObjectWhenItGoes) {
