@@ -39,6 +39,9 @@ inline void AddControlFiles(CLI::App* app,
 
 Command AddHelmert(CLI::App& root, CommonOptions& common);
 Command AddIntersect(CLI::App& root, CommonOptions& common);
+Command AddProject(CLI::App& root, CommonOptions& common);
+Command AddBeam(CLI::App& root, CommonOptions& common);
+Command AddOrient(CLI::App& root, CommonOptions& common);
 
 }  // namespace collinear::cli
 
