@@ -8,7 +8,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -251,6 +250,53 @@ Json ParseDocument(const std::string& text) {
     Fail(duplicate_path, "key " + Quote(duplicate_key) + " appears twice");
   return doc;
 }
+
+// A picture file opened anew for each read and seek, so that a project of
+// many images does not hold one file open per image.
+class PictureFile final : public StreamObject {
+ public:
+  static ComPtr<PictureFile> Create(const std::string& path) {
+    return ComPtr<PictureFile>(new PictureFile(path));
+  }
+
+  HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
+    if (read) *read = 0;
+    const ComPtr<FileStream> f = Open();
+    if (!f) return E_FAIL;
+    ULONG n = 0;
+    const HRESULT hr = f->Read(buffer, size, &n);
+    pos_ += n;
+    if (read) *read = n;
+    return hr;
+  }
+  HRESULT Seek(std::int64_t move,
+               std::uint32_t origin,
+               std::uint64_t* position) override {
+    const ComPtr<FileStream> f = Open();
+    if (!f) return E_FAIL;
+    std::uint64_t p = pos_;
+    const HRESULT hr = f->Seek(move, origin, &p);
+    if (hr >= 0) pos_ = p;
+    if (position) *position = pos_;
+    return hr;
+  }
+
+ private:
+  explicit PictureFile(const std::string& path) : path_(path) {}
+  ~PictureFile() override = default;
+
+  // The file at the current position; empty when it cannot be opened.
+  ComPtr<FileStream> Open() const {
+    ComPtr<FileStream> f = FileStream::Open(path_);
+    if (f &&
+        f->Seek(static_cast<std::int64_t>(pos_), STREAM_SEEK_SET, nullptr) < 0)
+      f.reset();
+    return f;
+  }
+
+  std::string path_;
+  std::uint64_t pos_ = 0;
+};
 
 bool IsAbsolute(const std::string& path) {
   return !path.empty() && path[0] == '/';
@@ -970,11 +1016,11 @@ class ProjectLoader {
       if (const Json* pic = Find(j, "picture")) {
         const std::string file = Text(*pic, Member(path, "picture"));
         img.picture = IsAbsolute(file) ? file : folder_ + "/" + file;
-        const ComPtr<FileStream> stream = FileStream::Open(img.picture);
-        if (!stream)
+        if (!FileStream::Open(img.picture))
           Fail(Member(path, "picture"),
                "cannot open the picture " + Quote(img.picture) +
                    " (a relative path starts at the project file's folder)");
+        const ComPtr<PictureFile> stream = PictureFile::Create(img.picture);
         PictureInfo info;
         if (!ReadPictureInfo(stream.get(), &info))
           Fail(Member(path, "picture"),

@@ -590,6 +590,40 @@ TEST(Project, PicturesGiveTheImageItsSize) {
                 "TIFF picture that can be read");
 }
 
+int OpenFiles() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST(Project, ManyPicturesHoldNoFileOpen) {
+  const std::string folder = ::testing::TempDir();
+  std::ofstream(TempPath("many.bmp"), std::ios::binary) << Bmp();
+  std::string images;
+  const int kImages = 1100;  // more than a process may usually hold open
+  for (int i = 0; i < kImages; ++i)
+    images += std::string(i ? "," : "") + "{\"id\": " + std::to_string(i) +
+              ", \"camera\": \"c\", \"picture\": "
+              "\"collinear_project_many.bmp\"}";
+  const std::string text =
+      R"({"coordinate_systems": [{"id": "g", "crs": "EPSG:25832"}],
+          "cameras": [{"id": "c", "focal_length_mm": 8, "pixel_size_mm": 0.004,
+                       "principal_point_px": [20, 15]}],
+          "images": [)" +
+      images + "]}";
+  const int before = OpenFiles();
+  std::string error;
+  const auto p = Project::Parse(text, "p.json", folder, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_LE(OpenFiles(), before + 2);
+  CCrdCalculator c;
+  c.InitCameraFromImage(p->images().back().object.get());
+  EXPECT_EQ(c.GetPictureRect(), TAbstractRect<double>(0, 0, 40, 30));
+}
+
 TEST(Project, ReleasesEveryObjectWhenItGoes) {
   ComPtr<HostObject> station, measurement, camera;
   {
