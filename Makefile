@@ -1,8 +1,10 @@
 # collinear: the commands a user runs. Each target installs what it needs.
 #   make test     build, run every test, again under ASan+UBSan, install check
 #   make install  PREFIX=/some/prefix
+#   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
 PREFIX ?= /usr/local
+MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 BUILD := build
 ASAN := build-asan
@@ -12,7 +14,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERRO
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
 
-.PHONY: all deps build test check-format unit asan install-check install bench clean
+.PHONY: all deps build test check-format unit asan install-check install demo bench clean
 
 all: build
 
@@ -48,6 +50,9 @@ test: check-format unit asan install-check
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+demo: build
+	@scripts/demo.sh
+
 bench:
 	@scripts/deps.sh bench
 	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
@@ -56,4 +61,4 @@ bench:
 	@for b in $(BENCHDIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR)
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) demo-out

@@ -44,7 +44,8 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
   doc["rotation_deg"] = rot_rad * kDegPerRad;
   doc["rotation_rad"] = rot_rad;
 
-  const ResidualReport res = MakeResidualReport(h.m_Residuals, a.decimals);
+  const ResidualReport res =
+      MakeResidualReport(h.m_Residuals, a.decimals, 1.0, common.max_rows);
   doc["residuals"] = res.json;
   doc["rms"] = {{"x", h.m_Rms.m_x}, {"y", h.m_Rms.m_y}};
   doc["max_residual"] = {{"x", h.m_MaxRes.m_x}, {"y", h.m_MaxRes.m_y}};
@@ -117,7 +118,7 @@ Command AddHelmert(CLI::App& root, CommonOptions& common) {
                   args->apply,
                   "point file (name x y) to transform into the target system")
       ->check(CLI::ExistingFile);
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunHelmert(*args, common); }};
 }
 

@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   CommonOptions common;
   std::vector<Command> commands;
   commands.push_back(AddHelmert(app, common));
+  commands.push_back(AddCalibrate(app, common));
+  commands.push_back(AddResect(app, common));
   commands.push_back(AddIntersect(app, common));
 
   try {

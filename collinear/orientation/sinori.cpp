@@ -2,6 +2,7 @@
 // equations, and the search over pre-rotations of the object frame.
 #include <collinear/orientation/sinori.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -26,25 +27,14 @@ double RowDot(const double* m, int i, const double* d) {
   return m[3 * i] * d[0] + m[3 * i + 1] * d[1] + m[3 * i + 2] * d[2];
 }
 
-void SetRows(double* m,
-             double r11,
-             double r12,
-             double r13,
-             double r21,
-             double r22,
-             double r23,
-             double r31,
-             double r32,
-             double r33) {
-  m[0] = r11;
-  m[1] = r12;
-  m[2] = r13;
-  m[3] = r21;
-  m[4] = r22;
-  m[5] = r23;
-  m[6] = r31;
-  m[7] = r32;
-  m[8] = r33;
+// The pre-rotation of trial (omega index, phi index) under sys, kappa 0.
+CRot PreRotation(ROT_SYSTEM sys, int omega_index, int phi_index) {
+  CRot pre;
+  pre.SetMatrix(sys,
+                CWPK(kOmegaTrialsDeg[omega_index] * kRadPerDeg,
+                     kPhiTrialsDeg[phi_index] * kRadPerDeg,
+                     0.0));
+  return pre;
 }
 
 // Replaces every point of dst by the rotation of the point of src at the
@@ -149,36 +139,34 @@ int CSinOri::CalCorp(ROT_SYSTEM sys,
   const double cw = std::cos(a.m_w), sw = std::sin(a.m_w);
   const double cp = std::cos(a.m_p), sp = std::sin(a.m_p);
   const double ck = std::cos(a.m_k), sk = std::sin(a.m_k);
-  // Each matrix row by row, one matrix row per line.
+  // d/d omega, d/d phi, d/d kappa of each convention, row by row (one
+  // matrix row per line); both are cheap, one is kept.
   // clang-format off
-  if (sys == ROT_KPW) {  // Rx(w) Ry(p) Rz(k)
-    SetRows(dw,
-            0.0, 0.0, 0.0,
-            -sw * sk + cw * sp * ck, -sw * ck - cw * sp * sk, -cw * cp,
-            cw * sk + sw * sp * ck, cw * ck - sw * sp * sk, -sw * cp);
-    SetRows(dp,
-            -sp * ck, sp * sk, cp,
-            sw * cp * ck, -sw * cp * sk, sw * sp,
-            -cw * cp * ck, cw * cp * sk, -cw * sp);
-    SetRows(dk,
-            -cp * sk, -cp * ck, 0.0,
-            cw * ck - sw * sp * sk, -cw * sk - sw * sp * ck, 0.0,
-            sw * ck + cw * sp * sk, -sw * sk + cw * sp * ck, 0.0);
-  } else {  // Rz(k) Ry(p) Rx(w)
-    SetRows(dw,
-            0.0, sp * ck * cw + sk * sw, -sp * ck * sw + sk * cw,
-            0.0, sk * sp * cw - ck * sw, -sk * sp * sw - ck * cw,
-            0.0, cp * cw, -cp * sw);
-    SetRows(dp,
-            -sp * ck, cp * ck * sw, cp * ck * cw,
-            -sp * sk, sk * cp * sw, sk * cp * cw,
-            -cp, -sp * sw, -sp * cw);
-    SetRows(dk,
-            -cp * sk, -sp * sk * sw - ck * cw, -sp * sk * cw + ck * sw,
-            cp * ck, ck * sp * sw - sk * cw, ck * sp * cw + sk * sw,
-            0.0, 0.0, 0.0);
-  }
+  const double kpw[3][9] = {  // Rx(w) Ry(p) Rz(k)
+      {0.0, 0.0, 0.0,
+       -sw * sk + cw * sp * ck, -sw * ck - cw * sp * sk, -cw * cp,
+       cw * sk + sw * sp * ck, cw * ck - sw * sp * sk, -sw * cp},
+      {-sp * ck, sp * sk, cp,
+       sw * cp * ck, -sw * cp * sk, sw * sp,
+       -cw * cp * ck, cw * cp * sk, -cw * sp},
+      {-cp * sk, -cp * ck, 0.0,
+       cw * ck - sw * sp * sk, -cw * sk - sw * sp * ck, 0.0,
+       sw * ck + cw * sp * sk, -sw * sk + cw * sp * ck, 0.0}};
+  const double wpk[3][9] = {  // Rz(k) Ry(p) Rx(w)
+      {0.0, sp * ck * cw + sk * sw, -sp * ck * sw + sk * cw,
+       0.0, sk * sp * cw - ck * sw, -sk * sp * sw - ck * cw,
+       0.0, cp * cw, -cp * sw},
+      {-sp * ck, cp * ck * sw, cp * ck * cw,
+       -sp * sk, sk * cp * sw, sk * cp * cw,
+       -cp, -sp * sw, -sp * cw},
+      {-cp * sk, -sp * sk * sw - ck * cw, -sp * sk * cw + ck * sw,
+       cp * ck, ck * sp * sw - sk * cw, ck * sp * cw + sk * sw,
+       0.0, 0.0, 0.0}};
   // clang-format on
+  const double(*d)[9] = sys == ROT_KPW ? kpw : wpk;
+  std::copy(d[0], d[0] + 9, dw);
+  std::copy(d[1], d[1] + 9, dp);
+  std::copy(d[2], d[2] + 9, dk);
   return 1;
 }
 
@@ -275,12 +263,7 @@ int CSinOri::CalSinOri2() {
   const int n_phi = sizeof(kPhiTrialsDeg) / sizeof(kPhiTrialsDeg[0]);
   for (int iw = 0; iw < n_omega; ++iw) {
     for (int ip = 0; ip < n_phi; ++ip) {
-      CRot pre;
-      pre.SetMatrix(m_RotSystem,
-                    CWPK(kOmegaTrialsDeg[iw] * kRadPerDeg,
-                         kPhiTrialsDeg[ip] * kRadPerDeg,
-                         0.0));
-      RotateAll(pre, unrotated, m_ObjPoints);
+      RotateAll(PreRotation(m_RotSystem, iw, ip), unrotated, m_ObjPoints);
       InitParam();
       if (!CalInitExt() || !SinIte()) continue;
       CalResiduals();
@@ -295,11 +278,7 @@ int CSinOri::CalSinOri2() {
   if (best_w < 0) return 0;
 
   // The final run uses the ROT_KPW pre-rotation whatever m_RotSystem is.
-  CRot pre;
-  pre.SetMatrix(ROT_KPW,
-                CWPK(kOmegaTrialsDeg[best_w] * kRadPerDeg,
-                     kPhiTrialsDeg[best_p] * kRadPerDeg,
-                     0.0));
+  const CRot pre = PreRotation(ROT_KPW, best_w, best_p);
   RotateAll(pre, unrotated, m_ObjPoints);
   InitParam();
   if (!CalInitExt() || !SinIte()) return 0;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -32,7 +34,11 @@ ToolRun Tool(const std::string& args) {
 
 // Writes text to a file in the test's temporary folder; returns its path.
 std::string TempFile(const std::string& name, const std::string& text) {
-  const std::string path = ::testing::TempDir() + "collinear_tool_" + name;
+  // Tests run in parallel processes: keep each test's files apart.
+  const std::string test =
+      ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string path =
+      ::testing::TempDir() + "collinear_tool_" + test + "_" + name;
   std::ofstream(path) << text;
   return path;
 }
@@ -140,6 +146,134 @@ TEST(ToolIntersect, TwoRayExampleAndParallelRays) {
   const std::string zero_sigma =
       TempFile("zero.txt", "R1 0 0 0 1 1 0 0 1\nR2 10 0 0 9 1 0 1 1\n");
   EXPECT_EQ(Tool("intersect " + zero_sigma).code, 2);
+}
+
+// Reads a control file of "name X Y Z x y" rows into two point files with
+// the object coordinates shifted by (dx, dy, dz).
+void SplitControl(const std::string& control,
+                  double dx,
+                  double dy,
+                  double dz,
+                  const std::string& obj_path,
+                  const std::string& img_path) {
+  std::ifstream in(control);
+  std::ofstream obj(obj_path), img(img_path);
+  obj.precision(17);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream f(line);
+    std::string name;
+    double X, Y, Z, x, y;
+    if (!(f >> name >> X >> Y >> Z >> x >> y)) continue;
+    obj << name << ' ' << X + dx << ' ' << Y + dy << ' ' << Z + dz << '\n';
+    img << name << ' ' << x << ' ' << y << '\n';
+  }
+}
+
+TEST(ToolResect, ReproducesPublishedAerialResection) {
+  const ToolRun r =
+      Tool("resect " + kData +
+           "/resection-aerial-4pt/points.txt --focal 153.24 --json");
+  ASSERT_EQ(r.code, 0) << r.out;
+  const auto doc = nlohmann::json::parse(r.out);
+  // Published: Xs = 39795.45 m, Ys = 27476.46 m, Zs = 7572.69 m.
+  EXPECT_NEAR(doc["projection_centre"]["X"].get<double>(), 39795.45, 0.01);
+  EXPECT_NEAR(doc["projection_centre"]["Y"].get<double>(), 27476.46, 0.01);
+  EXPECT_NEAR(doc["projection_centre"]["Z"].get<double>(), 7572.69, 0.01);
+  EXPECT_EQ(doc["residuals"].size(), 4u);
+  // Too few points and a missing focal length are bad input.
+  const std::string three =
+      TempFile("three.txt", "1 0 0 0 1 1\n2 10 0 0 2 1\n3 0 10 0 1 2\n");
+  EXPECT_EQ(Tool("resect " + three + " --focal 100").code, 2);
+  EXPECT_EQ(Tool("resect " + three).code, 2);
+  EXPECT_EQ(Tool("resect " + three + " --focal 0").code, 2);
+}
+
+TEST(ToolCalibrate, MapGridCoordinatesGiveTheSameCamera) {
+  // The same field once in local coordinates and once moved to UTM-like
+  // eastings and northings: the camera must not change.
+  const std::string control = kData + "/heikkila-3d/points.txt";
+  const std::string lo = ::testing::TempDir() + "collinear_local_obj.txt";
+  const std::string li = ::testing::TempDir() + "collinear_local_img.txt";
+  const std::string go = ::testing::TempDir() + "collinear_grid_obj.txt";
+  const std::string gi = ::testing::TempDir() + "collinear_grid_img.txt";
+  const double de = 512345.0, dn = 5412345.0, dh = 350.0;
+  SplitControl(control, 0, 0, 0, lo, li);
+  SplitControl(control, de, dn, dh, go, gi);
+  for (const char* model : {"none", "k1k2p1p2"}) {
+    SCOPED_TRACE(model);
+    const std::string opt = std::string(" --json --model ") + model;
+    const ToolRun local = Tool("calibrate " + lo + " " + li + opt);
+    const ToolRun grid = Tool("calibrate " + go + " " + gi + opt);
+    ASSERT_EQ(local.code, 0) << local.out;
+    ASSERT_EQ(grid.code, 0) << grid.out;
+    const auto a = nlohmann::json::parse(local.out);
+    const auto b = nlohmann::json::parse(grid.out);
+    const double kTolPx = 1e-6, kTolMm = 1e-5, kTolRad = 1e-9;
+    EXPECT_NEAR(a["principal_point"]["x"].get<double>(),
+                b["principal_point"]["x"].get<double>(),
+                kTolPx);
+    EXPECT_NEAR(a["principal_distance"]["mean"].get<double>(),
+                b["principal_distance"]["mean"].get<double>(),
+                kTolPx);
+    EXPECT_NEAR(a["projection_centre"]["X"].get<double>() + de,
+                b["projection_centre"]["X"].get<double>(),
+                kTolMm);
+    EXPECT_NEAR(a["projection_centre"]["Y"].get<double>() + dn,
+                b["projection_centre"]["Y"].get<double>(),
+                kTolMm);
+    EXPECT_NEAR(a["projection_centre"]["Z"].get<double>() + dh,
+                b["projection_centre"]["Z"].get<double>(),
+                kTolMm);
+    EXPECT_NEAR(a["angles_rad"]["kappa"].get<double>(),
+                b["angles_rad"]["kappa"].get<double>(),
+                kTolRad);
+    EXPECT_NEAR(a["rms"]["total"].get<double>(),
+                b["rms"]["total"].get<double>(),
+                kTolPx);
+  }
+}
+
+TEST(ToolCalibrate, HeikkilaSelfCalibrationReducesResiduals) {
+  const std::string control = kData + "/heikkila-3d/points.txt";
+  const ToolRun dlt = Tool("calibrate " + control + " --json");
+  const ToolRun sc = Tool("calibrate " + control + " --json --model k1k2p1p2");
+  ASSERT_EQ(dlt.code, 0) << dlt.out;
+  ASSERT_EQ(sc.code, 0) << sc.out;
+  const auto a = nlohmann::json::parse(dlt.out);
+  const auto b = nlohmann::json::parse(sc.out);
+  // Plain DLT: principal point near (372.0, 276.7) px (the data set's own
+  // plausibility check); the lens distortion leaves about 1 px.
+  EXPECT_NEAR(a["principal_point"]["x"].get<double>(), 372.0, 0.5);
+  EXPECT_NEAR(a["principal_point"]["y"].get<double>(), 276.7, 0.5);
+  EXPECT_GT(a["rms"]["total"].get<double>(), 0.5);
+  // Modelled distortion brings the residuals near the data's noise level.
+  EXPECT_LT(b["rms"]["total"].get<double>(), 0.15);
+  EXPECT_EQ(b["distortion"].size(), 4u);
+}
+
+TEST(ToolPlot, WritesSvgAndNothingOnFailure) {
+  const std::string svg = ::testing::TempDir() + "collinear_plot.svg";
+  std::remove(svg.c_str());
+  const ToolRun ok = Tool("calibrate " + kData +
+                          "/heikkila-3d/points.txt --model k1k2k3k4 "
+                          "--image-size 768,576 --plot " +
+                          svg);
+  ASSERT_EQ(ok.code, 0) << ok.out;
+  std::ifstream f(svg);
+  const std::string text((std::istreambuf_iterator<char>(f)),
+                         std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("<svg"), std::string::npos);
+  EXPECT_NE(text.find("</svg>"), std::string::npos);
+  EXPECT_NE(text.find("Radial distortion"), std::string::npos);
+  // A failing run (too few points) leaves no plot behind.
+  const std::string none = ::testing::TempDir() + "collinear_noplot.svg";
+  std::remove(none.c_str());
+  const std::string three =
+      TempFile("three_plot.txt", "1 0 0 0 1 1\n2 10 0 0 2 1\n3 0 10 0 1 2\n");
+  EXPECT_EQ(Tool("calibrate " + three + " --plot " + none).code, 2);
+  EXPECT_FALSE(std::ifstream(none).good());
 }
 
 }  // namespace
