@@ -476,7 +476,8 @@ int RunOrient(const OrientArgs& a, const CommonOptions& common) {
       CXYZ r(m.point.c_str(), px.x - m.x_px, px.y - m.y_px, 0.0);
       res.Add(r);
     }
-    const ResidualReport rep = MakeResidualReport(res, a.decimals);
+    const ResidualReport rep =
+        MakeResidualReport(res, a.decimals, 1.0, common.max_rows);
     const P3 o = c.GetOrigin();
     const CWPK ang = Angles(c);
     ExteriorOrientation x;
@@ -579,7 +580,7 @@ Command AddProject(CLI::App& root, CommonOptions& common) {
   app->add_option("--image", args->image, "id of the image")->required();
   app->add_option("--point", args->points, "only these points (repeatable)");
   app->add_flag("--visible", args->visible_only, "list visible points only");
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunProject(*args, common); }};
 }
 
@@ -606,7 +607,7 @@ Command AddBeam(CLI::App& root, CommonOptions& common) {
   app->add_option("--distance",
                   args->distance,
                   "the point this far along each ray (metres)");
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunBeam(*args, common); }};
 }
 
@@ -629,7 +630,7 @@ Command AddOrient(CLI::App& root, CommonOptions& common) {
   app->add_flag("--write",
                 args->write,
                 "write the exterior orientations into the project file");
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunOrient(*args, common); }};
 }
 
