@@ -24,6 +24,9 @@ constexpr int kJacobiMaxSweeps = 60;
 // the camera varies on the scale of the coefficient itself, so the
 // truncation error is about 1e-12 and the rounding error about 1e-10.
 constexpr double kRelStep = 1e-6;
+// An iterative DLT solution counts as centred with equal principal distances
+// when its principal point and cx - cy are within this fraction of c.
+constexpr double kConditionTol = 1e-3;
 
 // Linearised observation equations A x ~ l, l observed minus computed.
 struct Design {
@@ -521,8 +524,18 @@ PrecisionReport EstimatePrecision(const CDlt& solved, DltInterior interior) {
   const INT_PTR count = solved.m_Dlt.GetSize();
   if (count == kSpatialCount &&
       PairsMatch(solved.m_ObjPoints, solved.m_ImgPoints, 1)) {
-    return interior == DltInterior::kFree ? SpatialDltPrecision(solved)
-                                          : CollinearDltPrecision(solved, true);
+    if (interior == DltInterior::kFree) return SpatialDltPrecision(solved);
+    const double c = std::fabs(solved.m_FocusMean), tol = kConditionTol * c;
+    if (std::hypot(solved.m_PrincipalPoint.m_x, solved.m_PrincipalPoint.m_y) <=
+            tol &&
+        std::fabs(solved.m_FocusX - solved.m_FocusY) <= tol)
+      return CollinearDltPrecision(solved, true);
+    PrecisionReport r = SpatialDltPrecision(solved);
+    r.model =
+        "conditions of the iterative solution not met (principal "
+        "point off the origin or cx != cy), so " +
+        r.model;
+    return r;
   }
   if (count == kPlaneCount &&
       PairsMatch(solved.m_ObjPoints, solved.m_ImgPoints, 1))

@@ -86,8 +86,9 @@ enum class DltInterior { kFree, kCentredEqual };
 // solver's own closed-form derivation carries to x0, y0, cx, cy, X, Y, Z,
 // omega, phi, kappa (ROT_KPW), derived c = (cx + cy) / 2. Spatial,
 // kCentredEqual: a collinearity adjustment of the pose and one principal
-// distance c. Plane (8 coefficients): the pose for the given principal
-// distance. Invalid without a solution.
+// distance c, when the solution meets its conditions to 0.1 % of c (else as
+// kFree, which the model text says). Plane (8 coefficients): the pose for
+// the given principal distance. Invalid without a solution.
 COLLINEAR_API PrecisionReport EstimatePrecision(
     const CDlt& solved, DltInterior interior = DltInterior::kFree);
 
