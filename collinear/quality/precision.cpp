@@ -60,6 +60,7 @@ Solution Adjust(const Design& d, PrecisionReport& report) {
   Solution s;
   s.n = n;
   report.sigma0 = kNaN;
+  report.sigma0_at_solution = kNaN;
   report.condition_number = kInf;
   if (m == 0 || n == 0) return s;
   for (double v : d.a)
@@ -67,6 +68,11 @@ Solution Adjust(const Design& d, PrecisionReport& report) {
       report.condition_number = kNaN;
       return s;
     }
+  if (m > n) {
+    double sum2 = 0.0;
+    for (double v : d.l) sum2 += v * v;
+    report.sigma0_at_solution = std::sqrt(sum2 / (m - n));
+  }
   std::vector<double> scale(n, 0.0);
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < n; ++j) scale[j] += d.a[i * n + j] * d.a[i * n + j];
@@ -318,8 +324,11 @@ CXYZ Centroid(const CArray<CXYZ, CXYZ&>& pts) {
 }
 
 // Reprojection equations of the spatial DLT in L1..L11 and the distortion
-// parameters: the measured point plus its correction about the principal
-// point (held at the solution's) is the projection.
+// parameters: the measured point m plus its correction D(m - pp) about the
+// principal point (held at the solution's) is the projection. The
+// equations of a point are multiplied by (I + dD/dm)^-1, so that their
+// misclosures are errors of the measured point (where the map folds over
+// they are left as they are).
 Design SpatialDltDesign(const CDlt& dlt) {
   const CDist& dist = dlt.m_Dist;
   const int n_dist = dist.m_Model == DIST_NONE ? 0 : dist.m_NumPara;
@@ -333,7 +342,8 @@ Design SpatialDltDesign(const CDlt& dlt) {
   }
   const double* l = dlt.m_Dlt.GetData();
   const double x0 = dlt.m_PrincipalPoint.m_x, y0 = dlt.m_PrincipalPoint.m_y;
-  std::vector<double> coef(d.n);
+  const int n = d.n;
+  std::vector<double> rows(2 * n), col_x(n_dist), col_y(n_dist);
   for (INT_PTR i = 0; i < dlt.m_ObjPoints.GetSize(); ++i) {
     const CXYZ& o = dlt.m_ObjPoints[i];
     const CXYZ& img = dlt.m_ImgPoints[i];
@@ -345,21 +355,51 @@ Design SpatialDltDesign(const CDlt& dlt) {
     const double xb = img.m_x - x0, yb = img.m_y - y0;
     double corr[2] = {0.0, 0.0};
     dist.CalDist(xb, yb, corr[0], corr[1]);
-    std::vector<double> col[2] = {std::vector<double>(n_dist),
-                                  std::vector<double>(n_dist)};
     for (int k = 0; k < n_dist; ++k)
-      basis[k].CalDist(xb, yb, col[0][k], col[1][k]);
+      basis[k].CalDist(xb, yb, col_x[k], col_y[k]);
     const double measured[2] = {img.m_x, img.m_y};
+    double misclosure[2];
+    std::fill(rows.begin(), rows.end(), 0.0);
     for (int axis = 0; axis < 2; ++axis) {
-      std::fill(coef.begin(), coef.end(), 0.0);
+      double* coef = &rows[axis * n];
       for (int j = 0; j < 3; ++j) {
         coef[4 * axis + j] = xyz[j] / w;
         coef[8 + j] = -num[axis] * xyz[j] / (w * w);
       }
       coef[4 * axis + 3] = 1.0 / w;
-      for (int k = 0; k < n_dist; ++k) coef[kSpatialCount + k] = -col[axis][k];
-      d.AddRow(coef.data(), measured[axis] - (num[axis] / w - corr[axis]));
+      for (int k = 0; k < n_dist; ++k)
+        coef[kSpatialCount + k] = -(axis == 0 ? col_x[k] : col_y[k]);
+      misclosure[axis] = measured[axis] - (num[axis] / w - corr[axis]);
     }
+    if (n_dist > 0) {
+      // Jacobian of m -> m + D(m - pp) by central differences.
+      const double h =
+          kRelStep * (std::hypot(xb, yb) + std::fabs(dlt.m_FocusMean)) + 1e-300;
+      double px[2], mx[2], py[2], my[2];
+      dist.CalDist(xb + h, yb, px[0], px[1]);
+      dist.CalDist(xb - h, yb, mx[0], mx[1]);
+      dist.CalDist(xb, yb + h, py[0], py[1]);
+      dist.CalDist(xb, yb - h, my[0], my[1]);
+      const double j00 = 1.0 + (px[0] - mx[0]) / (2.0 * h);
+      const double j10 = (px[1] - mx[1]) / (2.0 * h);
+      const double j01 = (py[0] - my[0]) / (2.0 * h);
+      const double j11 = 1.0 + (py[1] - my[1]) / (2.0 * h);
+      const double det = j00 * j11 - j01 * j10;
+      if (det > 0.0) {
+        const double inv[2][2] = {{j11 / det, -j01 / det},
+                                  {-j10 / det, j00 / det}};
+        std::vector<double> t(2 * n);
+        for (int r = 0; r < 2; ++r)
+          for (int c = 0; c < n; ++c)
+            t[r * n + c] = inv[r][0] * rows[c] + inv[r][1] * rows[n + c];
+        rows.swap(t);
+        const double m0 = misclosure[0], m1 = misclosure[1];
+        misclosure[0] = inv[0][0] * m0 + inv[0][1] * m1;
+        misclosure[1] = inv[1][0] * m0 + inv[1][1] * m1;
+      }
+    }
+    d.AddRow(&rows[0], misclosure[0]);
+    d.AddRow(&rows[n], misclosure[1]);
   }
   return d;
 }

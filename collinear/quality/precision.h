@@ -50,6 +50,10 @@ struct COLLINEAR_API PrecisionReport {
   int unknowns = 0;
   int redundancy = 0;
   double sigma0 = 0.0;  // a-posteriori standard deviation of unit weight
+  // The same from the misclosures at the solution itself, before the
+  // adjustment's step: well above sigma0 when the solver stopped away from
+  // the least-squares optimum of the adjusted model.
+  double sigma0_at_solution = 0.0;
   double condition_number = 0.0;
 
   // Correlation of params i and j.

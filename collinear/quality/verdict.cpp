@@ -22,6 +22,21 @@ void Add(Verdict& v,
   v.warnings.push_back({reason, point, message});
 }
 
+// Residuals below this fraction of the coordinates are rounding.
+constexpr double kRounding = 1e-9;
+
+double MaxAbs(const CArray<CXYZ, CXYZ&>& points) {
+  double m = 0.0;
+  for (INT_PTR i = 0; i < points.GetSize(); ++i)
+    m = std::max({m, std::fabs(points[i].m_x), std::fabs(points[i].m_y)});
+  return m;
+}
+
+Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
+                       const PrecisionReport& report,
+                       const JudgeOptions& options,
+                       double rounding);
+
 bool AllFinite(const std::vector<Parameter>& params, bool sigmas) {
   for (const Parameter& p : params)
     if (!std::isfinite(p.value) || (sigmas && !std::isfinite(p.sigma)))
@@ -51,6 +66,8 @@ const char* VerdictReasonCode(VerdictReason reason) {
       return "ambiguous";
     case VerdictReason::kBehindCamera:
       return "behind_camera";
+    case VerdictReason::kNotOptimal:
+      return "not_optimal";
   }
   return "unknown";
 }
@@ -107,6 +124,15 @@ double ThicknessRatio(const CArray<CXYZ, CXYZ&>& points) {
 Verdict Judge(const CArray<CXYZ, CXYZ&>& residuals,
               const PrecisionReport& report,
               const JudgeOptions& options) {
+  return JudgeResiduals(residuals, report, options, 0.0);
+}
+
+namespace {
+
+Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
+                       const PrecisionReport& report,
+                       const JudgeOptions& options,
+                       double rounding) {
   Verdict v;
   const INT_PTR n = residuals.GetSize();
   bool finite_residuals = true;
@@ -158,29 +184,44 @@ Verdict Judge(const CArray<CXYZ, CXYZ&>& residuals,
                report.condition_number,
                kMaxConditionNumber));
 
-  if (options.obs_sigma > 0.0 && r > 0 && std::isfinite(report.sigma0)) {
+  if (options.obs_sigma > 0.0 && r > 0 && n > 0 && finite_residuals) {
+    const double s = std::sqrt(sum2 / r);
     const double limit =
         options.obs_sigma *
         std::sqrt(ChiSquareQuantile(r, kRmsTestProbability) / r);
-    if (report.sigma0 > limit)
+    if (s > limit)
       Add(v,
           VerdictReason::kResidualRms,
-          Format("residuals too large: standard deviation of unit weight "
-                 "%.4g is %.3g times the a-priori %.4g (at most %.4g expected "
-                 "at %.1f %% for redundancy %d)",
-                 report.sigma0,
-                 report.sigma0 / options.obs_sigma,
+          Format("residuals too large: RMS %.4g per coordinate, %.4g over "
+                 "the redundancy, is %.3g times the a-priori %.4g (at most "
+                 "%.4g expected at %.1f %% for redundancy %d)",
+                 std::sqrt(sum2 / (2.0 * n)),
+                 s,
+                 s / options.obs_sigma,
                  options.obs_sigma,
                  limit,
                  100.0 * kRmsTestProbability,
                  r));
   }
 
+  if (report.sigma0_at_solution >
+      kMaxStepGain * std::max(report.sigma0, rounding))
+    Add(v,
+        VerdictReason::kNotOptimal,
+        Format("not at the least-squares optimum: one more linearised step "
+               "would lower the standard deviation of unit weight from %.4g "
+               "to %.4g (more than %.2g times); the standard deviations "
+               "describe the optimum, not this solution",
+               report.sigma0_at_solution,
+               report.sigma0,
+               kMaxStepGain));
+
   if (n > 0 && finite_residuals) {
     const double rms = std::sqrt(sum2 / n);
+    const double floor = std::max(rms, rounding);
     for (INT_PTR i = 0; i < n; ++i) {
       const double len = std::hypot(residuals[i].m_x, residuals[i].m_y);
-      if (len > kOutlierFactor * rms) {
+      if (len > kOutlierFactor * floor) {
         const std::string name = residuals[i].m_strName.GetString();
         Add(v,
             VerdictReason::kOutlier,
@@ -198,10 +239,15 @@ Verdict Judge(const CArray<CXYZ, CXYZ&>& residuals,
   return v;
 }
 
+}  // namespace
+
 Verdict Judge(const CSinOri& solved,
               const PrecisionReport& report,
               const JudgeOptions& options) {
-  Verdict v = Judge(solved.m_Residuals, report, options);
+  Verdict v = JudgeResiduals(solved.m_Residuals,
+                             report,
+                             options,
+                             kRounding * MaxAbs(solved.m_ImgPoints));
   // The camera looks along its -z axis: a point in front has r.z < 0.
   std::vector<std::string> behind;
   for (INT_PTR i = 0; i < solved.m_ObjPoints.GetSize(); ++i) {
@@ -229,7 +275,10 @@ Verdict Judge(const CSinOri& solved,
 Verdict Judge(const CDlt& solved,
               const PrecisionReport& report,
               const JudgeOptions& options) {
-  Verdict v = Judge(solved.m_Residuals, report, options);
+  Verdict v = JudgeResiduals(solved.m_Residuals,
+                             report,
+                             options,
+                             kRounding * MaxAbs(solved.m_ImgPoints));
   if (solved.m_Dlt.GetSize() == 11) {
     const double ratio = ThicknessRatio(solved.m_ObjPoints);
     if (ratio < kCoplanarRatio)
@@ -248,7 +297,10 @@ Verdict Judge(const CDlt& solved,
 Verdict Judge(const CHelmert& solved,
               const PrecisionReport& report,
               const JudgeOptions& options) {
-  return Judge(solved.m_Residuals, report, options);
+  return JudgeResiduals(solved.m_Residuals,
+                        report,
+                        options,
+                        kRounding * MaxAbs(solved.m_DstPoints));
 }
 
 }  // namespace collinear

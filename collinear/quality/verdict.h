@@ -23,6 +23,7 @@ enum class VerdictReason {
   kDistortionInvalid,  // correction folds over inside the picture
   kAmbiguous,          // a distinct resection fits nearly as well
   kBehindCamera,       // control points behind the camera
+  kNotOptimal,         // the solution is not the least-squares optimum
 };
 
 // Stable lower-case code of a reason, for machine-readable output
@@ -48,8 +49,9 @@ struct JudgeOptions {
   double obs_sigma = 0.0;
 };
 
-// sigma0 above obs_sigma * sqrt(chi2(r; 99.9 %) / r): the residuals are too
-// large for the stated noise by a test that clean data fail once in 1000.
+// sqrt(sum |v|^2 / r) of the solver's residuals above obs_sigma * sqrt(
+// chi2(r; 99.9 %) / r): too large for the stated noise by a test that clean
+// data fail once in 1000.
 inline constexpr double kRmsTestProbability = 0.999;
 // Mean redundancy number r / m below this: a gross error in one observation
 // shows in its residual at less than about this fraction of its size.
@@ -58,8 +60,13 @@ inline constexpr double kMinMeanRedundancy = 0.3;
 // of the scatter matrix's eigenvalues) below this for a spatial DLT.
 inline constexpr double kCoplanarRatio = 0.05;
 inline constexpr double kMaxConditionNumber = 1e10;
-// A residual longer than this many times the RMS residual length.
+// A residual longer than this many times the RMS residual length (residuals
+// below 1e-9 of the coordinates are rounding and never flagged).
 inline constexpr double kOutlierFactor = 3.0;
+// sigma0_at_solution above this times sigma0: one more linearised step
+// would fit markedly better, so the solver stopped short of the optimum
+// (not when both lie at the rounding level of the coordinates).
+inline constexpr double kMaxStepGain = 1.5;
 
 // Upper quantile chi2(dof; p) (Wilson-Hilferty; within a few per cent for
 // dof >= 1), for p of 0.99 or 0.999 ... any p in (0.5, 1).

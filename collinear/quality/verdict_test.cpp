@@ -93,6 +93,39 @@ TEST(Verdict, ResidualRmsAgainstTheStatedNoise) {
   EXPECT_TRUE(Judge(r.s, r.report, opt).Ok());
 }
 
+TEST(Verdict, SolutionAwayFromTheOptimum) {
+  // The converged pose, then its centre moved by 0.5 m: one more step of
+  // the adjustment would fit far better.
+  const Resection r = Resect(20);
+  EXPECT_FALSE(r.verdict.Has(VerdictReason::kNotOptimal));
+  CSinOri moved = r.s;
+  moved.m_Center.m_x += 0.5;
+  const auto report = EstimatePrecision(moved);
+  EXPECT_GT(report.sigma0_at_solution, 10.0 * report.sigma0);
+  EXPECT_TRUE(Judge(moved, report).Has(VerdictReason::kNotOptimal));
+}
+
+TEST(Verdict, ExactDataRaiseNoAlarm) {
+  // Residuals at the rounding level scatter freely: neither a gross error
+  // nor a sign of a solution short of the optimum.
+  TrueCamera cam;
+  cam.centre.SetXYZ(200.0, -100.0, 5000.0);
+  cam.wpk.SetWPK(0.1, 0.05, 0.3);
+  cam.cx = cam.cy = 1000.0;
+  int flagged_seeds = 0;
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    Points obj =
+        RandomBox(40, CXYZ(-1000, -1000, -500), CXYZ(1000, 1000, 500), seed);
+    Points img = cam.ProjectAll(obj);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj, img, 0.0), 1);
+    ASSERT_EQ(dlt.CalDlt3D(), 1);
+    const Verdict v = Judge(dlt, EstimatePrecision(dlt));
+    if (!v.Ok()) ++flagged_seeds;
+  }
+  EXPECT_EQ(flagged_seeds, 0);
+}
+
 TEST(Verdict, TooFewPoints) {
   // 4 points: 8 observations for 6 unknowns.
   const Resection four = Resect(4);
