@@ -27,10 +27,6 @@ struct CalibrateArgs {
   QualityArgs quality;
 };
 
-// A-priori noise of an image coordinate when none is given.
-constexpr double kDefaultSigmaPx = 1.0;
-constexpr double kDefaultSigmaMm = 0.01;
-
 // Radial part of the correction of the self-calibrated model at radius r.
 double RadialCorrection(const CDist& d, double r) {
   const double r2 = r * r, r4 = r2 * r2, r6 = r4 * r2, r8 = r6 * r2;
@@ -128,8 +124,7 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
   if (in.pixel_frame) NegateParameter(precision, "y0");
   JudgeOptions judge;
   judge.obs_sigma = a.quality.sigma >= 0 ? a.quality.sigma
-                    : in.pixel_frame     ? kDefaultSigmaPx
-                                         : kDefaultSigmaMm;
+                                         : DefaultImageSigma(in.pixel_frame);
   Verdict verdict = Judge(dlt, precision, judge);
   const double x0 = dlt.m_PrincipalPoint.m_x;
   const double y0 = ImageY(in, dlt.m_PrincipalPoint.m_y);

@@ -14,11 +14,6 @@
 namespace collinear::cli {
 namespace {
 
-// A-priori noise of an image coordinate when none is given: generous for
-// measured photographs and for pixel measurements.
-constexpr double kDefaultSigmaMm = 0.01;
-constexpr double kDefaultSigmaPx = 1.0;
-
 struct ResectArgs {
   std::string object, image;
   double focal = 0.0;
@@ -127,8 +122,7 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
   CentreToFileFrame(precision, center, 1.0);
   JudgeOptions judge;
   judge.obs_sigma = a.quality.sigma >= 0 ? a.quality.sigma
-                    : in.pixel_frame     ? kDefaultSigmaPx
-                                         : kDefaultSigmaMm;
+                                         : DefaultImageSigma(in.pixel_frame);
   Verdict verdict = Judge(s, precision, judge);
   const std::string unit = in.pixel_frame ? "px" : "mm";
   const ResidualReport res = MakeResidualReport(

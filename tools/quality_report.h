@@ -20,6 +20,12 @@ namespace collinear::cli {
 // Correlations above this magnitude are flagged by name.
 inline constexpr double kFlagCorrelation = 0.9;
 
+// A-priori noise of an image coordinate when none is given: generous for
+// pixel measurements (1 px) and for photo coordinates (0.01 mm).
+inline double DefaultImageSigma(bool pixel_frame) {
+  return pixel_frame ? 1.0 : 0.01;
+}
+
 struct QualityArgs {
   bool strict = false;
   double sigma = -1.0;  // a-priori noise of one coordinate; < 0: the default
