@@ -98,7 +98,10 @@ int FitPlaneProjective(const CArray<CXYZ, CXYZ&>& from,
     AddProjectivePair(lsq, uv, 2, to[i].m_x, to[i].m_y);
   }
   if (lsq.Solve() == 0) return 0;
-  for (int k = 0; k < kPlaneCount; ++k) h[k] = lsq.GetBcor(k);
+  for (int k = 0; k < kPlaneCount; ++k) {
+    h[k] = lsq.GetBcor(k);
+    if (!std::isfinite(h[k])) return 0;  // NaN passes the pivot tests
+  }
   return 1;
 }
 
@@ -450,8 +453,6 @@ int CDlt::CalExtWithDlt2D() {
 
   const double omega = std::atan(c * e8);
   const double phi = std::atan(-c * e7 * std::cos(omega));
-  m_Wpk.m_w = omega;
-  m_Wpk.m_p = phi;
   const double t = std::tan(phi);
 
   // A, B and T divide by sin(omega) and tan(omega): they exist only for
@@ -474,7 +475,6 @@ int CDlt::CalExtWithDlt2D() {
   } else {
     kappa = std::atan2(big_t * a - big_s * b, big_t * b + big_s * a);
   }
-  m_Wpk.m_k = kappa;
 
   const double z0 = omega_zero
                         ? zm + c * std::cos(phi) * std::sqrt(e2 * e2 + e5 * e5)
@@ -484,8 +484,18 @@ int CDlt::CalExtWithDlt2D() {
   const double dz = zm - z0;
   const double tan_w = std::tan(omega), cos_p = std::cos(phi);
   const double sin_k = std::sin(kappa), cos_k = std::cos(kappa);
-  m_Center.m_x = e3 - dz * (sin_k * tan_w / cos_p - cos_k * t);
-  m_Center.m_y = e6 - dz * (cos_k * tan_w / cos_p + sin_k * t);
+  const double x0 = e3 - dz * (sin_k * tan_w / cos_p - cos_k * t);
+  const double y0 = e6 - dz * (cos_k * tan_w / cos_p + sin_k * t);
+  // A NaN height or focal length, or an overflow, leaves no centre: fail
+  // with nothing written, as for a failed fit.
+  if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(z0) ||
+      !std::isfinite(omega) || !std::isfinite(phi) || !std::isfinite(kappa))
+    return 0;
+  m_Wpk.m_w = omega;
+  m_Wpk.m_p = phi;
+  m_Wpk.m_k = kappa;
+  m_Center.m_x = x0;
+  m_Center.m_y = y0;
   m_Center.m_z = z0;
   m_Rot.SetMatrix(ROT_KPW, m_Wpk);
   return 1;
@@ -566,6 +576,13 @@ int CDlt::CalCameraParameters() {
 }
 
 int CDlt::FinishSpatial() {
+  // Coefficients from NaN, infinite or overflowing input are no solution.
+  for (INT_PTR k = 0; k < m_Dlt.GetSize(); ++k) {
+    if (!std::isfinite(m_Dlt[k])) {
+      m_Dlt.RemoveAll();
+      return 0;
+    }
+  }
   if (CalCameraParameters() == 0) {
     m_Dlt.RemoveAll();
     return 0;

@@ -22,9 +22,12 @@
 #include <collinear/primitives/xyz.h>
 
 // Results are public fields, read after a solution. Every solution starts by
-// resetting the results; a failed one leaves m_Dlt empty. m_FocusX and
-// m_FocusY start at 0 on a new object; Init keeps them, as it keeps m_Center,
-// and only a solution that reaches their computation overwrites them.
+// resetting the results; a failed one leaves m_Dlt empty. m_FocusX, m_FocusY
+// start at 0; Init keeps them and m_Center. A solution fails when its
+// coefficients, or the plane centre and angles, come out NaN or infinite
+// (NaN, infinite or overflowing input). A spatial one of no real camera
+// keeps its principal distances (NaN from a negative radicand, or 0) and
+// the NaN rotation they give.
 class COLLINEAR_API CDlt {
  public:
   CDlt();

@@ -3,6 +3,7 @@
 // projects to x = -f r.x / r.z, y = -f r.y / r.z with r = m_Rot (X -
 // m_Center); image coordinates are photo coordinates (origin at the principal
 // point, unit of m_Focus). Results are valid only after a driver returned 1.
+// NaN or infinite coordinates fail both drivers (their DLT start fails).
 #ifndef COLLINEAR_ORIENTATION_SINORI_H_
 #define COLLINEAR_ORIENTATION_SINORI_H_
 
