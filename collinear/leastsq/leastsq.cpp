@@ -136,6 +136,22 @@ void RowVariances(
   for (int q = 0; q < R; ++q) var[q] = s[q];
 }
 
+// Advances the row cursor of `ls` to the next row; one row past the end
+// grows the engine by exactly one zero row of weight 1.0. The arrays grow
+// geometrically underneath, so a long run of rows costs amortised O(1) per
+// row.
+void StartRow(CLeastSq& ls) {
+  ++ls.m_nCurObeq;
+  if (ls.m_nCurObeq != ls.m_nObeq) return;
+  const Index row_len = static_cast<Index>(ls.m_nParam) + 1;
+  const Index start = static_cast<Index>(ls.m_nObeq) * row_len;
+  ++ls.m_nObeq;
+  ls.m_aObeq.SetSize(start + row_len);
+  std::fill_n(ls.m_aObeq.GetData() + start, row_len, 0.0);
+  ls.m_aWeight.SetSize(ls.m_nObeq);
+  ls.m_aWeight[ls.m_nObeq - 1] = 1.0;
+}
+
 // Forms, then solves, recording both times in milliseconds. A failed
 // forming returns 0 at once and leaves both times as they were.
 template <class Form, class Step>
@@ -219,22 +235,24 @@ void CLeastSq::InitObeq() {
 
 int CLeastSq::SetObeq(int col, double v) {
   if (col < 0 || col > m_nParam) return 0;
-  if (col == 0) {
-    ++m_nCurObeq;
-    if (m_nCurObeq == m_nObeq) {
-      // One row past the end: grow by exactly one zero row of weight 1.0.
-      // The arrays grow geometrically underneath, so a long run of rows
-      // costs amortised O(1) per row.
-      const Index row_len = static_cast<Index>(m_nParam) + 1;
-      const Index start = static_cast<Index>(m_nObeq) * row_len;
-      ++m_nObeq;
-      m_aObeq.SetSize(start + row_len);
-      std::fill_n(m_aObeq.GetData() + start, row_len, 0.0);
-      m_aWeight.SetSize(m_nObeq);
-      m_aWeight[m_nObeq - 1] = 1.0;
-    }
-  }
+  if (col == 0) StartRow(*this);
   m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol + col] = v;
+  return 1;
+}
+
+int CLeastSq::SetObeqRow(const double* row) {
+  if (m_nParam < 0) return 0;
+  StartRow(*this);
+  const Index start = static_cast<Index>(m_nCurObeq) * m_nCol;
+  const Index row_len = static_cast<Index>(m_nParam) + 1;
+  if (start >= 0 && start + row_len <= m_aObeq.GetSize()) {
+    double* dst = m_aObeq.GetData() + start;
+    for (Index col = 0; col < row_len; ++col) dst[col] = row[col];
+  } else {
+    // As SetObeq would: the columns before the first one outside the array
+    // are written, then the exception.
+    for (Index col = 0; col < row_len; ++col) m_aObeq[start + col] = row[col];
+  }
   return 1;
 }
 
@@ -418,6 +436,20 @@ int CLeastSq::Solve() {
       *this,
       [this] { return LessquFast(m_nObeq, m_nParam); },
       [this] { return NewChores(); });
+}
+
+int CLeastSq::SolveBcor() {
+  // NewChores without the inverse and the statistics. Its inverse fails only
+  // on a pivot below m_dEps, which BackwardSubstiotution has already
+  // rejected, so the result is NewChores' too.
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] {
+        if (!LUDivid()) return 0;
+        ForwardSubstiotution();
+        return BackwardSubstiotution();
+      });
 }
 
 int CLeastSq::PISolve() {
