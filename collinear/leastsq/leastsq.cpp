@@ -61,6 +61,22 @@ inline double Residual(const double* a, const double* x, int n) {
   return a[n] - s;
 }
 
+// Sum over the m rows, in order, of the squared residuals. kN > 0 fixes
+// n = kN and the row length kN + 1 so that the loop over the unknowns of a
+// small problem unrolls.
+template <int kN>
+double SumOfSquaredResiduals(
+    const double* A, const double* x, int m, int n_runtime, Index nc_runtime) {
+  const int n = kN > 0 ? kN : n_runtime;
+  const Index nc = kN > 0 ? kN + 1 : nc_runtime;
+  double s = 0.0;
+  for (int k = 0; k < m; ++k) {
+    const double v = Residual(A + k * nc, x, n);
+    s += v * v;
+  }
+  return s;
+}
+
 // Rows streamed in blocks of kRowBlock: every element of N is loaded and
 // stored once per block and still receives its products in row order.
 constexpr int kRowBlock = 4;
@@ -88,6 +104,30 @@ void AddRows(
       Ni[c] = s;
     }
   }
+}
+
+// Most rows for FormUpperSmall, which reads A once per unknown: 37 KB of
+// rows for 8 unknowns still sit in the cache.
+constexpr int kMaxSmallFormRows = 512;
+
+// Row kI onwards of the symmetric form for kN unknowns (row length kN + 1),
+// one row of N at a time: the kN + 1 - kI sums of a row stay in registers
+// while every row of A passes. The sums are AddRows's, term by term.
+template <int kN, int kI = 0>
+void FormUpperSmall(const double* A,
+                    const double* w,
+                    int rows,
+                    double* __restrict N) {
+  constexpr int kCols = kN + 1, kLen = kN + 1 - kI;
+  double s[kLen];
+  for (int c = 0; c < kLen; ++c) s[c] = 0.0;
+  for (int k = 0; k < rows; ++k) {
+    const double* a = A + k * kCols + kI;
+    const double p = w[k] * a[0];
+    for (int c = 0; c < kLen; ++c) s[c] += p * a[c];
+  }
+  std::copy_n(s, kLen, N + kI * kCols + kI);
+  if constexpr (kI + 1 < kN) FormUpperSmall<kN, kI + 1>(A, w, rows, N);
 }
 
 // One strip of W columns i0..i0+W-1 of the variances of R rows: adds
@@ -412,11 +452,20 @@ int CLeastSq::LessquFast(int rows, int n) {
   double* N = m_aNoeq.GetData();
   for (int i = 0; i < n; ++i)
     std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
-  int k = 0;
-  for (; k + kRowBlock <= rows; k += kRowBlock) {
-    AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
+  // The unknown counts of the resection (6) and of the plane projective
+  // fit (8) that starts it, which run hundreds of times per resection.
+  const bool small = rows <= kMaxSmallFormRows;
+  if (small && n == 6 && nc == 7) {
+    FormUpperSmall<6>(A, w, rows, N);
+  } else if (small && n == 8 && nc == 9) {
+    FormUpperSmall<8>(A, w, rows, N);
+  } else {
+    int k = 0;
+    for (; k + kRowBlock <= rows; k += kRowBlock) {
+      AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
+    }
+    for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
   }
-  for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
   for (int i = 0; i < n; ++i) {
     for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
   }
@@ -774,11 +823,8 @@ double CLeastSq::CalStandard2() {
   }
   const double* A = m_aObeq.GetData();
   const double* x = m_aBcor.GetData();
-  double s = 0.0;
-  for (int k = 0; k < m; ++k) {
-    const double v = Residual(A + k * nc, x, n);
-    s += v * v;
-  }
+  const double s = n == 6 && nc == 7 ? SumOfSquaredResiduals<6>(A, x, m, n, nc)
+                                     : SumOfSquaredResiduals<0>(A, x, m, n, nc);
   const int d = (m - n >= 1) ? m - n : m;
   return std::sqrt(s / d);
 }

@@ -466,7 +466,9 @@ TEST(CLeastSq, AllSolveMethodsAgreeWithIndependentSolution) {
 // engine's blocked loops, for sizes that leave remainders in every block.
 TEST(CLeastSq, ResultsFollowTheDocumentedSummationOrder) {
   std::mt19937 rng(7);
-  const int sizes[][2] = {{13, 7}, {9, 11}, {50, 16}, {6, 1}, {31, 37}};
+  // 6 and 8 unknowns up to 512 rows take a forming of their own.
+  const int sizes[][2] = {
+      {13, 7}, {9, 11}, {50, 16}, {6, 1}, {31, 37}, {41, 6}, {7, 8}, {600, 6}};
   for (const auto& size : sizes) {
     const int m = size[0], n = size[1], nc = n + 1;
     SCOPED_TRACE(std::to_string(m) + "x" + std::to_string(n));
@@ -509,6 +511,13 @@ TEST(CLeastSq, ResultsFollowTheDocumentedSummationOrder) {
       ss += p.w[k] * v * v;
     }
     EXPECT_EQ(ls.m_dSigma, ss / (m - n > 0 ? m - n : m));
+    double vv = 0.0;
+    for (int k = 0; k < m; ++k) {
+      double ax = 0.0;
+      for (int j = 0; j < n; ++j) ax += ls.GetBcor(j) * a(k, j);
+      vv += (a(k, n) - ax) * (a(k, n) - ax);
+    }
+    EXPECT_EQ(ls.CalStandard2(), std::sqrt(vv / (m - n >= 1 ? m - n : m)));
     for (int k = 0; k < m; ++k) {
       double var = 0.0;
       for (int i = 0; i < n; ++i) {
