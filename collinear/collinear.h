@@ -44,5 +44,6 @@
 #include <collinear/adjust/adj_image.h>
 
 #include <collinear/io/point_file.h>
+#include <collinear/io/project_file.h>
 
 #endif  // COLLINEAR_COLLINEAR_H_
