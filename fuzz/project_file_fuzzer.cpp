@@ -1,16 +1,16 @@
 // Project-file loader on arbitrary bytes. A loaded project must answer for
-// every point through a calculator in its working system; the JSON layout
-// of project files must be stable (laying out its own output changes
-// nothing) and keep the document (the laid-out text loads as the original
-// does).
+// every point through a calculator in its working system and through the
+// calculator that each image sets up; the JSON layout of project files
+// must be stable (laying out its own output changes nothing) and keep the
+// document (the laid-out text loads as the original does).
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "fuzz_input.h"
 #include <collinear/calculator/crd_calculator.h>
 #include <collinear/calculator/host/geo_host.h>
 #include <collinear/io/project_file.h>
+#include "fuzz_input.h"
 
 namespace {
 
@@ -25,10 +25,17 @@ void Walk(const collinear::Project& p) {
   c.m_CrdSysObject = TComPropertyObject(p.working_object());
   for (const collinear::ProjectPoint& pt : p.points())
     c.GetPointAbsCoords(pt.object.get(), nullptr, 0);
+  // Each image's calculator as the host sets it up (camera, stored or
+  // control-point orientation, instrument mount), then every point through
+  // it.
   for (const collinear::ProjectImage& img : p.images()) {
-    for (const collinear::ProjectControl& ctl : img.control)
-      p.FindPoint(ctl.point);
-    p.FindCamera(img.camera);
+    CCrdCalculator ci;
+    ci.InitFromAnyImage(img.object.get());
+    for (const collinear::ProjectPoint& pt : p.points()) {
+      TAbstractPoint2<double> pixel;
+      ci.GetPointOnImageCoords(pt.object.get(), pixel, false);
+      ci.IsPointInAnglesOfVision(pt.object.get());
+    }
   }
 }
 
@@ -46,9 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(collinear::FormatProjectJson(laid_out, again, error),
                 "laid-out text is no JSON");
     fuzz::Check(again == laid_out, "layout not stable");
-    const bool loads =
-        collinear::Project::Parse(laid_out, "fuzz", kNoFolder, error) !=
-        nullptr;
+    const bool loads = collinear::Project::Parse(
+                           laid_out, "fuzz", kNoFolder, error) != nullptr;
     fuzz::Check(loads == (p != nullptr), "layout changed the document");
   }
   return 0;
