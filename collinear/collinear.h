@@ -34,8 +34,11 @@
 #include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/calculator/host/host_object.h>
+#include <collinear/calculator/host/image_host.h>
+#include <collinear/calculator/host/picture_info.h>
 #include <collinear/calculator/host/proj_system.h>
 #include <collinear/calculator/host/property_object.h>
+#include <collinear/calculator/host/stream.h>
 #include <collinear/calculator/host/unknown.h>
 
 #include <collinear/adjust/adj_image.h>

@@ -34,7 +34,11 @@ ToolRun Tool(const std::string& args) {
 
 // Writes text to a file in the test's temporary folder; returns its path.
 std::string TempFile(const std::string& name, const std::string& text) {
-  const std::string path = ::testing::TempDir() + "collinear_tool_" + name;
+  // Tests run in parallel processes: keep each test's files apart.
+  const std::string test =
+      ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string path =
+      ::testing::TempDir() + "collinear_tool_" + test + "_" + name;
   std::ofstream(path) << text;
   return path;
 }
