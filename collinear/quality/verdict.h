@@ -73,7 +73,9 @@ inline constexpr double kMaxStepGain = 1.5;
 COLLINEAR_API double ChiSquareQuantile(int dof, double p);
 
 // Rules shared by all solvers: non-finite values, redundancy, condition,
-// RMS against the a-priori noise, and outliers among the residuals.
+// RMS against the a-priori noise, a solution short of the optimum, and
+// outliers. Here without a rounding floor: the solver overloads know the
+// coordinates and add one.
 COLLINEAR_API Verdict Judge(const CArray<CXYZ, CXYZ&>& residuals,
                             const PrecisionReport& report,
                             const JudgeOptions& options);
