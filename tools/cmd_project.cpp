@@ -331,12 +331,13 @@ int RunBeam(const BeamArgs& a, const CommonOptions& common) {
   std::vector<std::string> head = {
       "pixel", "dx", "dy", "dz", "bearing [deg]", "elev [deg]"};
   if (!IsUndefined(a.height))
-    for (const char* h : {"X at height", "Y at height", "range"})
+    for (const char* h : {"X at height", "Y at height", "range [m]"})
       head.push_back(h);
   if (!IsUndefined(a.distance))
     for (const char* h : {"X at dist", "Y at dist", "Z at dist"})
       head.push_back(h);
   Table t(head);
+  int missed = 0;  // rays that do not reach --height
   for (const P2& px : pixels) {
     P3 cam;
     c.CalculateBeamInCameraCoordinates(px, cam, false);
@@ -374,6 +375,7 @@ int RunBeam(const BeamArgs& a, const CommonOptions& common) {
       } else {
         ray["at_height"] = nullptr;
         for (int k = 0; k < 3; ++k) row.push_back("-");
+        ++missed;
       }
     }
     if (!IsUndefined(a.distance)) {
@@ -387,7 +389,7 @@ int RunBeam(const BeamArgs& a, const CommonOptions& common) {
   }
   doc["rays"] = rays;
   text << t.Render();
-  if (!IsUndefined(a.height))
+  if (missed > 0)
     text << "(- : the ray does not reach the height " << Exact(a.height)
          << " in front of the camera)\n";
   Emit(common, doc, text.str());
