@@ -46,4 +46,9 @@
 #include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>
 
+#include <collinear/quality/distortion_check.h>
+#include <collinear/quality/precision.h>
+#include <collinear/quality/resection_ambiguity.h>
+#include <collinear/quality/verdict.h>
+
 #endif  // COLLINEAR_COLLINEAR_H_
