@@ -135,6 +135,57 @@ TEST(EstimatePrecision, SpatialDltAgreesWithMonteCarlo) {
   mc.Check();
 }
 
+TEST(EstimatePrecision, SelfCalibrationAgreesWithMonteCarlo) {
+  // 30 points of a 2 m box seen from 5 m through barrel distortion of
+  // about 2 px at 250 px from the principal point; 0.2 px noise.
+  TrueCamera cam;
+  cam.centre.SetXYZ(300.0, -200.0, 5000.0);
+  cam.wpk.SetWPK(0.1, -0.08, 0.4);
+  cam.x0 = 8.0;
+  cam.y0 = -5.0;
+  cam.cx = cam.cy = 1000.0;
+  const double k1 = -1.3e-7;
+  const Points obj =
+      RandomBox(30, CXYZ(-1100, -1100, -600), CXYZ(1100, 1100, 600), 23);
+  // Measured m with m + k1 |m - pp|^2 (m - pp) = ideal, by fixed point.
+  Points exact = cam.ProjectAll(obj);
+  for (INT_PTR i = 0; i < exact.GetSize(); ++i) {
+    const double ux = exact[i].m_x - cam.x0, uy = exact[i].m_y - cam.y0;
+    double mx = ux, my = uy;
+    for (int it = 0; it < 100; ++it) {
+      const double f = 1.0 + k1 * (mx * mx + my * my);
+      mx = ux / f;
+      my = uy / f;
+    }
+    exact[i].m_x = cam.x0 + mx;
+    exact[i].m_y = cam.y0 + my;
+  }
+  const double kNoisePx = 0.2;
+  std::mt19937 gen(29);
+  MonteCarlo mc({"x0", "y0", "cx", "X", "Z", "omega", "kappa", "k1", "k2"});
+  for (int rep = 0; rep < kRepetitions; ++rep) {
+    Points obj_in, img = AddNoise(exact, kNoisePx, gen);
+    obj_in.Copy(obj);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj_in, img, 0.0), 1);
+    ASSERT_EQ(dlt.CalDltSelfCalib_k1k2p1p2(), 1);
+    const PrecisionReport r = EstimatePrecision(dlt);
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(r.unknowns, 15);
+    mc.Add(r,
+           {dlt.m_PrincipalPoint.m_x - cam.x0,
+            dlt.m_PrincipalPoint.m_y - cam.y0,
+            dlt.m_FocusX - cam.cx,
+            dlt.m_Center.m_x - cam.centre.m_x,
+            dlt.m_Center.m_z - cam.centre.m_z,
+            Wrap(dlt.m_Wpk.m_w - cam.wpk.m_w),
+            Wrap(dlt.m_Wpk.m_k - cam.wpk.m_k),
+            dlt.m_Dist.m_Para[0] - k1,
+            dlt.m_Dist.m_Para[1]});
+  }
+  mc.Check();
+}
+
 TEST(EstimatePrecision, HelmertAgreesWithMonteCarlo) {
   const double a = 1.2, b = -0.5, c = 5000.0, d = -300.0;
   const double kNoise = 0.02;
