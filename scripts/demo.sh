@@ -28,6 +28,15 @@ run helmert "Helmert transformation (Ghilani's example)" \
 run intersect "Intersection of total-station rays" \
   intersect $ex/intersect/rays.txt
 
+run project "Points projected into the total-station picture" \
+  project $ex/project/project.json --image TS_0001 --visible
+run beam "Rays through two pixels met with the ground" \
+  beam $ex/project/project.json --image IMG_0101 \
+  --pixel 710.66,3547.14 --pixel 3663.95,3743.24 --height 240.1
+cp $ex/project/project.json "$out/project.json"
+run orient "Orientation of four pictures from control points" \
+  orient "$out/project.json" --write --max-rows 5
+
 printf '\nReports and pictures are in %s/: ' "$out"
 ls "$out" | tr '\n' ' '
 printf '\nOpen the .svg files in a browser.\n'

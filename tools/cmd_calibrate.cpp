@@ -6,9 +6,11 @@
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/status_text.h>
 #include <collinear/primitives/constants.h>
+#include <collinear/quality/distortion_check.h>
 
 #include "commands.h"
 #include "control_input.h"
+#include "quality_report.h"
 
 namespace collinear::cli {
 namespace {
@@ -22,6 +24,7 @@ struct CalibrateArgs {
   std::string plot;
   std::vector<double> image_size;
   int decimals = 4;
+  QualityArgs quality;
 };
 
 // Radial part of the correction of the self-calibrated model at radius r.
@@ -65,20 +68,6 @@ std::vector<std::pair<double, double>> RadialSamples(
     samples.emplace_back(r, RadialCorrection(dlt.m_Dist, r));
   }
   return samples;
-}
-
-// Names of the distortion parameters of each model, in storage order.
-std::vector<std::string> DistNames(int model) {
-  switch (model) {
-    case DIST_K1K2K3K4:
-      return {"k1", "k2", "k3", "k4"};
-    case DIST_K1K2P1P2:
-      return {"k1", "k2", "p1", "p2"};
-    case DIST_K1K2K3P1P2:
-      return {"k1", "k2", "k3", "p1", "p2"};
-    default:
-      return {};
-  }
 }
 
 int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
@@ -127,6 +116,16 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
                        "configuration, or no convergence)");
 
   const CXYZ center = ObjectPoint(in, dlt.m_Center);
+  PrecisionReport precision =
+      EstimatePrecision(dlt,
+                        a.iterate && !self_calib ? DltInterior::kCentredEqual
+                                                 : DltInterior::kFree);
+  CentreToFileFrame(precision, center, in.scale);
+  if (in.pixel_frame) NegateParameter(precision, "y0");
+  JudgeOptions judge;
+  judge.obs_sigma = a.quality.sigma >= 0 ? a.quality.sigma
+                                         : DefaultImageSigma(in.pixel_frame);
+  Verdict verdict = Judge(dlt, precision, judge);
   const double x0 = dlt.m_PrincipalPoint.m_x;
   const double y0 = ImageY(in, dlt.m_PrincipalPoint.m_y);
   const ResidualReport res = MakeResidualReport(
@@ -145,13 +144,17 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
   doc["principal_distance"] = {
       {"cx", dlt.m_FocusX}, {"cy", dlt.m_FocusY}, {"mean", dlt.m_FocusMean}};
   AddPoseJson(doc, center, dlt.m_Wpk);
-  const std::vector<std::string> dnames = DistNames(dlt.m_Dist.m_Model);
+  const std::vector<std::string> dnames =
+      DistortionParameterNames(dlt.m_Dist.m_Model);
   Json jd = Json::object();
   for (size_t k = 0; k < dnames.size(); ++k)
     jd[dnames[k]] = dlt.m_Dist.m_Para[k];
   doc["distortion"] = jd;
   doc["residuals"] = res.json;
   doc["rms"] = {{"x", dlt.m_Rms.m_x}, {"y", dlt.m_Rms.m_y}, {"total", res.rms}};
+  const QualityUnits units{"object units", unit};
+  doc["precision"] = PrecisionJson(precision, units);
+  doc["a_priori_sigma"] = judge.obs_sigma;
 
   std::ostringstream t;
   t << "Camera calibration: " << method << "\n";
@@ -172,24 +175,66 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
     cam.AddRow({dnames[k], Exact(dlt.m_Dist.m_Para[k]), unit + " powers"});
   t << cam.Render() << "\n  Angles: rotation R = Rx(omega) Ry(phi) "
     << "Rz(kappa) from object to camera axes; the camera looks along its -z.\n"
-    << ResidualSection(res, dlt.m_Rms, unit, a.decimals);
+    << ResidualSection(res, dlt.m_Rms, unit, a.decimals)
+    << PrecisionSection(precision, units, judge.obs_sigma, a.decimals);
+  std::vector<std::pair<double, std::string>> markers;
+  if (self_calib) {
+    const bool whole_picture = a.image_size.size() == 2 && in.pixel_frame;
+    const PictureRect picture =
+        whole_picture ? PictureRect{0.0, -a.image_size[1], a.image_size[0], 0.0}
+                      : BoundingRect(dlt.m_ImgPoints);
+    const DistortionValidity validity = CheckDistortion(dlt, picture);
+    verdict.Append(Judge(validity));
+    doc["distortion_validity"] = {
+        {"picture", whole_picture ? "image size" : "control point bounds"},
+        {"grid",
+         std::to_string(validity.grid_side) + "x" +
+             std::to_string(validity.grid_side)},
+        {"grid_failures", validity.grid_failures},
+        {"picture_radius", validity.picture_radius},
+        {"search_radius", validity.search_radius},
+        {"valid_radius", validity.valid_radius},
+        {"limit_found", validity.limited},
+        {"ok", validity.Ok()}};
+    t << "\nDistortion validity over the "
+      << (whole_picture ? "picture"
+                        : "bounding box of the control points "
+                          "(--image-size gives the picture)")
+      << ":\n  invertible with an increasing radial part "
+      << (validity.limited ? "up to radius " : "beyond radius ")
+      << Fixed(validity.valid_radius, 1) << " " << unit
+      << " from the principal point; the picture reaches "
+      << Fixed(validity.picture_radius, 1) << " " << unit << ": "
+      << (validity.Ok() ? "valid over the whole picture"
+                        : "FOLDS OVER inside the picture")
+      << "\n";
+    if (!validity.Ok())
+      markers.emplace_back(validity.valid_radius, "valid limit");
+  }
+  doc["verdict"] = VerdictJson(verdict);
+  t << VerdictSection(verdict);
   if (!a.plot.empty()) {
-    const std::vector<std::string> caption = {
+    std::vector<std::string> caption = {
         method,
         "RMS " + Fixed(res.rms, a.decimals) + " " + unit + ", largest " +
             Fixed(res.largest, a.decimals) + " " + unit + " at " +
             res.largest_name + ", " + std::to_string(in.matched) + " points"};
+    for (const std::string& line : QualityCaption(verdict, precision, units))
+      caption.push_back(line);
     WriteResidualPlot(a.plot,
                       in,
                       dlt.m_Residuals,
                       "collinear calibrate: residuals",
                       caption,
                       a.image_size,
-                      RadialSamples(dlt, in, a.image_size));
+                      RadialSamples(dlt, in, a.image_size),
+                      0.0,
+                      0.0,
+                      markers);
     doc["plot"] = a.plot;
   }
   Emit(common, doc, t.str());
-  return kExitOk;
+  return VerdictExitCode(verdict, a.quality.strict);
 }
 
 }  // namespace
@@ -238,6 +283,12 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "picture width,height in pixels, for the plot frame")
       ->delimiter(',')
       ->expected(2);
+  AddQualityOptions(app,
+                    args->quality,
+                    "--image-sigma",
+                    "a-priori standard deviation of one image coordinate, for "
+                    "the test of the residuals (default 1 px, or 0.01 with "
+                    "--image-frame photo; 0: no test)");
   AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunCalibrate(*args, common); }};
 }

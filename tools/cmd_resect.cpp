@@ -1,12 +1,15 @@
 // resect: space resection of one image with a known principal distance.
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include <collinear/orientation/sinori.h>
 #include <collinear/primitives/constants.h>
+#include <collinear/quality/resection_ambiguity.h>
 
 #include "commands.h"
 #include "control_input.h"
+#include "quality_report.h"
 
 namespace collinear::cli {
 namespace {
@@ -21,7 +24,71 @@ struct ResectArgs {
   std::string plot;
   std::vector<double> image_size;
   int decimals = 4;
+  QualityArgs quality;
 };
+
+// The best and second-best distinct solutions of the pre-rotation trials.
+void AmbiguityReport(const ResectionAmbiguity& amb,
+                     const ControlInput& in,
+                     const std::string& unit,
+                     int decimals,
+                     Json& doc,
+                     std::ostringstream& t) {
+  auto solution = [&](const ResectionSolution& s) {
+    const CXYZ c = ObjectPoint(in, s.centre);
+    return Json{
+        {"projection_centre", {{"X", c.m_x}, {"Y", c.m_y}, {"Z", c.m_z}}},
+        {"angles_rad",
+         {{"omega", s.wpk.m_w}, {"phi", s.wpk.m_p}, {"kappa", s.wpk.m_k}}},
+        {"rms", s.score},
+        {"pre_rotation_deg", {{"omega", s.omega_deg}, {"phi", s.phi_deg}}}};
+  };
+  Json j = {
+      {"trials", amb.trials},
+      {"converged", amb.converged},
+      {"behind_camera", amb.behind},
+      {"object_distance", amb.object_distance},
+      {"distinct_distance", kDistinctCentreFraction * amb.object_distance},
+      {"ambiguous", amb.ambiguous}};
+  j["best"] = amb.HasBest() ? solution(amb.solutions.front()) : Json();
+  j["second"] = amb.HasSecond() ? solution(amb.solutions[amb.second]) : Json();
+  j["ratio"] = amb.HasSecond() ? Json(amb.ratio) : Json();
+  doc["ambiguity"] = j;
+
+  t << "\nPre-rotation trials: " << amb.trials << ", " << amb.converged
+    << " converged (" << amb.behind
+    << " of them with points behind the camera, not counted)\n";
+  if (!amb.HasBest()) return;
+  // A distinct trial this many times worse than the best is no competitor;
+  // such trials often end far off with absurd centres.
+  const double kCompetitorRatio = 100.0;
+  const bool competitor = amb.HasSecond() && amb.ratio <= kCompetitorRatio;
+  Table s({"solution", "centre X", "centre Y", "centre Z", "RMS " + unit});
+  auto row = [&](const char* name, const ResectionSolution& r) {
+    const CXYZ c = ObjectPoint(in, r.centre);
+    char rms[32];
+    std::snprintf(rms, sizeof rms, "%.4g", r.score);
+    s.AddRow({name,
+              Fixed(c.m_x, decimals),
+              Fixed(c.m_y, decimals),
+              Fixed(c.m_z, decimals),
+              rms});
+  };
+  row("best", amb.solutions.front());
+  if (competitor) row("second", amb.solutions[amb.second]);
+  t << s.Render();
+  if (competitor)
+    t << "  second-best distinct solution (centre more than "
+      << Fixed(100 * kDistinctCentreFraction, 0)
+      << " % of the object distance away): RMS ratio " << Fixed(amb.ratio, 3)
+      << (amb.ambiguous ? ", within " : ", above ")
+      << Fixed(kAmbiguityFactor, 1) << "\n";
+  else if (amb.HasSecond())
+    t << "  no competing solution: the best distinct trial fits "
+      << Fixed(amb.ratio, 0) << " times worse\n";
+  else
+    t << "  no distinct second solution among the trials\n";
+}
 
 int RunResect(const ResectArgs& a, const CommonOptions& common) {
   if (!(a.focal > 0) || !std::isfinite(a.focal))
@@ -51,6 +118,12 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
         (a.search ? "" : "; try --search for steep or unusual views"));
 
   const CXYZ center = ObjectPoint(in, s.m_Center);
+  PrecisionReport precision = EstimatePrecision(s);
+  CentreToFileFrame(precision, center, 1.0);
+  JudgeOptions judge;
+  judge.obs_sigma = a.quality.sigma >= 0 ? a.quality.sigma
+                                         : DefaultImageSigma(in.pixel_frame);
+  Verdict verdict = Judge(s, precision, judge);
   const std::string unit = in.pixel_frame ? "px" : "mm";
   const ResidualReport res = MakeResidualReport(
       s.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1, common.max_rows);
@@ -71,6 +144,9 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
   doc["rotation_matrix"] = rot;
   doc["residuals"] = res.json;
   doc["rms"] = {{"x", s.m_Rms.m_x}, {"y", s.m_Rms.m_y}, {"total", res.rms}};
+  const QualityUnits units{"object units", unit};
+  doc["precision"] = PrecisionJson(precision, units);
+  doc["a_priori_sigma"] = judge.obs_sigma;
 
   std::ostringstream t;
   t << "Space resection, " << in.matched << " control points, principal "
@@ -80,14 +156,24 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
   AddPoseRows(ext, center, s.m_Wpk, a.decimals);
   t << ext.Render() << "\n  Rotation " << conv
     << " from object to camera axes; the camera looks along its -z.\n"
-    << ResidualSection(res, s.m_Rms, unit, a.decimals);
+    << ResidualSection(res, s.m_Rms, unit, a.decimals)
+    << PrecisionSection(precision, units, judge.obs_sigma, a.decimals);
+  if (a.search) {
+    const ResectionAmbiguity amb = AnalyseResectionAmbiguity(s);
+    AmbiguityReport(amb, in, unit, a.decimals, doc, t);
+    verdict.Append(Judge(amb));
+  }
+  doc["verdict"] = VerdictJson(verdict);
+  t << VerdictSection(verdict);
   if (!a.plot.empty()) {
-    const std::vector<std::string> caption = {
+    std::vector<std::string> caption = {
         std::string("space resection") +
             (a.search ? ", pre-rotation search" : ""),
         "RMS " + Fixed(res.rms, a.decimals) + " " + unit + ", largest " +
             Fixed(res.largest, a.decimals) + " " + unit + " at " +
             res.largest_name + ", " + std::to_string(in.matched) + " points"};
+    for (const std::string& line : QualityCaption(verdict, precision, units))
+      caption.push_back(line);
     WriteResidualPlot(a.plot,
                       in,
                       s.m_Residuals,
@@ -100,7 +186,7 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
     doc["plot"] = a.plot;
   }
   Emit(common, doc, t.str());
-  return kExitOk;
+  return VerdictExitCode(verdict, a.quality.strict);
 }
 
 }  // namespace
@@ -149,6 +235,12 @@ Command AddResect(CLI::App& root, CommonOptions& common) {
                   "(--image-frame pixel)")
       ->delimiter(',')
       ->expected(2);
+  AddQualityOptions(app,
+                    args->quality,
+                    "--image-sigma",
+                    "a-priori standard deviation of one image coordinate, for "
+                    "the test of the residuals (default 0.01 mm, or 1 px with "
+                    "--image-frame pixel; 0: no test)");
   AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunResect(*args, common); }};
 }

@@ -48,6 +48,9 @@ Command AddHelmert(CLI::App& root, CommonOptions& common);
 Command AddIntersect(CLI::App& root, CommonOptions& common);
 Command AddCalibrate(CLI::App& root, CommonOptions& common);
 Command AddResect(CLI::App& root, CommonOptions& common);
+Command AddProject(CLI::App& root, CommonOptions& common);
+Command AddBeam(CLI::App& root, CommonOptions& common);
+Command AddOrient(CLI::App& root, CommonOptions& common);
 
 }  // namespace collinear::cli
 

@@ -112,15 +112,17 @@ void AddPoseRows(Table& t, const CXYZ& center, const CWPK& wpk, int decimals) {
   }
 }
 
-void WriteResidualPlot(const std::string& path,
-                       const ControlInput& in,
-                       const CArray<CXYZ, CXYZ&>& residuals,
-                       const std::string& title,
-                       const std::vector<std::string>& caption,
-                       const std::vector<double>& image_size,
-                       const std::vector<std::pair<double, double>>& radial,
-                       double frame_offset_x,
-                       double frame_offset_y) {
+void WriteResidualPlot(
+    const std::string& path,
+    const ControlInput& in,
+    const CArray<CXYZ, CXYZ&>& residuals,
+    const std::string& title,
+    const std::vector<std::string>& caption,
+    const std::vector<double>& image_size,
+    const std::vector<std::pair<double, double>>& radial,
+    double frame_offset_x,
+    double frame_offset_y,
+    const std::vector<std::pair<double, std::string>>& radial_markers) {
   ResidualPlot plot;
   plot.title = title;
   plot.caption = caption;
@@ -160,6 +162,7 @@ void WriteResidualPlot(const std::string& path,
     plot.radial.samples = radial;
     plot.radial.radius_unit = unit;
     plot.radial.value_unit = unit;
+    plot.radial.markers = radial_markers;
   }
   WriteFileAtomically(path, RenderResidualPlot(plot));
 }

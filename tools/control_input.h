@@ -51,16 +51,19 @@ void AddPoseRows(Table& t, const CXYZ& center, const CWPK& wpk, int decimals);
 // Writes the residual-vector picture of a control-point solution to path
 // (SVG). residuals are the solver's (y up); image_size (pixels) gives the
 // picture frame, else the frame is the points' bounding box. radial holds
-// (radius, radial correction) samples for a distortion panel, or nothing.
-void WriteResidualPlot(const std::string& path,
-                       const ControlInput& in,
-                       const CArray<CXYZ, CXYZ&>& residuals,
-                       const std::string& title,
-                       const std::vector<std::string>& caption,
-                       const std::vector<double>& image_size,
-                       const std::vector<std::pair<double, double>>& radial,
-                       double frame_offset_x = 0.0,
-                       double frame_offset_y = 0.0);
+// (radius, radial correction) samples for a distortion panel, or nothing;
+// radial_markers label radii on it.
+void WriteResidualPlot(
+    const std::string& path,
+    const ControlInput& in,
+    const CArray<CXYZ, CXYZ&>& residuals,
+    const std::string& title,
+    const std::vector<std::string>& caption,
+    const std::vector<double>& image_size,
+    const std::vector<std::pair<double, double>>& radial,
+    double frame_offset_x = 0.0,
+    double frame_offset_y = 0.0,
+    const std::vector<std::pair<double, std::string>>& radial_markers = {});
 
 // "Residuals ... largest first" with the table and the RMS line.
 std::string ResidualSection(const ResidualReport& res,

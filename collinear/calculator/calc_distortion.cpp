@@ -9,6 +9,7 @@ namespace collinear {
 namespace {
 
 constexpr double kEps = 2.220446049250313e-16;  // the double epsilon
+constexpr double kUnitRoundoff = kEps / 2;      // bound of one rounding
 constexpr std::uint64_t kSignBit = 0x8000000000000000u;
 constexpr std::uint64_t kExpBits = 0x7FF0000000000000u;
 constexpr int kMaxPasses = 20;     // passes over both coordinates
@@ -23,14 +24,22 @@ constexpr double kNewtonMinDet = 1e-6;
 // target's largest coordinate: q + s D(q) cannot come closer than that.
 constexpr double kRoundingFloorUlps = 4.0;
 
-// Bisection shortcut (see BisectT): the slope of q_i + s D_i must stay above
-// 1 - kMaxSlopeBound over the bracket, the root estimate takes at most
-// kRootIter Newton steps, and the rounding bound of one evaluation is
-// kRoundingUlps units of the magnitudes involved (the formulas have at most
-// a dozen operations in a row, so 64 is ample).
+// Shortcuts of the search (see SideBounds): the slope of q_I + s D_I must
+// stay above 1 - kMaxSlopeBound on the segment; the root region is refined
+// by at most kRootIter evaluations while it is wider than kWideRegionUlps
+// units in the last place of the segment's largest coordinate.
 constexpr double kMaxSlopeBound = 0.5;
-constexpr int kRootIter = 6;
-constexpr double kRoundingUlps = 64.0;
+constexpr int kRootIter = 4;
+constexpr double kWideRegionUlps = 16.0;
+// Keys of the root region evaluated at once when there are at most so many.
+constexpr int kBatch = 12;
+// Two doubles, operated on lane by lane (SSE2 on x86-64).
+typedef double Pair __attribute__((vector_size(16)));
+// Rounding bounds, in roundings per magnitude: every model's distortion
+// component takes at most 10 roundings on any path from its inputs (so 16
+// is ample), the slope formulas at most 14 (so 32).
+constexpr double kDistRoundings = 16.0;
+constexpr double kSlopeRoundings = 32.0;
 
 // The four models: NR radial terms p0..p(NR-1) on r^2..r^(2 NR), then
 // Kind::kRadial nothing, kDecentring two decentring terms (a, b) behind
@@ -44,26 +53,36 @@ template <int NR, Kind K>
 struct Model {
   const double* p;
 
-  double Radial(double r2) const {
-    const double r4 = r2 * r2;
-    double k = p[0] * r2 + p[1] * r4;
+  template <class T>
+  T Radial(T r2) const {
+    const T r4 = r2 * r2;
+    T k = p[0] * r2 + p[1] * r4;
     if (NR >= 3) {
-      const double r6 = r4 * r2;
+      const T r6 = r4 * r2;
       k = k + p[2] * r6;
       if (NR >= 4) {
-        const double r8 = r6 * r2;
+        const T r8 = r6 * r2;
         k = k + p[3] * r8;
       }
     }
     return k;
   }
 
-  template <int I>
-  double Comp(double m, double c) const {
-    const double x = I == 0 ? m : c;
-    const double y = I == 0 ? c : m;
-    const double r2 = x * x + y * y;
-    const double k = Radial(r2);
+  // d(radial bracket) / d(r2), Horner form.
+  double RadialDerivative(double r2) const {
+    double k1 = p[NR - 1] * NR;
+    for (int j = NR - 1; j >= 1; --j) k1 = k1 * r2 + p[j - 1] * j;
+    return k1;
+  }
+
+  // T is double, or a vector of doubles evaluated lane by lane with the
+  // same operations (so with the same results).
+  template <int I, class T>
+  T Comp(T m, T c) const {
+    const T x = I == 0 ? m : c;
+    const T y = I == 0 ? c : m;
+    const T r2 = x * x + y * y;
+    const T k = Radial(r2);
     if (K == Kind::kRadial) return (I == 0 ? x : y) * k;
     if (K == Kind::kDecentring) {
       const double a = p[NR], b = p[NR + 1];
@@ -82,8 +101,7 @@ struct Model {
   // Partial derivatives of D, row by row: ddx/dx, ddx/dy, ddy/dx, ddy/dy.
   void Jacobian(double x, double y, double* jac) const {
     const double r2 = x * x + y * y;
-    double k1 = p[NR - 1] * NR;  // d(radial bracket)/d(r2), Horner form
-    for (int j = NR - 1; j >= 1; --j) k1 = k1 * r2 + p[j - 1] * j;
+    const double k1 = RadialDerivative(r2);
     const double k = Radial(r2);
     jac[0] = k + 2.0 * x * x * k1;
     jac[1] = 2.0 * x * y * k1;
@@ -103,34 +121,44 @@ struct Model {
     }
   }
 
-  // dD_I / dq_I at the point (only to steer the root estimate).
+  // dD_I / dq_I at the point whose coordinate I is m, the other c.
   template <int I>
   double Slope(double m, double c) const {
-    double jac[4];
-    if (I == 0)
-      Jacobian(m, c, jac);
-    else
-      Jacobian(c, m, jac);
-    return jac[3 * I];
+    const double r2 = m * m + c * c;
+    double d = Radial(r2) + 2.0 * m * m * RadialDerivative(r2);
+    if (K == Kind::kDecentring) {
+      const double a = p[I == 0 ? NR : NR + 1], b = p[I == 0 ? NR + 1 : NR];
+      d += 6.0 * a * m + 2.0 * b * c;
+    } else if (K == Kind::kFurther) {
+      d += I == 0 ? p[2] + p[4] * c : p[6] * c;
+    }
+    return d;
   }
 
-  // Over |q_I| <= mm with |q_other| = ca: an upper bound of |dD_I/dq_I| in
-  // *slope, and of the sum of the magnitudes of the terms of D_I in *mag.
+  // Over |q_I| <= mm with |q_other| = ca, upper bounds of: |dD_I/dq_I| and
+  // the sum of the magnitudes of its terms in *slope; the sum of the
+  // magnitudes of the terms of D_I in *mag; |d2D_I/dq_I^2| in *curv.
   template <int I>
-  void Bound(double mm, double ca, double* slope, double* mag) const {
+  void Bound(
+      double mm, double ca, double* slope, double* mag, double* curv) const {
     const double r2 = mm * mm + ca * ca;
-    double k = 0.0, k1 = 0.0, rn = 1.0;
-    for (int j = 0; j < NR; ++j) {
+    // Radial bracket k and its first two derivatives in r2, on |p|.
+    double k = 0.0, k1 = 0.0, k2 = 0.0, rn = 1.0, rm = 0.0;
+    for (int j = 0; j < NR; ++j) {  // rn = r2^j, rm = r2^(j-1)
+      k2 += (j + 1) * j * std::fabs(p[j]) * rm;
       k1 += (j + 1) * std::fabs(p[j]) * rn;
+      rm = rn;
       rn *= r2;
       k += std::fabs(p[j]) * rn;
     }
     double s = k + 2.0 * mm * mm * k1, g = mm * k;
+    double cv = 6.0 * mm * k1 + 4.0 * mm * mm * mm * k2;
     if (K == Kind::kDecentring) {
       const double a = std::fabs(p[I == 0 ? NR : NR + 1]);
       const double b = std::fabs(p[I == 0 ? NR + 1 : NR]);
       s += 6.0 * a * mm + 2.0 * b * ca;
       g += a * (r2 + 2.0 * mm * mm) + 2.0 * b * mm * ca;
+      cv += 6.0 * a;
     } else if (K == Kind::kFurther) {
       if (I == 0) {
         s += std::fabs(p[2]) + std::fabs(p[4]) * ca;
@@ -143,6 +171,7 @@ struct Model {
     }
     *slope = s;
     *mag = g;
+    *curv = cv;
   }
 };
 
@@ -152,9 +181,9 @@ using Radial3Decentring = Model<3, Kind::kDecentring>;  // model 3
 using Radial2Further = Model<2, Kind::kFurther>;        // model 4
 
 struct NoDistortion {
-  template <int I>
-  double Comp(double, double) const {
-    return 0.0;
+  template <int I, class T>
+  T Comp(T, T) const {
+    return T{};
   }
   void operator()(double, double, double& dx, double& dy) const {
     dx = 0.0;
@@ -168,58 +197,12 @@ struct NoDistortion {
     return 0.0;
   }
   template <int I>
-  void Bound(double, double, double* slope, double* mag) const {
+  void Bound(double, double, double* slope, double* mag, double* curv) const {
     *slope = 0.0;
     *mag = 0.0;
+    *curv = 0.0;
   }
 };
-
-// Where the bisection of coordinate I between lo and hi may skip the
-// evaluation: every midpoint below *below is certain to give f < t, every
-// one above *above f > t. f(m) = m + s D_I(m, c) is increasing with a slope
-// of at least L on the bracket (bounded from the model), each evaluation is
-// off its exact value by at most E, and near a root estimate m0 with
-// residual r the exact root lies within (|r| + E) / L; so beyond
-// (|r| + 2E) / L of m0 the computed f is on the known side. Leaves the
-// defaults (no shortcut) when the bracket is not finite or the slope bound
-// does not hold.
-template <int I, class Dist>
-void CertainRegion(const Dist& dist,
-                   double m0,
-                   double c,
-                   double t,
-                   double lo,
-                   double hi,
-                   double s,
-                   double* below,
-                   double* above) {
-  if (!(lo < hi) || !std::isfinite(lo) || !std::isfinite(hi) ||
-      !std::isfinite(c) || !std::isfinite(t))
-    return;
-  const double mm = std::max(std::fabs(lo), std::fabs(hi));
-  double slope_bound, mag;
-  dist.template Bound<I>(mm, std::fabs(c), &slope_bound, &mag);
-  slope_bound *= 1.001;  // rounding of the bound itself
-  if (!(slope_bound <= kMaxSlopeBound)) return;
-  const double min_slope = 1.0 - slope_bound;
-  // Rounding of D_I, then of the sum m + s D_I (half a unit of its size).
-  const double err = kEps * (kRoundingUlps * mag + mm + mag) + 1e-300;
-  double m = (lo <= m0 && m0 <= hi) ? m0 : (lo + hi) / 2;
-  double r = 0.0;
-  for (int it = 0;; ++it) {
-    r = m + s * dist.template Comp<I>(m, c) - t;
-    if (!std::isfinite(r)) return;
-    if (std::fabs(r) <= err || it == kRootIter) break;
-    const double next = std::min(
-        hi, std::max(lo, m - r / (1.0 + s * dist.template Slope<I>(m, c))));
-    if (next == m) break;
-    m = next;
-  }
-  const double reach =
-      (std::fabs(r) + 2.0 * err) / min_slope * 1.001 + kEps * mm;
-  *below = m - reach;
-  *above = m + reach;
-}
 
 // Doubles as integers in the order of their values: the magnitude's bit
 // pattern, negated for negative numbers (both zeros give 0).
@@ -292,6 +275,144 @@ Halving HalveKeys(std::int64_t& lo,
   return end;
 }
 
+// Several halvings at once. On order keys within one binade the midpoint
+// of [lo, hi] is (lo + hi) / 2 rounded half to even, and the bracket after
+// kBlock halvings with known sides (digits J, the first halving in the
+// top bit, 1 for "the midpoint becomes the low end") depends on the width
+// w only through w >> kBlock and w mod 2^(kBlock + 1), and on lo only
+// through its parity:
+//   lo' = lo + (w >> kBlock) J + a,  w' = (w >> kBlock) + b,
+// with a (below 2^kBlock) and b (0 or 1) taken from a table that replays
+// the halvings on a small representative of the same residues.
+constexpr int kBlock = 5;
+constexpr int kBlockWidthBits = kBlock + 1;
+constexpr int kBlockTableSize = 1 << (2 * kBlock + 2);
+
+struct BlockTable {
+  std::uint8_t entry[kBlockTableSize];  // a | b << 6
+};
+
+constexpr BlockTable MakeBlockTable() {
+  BlockTable t{};
+  for (int idx = 0; idx < kBlockTableSize; ++idx) {
+    const std::int64_t digits = idx >> (kBlockWidthBits + 1);
+    const std::int64_t residue = (idx >> 1) & ((1 << kBlockWidthBits) - 1);
+    std::int64_t lo = idx & 1;
+    const std::int64_t w = residue + (std::int64_t{1} << kBlockWidthBits);
+    std::int64_t hi = lo + w;
+    for (int k = kBlock - 1; k >= 0; --k) {
+      const std::int64_t sum = lo + hi;  // non-negative here
+      const std::int64_t m = (sum >> 1) + (sum & (sum >> 1) & 1);
+      if ((digits >> k) & 1)
+        lo = m;
+      else
+        hi = m;
+    }
+    const std::int64_t q = w >> kBlock;
+    const std::int64_t a = lo - (idx & 1) - q * digits;
+    const std::int64_t b = (hi - lo) - q;
+    t.entry[idx] = static_cast<std::uint8_t>(a | b << 6);
+  }
+  return t;
+}
+
+constexpr BlockTable kBlockTable = MakeBlockTable();
+
+// Runs the halvings of [lo, hi] (order keys, one binade, one sign) whose
+// side is certain by a margin: midpoints below kb become the low end,
+// above ka the high end. Stops early enough that no stop of the bisection
+// (narrow bracket, stalled midpoint, midpoint inside [kb, ka]) can occur
+// within; the caller continues halving by halving.
+void HalveBlocks(std::int64_t& lo,
+                 std::int64_t& hi,
+                 std::int64_t kb,
+                 std::int64_t ka,
+                 std::int64_t tol_units) {
+  const std::int64_t w0 = hi - lo;  // below 2^53
+  // Levels that keep the bracket at least `need` wide.
+  const std::int64_t need = std::max<std::int64_t>(
+      2, tol_units == INT64_MAX ? INT64_MAX : tol_units + 1);
+  if ((w0 >> kBlock) < need) return;
+  int levels = __builtin_clzll(static_cast<std::uint64_t>(need)) -
+               __builtin_clzll(static_cast<std::uint64_t>(w0));
+  if ((w0 >> levels) < need) --levels;
+  // The sides are those of exact halving toward every point of [kb, ka]
+  // widened by a slack: a midpoint of the rounded halving at level k lies
+  // within k / 2 units of the exact one (each rounding is half a unit, the
+  // ends' errors average), and the positions below are off by less than 3
+  // units. Their bits, as fractions of the bracket, give the sides.
+  const std::int64_t slack = levels / 2 + 4;
+  const double inv_w0 = 1.0 / static_cast<double>(w0);
+  auto position = [&](std::int64_t k) {  // fraction of the bracket, 2^-62
+    k = std::min(std::max(k, lo - 1), hi + 1);
+    const double u = static_cast<double>(k - lo) * inv_w0;
+    return u <= 0.0  ? std::int64_t{0}
+           : u < 1.0 ? static_cast<std::int64_t>(u * 0x1p62)
+                     : (std::int64_t{1} << 62) - 1;
+  };
+  std::int64_t u_lo = position(kb - slack);
+  const std::int64_t u_hi = position(ka + slack);
+  // Bits 61 down to 0 are the sides, the first halving in bit 61.
+  const int common =
+      __builtin_clzll(static_cast<std::uint64_t>((u_lo ^ u_hi) | 1)) - 2;
+  const int blocks = std::min(levels, common) / kBlock;
+  u_lo <<= 2;  // the first side in the top bit
+  std::int64_t l = lo, w = w0;
+  for (int b = 0; b < blocks; ++b) {
+    const int digits =
+        static_cast<int>(static_cast<std::uint64_t>(u_lo) >> (64 - kBlock));
+    u_lo =
+        static_cast<std::int64_t>(static_cast<std::uint64_t>(u_lo) << kBlock);
+    const std::uint8_t e =
+        kBlockTable
+            .entry[digits << (kBlockWidthBits + 1) |
+                   static_cast<int>(w & ((1 << kBlockWidthBits) - 1)) << 1 |
+                   static_cast<int>(l & 1)];
+    const std::int64_t q = w >> kBlock;
+    l += q * digits + (e & 63);
+    w = q + (e >> 6);
+  }
+  lo = l;
+  hi = l + w;
+}
+
+// A bracket [lo, hi] within one binade of one sign (not zero, subnormal or
+// infinite) as order keys, with the keys of the region [below, above] and
+// the tolerance in whole units of the last place (the width hi - lo is
+// exact and below 2^53 there). False for any other bracket.
+struct KeyBracket {
+  std::int64_t lo, hi, below, above, tol_units;
+};
+
+bool ToKeys(double lo,
+            double hi,
+            double below,
+            double above,
+            double tol,
+            KeyBracket* k) {
+  const std::int64_t klo = OrderKey(lo), khi = OrderKey(hi);
+  const std::uint64_t exp_lo =
+      static_cast<std::uint64_t>(klo < 0 ? -klo : klo) & kExpBits;
+  const std::uint64_t exp_hi =
+      static_cast<std::uint64_t>(khi < 0 ? -khi : khi) & kExpBits;
+  if (!(std::isfinite(below) && std::isfinite(above) &&
+        (klo < 0) == (khi < 0) && exp_lo == exp_hi && exp_lo != 0 &&
+        exp_lo != kExpBits))
+    return false;
+  // The unit of the last place is the binade's power of two / 2^52.
+  double binade;
+  std::memcpy(&binade, &exp_lo, sizeof binade);
+  const double tol_ulps = tol / (binade * 0x1p-52);
+  k->tol_units = tol_ulps >= 0x1p62 ? INT64_MAX
+                 : tol_ulps >= 0.0  ? static_cast<std::int64_t>(tol_ulps)
+                                    : -1;  // negative or NaN: never narrow
+  k->lo = klo;
+  k->hi = khi;
+  k->below = OrderKey(below);
+  k->above = OrderKey(above);
+  return true;
+}
+
 // Halves [lo, hi] as the bisection does while the midpoint lies below
 // `below` (it becomes the low end) or above `above` (the high end). True
 // when the bisection ends there, with its result in *mid; false with *mid
@@ -302,28 +423,16 @@ bool HalveCertain(double& lo,
                   double above,
                   double tol,
                   double* mid) {
-  const std::int64_t klo = OrderKey(lo), khi = OrderKey(hi);
-  const std::uint64_t exp_lo =
-      static_cast<std::uint64_t>(klo < 0 ? -klo : klo) & kExpBits;
-  const std::uint64_t exp_hi =
-      static_cast<std::uint64_t>(khi < 0 ? -khi : khi) & kExpBits;
-  if (std::isfinite(below) && std::isfinite(above) && (klo < 0) == (khi < 0) &&
-      exp_lo == exp_hi && exp_lo != 0 && exp_lo != kExpBits) {
-    // One binade: the unit of the last place is its power of two / 2^52.
-    double binade;
-    std::memcpy(&binade, &exp_lo, sizeof binade);
-    // |hi - lo| <= tol in whole units (hi - lo is exact and below 2^53).
-    const double tol_ulps = tol / (binade * 0x1p-52);
-    const std::int64_t tol_units =
-        tol_ulps >= 0x1p62 ? INT64_MAX
-        : tol_ulps >= 0.0  ? static_cast<std::int64_t>(tol_ulps)
-                           : -1;  // negative or NaN: never narrow enough
-    std::int64_t l = klo, h = khi, m = 0;
-    const std::int64_t kb = OrderKey(below), ka = OrderKey(above);
-    const Halving end = klo < 0 ? HalveKeys<true>(l, h, kb, ka, tol_units, &m)
-                                : HalveKeys<false>(l, h, kb, ka, tol_units, &m);
-    lo = FromOrderKey(l);
-    hi = FromOrderKey(h);
+  KeyBracket k;
+  if (ToKeys(lo, hi, below, above, tol, &k)) {
+    std::int64_t m = 0;
+    HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+    const Halving end =
+        k.lo < 0
+            ? HalveKeys<true>(k.lo, k.hi, k.below, k.above, k.tol_units, &m)
+            : HalveKeys<false>(k.lo, k.hi, k.below, k.above, k.tol_units, &m);
+    lo = FromOrderKey(k.lo);
+    hi = FromOrderKey(k.hi);
     *mid = end == Halving::kNarrow ? (lo + hi) / 2 : FromOrderKey(m);
     return end != Halving::kInside;
   }
@@ -345,41 +454,236 @@ bool HalveCertain(double& lo,
   }
 }
 
-// Bisection of coordinate I of p between low[I] (the end whose image lies
-// below the target) and high[I]. Each midpoint m is judged by f = m + s
-// D_I(m, other); f < t moves the low end, otherwise the high end. It stops
-// at an exact hit, when the bracket is at most tol wide, or when the
-// midpoint no longer changes. Midpoints inside the certain region of
-// CertainRegion are judged without evaluating f (the judgement is the
-// one the evaluation would give), which leaves the result unchanged bit for
-// bit; shortcut false evaluates every one.
+// The whole bisection on order keys (see HalveKeys) once the computed f of
+// every key from `first` to k.above that lies in the bracket is known:
+// f_at[key - first]. Keys outside [k.below, k.above] are judged by side.
+// Returns the bisection's result.
+template <bool kNeg>
+double BisectKeys(const KeyBracket& k,
+                  std::int64_t first,
+                  const double* f_at,
+                  double t) {
+  std::uint64_t mag_lo = static_cast<std::uint64_t>(kNeg ? -k.lo : k.lo);
+  std::uint64_t mag_hi = static_cast<std::uint64_t>(kNeg ? -k.hi : k.hi);
+  std::uint64_t sum = mag_lo + mag_hi;
+  std::int64_t prev = INT64_MIN;  // no key of a finite double
+  for (;;) {
+    const std::uint64_t half = sum >> 1;
+    const std::uint64_t mag = half + (sum & half & 1);
+    const std::int64_t m =
+        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    if (m == prev) return FromOrderKey(m);
+    // Judged by evaluation inside [below, above], by side outside.
+    bool f_below = m < k.below;
+    if (!(m < k.below || m > k.above)) {
+      const double f = f_at[m - first];
+      if (f == t) return FromOrderKey(m);
+      f_below = f < t;
+    }
+    const std::uint64_t sum_up = mag + mag_hi, sum_down = mag_lo + mag;
+    mag_lo = f_below ? mag : mag_lo;
+    mag_hi = f_below ? mag_hi : mag;
+    sum = f_below ? sum_up : sum_down;
+    const std::uint64_t width = kNeg ? mag_lo - mag_hi : mag_hi - mag_lo;
+    if (static_cast<std::int64_t>(width) <= k.tol_units) {
+      const double lo = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_lo)
+                                          : static_cast<std::int64_t>(mag_lo));
+      const double hi = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_hi)
+                                          : static_cast<std::int64_t>(mag_hi));
+      return (lo + hi) / 2;
+    }
+    prev = m;
+  }
+}
+
+// What is known of f(q) = q + s D_I(q, c) on the segment |q| <= mm of
+// coordinate I, the other coordinate c fixed, from bounds of the model: f
+// is increasing with f' >= min_slope, a computed f is within err of the
+// exact value; and what RootRegion needs (see FinishSideBounds).
+struct SideBounds {
+  double mm, min_slope, err, mag;
+  double f_lo, f_hi, r_max;  // accepted slopes f0 and residuals |r0|
+  double inv_min;            // >= 1 / f0
+  double d0_a, d0_b;         // d0 = d0_a |r0| + d0_b
+  double fix_a, fix_b;       // fixed = fix_a |r0| + fix_b
+  double slope_err, half_curv;
+};
+
+// The distortion at the point a bisection ended on, when it was evaluated
+// there anyway.
+struct PointD {
+  bool known = false;
+  double d[2];
+};
+
+// SideBounds from the model's bounds over the segment (slope, mag, curv:
+// see Model::Bound); false when the slope bound does not hold.
+//
+// The root region: with g(q) = f(q) - t exact, |g(x0) - r0| <= err + eps
+// |r0| (r0 = computed f(x0) - t, rounded), the computed slope f0 within
+// slope_err of f'(x0), |f''| <= curv, and the centre m = x0 - r0 / f0 as
+// computed within e_m of its exact value, for every q of the segment at
+// distance d from m:
+//   |g(q) - (q - m) f0| <= e_m f0 + err + eps |r0|
+//                          + (d + d0) (slope_err + curv (d + d0) / 2),
+// d0 >= |m - x0|. The computed f(q) is on q's side of t where d f0 exceeds
+// that plus err (so by the factor 1.01: excess(d)); true at d = h, it stays
+// so beyond m +- h by monotonicity (m +- h on the segment or beyond it).
+// With inv_min >= 1 / f0, e_m = 1.01 u (2 |r0| inv_min + mm), d0 = |r0|
+// inv_min + e_m, fixed = e_m f_hi + 2 err + eps |r0|, and G = slope_err +
+// curv (1.06 d0 + 1.07 inv_min fixed) / 2,
+//   h = 1.0625 inv_min (fixed + d0 G)
+// satisfies h f0 > 1.01 (fixed + (h + d0) G) as long as G inv_min < 0.048
+// (then h <= 1.07 inv_min fixed + 0.06 d0, so G bounds the slope term);
+// r_max keeps G that small for every accepted residual.
+bool FinishSideBounds(
+    double mm, double slope, double mag, double curv, SideBounds* b);
+
+// The parts of SideBounds that depend on the segment's length, for a
+// segment |q| <= mm no longer than the one b was made for.
+void SetSegment(double mm, SideBounds* b) {
+  constexpr double u = kUnitRoundoff;
+  b->mm = mm;
+  // Roundings inside D_I, then of the sum q + s D_I; 1e-300 covers
+  // underflow.
+  b->err = u * (1.01 * (mm + b->mag) + kDistRoundings * b->mag) + 1e-300;
+  b->d0_b = 1.01 * u * mm * (1.0 + 4.0 * kEps);
+  b->fix_b = (1.01 * u * mm * b->f_hi + 2.0 * b->err) * (1.0 + 4.0 * kEps);
+}
+
+bool FinishSideBounds(
+    double mm, double slope, double mag, double curv, SideBounds* b) {
+  if (!(slope <= kMaxSlopeBound) || !(mag < HUGE_VAL) || !(curv < HUGE_VAL) ||
+      !(mm < HUGE_VAL))
+    return false;
+  constexpr double u = kUnitRoundoff;
+  b->mag = mag;
+  b->min_slope = 1.0 - slope;
+  const double slope_err =
+      u * (1.01 * (1.0 + slope) + kSlopeRoundings * slope) + 1e-300;
+  b->slope_err = slope_err;
+  b->half_curv = curv / 2.0 * 1.001;
+  b->f_lo = b->min_slope - slope_err;
+  b->f_hi = 1.0 + slope + slope_err;
+  // 1 / (1 - x) <= 1 + x + 2 x^2 for 0 <= x <= 1/2.
+  const double x = slope + slope_err;
+  const double inv_min = (1.0 + x + 2.0 * x * x) * (1.0 + 4.0 * kEps);
+  b->inv_min = inv_min;
+  b->d0_a = inv_min * (1.0 + 2.02 * u) * (1.0 + 4.0 * kEps);
+  b->fix_a = (2.02 * u * inv_min * b->f_hi + kEps) * (1.0 + 4.0 * kEps);
+  SetSegment(mm, b);
+  // Residuals up to r_max keep G inv_min below 0.048 (checked here for the
+  // longest segment, so for every shorter one).
+  const double r_max = 0.015 / (curv * inv_min + 1e-300);
+  const double d0 = b->d0_a * r_max + b->d0_b;
+  const double fixed = b->fix_a * r_max + b->fix_b;
+  const double g =
+      slope_err + b->half_curv * (1.06 * d0 + 1.07 * inv_min * fixed);
+  if (!(g * inv_min < 0.047)) return false;
+  b->r_max = r_max;
+  return true;
+}
+
+// The model's bounds for coordinate I over |q_I| <= mm, |q_other| <= ca,
+// with a margin for their own rounding.
 template <int I, class Dist>
-void BisectT(const Dist& dist,
-             double* p,
-             const double* target,
-             const double* low,
-             const double* high,
-             double s,
-             double tol,
-             bool shortcut,
-             double root_hint = HUGE_VAL) {
-  const double c = p[1 - I];
-  const double t = target[I];
-  double lo = low[I], hi = high[I];
-  double below = -HUGE_VAL, above = HUGE_VAL;
-  if (shortcut) {
-    const double m0 = (lo <= root_hint && root_hint <= hi) ? root_hint : p[I];
-    CertainRegion<I>(dist, m0, c, t, lo, hi, s, &below, &above);
+void ModelBounds(const Dist& dist,
+                 double mm,
+                 double ca,
+                 double* slope,
+                 double* mag,
+                 double* curv) {
+  dist.template Bound<I>(mm, ca, slope, mag, curv);
+  *slope *= 1.01;
+  *mag *= 1.01;
+  *curv *= 1.01;
+}
+
+// Bounds of the model over a box |x| <= box[0], |y| <= box[1] for each
+// coordinate, formed once per search: those of any segment inside the box
+// follow at little cost.
+struct BoxBounds {
+  double box[2];
+  bool ok[2];
+  SideBounds side[2];  // for the longest segments
+};
+
+template <class Dist>
+void MakeBoxBounds(const Dist& dist, double bx, double by, BoxBounds* b) {
+  b->box[0] = bx;
+  b->box[1] = by;
+  double slope, mag, curv;
+  ModelBounds<0>(dist, bx, by, &slope, &mag, &curv);
+  b->ok[0] = FinishSideBounds(bx, slope, mag, curv, &b->side[0]);
+  ModelBounds<1>(dist, by, bx, &slope, &mag, &curv);
+  b->ok[1] = FinishSideBounds(by, slope, mag, curv, &b->side[1]);
+}
+
+// SideBounds of the segment |q_I| <= mm with the other coordinate c: from
+// the box when the segment lies inside it, else from the model.
+template <int I, class Dist>
+bool MakeSideBounds(const Dist& dist,
+                    const BoxBounds* box,
+                    double mm,
+                    double c,
+                    SideBounds* b) {
+  const double ca = std::fabs(c);
+  if (box && mm <= box->box[I] && ca <= box->box[1 - I]) {
+    if (!box->ok[I]) return false;
+    *b = box->side[I];
+    SetSegment(mm, b);
+    return true;
   }
-  double m = 0.0;
-  if (HalveCertain(lo, hi, below, above, tol, &m)) {
-    p[I] = m;
-    return;
-  }
-  // Near the root every midpoint is evaluated. The evaluations are chained
-  // (each decides the next midpoint), so with the one at m those at both
-  // possible next midpoints are started too; two halvings then take the
-  // time of one evaluation.
+  if (!(ca < HUGE_VAL)) return false;
+  double slope, mag, curv;
+  ModelBounds<I>(dist, mm, ca, &slope, &mag, &curv);
+  return FinishSideBounds(mm, slope, mag, curv, b);
+}
+
+// Root region from an anchor x0 of the segment, where the computed residual
+// r0 = f(x0) - t and the computed slope f0 ~ f'(x0) are known: a centre (one
+// Newton step) and a half-width such that every q of the segment farther
+// than that from the centre has a computed f on the side of t where q lies
+// (below t left of the centre); see FinishSideBounds. False when that
+// cannot be shown.
+bool RootRegion(const SideBounds& b,
+                double x0,
+                double r0,
+                double f0,
+                double* centre,
+                double* half) {
+  const double m = x0 - r0 / f0;
+  const double ar0 = std::fabs(r0);
+  const double d0 = b.d0_a * ar0 + b.d0_b;
+  const double fixed = b.fix_a * ar0 + b.fix_b;
+  const double g =
+      b.slope_err + b.half_curv * (1.06 * d0 + 1.07 * b.inv_min * fixed);
+  // Rounded up.
+  const double h = 1.0625 * b.inv_min * (fixed + d0 * g) * (1.0 + 8.0 * kEps);
+  if (!(ar0 <= b.r_max && b.f_lo < f0 && f0 < b.f_hi &&
+        std::fabs(m) <= b.mm + h))
+    return false;
+  *centre = m;
+  *half = h;
+  return true;
+}
+
+// The halvings near the root, each midpoint evaluated. The evaluations are
+// chained (each decides the next midpoint), so with the one at m those at
+// both possible next midpoints are started too; two halvings then take the
+// time of one evaluation. Midpoints outside [below, above] are judged
+// without evaluation. Returns the bisection's result.
+template <int I, class Dist>
+double BisectNear(const Dist& dist,
+                  double m,
+                  double lo,
+                  double hi,
+                  double c,
+                  double t,
+                  double s,
+                  double tol,
+                  double below,
+                  double above) {
   double prev_m;
   double f_next = 0.0;  // f at the next midpoint, when known
   bool have_next = false;
@@ -416,23 +720,269 @@ void BisectT(const Dist& dist,
     m = (lo + hi) / 2;
     if (m == prev_m || !std::isfinite(m)) break;
   }
+  return m;
+}
+
+// Bisection of coordinate I of p between lo (the end whose image lies below
+// the target t) and hi, f(m) = m + s D_I(m, c) with c = p[1 - I], result in
+// p[I]. With bounds (bd not null, lo < hi) and a root region (centre,
+// half), midpoints outside the region are judged without evaluation; the
+// region is first narrowed by Newton steps while it is wide. Each
+// judgement is the one the evaluation would give, so the result is that of
+// evaluating every midpoint, bit for bit.
+template <int I, class Dist>
+void BisectFast(const Dist& dist,
+                double* p,
+                double t,
+                double lo,
+                double hi,
+                double s,
+                double tol,
+                const SideBounds* bd,
+                double centre,
+                double half,
+                PointD* at_result) {
+  constexpr int J = 1 - I;
+  const double c = p[J];
+  double below = -HUGE_VAL, above = HUGE_VAL;
+  if (bd && lo < hi && half < HUGE_VAL) {
+    const double wide = kWideRegionUlps * kEps * bd->mm;
+    for (int it = 0; it < kRootIter && half > wide; ++it) {
+      const double x1 = std::min(hi, std::max(lo, centre));
+      const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;
+      const double f1 = 1.0 + s * dist.template Slope<I>(x1, c);
+      double c1, h1;
+      if (!RootRegion(*bd, x1, r1, f1, &c1, &h1) || !(h1 < half)) break;
+      centre = c1;
+      half = h1;
+    }
+    // Rounding of the two ends (|centre| is at most mm + half when the
+    // region meets the segment; otherwise no midpoint is near it anyway).
+    const double reach =
+        (half + kUnitRoundoff * (bd->mm + half)) * (1.0 + 4.0 * kEps) + 1e-300;
+    below = centre - reach;
+    above = centre + reach;
+  }
+  KeyBracket k;
+  if (ToKeys(lo, hi, below, above, tol, &k)) {
+    // The keys that may be judged by evaluation: evaluate them all at once
+    // (the evaluations are independent of each other and of the halvings,
+    // so they overlap), then halve on keys.
+    const std::int64_t first = std::max(k.below, k.lo);
+    const std::int64_t last = std::min(k.above, k.hi);
+    if (last - first < kBatch) {
+      // Both components at each key (they share most of the work): the
+      // result is nearly always one of the keys, and the search needs D
+      // there next.
+      double f_at[kBatch + 1] = {0.0}, di_at[kBatch + 1], dj_at[kBatch + 1];
+      const Pair cc = {c, c};
+      for (std::int64_t key = first; key <= last; key += 2) {
+        const Pair q = {FromOrderKey(key), FromOrderKey(key + 1)};
+        const Pair di = dist.template Comp<I>(q, cc);
+        const Pair dj = dist.template Comp<J>(cc, q);
+        const Pair f = q + s * di;
+        const std::int64_t j = key - first;
+        di_at[j] = di[0];
+        di_at[j + 1] = di[1];
+        dj_at[j] = dj[0];
+        dj_at[j + 1] = dj[1];
+        f_at[j] = f[0];
+        f_at[j + 1] = f[1];
+      }
+      HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+      const double result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
+                                     : BisectKeys<false>(k, first, f_at, t);
+      p[I] = result;
+      const std::int64_t rk = OrderKey(result);
+      if (at_result && first <= rk && rk <= last) {
+        at_result->known = true;
+        at_result->d[I] = di_at[rk - first];
+        at_result->d[J] = dj_at[rk - first];
+      }
+      return;
+    }
+  }
+  double m = 0.0;
+  if (!HalveCertain(lo, hi, below, above, tol, &m))
+    m = BisectNear<I>(dist, m, lo, hi, c, t, s, tol, below, above);
   p[I] = m;
 }
 
-template <class Dist>
-void BisectCoord(const Dist& dist,
+// The bisection of coordinate I with bounds over [lo, hi] and the root
+// region from the anchor x0 with computed f(x0) = fx0; without a usable
+// bound every midpoint is evaluated.
+template <int I, class Dist>
+void BisectFromAnchor(const Dist& dist,
+                      double* p,
+                      double t,
+                      double lo,
+                      double hi,
+                      double s,
+                      double tol,
+                      double x0,
+                      double fx0,
+                      const BoxBounds* box,
+                      PointD* at_result) {
+  const double c = p[1 - I];
+  SideBounds bd;
+  double centre = 0.0, half = HUGE_VAL;
+  const bool bounded =
+      lo < hi &&
+      MakeSideBounds<I>(dist,
+                        box,
+                        std::max({std::fabs(lo), std::fabs(hi), std::fabs(x0)}),
+                        c,
+                        &bd) &&
+      RootRegion(bd,
+                 x0,
+                 fx0 - t,
+                 1.0 + s * dist.template Slope<I>(x0, c),
+                 &centre,
+                 &half);
+  BisectFast<I>(dist,
+                p,
+                t,
+                lo,
+                hi,
+                s,
+                tol,
+                bounded ? &bd : nullptr,
+                centre,
+                half,
+                at_result);
+}
+
+// One coordinate I of a pass of the search: bracket the target coordinate
+// around p (di = D_I(p)) by the points a and b, or by walking, and bisect.
+// Only D_I enters, so only that component is evaluated. The values of f at
+// a and b are not evaluated where the root region from p (f(p) = p + s di
+// is known) places a and b on either side of it: the branch taken is then
+// certain. False when a walk runs out of steps (p holds its last point).
+template <int I, class Dist>
+bool SearchCoord(const Dist& dist,
                  double* p,
-                 int i,
-                 const double* target,
-                 const double* low,
-                 const double* high,
+                 const double* t,
                  double s,
                  double tol,
-                 bool shortcut) {
-  if (i == 0)
-    BisectT<0>(dist, p, target, low, high, s, tol, shortcut);
-  else
-    BisectT<1>(dist, p, target, low, high, s, tol, shortcut);
+                 double di,
+                 const BoxBounds* box,
+                 PointD* at_result) {
+  constexpr int J = 1 - I;
+  at_result->known = false;
+  const double c = p[J], ti = t[I], pi = p[I];
+  const double a = pi - s * di;
+  const double b = pi + 2.0 * s * di;
+  const double fp = pi + s * di;
+  SideBounds bd;
+  double centre = 0.0, half = HUGE_VAL;
+  const bool bounded =
+      MakeSideBounds<I>(
+          dist, box, std::max(std::fabs(a), std::fabs(b)), c, &bd) &&
+      RootRegion(bd,
+                 pi,
+                 fp - ti,
+                 1.0 + s * dist.template Slope<I>(pi, c),
+                 &centre,
+                 &half);
+  if (bounded) {
+    const double lo = std::min(a, b), hi = std::max(a, b);
+    // f(lo) < t < f(hi) certain, and |f(a) - f(b)| above eps.
+    if (lo < centre - half && hi > centre + half &&
+        ((hi - lo) * bd.min_slope - 2.0 * bd.err) * 0.99 > kEps) {
+      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, centre, half, at_result);
+      return true;
+    }
+  }
+  const double fa = a + s * dist.template Comp<I>(a, c);
+  const double fb = b + s * dist.template Comp<I>(b, c);
+  if (std::fabs(fa - fb) <= kEps) {
+    p[I] = (a + b) / 2;
+    return true;
+  }
+  // Bisection between a and b: the anchor with the smallest residual.
+  auto bisect_ab = [&](double lo, double hi) {
+    const bool use_a = std::fabs(fa - ti) <= std::fabs(fb - ti);
+    const double x1 = use_a ? a : b, f1 = use_a ? fa : fb;
+    if (bounded && !(std::fabs(f1 - ti) < std::fabs(fp - ti))) {
+      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, centre, half, at_result);
+      return;
+    }
+    BisectFromAnchor<I>(dist, p, ti, lo, hi, s, tol, x1, f1, box, at_result);
+  };
+  double dir;
+  if (fa < fb) {
+    if (fa < ti && ti < fb) {
+      bisect_ab(a, b);
+      return true;
+    }
+    dir = ti > fb ? 1.0 : -1.0;
+  } else {
+    if (fb < ti && ti < fa) {
+      bisect_ab(b, a);
+      return true;
+    }
+    dir = ti > fa ? -1.0 : 1.0;
+  }
+  if (fa == ti || fb == ti) {
+    p[I] = ti;
+    return true;
+  }
+  if (fa < ti) dir = fa < fb ? -1.0 : 1.0;
+
+  // Walk from p until the target is bracketed; D_I(p) is still di.
+  double lo = pi, hi = pi;
+  double f_end = fp;  // f where the walk stopped
+  if (fp < ti) {
+    for (int step = 0;; ++step) {
+      if (step == kMaxWalkSteps) return false;
+      const double old = p[I];
+      p[I] = p[I] + di;
+      if (p[I] == old) {
+        hi = lo;
+        break;
+      }
+      di = dist.template Comp<I>(p[I], c);
+      if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
+        hi = lo;
+        break;
+      }
+      f_end = p[I] + s * di;
+      if (f_end > ti) {
+        hi = p[I];
+        break;
+      }
+    }
+  } else {
+    for (int step = 0;; ++step) {
+      if (step == kMaxWalkSteps) return false;
+      p[I] = p[I] + dir * std::fabs(di);
+      di = dist.template Comp<I>(p[I], c);
+      if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
+        lo = hi;
+        break;
+      }
+      f_end = p[I] + s * di;
+      if (f_end < ti) {
+        lo = p[I];
+        break;
+      }
+    }
+  }
+  // Anchor: the start or the end of the walk, whichever is nearer the
+  // target in f.
+  const bool use_end = std::fabs(f_end - ti) < std::fabs(fp - ti);
+  BisectFromAnchor<I>(dist,
+                      p,
+                      ti,
+                      lo,
+                      hi,
+                      s,
+                      tol,
+                      use_end ? p[I] : pi,
+                      use_end ? f_end : fp,
+                      box,
+                      at_result);
+  return true;
 }
 
 template <class Dist>
@@ -442,111 +992,6 @@ double Residual(const Dist& dist, const double* p, const double* t, double s) {
   const double ex = p[0] + s * d[0] - t[0];
   const double ey = p[1] + s * d[1] - t[1];
   return std::sqrt(ex * ex + ey * ey);
-}
-
-// Where the line through (u, fu) and (v, fv) meets the target t: a start
-// for the root estimate of the bisection between u and v.
-double Secant(double u, double fu, double v, double fv, double t) {
-  return u + (t - fu) * (v - u) / (fv - fu);
-}
-
-// One coordinate I of a pass of the search: bracket the target coordinate
-// around p (di = D_I(p)) by the points a and b, or by walking, and bisect.
-// Only D_I enters, so only that component is evaluated. False when a walk
-// runs out of steps (p then holds the walk's last point).
-template <int I, class Dist>
-bool SearchCoord(const Dist& dist,
-                 double* p,
-                 const double* t,
-                 double s,
-                 double tol,
-                 bool shortcut,
-                 double di) {
-  constexpr int J = 1 - I;
-  double a[2] = {p[0], p[1]};
-  double b[2] = {p[0], p[1]};
-  a[I] = p[I] - s * di;
-  b[I] = p[I] + 2.0 * s * di;
-  const double fa = a[I] + s * dist.template Comp<I>(a[I], a[J]);
-  const double fb = b[I] + s * dist.template Comp<I>(b[I], b[J]);
-  if (std::fabs(fa - fb) <= kEps) {
-    p[I] = (a[I] + b[I]) / 2;
-    return true;
-  }
-  double dir;
-  if (fa < fb) {
-    if (fa < t[I] && t[I] < fb) {
-      BisectT<I>(
-          dist, p, t, a, b, s, tol, shortcut, Secant(a[I], fa, b[I], fb, t[I]));
-      return true;
-    }
-    dir = t[I] > fb ? 1.0 : -1.0;
-  } else {
-    if (fb < t[I] && t[I] < fa) {
-      BisectT<I>(
-          dist, p, t, b, a, s, tol, shortcut, Secant(a[I], fa, b[I], fb, t[I]));
-      return true;
-    }
-    dir = t[I] > fa ? -1.0 : 1.0;
-  }
-  if (fa == t[I] || fb == t[I]) {
-    p[I] = t[I];
-    return true;
-  }
-  if (fa < t[I]) dir = fa < fb ? -1.0 : 1.0;
-
-  // Walk from p until the target is bracketed; D_I(p) is still di.
-  double lo[2] = {p[0], p[1]};
-  double hi[2] = {p[0], p[1]};
-  const double f_start = p[I] + s * di;
-  double f_end = f_start;  // f where the walk stopped
-  if (f_start < t[I]) {
-    lo[I] = p[I];
-    for (int step = 0;; ++step) {
-      if (step == kMaxWalkSteps) return false;
-      const double old = p[I];
-      p[I] = p[I] + di;
-      if (p[I] == old) {
-        hi[I] = lo[I];
-        break;
-      }
-      di = dist.template Comp<I>(p[I], p[J]);
-      if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
-        hi[I] = lo[I];
-        break;
-      }
-      f_end = p[I] + s * di;
-      if (f_end > t[I]) {
-        hi[I] = p[I];
-        break;
-      }
-    }
-  } else {
-    hi[I] = p[I];
-    for (int step = 0;; ++step) {
-      if (step == kMaxWalkSteps) return false;
-      p[I] = p[I] + dir * std::fabs(di);
-      di = dist.template Comp<I>(p[I], p[J]);
-      if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
-        lo[I] = hi[I];
-        break;
-      }
-      f_end = p[I] + s * di;
-      if (f_end < t[I]) {
-        lo[I] = p[I];
-        break;
-      }
-    }
-  }
-  const double hint = f_end != f_start
-                          ? Secant(lo[I],
-                                   f_start < t[I] ? f_start : f_end,
-                                   hi[I],
-                                   f_start < t[I] ? f_end : f_start,
-                                   t[I])
-                          : HUGE_VAL;
-  BisectT<I>(dist, p, t, lo, hi, s, tol, shortcut, hint);
-  return true;
 }
 
 // The bracketing search: passes over x, then y, until the residual meets
@@ -560,8 +1005,7 @@ bool SearchT(const Dist& dist,
              double* qx,
              double* qy,
              double* residual,
-             double* best,
-             bool shortcut) {
+             double* best) {
   const double s = sign ? 1.0 : -1.0;
   *qx = x;
   *qy = y;
@@ -571,11 +1015,21 @@ bool SearchT(const Dist& dist,
   bool have_prev = false;
   double prev_p[2] = {x, y};
   double dx = dist.template Comp<0>(x, y);  // D_x(p) while p stays
+  // The bracket of coordinate I lies within |t_I| + 3 |D_I| or so while
+  // the search converges: bounds over a box a little larger serve them all.
+  BoxBounds box;
+  MakeBoxBounds(
+      dist,
+      (std::fabs(x) + 4.0 * std::fabs(dx)) * 1.001,
+      (std::fabs(y) + 4.0 * std::fabs(dist.template Comp<1>(y, x))) * 1.001,
+      &box);
+  PointD at;  // D at p after a coordinate's bisection, when known
   for (int pass = 0; pass < kMaxPasses; ++pass) {
-    const bool walked =
-        SearchCoord<0>(dist, p, t, s, tol, shortcut, dx) &&
-        SearchCoord<1>(
-            dist, p, t, s, tol, shortcut, dist.template Comp<1>(p[1], p[0]));
+    bool walked = SearchCoord<0>(dist, p, t, s, tol, dx, &box, &at);
+    if (walked) {
+      const double dy = at.known ? at.d[1] : dist.template Comp<1>(p[1], p[0]);
+      walked = SearchCoord<1>(dist, p, t, s, tol, dy, &box, &at);
+    }
     if (!walked) {
       if (best) {
         const double r = Residual(dist, p, t, s);
@@ -586,7 +1040,12 @@ bool SearchT(const Dist& dist,
       return false;
     }
     double d[2];
-    dist(p[0], p[1], d[0], d[1]);
+    if (at.known) {
+      d[0] = at.d[0];
+      d[1] = at.d[1];
+    } else {
+      dist(p[0], p[1], d[0], d[1]);
+    }
     dx = d[0];
     const double ex = p[0] + s * d[0] - x;
     const double ey = p[1] + s * d[1] - y;
@@ -605,6 +1064,148 @@ bool SearchT(const Dist& dist,
   if (best) {
     best[0] = prev_p[0];
     best[1] = prev_p[1];
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// The reference: the search and bisection as published, with the full
+// distortion evaluated wherever the steps name it and nothing skipped (a
+// non-finite midpoint also ends the bisection, which would not end
+// otherwise).
+
+template <class Dist>
+void BisectPlain(const Dist& dist,
+                 double* p,
+                 int i,
+                 const double* target,
+                 const double* low,
+                 const double* high,
+                 double s,
+                 double tol) {
+  double lo = low[i], hi = high[i];
+  double q[2] = {p[0], p[1]};
+  double prev_m = 0.0;
+  for (bool first = true;; first = false) {
+    const double m = (lo + hi) / 2;
+    q[i] = m;
+    if ((!first && m == prev_m) || !std::isfinite(m)) break;
+    double d[2];
+    dist(q[0], q[1], d[0], d[1]);
+    const double f = m + s * d[i];
+    if (f == target[i]) break;
+    if (f < target[i])
+      lo = m;
+    else
+      hi = m;
+    if (std::fabs(hi - lo) <= tol) {
+      q[i] = (lo + hi) / 2;
+      break;
+    }
+    prev_m = m;
+  }
+  p[0] = q[0];
+  p[1] = q[1];
+}
+
+template <class Dist>
+bool SearchPlain(const Dist& dist,
+                 double x,
+                 double y,
+                 double tol,
+                 bool sign,
+                 double* qx,
+                 double* qy,
+                 double* residual) {
+  const double s = sign ? 1.0 : -1.0;
+  *qx = x;
+  *qy = y;
+  const double t[2] = {x, y};
+  double p[2] = {x, y};
+  double prev_r = 0.0;
+  bool have_prev = false;
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    for (int i = 0; i < 2; ++i) {
+      double d[2], da[2], db[2];
+      dist(p[0], p[1], d[0], d[1]);
+      double a[2] = {p[0], p[1]}, b[2] = {p[0], p[1]};
+      a[i] = p[i] - s * d[i];
+      b[i] = p[i] + 2.0 * s * d[i];
+      dist(a[0], a[1], da[0], da[1]);
+      dist(b[0], b[1], db[0], db[1]);
+      const double fa = a[i] + s * da[i], fb = b[i] + s * db[i];
+      if (std::fabs(fa - fb) <= kEps) {
+        p[i] = (a[i] + b[i]) / 2;
+        continue;
+      }
+      double dir;
+      if (fa < fb) {
+        if (fa < t[i] && t[i] < fb) {
+          BisectPlain(dist, p, i, t, a, b, s, tol);
+          continue;
+        }
+        dir = t[i] > fb ? 1.0 : -1.0;
+      } else {
+        if (fb < t[i] && t[i] < fa) {
+          BisectPlain(dist, p, i, t, b, a, s, tol);
+          continue;
+        }
+        dir = t[i] > fa ? -1.0 : 1.0;
+      }
+      if (fa == t[i] || fb == t[i]) {
+        p[i] = t[i];
+        continue;
+      }
+      if (fa < t[i]) dir = fa < fb ? -1.0 : 1.0;
+      dist(p[0], p[1], d[0], d[1]);
+      double lo[2] = {p[0], p[1]}, hi[2] = {p[0], p[1]};
+      if (p[i] + s * d[i] < t[i]) {
+        lo[i] = p[i];
+        for (int step = 0;; ++step) {
+          if (step == kMaxWalkSteps) return false;
+          const double old = p[i];
+          p[i] = p[i] + d[i];
+          if (p[i] == old) {
+            hi[i] = lo[i];
+            break;
+          }
+          dist(p[0], p[1], d[0], d[1]);
+          if (std::fabs(d[i]) <= kEps || p[i] + d[i] == p[i]) {
+            hi[i] = lo[i];
+            break;
+          }
+          if (p[i] + s * d[i] > t[i]) {
+            hi[i] = p[i];
+            break;
+          }
+        }
+      } else {
+        hi[i] = p[i];
+        for (int step = 0;; ++step) {
+          if (step == kMaxWalkSteps) return false;
+          p[i] = p[i] + dir * std::fabs(d[i]);
+          dist(p[0], p[1], d[0], d[1]);
+          if (std::fabs(d[i]) <= kEps || p[i] + d[i] == p[i]) {
+            lo[i] = hi[i];
+            break;
+          }
+          if (p[i] + s * d[i] < t[i]) {
+            lo[i] = p[i];
+            break;
+          }
+        }
+      }
+      BisectPlain(dist, p, i, t, lo, hi, s, tol);
+    }
+    const double r = Residual(dist, p, t, s);
+    if (r <= tol || (have_prev && !(r < prev_r))) {
+      *qx = p[0];
+      *qy = p[1];
+      *residual = r;
+      return true;
+    }
+    prev_r = r;
+    have_prev = true;
   }
   return false;
 }
@@ -645,7 +1246,7 @@ bool CalcDistortion::Search(double x,
                             double* residual,
                             double* best) const {
   auto f = [&](const auto& dist) {
-    return SearchT(dist, x, y, tol, sign, qx, qy, residual, best, true);
+    return SearchT(dist, x, y, tol, sign, qx, qy, residual, best);
   };
   COLLINEAR_WITH_MODEL(f)
 }
@@ -658,7 +1259,7 @@ bool CalcDistortion::SearchReference(double x,
                                      double* qy,
                                      double* residual) const {
   auto f = [&](const auto& dist) {
-    return SearchT(dist, x, y, tol, sign, qx, qy, residual, nullptr, false);
+    return SearchPlain(dist, x, y, tol, sign, qx, qy, residual);
   };
   COLLINEAR_WITH_MODEL(f)
 }
@@ -671,7 +1272,48 @@ void CalcDistortion::Bisect(double* p,
                             double s,
                             double tol) const {
   auto f = [&](const auto& dist) {
-    BisectCoord(dist, p, i, target, low, high, s, tol, true);
+    // Anchor: p's coordinate within the bracket, else the bracket's middle.
+    const double lo = low[i], hi = high[i];
+    double x0 = p[i];
+    if (!(lo <= x0 && x0 <= hi)) x0 = (lo + hi) / 2;
+    if (i == 0) {
+      BisectFromAnchor<0>(dist,
+                          p,
+                          target[0],
+                          lo,
+                          hi,
+                          s,
+                          tol,
+                          x0,
+                          x0 + s * dist.template Comp<0>(x0, p[1]),
+                          nullptr,
+                          nullptr);
+    } else {
+      BisectFromAnchor<1>(dist,
+                          p,
+                          target[1],
+                          lo,
+                          hi,
+                          s,
+                          tol,
+                          x0,
+                          x0 + s * dist.template Comp<1>(x0, p[0]),
+                          nullptr,
+                          nullptr);
+    }
+  };
+  COLLINEAR_WITH_MODEL(f)
+}
+
+void CalcDistortion::BisectReference(double* p,
+                                     int i,
+                                     const double* target,
+                                     const double* low,
+                                     const double* high,
+                                     double s,
+                                     double tol) const {
+  auto f = [&](const auto& dist) {
+    BisectPlain(dist, p, i, target, low, high, s, tol);
   };
   COLLINEAR_WITH_MODEL(f)
 }

@@ -35,9 +35,10 @@ class COLLINEAR_API CalcDistortion {
               double* qy,
               double* residual,
               double* best = nullptr) const;
-  // The same search with every bisection midpoint evaluated: the reference
-  // that Search reproduces bit for bit (Search skips the evaluations whose
-  // outcome a bound on the model's slope and rounding makes certain).
+  // The same search step by step as published, every evaluation done: the
+  // reference that Search reproduces bit for bit (Search skips the
+  // evaluations whose outcome bounds of the model and of rounding make
+  // certain).
   bool SearchReference(double x,
                        double y,
                        double tol,
@@ -55,6 +56,14 @@ class COLLINEAR_API CalcDistortion {
               const double* high,
               double s,
               double tol) const;
+  // The same bisection with every midpoint evaluated (reference of Bisect).
+  void BisectReference(double* p,
+                       int i,
+                       const double* target,
+                       const double* low,
+                       const double* high,
+                       double s,
+                       double tol) const;
   // Damped Newton iteration on the same equation from (start_x, start_y).
   // True when the residual reaches tol or, for a tol below rounding, the
   // rounding floor of the target (a few units in the last place); outputs

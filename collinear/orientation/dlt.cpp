@@ -64,8 +64,7 @@ void SetRotationRows(const double* l,
   }
 }
 
-// Adds the two observation rows of one point pair to a new engine (whose
-// rows are zero, so only the nonzero columns are written): `from` (dim
+// Adds the two observation rows of one point pair: `from` (dim <= 3
 // coordinates F) maps to (x, y) as x = (a.F + a0) / (c.F + 1), y = (b.F +
 // b0) / (c.F + 1), unknowns in the order a, a0, b, b0, c.
 void AddProjectivePair(
@@ -73,14 +72,15 @@ void AddProjectivePair(
   const double to[2] = {x, y};
   const int denominator_col = 2 * (dim + 1), observed_col = 3 * dim + 2;
   for (int axis = 0; axis < 2; ++axis) {
+    double row[kSpatialCount + 1] = {};
     const int block = axis * (dim + 1);
-    if (axis == 1) lsq.SetObeq(0, 0.0);  // column 0 starts the row
-    for (int j = 0; j < dim; ++j) lsq.SetObeq(block + j, from[j]);
-    lsq.SetObeq(block + dim, 1.0);
+    for (int j = 0; j < dim; ++j) row[block + j] = from[j];
+    row[block + dim] = 1.0;
     for (int j = 0; j < dim; ++j) {
-      lsq.SetObeq(denominator_col + j, -to[axis] * from[j]);
+      row[denominator_col + j] = -to[axis] * from[j];
     }
-    lsq.SetObeq(observed_col, to[axis]);
+    row[observed_col] = to[axis];
+    lsq.SetObeqRow(row);
   }
 }
 
@@ -97,7 +97,8 @@ int FitPlaneProjective(const CArray<CXYZ, CXYZ&>& from,
     const double uv[2] = {from[i].m_x, from[i].m_y};
     AddProjectivePair(lsq, uv, 2, to[i].m_x, to[i].m_y);
   }
-  if (lsq.Solve() == 0) return 0;
+  // Only the corrections are read: no statistics.
+  if (lsq.SolveBcor() == 0) return 0;
   for (int k = 0; k < kPlaneCount; ++k) {
     h[k] = lsq.GetBcor(k);
     if (!std::isfinite(h[k])) return 0;  // NaN passes the pivot tests

@@ -193,19 +193,24 @@ int CSinOri::SinIte() {
       const double rz = rd[2];
       const double q = -1.0 / (rz * rz);
       const double measured[2] = {img.m_x, img.m_y};
+      double dz[3];  // third row of each derivative matrix times d
+      for (int m = 0; m < 3; ++m) dz[m] = RowDot(dmat[m], 2, d);
       for (int axis = 0; axis < 2; ++axis) {  // x equation, then y
         const double ra = rd[axis];
+        double row[kUnknowns + 1];
         for (int j = 0; j < 3; ++j)
-          lsq.SetObeq(j, (ra * r[6 + j] - rz * r[3 * axis + j]) * q * f);
+          row[j] = (ra * r[6 + j] - rz * r[3 * axis + j]) * q * f;
         for (int m = 0; m < 3; ++m) {
           const double num = RowDot(dmat[m], axis, d) * rz;
-          lsq.SetObeq(3 + m, (num - RowDot(dmat[m], 2, d) * ra) * q * f);
+          row[3 + m] = (num - dz[m] * ra) * q * f;
         }
         // Measured minus projected.
-        lsq.SetObeq(kUnknowns, (f / rz) * ra + measured[axis]);
+        row[kUnknowns] = (f / rz) * ra + measured[axis];
+        lsq.SetObeqRow(row);
       }
     }
-    if (!lsq.Solve()) return 0;
+    // Only the corrections and CalStandard2 are read: no statistics.
+    if (!lsq.SolveBcor()) return 0;
     m_Center.m_x += lsq.GetBcor(0);
     m_Center.m_y += lsq.GetBcor(1);
     m_Center.m_z += lsq.GetBcor(2);
