@@ -213,6 +213,13 @@ std::int64_t OrderKey(double v) {
   return (bits & kSignBit) ? -mag : mag;
 }
 
+bool SameBits(double a, double b) {
+  std::uint64_t x, y;
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return x == y;
+}
+
 double FromOrderKey(std::int64_t key) {
   std::uint64_t bits = key < 0 ? static_cast<std::uint64_t>(-key) | kSignBit
                                : static_cast<std::uint64_t>(key);
@@ -941,7 +948,11 @@ bool SearchCoord(const Dist& dist,
   const double fp = pi + s * di;
   SideBounds bd;
   Region region{0.0, 0.0, HUGE_VAL};
+  // The root lies about |fp - ti| from p, a at |di|: hopeless unless the
+  // first is well below the second (as in the first pass, where the root
+  // is near a).
   const bool bounded =
+      std::fabs(fp - ti) < 0.5 * std::fabs(di) &&
       MakeSideBounds<I>(
           dist, box, std::max(std::fabs(a), std::fabs(b)), c, &bd) &&
       RootRegion(
@@ -957,8 +968,16 @@ bool SearchCoord(const Dist& dist,
       return true;
     }
   }
-  const double fa = a + s * dist.template Comp<I>(a, c);
-  const double fb = b + s * dist.template Comp<I>(b, c);
+  const double da = dist.template Comp<I>(a, c);
+  const double db = dist.template Comp<I>(b, c);
+  const double fa = a + s * da, fb = b + s * db;
+  // D_I on the line through p, reusing the values at a and b (the first
+  // step of a walk often lands on one of them).
+  auto d_at = [&](double q) {
+    return SameBits(q, a)   ? da
+           : SameBits(q, b) ? db
+                            : dist.template Comp<I>(q, c);
+  };
   if (std::fabs(fa - fb) <= kEps) {
     p[I] = (a + b) / 2;
     return true;
@@ -1005,7 +1024,7 @@ bool SearchCoord(const Dist& dist,
         hi = lo;
         break;
       }
-      di = dist.template Comp<I>(p[I], c);
+      di = d_at(p[I]);
       if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
         hi = lo;
         break;
@@ -1020,7 +1039,7 @@ bool SearchCoord(const Dist& dist,
     for (int step = 0;; ++step) {
       if (step == kMaxWalkSteps) return false;
       p[I] = p[I] + dir * std::fabs(di);
-      di = dist.template Comp<I>(p[I], c);
+      di = d_at(p[I]);
       if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
         lo = hi;
         break;
