@@ -45,7 +45,7 @@ constexpr double kSlopeRoundings = 32.0;
 // Kind::kRadial nothing, kDecentring two decentring terms (a, b) behind
 // them, kFurther the six further terms of model 4. Comp<I> evaluates the
 // distortion of coordinate I at the point whose coordinate I is m and
-// other coordinate c, in the published order of operations; the full
+// other coordinate c, in the calculator's order of operations; the full
 // evaluation is made of the two components, so both agree bit for bit.
 enum class Kind { kRadial, kDecentring, kFurther };
 
@@ -410,9 +410,10 @@ bool ToKeys(double lo,
         exp_lo != kExpBits))
     return false;
   // The unit of the last place is the binade's power of two / 2^52; its
-  // inverse is a power of two too (for binades from 2^-971 up).
+  // inverse is a power of two too (for binades from 2^-971 up). In the
+  // top binade the sum of the ends overflows.
   const std::uint64_t exp = exp_lo >> 52;
-  if (exp < 52) return false;
+  if (exp < 52 || exp > 2045) return false;
   const std::uint64_t inv_unit_bits = (2098 - exp) << 52;
   double inv_unit;
   std::memcpy(&inv_unit, &inv_unit_bits, sizeof inv_unit);
@@ -551,7 +552,7 @@ struct SideBounds {
   double mm, min_slope, err, mag;
   double f_lo, f_hi, r_max;  // accepted slopes f0 and residuals |r0|
   double inv_min;            // >= 1 / f0
-  double d0_a, d0_b;         // d0 = d0_a |r0| + d0_b
+  double d0_a;               // d0 = d0_a |r0|
   double fix_a, fix_b;       // fixed = fix_a |r0| + fix_b
   double slope_err, half_curv;
 };
@@ -566,23 +567,26 @@ struct PointD {
 // SideBounds from the model's bounds over the segment (slope, mag, curv:
 // see Model::Bound); false when the slope bound does not hold.
 //
-// The root region: with g(q) = f(q) - t exact, |g(x0) - r0| <= err + eps
-// |r0| (r0 = computed f(x0) - t, rounded), the computed slope f0 within
-// slope_err of f'(x0), |f''| <= curv, and the centre m = x0 - r0 / f0 as
-// computed within e_m of its exact value, for every q of the segment at
-// distance d from m:
-//   |g(q) - (q - m) f0| <= e_m f0 + err + eps |r0|
+// The root region (RootRegion): g(q) = f(q) - t exact; at the anchor x0 of
+// the segment the computed residual r0 is within err + eps |r0| of g(x0)
+// (its own rounding included), the computed slope f0 within slope_err of
+// g'(x0), and |g''| <= curv. The centre c = x0 - step, step = r0 / f0 as
+// computed (within u |r0| inv_min of the exact quotient), is kept exact.
+// For q on the segment at distance d from c, by the mean slope over [x0,
+// q]:
+//   |g(q) - (q - c) f0| <= e f0 + err + eps |r0|
 //                          + (d + d0) (slope_err + curv (d + d0) / 2),
-// d0 >= |m - x0|. The computed f(q) is on q's side of t where d f0 exceeds
-// that plus err (so by the factor 1.01: excess(d)); true at d = h, it stays
-// so beyond m +- h by monotonicity (m +- h on the segment or beyond it).
-// With inv_min >= 1 / f0, e_m = 1.01 u (2 |r0| inv_min + mm), d0 = |r0|
-// inv_min + e_m, fixed = e_m f_hi + 2 err + eps |r0|, and G = slope_err +
-// curv (1.06 d0 + 1.07 inv_min fixed) / 2,
+// e = 1.01 u |r0| inv_min, d0 = |step| <= d0_a |r0|; the computed f(q) is
+// within err of g(q) + t, so its side is certain where d f0 exceeds that
+// plus err. With fixed = e f_hi + 2 err + eps |r0| (= fix_a |r0| + fix_b),
+// inv_min >= 1 / f0 and G = slope_err + curv (1.06 d0 + 1.07 inv_min
+// fixed) / 2,
 //   h = 1.0625 inv_min (fixed + d0 G)
-// satisfies h f0 > 1.01 (fixed + (h + d0) G) as long as G inv_min < 0.048
-// (then h <= 1.07 inv_min fixed + 0.06 d0, so G bounds the slope term);
-// r_max keeps G that small for every accepted residual.
+// gives h f0 > 1.01 (fixed + (h + d0) G) whenever G inv_min < 0.047 (then
+// h <= 1.07 inv_min fixed + 0.06 d0, so G bounds the slope term): certain
+// at d = h, and beyond c +- h by monotonicity where c +- h lies on the
+// segment or beyond it. r_max keeps G that small for every residual
+// accepted.
 bool FinishSideBounds(
     double mm, double slope, double mag, double curv, SideBounds* b);
 
@@ -594,7 +598,6 @@ void SetSegment(double mm, SideBounds* b) {
   // Roundings inside D_I, then of the sum q + s D_I; 1e-300 covers
   // underflow.
   b->err = u * (1.01 * (mm + b->mag) + kDistRoundings * b->mag) + 1e-300;
-  b->d0_b = 0.0;
   b->fix_b = 2.0 * b->err * (1.0 + 4.0 * kEps);
 }
 
@@ -622,7 +625,7 @@ bool FinishSideBounds(
   // Residuals up to r_max keep G inv_min below 0.048 (checked here for the
   // longest segment, so for every shorter one).
   const double r_max = 0.015 / (curv * inv_min + 1e-300);
-  const double d0 = b->d0_a * r_max + b->d0_b;
+  const double d0 = b->d0_a * r_max;
   const double fixed = b->fix_a * r_max + b->fix_b;
   const double g =
       slope_err + b->half_curv * (1.06 * d0 + 1.07 * inv_min * fixed);
@@ -702,7 +705,7 @@ bool RootRegion(
     const SideBounds& b, double x0, double r0, double f0, Region* region) {
   const double step = r0 / f0;
   const double ar0 = std::fabs(r0);
-  const double d0 = b.d0_a * ar0 + b.d0_b;
+  const double d0 = b.d0_a * ar0;
   const double fixed = b.fix_a * ar0 + b.fix_b;
   const double g =
       b.slope_err + b.half_curv * (1.06 * d0 + 1.07 * b.inv_min * fixed);
@@ -826,9 +829,12 @@ void BisectFast(const Dist& dist,
     if (k.lo <= kx && kx <= k.hi) {
       const double a = -region.step * k.inv_unit;
       const double h = region.half * k.inv_unit;
-      double from = a - h, to = a + h;  // rounded outward below
-      from = std::max(from - std::fabs(from) * 0x1p-51, -0x1p60);
-      to = std::min(to + std::fabs(to) * 0x1p-51, 0x1p60);
+      // Offsets from kx, rounded outward, and kept within a key of the
+      // bracket (beyond it they judge no midpoint; below 2^53 there).
+      const double from = std::max(a - h - std::fabs(a - h) * 0x1p-51,
+                                   static_cast<double>(k.lo - kx - 1));
+      const double to = std::min(a + h + std::fabs(a + h) * 0x1p-51,
+                                 static_cast<double>(k.hi - kx + 1));
       k.below =
           std::max(k.below, kx + static_cast<std::int64_t>(std::floor(from)));
       k.above =
@@ -859,8 +865,9 @@ void BisectFast(const Dist& dist,
         f_at[j + 1] = f[1];
       }
       HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
-      // Non-decreasing f over the keys (nearly always): thresholds.
-      const int n = static_cast<int>(last - first) + 1;
+      // Non-decreasing f over the keys (nearly always): thresholds. No
+      // keys when the region misses the bracket.
+      const int n = last < first ? 0 : static_cast<int>(last - first) + 1;
       bool rising = true;
       int n_below = 0, n_at_most = 0;
       for (int j = 0; j < n; ++j) {
@@ -1152,8 +1159,8 @@ bool SearchT(const Dist& dist,
 }
 
 // ---------------------------------------------------------------------------
-// The reference: the search and bisection as published, with the full
-// distortion evaluated wherever the steps name it and nothing skipped (a
+// The reference: the search and the bisection step by step, with the full
+// distortion evaluated wherever a step needs it and nothing skipped (a
 // non-finite midpoint also ends the bisection, which would not end
 // otherwise).
 
