@@ -228,6 +228,28 @@ double FromOrderKey(std::int64_t key) {
   return v;
 }
 
+// Halving on order keys, within one binade of one sign (kNeg: negative),
+// works on the keys' magnitudes. The midpoint of two magnitudes with the
+// given sum, rounded half to even (see HalveKeys), its key, and the
+// result of a bisection stopped for a narrow bracket.
+std::uint64_t MidMagnitude(std::uint64_t sum) {
+  const std::uint64_t half = sum >> 1;
+  return half + (sum & half & 1);
+}
+
+template <bool kNeg>
+std::int64_t KeyOfMagnitude(std::uint64_t mag) {
+  return kNeg ? -static_cast<std::int64_t>(mag)
+              : static_cast<std::int64_t>(mag);
+}
+
+template <bool kNeg>
+double NarrowResult(std::uint64_t mag_lo, std::uint64_t mag_hi) {
+  const double lo = FromOrderKey(KeyOfMagnitude<kNeg>(mag_lo));
+  const double hi = FromOrderKey(KeyOfMagnitude<kNeg>(mag_hi));
+  return (lo + hi) / 2;
+}
+
 // The halvings of HalveCertain on order keys, for a bracket within one
 // binade of one sign (kNeg: negative). There the sum of the two ends is
 // exact but for its last bit, so the midpoint (lo + hi) / 2 is the
@@ -250,10 +272,8 @@ Halving HalveKeys(std::int64_t& lo,
   std::int64_t prev = 0;
   Halving end;
   for (bool first = true;; first = false) {
-    const std::uint64_t half = sum >> 1;
-    const std::uint64_t mag = half + (sum & half & 1);
-    const std::int64_t m =
-        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    const std::uint64_t mag = MidMagnitude(sum);
+    const std::int64_t m = KeyOfMagnitude<kNeg>(mag);
     *mid = m;
     if (!first && m == prev) {
       end = Halving::kStalled;
@@ -275,10 +295,8 @@ Halving HalveKeys(std::int64_t& lo,
     }
     prev = m;
   }
-  lo = kNeg ? -static_cast<std::int64_t>(mag_lo)
-            : static_cast<std::int64_t>(mag_lo);
-  hi = kNeg ? -static_cast<std::int64_t>(mag_hi)
-            : static_cast<std::int64_t>(mag_hi);
+  lo = KeyOfMagnitude<kNeg>(mag_lo);
+  hi = KeyOfMagnitude<kNeg>(mag_hi);
   return end;
 }
 
@@ -484,10 +502,8 @@ double BisectKeys(const KeyBracket& k,
   std::uint64_t sum = mag_lo + mag_hi;
   std::int64_t prev = INT64_MIN;  // no key of a finite double
   for (;;) {
-    const std::uint64_t half = sum >> 1;
-    const std::uint64_t mag = half + (sum & half & 1);
-    const std::int64_t m =
-        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    const std::uint64_t mag = MidMagnitude(sum);
+    const std::int64_t m = KeyOfMagnitude<kNeg>(mag);
     if (m == prev) return FromOrderKey(m);
     // Judged by evaluation inside [below, above], by side outside.
     bool f_below = m < k.below;
@@ -501,13 +517,8 @@ double BisectKeys(const KeyBracket& k,
     mag_hi = f_below ? mag_hi : mag;
     sum = f_below ? sum_up : sum_down;
     const std::uint64_t width = kNeg ? mag_lo - mag_hi : mag_hi - mag_lo;
-    if (static_cast<std::int64_t>(width) <= k.tol_units) {
-      const double lo = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_lo)
-                                          : static_cast<std::int64_t>(mag_lo));
-      const double hi = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_hi)
-                                          : static_cast<std::int64_t>(mag_hi));
-      return (lo + hi) / 2;
-    }
+    if (static_cast<std::int64_t>(width) <= k.tol_units)
+      return NarrowResult<kNeg>(mag_lo, mag_hi);
     prev = m;
   }
 }
@@ -522,24 +533,16 @@ double BisectThresholds(const KeyBracket& k, std::int64_t k1, std::int64_t k2) {
   std::uint64_t mag_hi = static_cast<std::uint64_t>(kNeg ? -k.hi : k.hi);
   std::int64_t prev = INT64_MIN;  // no key of a finite double
   for (;;) {
-    const std::uint64_t sum = mag_lo + mag_hi;
-    const std::uint64_t half = sum >> 1;
-    const std::uint64_t mag = half + (sum & half & 1);
-    const std::int64_t m =
-        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    const std::uint64_t mag = MidMagnitude(mag_lo + mag_hi);
+    const std::int64_t m = KeyOfMagnitude<kNeg>(mag);
     if ((m == prev) | ((m >= k1) & (m < k2))) return FromOrderKey(m);
     // Sides as good as random: masks, not branches.
     const std::uint64_t keep = static_cast<std::uint64_t>(m < k1) - 1;
     mag_lo = mag ^ ((mag ^ mag_lo) & keep);
     mag_hi = mag_hi ^ ((mag_hi ^ mag) & keep);
     const std::uint64_t width = kNeg ? mag_lo - mag_hi : mag_hi - mag_lo;
-    if (static_cast<std::int64_t>(width) <= k.tol_units) {
-      const double lo = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_lo)
-                                          : static_cast<std::int64_t>(mag_lo));
-      const double hi = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_hi)
-                                          : static_cast<std::int64_t>(mag_hi));
-      return (lo + hi) / 2;
-    }
+    if (static_cast<std::int64_t>(width) <= k.tol_units)
+      return NarrowResult<kNeg>(mag_lo, mag_hi);
     prev = m;
   }
 }
