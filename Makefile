@@ -1,8 +1,11 @@
 # collinear: the commands a user runs. Each target installs what it needs.
 #   make test     build, run every test, again under ASan+UBSan, install check
 #   make install  PREFIX=/some/prefix
+#   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
+#   make fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
 PREFIX ?= /usr/local
+MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 BUILD := build
 ASAN := build-asan
@@ -12,7 +15,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERRO
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
 
-.PHONY: all deps build test check-format unit asan install-check install bench clean
+.PHONY: all deps build test check-format unit asan install-check install demo bench fuzz clean
 
 all: build
 
@@ -48,6 +51,9 @@ test: check-format unit asan install-check
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+demo: build
+	@scripts/demo.sh
+
 bench:
 	@scripts/deps.sh bench
 	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
@@ -55,5 +61,9 @@ bench:
 	cmake --build $(BENCHDIR) -j $(JOBS)
 	@for b in $(BENCHDIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR)
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz demo-out

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <string>
@@ -200,12 +201,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Keep freed memory in the process. Otherwise glibc returns the large
-  // blocks of the growth runs to the system after every iteration, and the
-  // timings measure the (here very costly) first touch of fresh pages by
-  // one side but not the other, depending on the heap's history.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  // By default the heap behaves as in a host application: glibc returns
+  // large freed blocks to the system, and every growth run touches fresh
+  // pages. COLLINEAR_BENCH_WARM_HEAP=1 keeps freed memory in the process,
+  // which measures the arithmetic alone.
+  if (std::getenv("COLLINEAR_BENCH_WARM_HEAP")) {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  }
   // Each size runs on both sides back to back, so that a change of machine
   // load between them stays small.
   for (const auto& size : kSizes) {

@@ -22,6 +22,7 @@
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/point_match.h>
+#include <collinear/orientation/sinori.h>
 #include <collinear/orientation/status_text.h>
 
 #include <collinear/calculator/calc_distortion.h>
@@ -33,12 +34,21 @@
 #include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/calculator/host/host_object.h>
+#include <collinear/calculator/host/image_host.h>
+#include <collinear/calculator/host/picture_info.h>
 #include <collinear/calculator/host/proj_system.h>
 #include <collinear/calculator/host/property_object.h>
+#include <collinear/calculator/host/stream.h>
 #include <collinear/calculator/host/unknown.h>
 
 #include <collinear/adjust/adj_image.h>
 
 #include <collinear/io/point_file.h>
+#include <collinear/io/project_file.h>
+
+#include <collinear/quality/distortion_check.h>
+#include <collinear/quality/precision.h>
+#include <collinear/quality/resection_ambiguity.h>
+#include <collinear/quality/verdict.h>
 
 #endif  // COLLINEAR_COLLINEAR_H_

@@ -5,6 +5,7 @@ set -euo pipefail
 
 test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format pkg-config
            libcli11-dev nlohmann-json3-dev libproj-dev proj-data
+           libstb-dev libtiff-dev
            libgtest-dev googletest)
 bench_pkgs=(libbenchmark-dev libeigen3-dev libopencv-dev)
 

@@ -133,7 +133,8 @@ std::vector<int> OrderByLength(const std::vector<double>& lengths) {
 
 ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
                                   int decimals,
-                                  double y_sign) {
+                                  double y_sign,
+                                  int max_rows) {
   const int n = static_cast<int>(residuals.GetSize());
   std::vector<double> len(n);
   double sum2 = 0.0;
@@ -154,17 +155,21 @@ ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
       r.largest_name = v.m_strName.GetString();
       r.largest = len[i];
     }
-    t.AddRow({v.m_strName.GetString(),
-              Fixed(v.m_x, decimals),
-              Fixed(vy, decimals),
-              Fixed(len[i], decimals),
-              flag ? "<- largest" : ""});
+    if (max_rows <= 0 || k < max_rows)
+      t.AddRow({v.m_strName.GetString(),
+                Fixed(v.m_x, decimals),
+                Fixed(vy, decimals),
+                Fixed(len[i], decimals),
+                flag ? "<- largest" : ""});
     r.json.push_back({{"name", v.m_strName.GetString()},
                       {"vx", v.m_x},
                       {"vy", vy},
                       {"length", len[i]}});
   }
   r.table = t.Render();
+  if (max_rows > 0 && n > max_rows)
+    r.table += "  ... " + std::to_string(n - max_rows) +
+               " smaller residuals not shown (--max-rows)\n";
   return r;
 }
 

@@ -31,6 +31,7 @@ struct ComputeError : std::runtime_error {
 // Options every command shares.
 struct CommonOptions {
   bool json = false;
+  int max_rows = 0;  // rows of a residual table; 0: all
 };
 
 // A text table whose columns are aligned: text left, numbers right.
@@ -74,9 +75,11 @@ struct ResidualReport {
   std::string largest_name;
   double largest = 0.0;
 };
+// At most max_rows rows (0: all) go into the table; the JSON has all.
 ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
                                   int decimals,
-                                  double y_sign = 1.0);
+                                  double y_sign = 1.0,
+                                  int max_rows = 0);
 
 }  // namespace collinear::cli
 

@@ -1,4 +1,5 @@
 // helmert: plane four-parameter similarity between two point lists.
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -6,6 +7,7 @@
 #include <collinear/primitives/constants.h>
 
 #include "commands.h"
+#include "quality_report.h"
 
 namespace collinear::cli {
 namespace {
@@ -13,6 +15,7 @@ namespace {
 struct HelmertArgs {
   std::string target, source, apply;
   int decimals = 4;
+  QualityArgs quality;
 };
 
 int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
@@ -44,7 +47,8 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
   doc["rotation_deg"] = rot_rad * kDegPerRad;
   doc["rotation_rad"] = rot_rad;
 
-  const ResidualReport res = MakeResidualReport(h.m_Residuals, a.decimals);
+  const ResidualReport res =
+      MakeResidualReport(h.m_Residuals, a.decimals, 1.0, common.max_rows);
   doc["residuals"] = res.json;
   doc["rms"] = {{"x", h.m_Rms.m_x}, {"y", h.m_Rms.m_y}};
   doc["max_residual"] = {{"x", h.m_MaxRes.m_x}, {"y", h.m_MaxRes.m_y}};
@@ -65,6 +69,16 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
     << "largest first:\n"
     << res.table << "\n  RMS x " << Fixed(h.m_Rms.m_x, a.decimals) << ", RMS y "
     << Fixed(h.m_Rms.m_y, a.decimals) << "\n";
+
+  const PrecisionReport precision = EstimatePrecision(h);
+  JudgeOptions judge;
+  judge.obs_sigma = std::max(a.quality.sigma, 0.0);
+  const Verdict verdict = Judge(h, precision, judge);
+  const QualityUnits units{"target units", "target units"};
+  doc["precision"] = PrecisionJson(precision, units);
+  doc["a_priori_sigma"] = judge.obs_sigma;
+  doc["verdict"] = VerdictJson(verdict);
+  t << PrecisionSection(precision, units, judge.obs_sigma, a.decimals);
 
   if (!a.apply.empty()) {
     CArray<CXYZ, CXYZ&> pts = LoadPoints(a.apply, false);
@@ -87,8 +101,9 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
     doc["transformed"] = jtr;
     t << "\nTransformed points (" << a.apply << "):\n" << tr.Render();
   }
+  t << VerdictSection(verdict);
   Emit(common, doc, t.str());
-  return kExitOk;
+  return VerdictExitCode(verdict, a.quality.strict);
 }
 
 }  // namespace
@@ -117,7 +132,12 @@ Command AddHelmert(CLI::App& root, CommonOptions& common) {
                   args->apply,
                   "point file (name x y) to transform into the target system")
       ->check(CLI::ExistingFile);
-  AddOutputOptions(app, args->decimals, common.json);
+  AddQualityOptions(app,
+                    args->quality,
+                    "--sigma",
+                    "a-priori standard deviation of one target coordinate, "
+                    "for the test of the residuals (default: none, no test)");
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunHelmert(*args, common); }};
 }
 

@@ -160,7 +160,7 @@ Command AddIntersect(CLI::App& root, CommonOptions& common) {
       ->delimiter(',')
       ->expected(2)
       ->capture_default_str();
-  AddOutputOptions(app, args->decimals, common.json);
+  AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunIntersect(*args, common); }};
 }
 

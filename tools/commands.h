@@ -18,12 +18,19 @@ struct Command {
   std::function<int()> run;
 };
 
-// --decimals and --json, shared by every command.
-inline void AddOutputOptions(CLI::App* app, int& decimals, bool& json) {
+// --decimals, --max-rows and --json, shared by every command.
+inline void AddOutputOptions(CLI::App* app,
+                             int& decimals,
+                             CommonOptions& common) {
   app->add_option("--decimals", decimals, "decimals of printed values")
       ->capture_default_str()
       ->check(CLI::Range(0, 12));
-  app->add_flag("--json", json, "machine-readable JSON output");
+  app->add_option("--max-rows",
+                  common.max_rows,
+                  "print at most this many rows of a residual table "
+                  "(largest first; 0: all)")
+      ->check(CLI::NonNegativeNumber);
+  app->add_flag("--json", common.json, "machine-readable JSON output");
 }
 
 // OBJECT_POINTS [IMAGE_POINTS] of the calibrate and resect commands.
@@ -39,6 +46,11 @@ inline void AddControlFiles(CLI::App* app,
 
 Command AddHelmert(CLI::App& root, CommonOptions& common);
 Command AddIntersect(CLI::App& root, CommonOptions& common);
+Command AddCalibrate(CLI::App& root, CommonOptions& common);
+Command AddResect(CLI::App& root, CommonOptions& common);
+Command AddProject(CLI::App& root, CommonOptions& common);
+Command AddBeam(CLI::App& root, CommonOptions& common);
+Command AddOrient(CLI::App& root, CommonOptions& common);
 
 }  // namespace collinear::cli
 

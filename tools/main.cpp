@@ -21,7 +21,12 @@ int main(int argc, char** argv) {
   CommonOptions common;
   std::vector<Command> commands;
   commands.push_back(AddHelmert(app, common));
+  commands.push_back(AddCalibrate(app, common));
+  commands.push_back(AddResect(app, common));
   commands.push_back(AddIntersect(app, common));
+  commands.push_back(AddProject(app, common));
+  commands.push_back(AddBeam(app, common));
+  commands.push_back(AddOrient(app, common));
 
   try {
     app.parse(argc, argv);

@@ -71,6 +71,37 @@ class COLLINEAR_API CCrdCalculator {
   // Nine doubles in storage order (column by column).
   void SetConversionMatr(const double* m);
 
+  // Set-up from host objects (any may be null). Object coordinates come
+  // through GetPointAbsCoords; each orientation initialiser first takes the
+  // working system from property 50 of its first object. A failed one
+  // leaves the origin undefined; none reports anything.
+
+  // Camera fields from the image's camera (none: focal length 0), then the
+  // picture size from the image's picture when it can be read.
+  void InitCameraFromImage(IPropertyObject* image);
+  // The stored angles (phi, omega, kappa) and projection-centre point.
+  void InitOrientationFromImage(IPropertyObject* image);
+  // Space resection from the image's control-point measurements (at least
+  // four points with coordinates), with the current camera.
+  void InitOrientationFromControlPts(IPropertyObject* image);
+  // At the point `from`, looking at the point `to` or, for another kind of
+  // object, at the middle of its first and last vertex.
+  void InitOrientationFrom2Pts(IPropertyObject* from, IPropertyObject* to);
+  // From an instrument measurement: at the instrument, looking at the
+  // sighted point; turned and shifted by the camera's mounting when the
+  // image's camera is a mounted one.
+  void InitOrientationFromTSImage(IPropertyObject* measurement,
+                                  IPropertyObject* image);
+  // InitOrientationFrom2Pts, then the dummy camera.
+  void InitFrom2Pts(IPropertyObject* from, IPropertyObject* to);
+  // Camera; with a valid one, the stored orientation, else control points.
+  void InitFromImage(IPropertyObject* image);
+  // The stored orientation, else the instrument's; then the camera.
+  void InitFromTSImage(IPropertyObject* measurement, IPropertyObject* image);
+  // InitFromTSImage when the image names its measurement, else
+  // InitFromImage.
+  void InitFromAnyImage(IPropertyObject* image);
+
   // Image chain. "Image pixels" are those of the transformed bitmap when a
   // description is set, else of the original; none of these fails: a point
   // the bitmap layer refuses passes unchanged.
@@ -187,6 +218,22 @@ class COLLINEAR_API CCrdCalculator {
   TAbstractPoint2<double> PhotoToPixel(const TAbstractPoint2<double>& p) const;
   TAbstractPoint2<double> Correct(const TAbstractPoint2<double>& p) const;
   TAbstractPoint2<double> Uncorrect(const TAbstractPoint2<double>& p) const;
+
+  // Instrument measurements (set-up from host objects).
+
+  // Horizontal direction (wrapped once into [0, 2 pi)) reduced to the first
+  // telescope face; *va (when not null) the vertical angle from the
+  // horizon, reduced too. Undefined where the measurement lacks them.
+  static double GetMeasHAnVA(IPropertyObject* measurement, double* va);
+  // Station point plus instrument height; undefined without a station
+  // point, the point's coordinates as read when they are partly undefined.
+  TAbstractPoint3<double> GetInstrumentCoords(
+      IPropertyObject* measurement) const;
+  // The point sighted: polar from the instrument, oriented by the nearest
+  // earlier reference measurement of the station; the target's own
+  // coordinates when that cannot be formed.
+  TAbstractPoint3<double> GetVectorEndCoords(
+      IPropertyObject* measurement) const;
 };
 
 #endif  // COLLINEAR_CALCULATOR_CRD_CALCULATOR_H_

@@ -203,6 +203,9 @@ int CDist::DistToPara() {
     lsq.SetObeq(4, m_DistValue[i]);
   }
   if (!lsq.Solve()) return 0;
+  // NaN or infinite samples pass the pivot tests: no fit, nothing changed.
+  for (int k = 0; k < 4; ++k)
+    if (!std::isfinite(lsq.GetBcor(k))) return 0;
   for (int k = 0; k < 4; ++k) m_Para[k] = lsq.GetBcor(k);
   m_Model = DIST_K1K2K3K4;
   return 1;

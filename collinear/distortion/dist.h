@@ -62,7 +62,8 @@ class COLLINEAR_API CDist {
   // Fits k1..k4 of model 1 by least squares to the samples, each value taken
   // as k1 r^2 + k2 r^4 + k3 r^6 + k4 r^8 (relative, unlike ParaToDist), and
   // sets model 1 without touching m_NumPara. Returns 0, changing nothing,
-  // for unequal sample lists, fewer than 4 samples or a singular fit.
+  // for unequal sample lists, fewer than 4 samples, a singular fit or one
+  // that comes out NaN or infinite (non-finite samples).
   int DistToPara();
 };
 

@@ -68,3 +68,31 @@ TEST(CArray, GrowthKeepsDataAndSetSizeShrinks) {
   a.SetSize(12);
   EXPECT_EQ(a[11], 0);
 }
+
+TEST(CArray, NumberArraysEditInPlaceLikeOthers) {
+  // Arrays of numbers use their own storage: check every edit on both kinds.
+  CArray<double, double> d;
+  CArray<std::string, const std::string&> s;
+  for (int i = 0; i < 6; ++i) {
+    d.Add(i);
+    s.Add(std::to_string(i));
+  }
+  d.InsertAt(2, d[5], 2);  // aliasing value, two copies
+  s.InsertAt(2, s[5], 2);
+  d.RemoveAt(0);
+  s.RemoveAt(0);
+  d.Append(d);  // appending an array to itself doubles it
+  s.Append(s);
+  ASSERT_EQ(d.GetSize(), 14);
+  ASSERT_EQ(s.GetSize(), 14);
+  for (int i = 0; i < 14; ++i) EXPECT_EQ(std::to_string(int(d[i])), s[i]);
+  EXPECT_EQ(d[1], 5.0);
+  EXPECT_EQ(d[13], 5.0);
+  d.FreeExtra();
+  EXPECT_EQ(d[12], 4.0);
+  d.RemoveAll();
+  d.FreeExtra();
+  EXPECT_EQ(d.GetData(), nullptr);
+  d.SetSize(3);
+  EXPECT_EQ(d[2], 0.0);
+}

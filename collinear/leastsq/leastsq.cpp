@@ -61,6 +61,22 @@ inline double Residual(const double* a, const double* x, int n) {
   return a[n] - s;
 }
 
+// Sum over the m rows, in order, of the squared residuals. kN > 0 fixes
+// n = kN and the row length kN + 1 so that the loop over the unknowns of a
+// small problem unrolls.
+template <int kN>
+double SumOfSquaredResiduals(
+    const double* A, const double* x, int m, int n_runtime, Index nc_runtime) {
+  const int n = kN > 0 ? kN : n_runtime;
+  const Index nc = kN > 0 ? kN + 1 : nc_runtime;
+  double s = 0.0;
+  for (int k = 0; k < m; ++k) {
+    const double v = Residual(A + k * nc, x, n);
+    s += v * v;
+  }
+  return s;
+}
+
 // Rows streamed in blocks of kRowBlock: every element of N is loaded and
 // stored once per block and still receives its products in row order.
 constexpr int kRowBlock = 4;
@@ -88,6 +104,30 @@ void AddRows(
       Ni[c] = s;
     }
   }
+}
+
+// Most rows for FormUpperSmall, which reads A once per unknown: 37 KB of
+// rows for 8 unknowns still sit in the cache.
+constexpr int kMaxSmallFormRows = 512;
+
+// Row kI onwards of the symmetric form for kN unknowns (row length kN + 1),
+// one row of N at a time: the kN + 1 - kI sums of a row stay in registers
+// while every row of A passes. The sums are AddRows's, term by term.
+template <int kN, int kI = 0>
+void FormUpperSmall(const double* A,
+                    const double* w,
+                    int rows,
+                    double* __restrict N) {
+  constexpr int kCols = kN + 1, kLen = kN + 1 - kI;
+  double s[kLen];
+  for (int c = 0; c < kLen; ++c) s[c] = 0.0;
+  for (int k = 0; k < rows; ++k) {
+    const double* a = A + k * kCols + kI;
+    const double p = w[k] * a[0];
+    for (int c = 0; c < kLen; ++c) s[c] += p * a[c];
+  }
+  std::copy_n(s, kLen, N + kI * kCols + kI);
+  if constexpr (kI + 1 < kN) FormUpperSmall<kN, kI + 1>(A, w, rows, N);
 }
 
 // One strip of W columns i0..i0+W-1 of the variances of R rows: adds
@@ -134,6 +174,22 @@ void RowVariances(
   }
   if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
   for (int q = 0; q < R; ++q) var[q] = s[q];
+}
+
+// Advances the row cursor of `ls` to the next row; one row past the end
+// grows the engine by exactly one zero row of weight 1.0. The arrays grow
+// geometrically underneath, so a long run of rows costs amortised O(1) per
+// row.
+void StartRow(CLeastSq& ls) {
+  ++ls.m_nCurObeq;
+  if (ls.m_nCurObeq != ls.m_nObeq) return;
+  const Index row_len = static_cast<Index>(ls.m_nParam) + 1;
+  const Index start = static_cast<Index>(ls.m_nObeq) * row_len;
+  ++ls.m_nObeq;
+  ls.m_aObeq.SetSize(start + row_len);
+  std::fill_n(ls.m_aObeq.GetData() + start, row_len, 0.0);
+  ls.m_aWeight.SetSize(ls.m_nObeq);
+  ls.m_aWeight[ls.m_nObeq - 1] = 1.0;
 }
 
 // Forms, then solves, recording both times in milliseconds. A failed
@@ -219,22 +275,24 @@ void CLeastSq::InitObeq() {
 
 int CLeastSq::SetObeq(int col, double v) {
   if (col < 0 || col > m_nParam) return 0;
-  if (col == 0) {
-    ++m_nCurObeq;
-    if (m_nCurObeq == m_nObeq) {
-      // One row past the end: grow by exactly one zero row of weight 1.0.
-      // The arrays grow geometrically underneath, so a long run of rows
-      // costs amortised O(1) per row.
-      const Index row_len = static_cast<Index>(m_nParam) + 1;
-      const Index start = static_cast<Index>(m_nObeq) * row_len;
-      ++m_nObeq;
-      m_aObeq.SetSize(start + row_len);
-      std::fill_n(m_aObeq.GetData() + start, row_len, 0.0);
-      m_aWeight.SetSize(m_nObeq);
-      m_aWeight[m_nObeq - 1] = 1.0;
-    }
-  }
+  if (col == 0) StartRow(*this);
   m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol + col] = v;
+  return 1;
+}
+
+int CLeastSq::SetObeqRow(const double* row) {
+  if (m_nParam < 0) return 0;
+  StartRow(*this);
+  const Index start = static_cast<Index>(m_nCurObeq) * m_nCol;
+  const Index row_len = static_cast<Index>(m_nParam) + 1;
+  if (start >= 0 && start + row_len <= m_aObeq.GetSize()) {
+    double* dst = m_aObeq.GetData() + start;
+    for (Index col = 0; col < row_len; ++col) dst[col] = row[col];
+  } else {
+    // As SetObeq would: the columns before the first one outside the array
+    // are written, then the exception.
+    for (Index col = 0; col < row_len; ++col) m_aObeq[start + col] = row[col];
+  }
   return 1;
 }
 
@@ -394,11 +452,20 @@ int CLeastSq::LessquFast(int rows, int n) {
   double* N = m_aNoeq.GetData();
   for (int i = 0; i < n; ++i)
     std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
-  int k = 0;
-  for (; k + kRowBlock <= rows; k += kRowBlock) {
-    AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
+  // The unknown counts of the resection (6) and of the plane projective
+  // fit (8) that starts it, which run hundreds of times per resection.
+  const bool small = rows <= kMaxSmallFormRows;
+  if (small && n == 6 && nc == 7) {
+    FormUpperSmall<6>(A, w, rows, N);
+  } else if (small && n == 8 && nc == 9) {
+    FormUpperSmall<8>(A, w, rows, N);
+  } else {
+    int k = 0;
+    for (; k + kRowBlock <= rows; k += kRowBlock) {
+      AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
+    }
+    for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
   }
-  for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
   for (int i = 0; i < n; ++i) {
     for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
   }
@@ -418,6 +485,20 @@ int CLeastSq::Solve() {
       *this,
       [this] { return LessquFast(m_nObeq, m_nParam); },
       [this] { return NewChores(); });
+}
+
+int CLeastSq::SolveBcor() {
+  // NewChores without the inverse and the statistics. Its inverse fails only
+  // on a pivot below m_dEps, which BackwardSubstiotution has already
+  // rejected, so the result is NewChores' too.
+  return TimedSolve(
+      *this,
+      [this] { return LessquFast(m_nObeq, m_nParam); },
+      [this] {
+        if (!LUDivid()) return 0;
+        ForwardSubstiotution();
+        return BackwardSubstiotution();
+      });
 }
 
 int CLeastSq::PISolve() {
@@ -742,11 +823,8 @@ double CLeastSq::CalStandard2() {
   }
   const double* A = m_aObeq.GetData();
   const double* x = m_aBcor.GetData();
-  double s = 0.0;
-  for (int k = 0; k < m; ++k) {
-    const double v = Residual(A + k * nc, x, n);
-    s += v * v;
-  }
+  const double s = n == 6 && nc == 7 ? SumOfSquaredResiduals<6>(A, x, m, n, nc)
+                                     : SumOfSquaredResiduals<0>(A, x, m, n, nc);
   const int d = (m - n >= 1) ? m - n : m;
   return std::sqrt(s / d);
 }

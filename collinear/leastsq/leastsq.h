@@ -56,6 +56,10 @@ class COLLINEAR_API CLeastSq : public CObject {
   // 0 starts the next row and grows the engine by one row past the end.
   // Returns 0 without change for col outside 0..n.
   int SetObeq(int col, double v);
+  // Writes row[0..n] as the next row, exactly as SetObeq(0, row[0]) ..
+  // SetObeq(n, row[n]) in turn would, in one call. Returns 0 (no change)
+  // when column 0 would be rejected (n < 0), else 1.
+  int SetObeqRow(const double* row);
   void IncrementColumn();      // advances the row cursor without writing
   int GetCurrentObeqNumber();  // rows started in this pass
   double GetObeq(int col);     // column col of the current row
@@ -94,6 +98,10 @@ class COLLINEAR_API CLeastSq : public CObject {
   // Symmetric forming over all m rows, L D L^T solve, inverse and (with at
   // least two rows started) sigma0^2, covariance and observation variances.
   int Solve();
+  // Solve up to the corrections: the same forming, factorisation and
+  // substitutions, so result and x equal Solve's bit for bit, but no inverse
+  // and no statistics (m_aCovar, m_aVar, m_dSigma keep their contents).
+  int SolveBcor();
   // Full forming and column-wise L D L^T; solves only (no inverse, no stats).
   int PISolve();
   // Symmetric forming and Gauss-Jordan sweep; solves only.

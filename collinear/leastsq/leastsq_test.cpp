@@ -466,7 +466,9 @@ TEST(CLeastSq, AllSolveMethodsAgreeWithIndependentSolution) {
 // engine's blocked loops, for sizes that leave remainders in every block.
 TEST(CLeastSq, ResultsFollowTheDocumentedSummationOrder) {
   std::mt19937 rng(7);
-  const int sizes[][2] = {{13, 7}, {9, 11}, {50, 16}, {6, 1}, {31, 37}};
+  // 6 and 8 unknowns up to 512 rows take a forming of their own.
+  const int sizes[][2] = {
+      {13, 7}, {9, 11}, {50, 16}, {6, 1}, {31, 37}, {41, 6}, {7, 8}, {600, 6}};
   for (const auto& size : sizes) {
     const int m = size[0], n = size[1], nc = n + 1;
     SCOPED_TRACE(std::to_string(m) + "x" + std::to_string(n));
@@ -509,6 +511,13 @@ TEST(CLeastSq, ResultsFollowTheDocumentedSummationOrder) {
       ss += p.w[k] * v * v;
     }
     EXPECT_EQ(ls.m_dSigma, ss / (m - n > 0 ? m - n : m));
+    double vv = 0.0;
+    for (int k = 0; k < m; ++k) {
+      double ax = 0.0;
+      for (int j = 0; j < n; ++j) ax += ls.GetBcor(j) * a(k, j);
+      vv += (a(k, n) - ax) * (a(k, n) - ax);
+    }
+    EXPECT_EQ(ls.CalStandard2(), std::sqrt(vv / (m - n >= 1 ? m - n : m)));
     for (int k = 0; k < m; ++k) {
       double var = 0.0;
       for (int i = 0; i < n; ++i) {
@@ -548,6 +557,101 @@ TEST(CLeastSq, ResultsFollowTheDocumentedSummationOrder) {
     }
     for (int i = 0; i < n * nc; ++i) ASSERT_EQ(ls.m_aFactor[i], L[i]) << i;
   }
+}
+
+// The solvers write whole rows with SetObeqRow and read only the corrections
+// after SolveBcor: both must leave what SetObeq and Solve leave, bit for bit.
+TEST(CLeastSq, RowWriterAndCorrectionSolveMatchElementwiseAndSolve) {
+  std::mt19937 rng(11);
+  const int sizes[][2] = {{40, 6}, {9, 8}, {200, 11}, {3, 3}, {700, 8}};
+  for (const auto& size : sizes) {
+    const int m = size[0], n = size[1];
+    SCOPED_TRACE(std::to_string(m) + "x" + std::to_string(n));
+    const Problem p = RandomProblem(m, n, rng);
+    CLeastSq by_element(m, n), by_row(m, n), growing(n);
+    Fill(by_element, p);
+    for (CLeastSq* ls : {&by_row, &growing}) {
+      ls->InitObeq();
+      for (int k = 0; k < m; ++k) {
+        std::vector<double> row(p.A[k]);
+        row.push_back(p.l[k]);
+        ASSERT_EQ(ls->SetObeqRow(row.data()), 1);
+        ASSERT_EQ(ls->SetWeight(p.w[k]), 1);
+      }
+    }
+    for (CLeastSq* ls : {&by_row, &growing}) {
+      EXPECT_EQ(ls->m_nObeq, m);
+      EXPECT_EQ(ls->m_nCurObeq, m - 1);
+      ASSERT_EQ(ls->m_aObeq.GetSize(), by_element.m_aObeq.GetSize());
+      for (int i = 0; i < m * (n + 1); ++i)
+        ASSERT_EQ(ls->m_aObeq[i], by_element.m_aObeq[i]);
+      ASSERT_EQ(ls->m_aWeight.GetSize(), m);
+    }
+
+    ASSERT_EQ(by_element.Solve(), 1);
+    by_row.m_dSigma = -1.0;
+    by_row.InitParameter(by_row.m_aCovar, -2.0);
+    by_row.InitParameter(by_row.m_aVar, -3.0);
+    by_row.SetFormTime(-4.0);
+    by_row.m_dComputationTime = -5.0;
+    ASSERT_EQ(by_row.SolveBcor(), 1);
+    for (int j = 0; j < n; ++j)
+      EXPECT_EQ(by_row.GetBcor(j), by_element.GetBcor(j));
+    for (int i = 0; i < n * (n + 1); ++i)
+      ASSERT_EQ(by_row.m_aNoeq[i], by_element.m_aNoeq[i]);
+    EXPECT_EQ(by_row.CalStandard2(), by_element.CalStandard2());
+    // Times taken as by Solve; no statistics.
+    EXPECT_GE(by_row.GetFormTime(), 0.0);
+    EXPECT_GE(by_row.GetComputationTime(), 0.0);
+    EXPECT_EQ(by_row.m_dSigma, -1.0);
+    for (int i = 0; i < n * (n + 1); ++i) ASSERT_EQ(by_row.m_aCovar[i], -2.0);
+    for (int k = 0; k < m; ++k) ASSERT_EQ(by_row.m_aVar[k], -3.0);
+  }
+
+  // Failures as Solve's: a zero column while forming (b kept, times kept),
+  // a zero pivot in the factorisation.
+  const Problem zero_col{{{1, 0}, {2, 0}, {3, 0}}, {1, 2, 3}, {1, 1, 1}};
+  const Problem equal_cols{
+      {{1, 1}, {1, 1}, {1, 1}, {1, 1}}, {1, 2, 3, 4}, {1, 1, 1, 1}};
+  for (const Problem* p : {&zero_col, &equal_cols}) {
+    const int m = static_cast<int>(p->A.size());
+    CLeastSq full(m, 2), bcor(m, 2);
+    Fill(full, *p);
+    Fill(bcor, *p);
+    bcor.SetFormTime(-1.0);
+    EXPECT_EQ(bcor.SolveBcor(), 0);
+    EXPECT_EQ(full.Solve(), 0);
+    EXPECT_EQ(bcor.GetBcor(0), full.GetBcor(0));
+    if (p == &zero_col) {
+      EXPECT_EQ(bcor.GetFormTime(), -1.0);
+    }
+  }
+}
+
+TEST(CLeastSq, RowWriterFollowsTheRulesOfColumnZero) {
+  const double row[] = {1.0, 2.0, 3.0};
+  CLeastSq ls(1, 2);
+  ls.InitObeq();
+  ASSERT_EQ(ls.SetObeqRow(row), 1);
+  ASSERT_EQ(ls.SetObeqRow(row), 1);  // past the end: grows, weight 1.0
+  EXPECT_EQ(ls.m_nObeq, 2);
+  EXPECT_EQ(ls.m_aWeight[1], 1.0);
+  EXPECT_EQ(ls.GetObeq(2), 3.0);
+
+  // A cursor moved past the end: column 0 is out of range, nothing written.
+  CLeastSq moved(2, 2);
+  moved.InitObeq();
+  moved.IncrementColumn();
+  moved.IncrementColumn();
+  moved.IncrementColumn();
+  EXPECT_THROW(moved.SetObeqRow(row), CInvalidArgException);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(moved.m_aObeq[i], 0.0);
+
+  CLeastSq negative(2, 2);
+  negative.m_nParam = -1;  // SetObeq rejects every column
+  negative.InitObeq();
+  EXPECT_EQ(negative.SetObeqRow(row), 0);
+  EXPECT_EQ(negative.m_nCurObeq, -1);
 }
 
 // --- Failures

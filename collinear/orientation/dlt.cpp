@@ -13,6 +13,8 @@ constexpr int kSpatialCount = 11;  // L1..L11
 constexpr int kPlaneCount = 8;     // b1..b8
 constexpr int kMinPlanePairs = 4;
 constexpr int kMinSpatialPairs = 6;
+constexpr int kMinSelfCalibPairs = 8;
+constexpr int kMaxDistUnknowns = 5;  // k1, k2, k3, p1, p2
 // Tolerance of the distortion inversion in the residuals, in the image unit:
 // far below any measurement precision.
 constexpr double kResidualDistTol = 1e-12;
@@ -62,8 +64,7 @@ void SetRotationRows(const double* l,
   }
 }
 
-// Adds the two observation rows of one point pair to a new engine (whose
-// rows are zero, so only the nonzero columns are written): `from` (dim
+// Adds the two observation rows of one point pair: `from` (dim <= 3
 // coordinates F) maps to (x, y) as x = (a.F + a0) / (c.F + 1), y = (b.F +
 // b0) / (c.F + 1), unknowns in the order a, a0, b, b0, c.
 void AddProjectivePair(
@@ -71,14 +72,15 @@ void AddProjectivePair(
   const double to[2] = {x, y};
   const int denominator_col = 2 * (dim + 1), observed_col = 3 * dim + 2;
   for (int axis = 0; axis < 2; ++axis) {
+    double row[kSpatialCount + 1] = {};
     const int block = axis * (dim + 1);
-    if (axis == 1) lsq.SetObeq(0, 0.0);  // column 0 starts the row
-    for (int j = 0; j < dim; ++j) lsq.SetObeq(block + j, from[j]);
-    lsq.SetObeq(block + dim, 1.0);
+    for (int j = 0; j < dim; ++j) row[block + j] = from[j];
+    row[block + dim] = 1.0;
     for (int j = 0; j < dim; ++j) {
-      lsq.SetObeq(denominator_col + j, -to[axis] * from[j]);
+      row[denominator_col + j] = -to[axis] * from[j];
     }
-    lsq.SetObeq(observed_col, to[axis]);
+    row[observed_col] = to[axis];
+    lsq.SetObeqRow(row);
   }
 }
 
@@ -95,9 +97,95 @@ int FitPlaneProjective(const CArray<CXYZ, CXYZ&>& from,
     const double uv[2] = {from[i].m_x, from[i].m_y};
     AddProjectivePair(lsq, uv, 2, to[i].m_x, to[i].m_y);
   }
-  if (lsq.Solve() == 0) return 0;
-  for (int k = 0; k < kPlaneCount; ++k) h[k] = lsq.GetBcor(k);
+  // Only the corrections are read: no statistics.
+  if (lsq.SolveBcor() == 0) return 0;
+  for (int k = 0; k < kPlaneCount; ++k) {
+    h[k] = lsq.GetBcor(k);
+    if (!std::isfinite(h[k])) return 0;  // NaN passes the pivot tests
+  }
   return 1;
+}
+
+// Convergence of the iterative solutions on the standard deviation of unit
+// weight: small enough, or no longer changing. sigma_prev starts as the
+// largest double, so the first solution never passes the second test.
+bool Converged(double sigma,
+               double sigma_prev,
+               double sigma_tol,
+               double rel_tol) {
+  if (sigma <= sigma_tol) return true;
+  return std::fabs(sigma - sigma_prev) / std::fabs(sigma_prev) <= rel_tol;
+}
+
+// Writes columns 0..10 of one linearised point equation of the spatial model
+// (axis 0: x, 1: y): xyz / w and 1 / w in the block of that axis, -num *
+// xyz / den in the denominator columns, zeros elsewhere.
+void SetSpatialRow(CLeastSq& lsq,
+                   int axis,
+                   const double* xyz,
+                   double w,
+                   double num,
+                   double den) {
+  const int first = 4 * axis;  // L1 or L5
+  for (int k = 0; k < 8; ++k) lsq.SetObeq(k, 0.0);
+  for (int j = 0; j < 3; ++j) lsq.SetObeq(first + j, xyz[j] / w);
+  lsq.SetObeq(first + 3, 1.0 / w);
+  for (int j = 0; j < 3; ++j) lsq.SetObeq(8 + j, -num * xyz[j] / den);
+}
+
+// Condition row |L(first..first+2)|^2 = target: derivatives 2 L, observed
+// value minus target.
+void AddNormCondition(CLeastSq& lsq,
+                      const double* l,
+                      int first,
+                      double target) {
+  double value = 0.0;
+  for (int k = 0; k < kSpatialCount; ++k) lsq.SetObeq(k, 0.0);
+  for (int j = 0; j < 3; ++j) {
+    lsq.SetObeq(first + j, 2.0 * l[first + j]);
+    value += l[first + j] * l[first + j];
+  }
+  lsq.SetObeq(kSpatialCount, value - target);
+}
+
+// Condition row L(first..first+2) . (L9, L10, L11) = 0 (principal point
+// coordinate 0): derivatives, observed value.
+void AddProductCondition(CLeastSq& lsq, const double* l, int first) {
+  for (int k = 0; k < kSpatialCount; ++k) lsq.SetObeq(k, 0.0);
+  for (int j = 0; j < 3; ++j) {
+    lsq.SetObeq(first + j, l[8 + j]);
+    lsq.SetObeq(8 + j, l[first + j]);
+  }
+  lsq.SetObeq(kSpatialCount,
+              l[first] * l[8] + l[first + 1] * l[9] + l[first + 2] * l[10]);
+}
+
+// Columns of the distortion parameters of a self-calibration model for the
+// offsets (xb, yb) from the principal point: the negated partial derivatives
+// of the correction (dx, dy) by each parameter, in parameter order.
+int DistortionColumns(
+    DIST_MODEL model, double xb, double yb, double* col_x, double* col_y) {
+  const double r2 = xb * xb + yb * yb;
+  int k = 0;
+  const int radial = model == DIST_K1K2K3K4     ? 4
+                     : model == DIST_K1K2P1P2   ? 2
+                     : model == DIST_K1K2K3P1P2 ? 3
+                                                : 0;
+  double r_pow = r2;  // r^(2i)
+  for (int i = 0; i < radial; ++i, ++k) {
+    col_x[k] = -xb * r_pow;
+    col_y[k] = -yb * r_pow;
+    r_pow *= r2;
+  }
+  if (model == DIST_K1K2P1P2 || model == DIST_K1K2K3P1P2) {
+    col_x[k] = -(r2 + 2.0 * xb * xb);  // p1
+    col_y[k] = -2.0 * xb * yb;
+    ++k;
+    col_x[k] = -2.0 * xb * yb;  // p2
+    col_y[k] = -(r2 + 2.0 * yb * yb);
+    ++k;
+  }
+  return k;
 }
 
 }  // namespace
@@ -245,14 +333,7 @@ int CDlt::CalDlt3D() {
   }
   m_Dlt.SetSize(kSpatialCount);
   for (int k = 0; k < kSpatialCount; ++k) m_Dlt[k] = lsq.GetBcor(k);
-
-  if (CalPrincipalPoint() == 0 || CalFocalLength() == 0 ||
-      CalCameraPosition() == 0 || CalCameraAngle() == 0) {
-    m_Dlt.RemoveAll();
-    return 0;
-  }
-  CalResiduals();
-  return 1;
+  return FinishSpatial();
 }
 
 int CDlt::CalDlt2D() {
@@ -373,8 +454,6 @@ int CDlt::CalExtWithDlt2D() {
 
   const double omega = std::atan(c * e8);
   const double phi = std::atan(-c * e7 * std::cos(omega));
-  m_Wpk.m_w = omega;
-  m_Wpk.m_p = phi;
   const double t = std::tan(phi);
 
   // A, B and T divide by sin(omega) and tan(omega): they exist only for
@@ -397,7 +476,6 @@ int CDlt::CalExtWithDlt2D() {
   } else {
     kappa = std::atan2(big_t * a - big_s * b, big_t * b + big_s * a);
   }
-  m_Wpk.m_k = kappa;
 
   const double z0 = omega_zero
                         ? zm + c * std::cos(phi) * std::sqrt(e2 * e2 + e5 * e5)
@@ -407,8 +485,18 @@ int CDlt::CalExtWithDlt2D() {
   const double dz = zm - z0;
   const double tan_w = std::tan(omega), cos_p = std::cos(phi);
   const double sin_k = std::sin(kappa), cos_k = std::cos(kappa);
-  m_Center.m_x = e3 - dz * (sin_k * tan_w / cos_p - cos_k * t);
-  m_Center.m_y = e6 - dz * (cos_k * tan_w / cos_p + sin_k * t);
+  const double x0 = e3 - dz * (sin_k * tan_w / cos_p - cos_k * t);
+  const double y0 = e6 - dz * (cos_k * tan_w / cos_p + sin_k * t);
+  // A NaN height or focal length, or an overflow, leaves no centre: fail
+  // with nothing written, as for a failed fit.
+  if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(z0) ||
+      !std::isfinite(omega) || !std::isfinite(phi) || !std::isfinite(kappa))
+    return 0;
+  m_Wpk.m_w = omega;
+  m_Wpk.m_p = phi;
+  m_Wpk.m_k = kappa;
+  m_Center.m_x = x0;
+  m_Center.m_y = y0;
   m_Center.m_z = z0;
   m_Rot.SetMatrix(ROT_KPW, m_Wpk);
   return 1;
@@ -479,4 +567,164 @@ int CDlt::CalResiduals() {
   m_Rms.m_x = std::sqrt(sum_x2 / n);
   m_Rms.m_y = std::sqrt(sum_y2 / n);
   return 1;
+}
+
+// --- Iterative spatial solution and self-calibration ----------------------
+
+int CDlt::CalCameraParameters() {
+  return CalPrincipalPoint() != 0 && CalFocalLength() != 0 &&
+         CalCameraPosition() != 0 && CalCameraAngle() != 0;
+}
+
+int CDlt::FinishSpatial() {
+  // Coefficients from NaN, infinite or overflowing input are no solution.
+  for (INT_PTR k = 0; k < m_Dlt.GetSize(); ++k) {
+    if (!std::isfinite(m_Dlt[k])) {
+      m_Dlt.RemoveAll();
+      return 0;
+    }
+  }
+  if (CalCameraParameters() == 0) {
+    m_Dlt.RemoveAll();
+    return 0;
+  }
+  CalResiduals();
+  return 1;
+}
+
+int CDlt::FailToConverge() {
+  m_Dlt.RemoveAll();
+  m_Dist.Init();
+  return 0;
+}
+
+int CDlt::CalDltIte3D() {
+  InitParam();
+  const int n = PairCount(m_ObjPoints, m_ImgPoints, kMinSpatialPairs);
+  if (n == 0) {
+    m_Dlt.RemoveAll();
+    return 0;
+  }
+  if (CalDlt2D() == 0) return 0;
+  // Plane coefficients b1..b8 with zeros for the Z terms.
+  const double* b = m_Dlt.GetData();
+  const double start[kSpatialCount] = {
+      b[0], b[1], 0.0, b[2], b[3], b[4], 0.0, b[5], b[6], b[7], 0.0};
+  m_Dlt.SetSize(kSpatialCount);
+  for (int k = 0; k < kSpatialCount; ++k) m_Dlt[k] = start[k];
+
+  CLeastSq lsq(kSpatialCount);
+  double sigma_prev = std::numeric_limits<double>::max();
+  for (int iter = 0;;) {
+    lsq.InitObeq();
+    double* l = m_Dlt.GetData();
+    // Point equations: derivatives of u/w and v/w by L1..L11, then computed
+    // minus measured.
+    for (int i = 0; i < n; ++i) {
+      const CXYZ& obj = m_ObjPoints[i];
+      const CXYZ& img = m_ImgPoints[i];
+      const double xyz[3] = {obj.m_x, obj.m_y, obj.m_z};
+      const double u = l[0] * xyz[0] + l[1] * xyz[1] + l[2] * xyz[2] + l[3];
+      const double v = l[4] * xyz[0] + l[5] * xyz[1] + l[6] * xyz[2] + l[7];
+      const double w = l[8] * xyz[0] + l[9] * xyz[1] + l[10] * xyz[2] + 1.0;
+      SetSpatialRow(lsq, 0, xyz, w, u, w * w);
+      lsq.SetObeq(kSpatialCount, u / w - img.m_x);
+      SetSpatialRow(lsq, 1, xyz, w, v, w * w);
+      lsq.SetObeq(kSpatialCount, v / w - img.m_y);
+    }
+    // Conditions of a camera with its principal point at the image origin
+    // and equal principal distances c, each as current value minus target:
+    // with the correction subtracted below, the step moves each condition
+    // towards its target, as it moves the points. q and c are those of the
+    // previous step (first: of the plane solution).
+    const double* r3 = m_Rot.m_r + 6;
+    const double q =
+        -(r3[0] * m_Center.m_x + r3[1] * m_Center.m_y + r3[2] * m_Center.m_z);
+    const double c = m_FocusMean;
+    AddNormCondition(lsq, l, 8, 1.0 / (q * q));    // L9..L11
+    AddProductCondition(lsq, l, 0);                // x0 = 0
+    AddProductCondition(lsq, l, 4);                // y0 = 0
+    AddNormCondition(lsq, l, 0, c * c / (q * q));  // cx = c
+    AddNormCondition(lsq, l, 4, c * c / (q * q));  // cy = c
+    if (lsq.Solve() == 0) {
+      m_Dlt.RemoveAll();
+      return 0;
+    }
+    for (int k = 0; k < kSpatialCount; ++k) l[k] -= lsq.GetBcor(k);
+    // Centre, rotation and c of the next conditions.
+    if (CalCameraParameters() == 0) {
+      m_Dlt.RemoveAll();
+      return 0;
+    }
+    const double sigma = lsq.CalStandard2();
+    if (Converged(sigma, sigma_prev, m_SigmaTol, m_RelTol)) break;
+    sigma_prev = sigma;
+    if (++iter >= m_MaxIter) return FailToConverge();
+  }
+  return FinishSpatial();
+}
+
+int CDlt::CalDltSelfCalib_k1k2k3k4() { return CalDltSelfCalib(DIST_K1K2K3K4); }
+
+int CDlt::CalDltSelfCalib_k1k2p1p2() { return CalDltSelfCalib(DIST_K1K2P1P2); }
+
+int CDlt::CalDltSelfCalib_k1k2k3p1p2() {
+  return CalDltSelfCalib(DIST_K1K2K3P1P2);
+}
+
+int CDlt::CalDltSelfCalib(DIST_MODEL model) {
+  const int n = PairCount(m_ObjPoints, m_ImgPoints, kMinSelfCalibPairs);
+  if (n == 0) {
+    m_Dlt.RemoveAll();
+    return 0;
+  }
+  if (CalDlt() == 0) return 0;
+  // The plane solution has no L9..L11 to start from (all control points in
+  // one plane Z = const): no self-calibration, CalDlt's text stays.
+  if (m_Dlt.GetSize() != kSpatialCount) {
+    m_Dlt.RemoveAll();
+    return 0;
+  }
+  m_Dist.SetDistModel(model);
+  const int n_dist = m_Dist.GetNumPara();
+  for (int k = 0; k < n_dist; ++k) m_Dist.m_Para[k] = 0.0;
+  const int n_unknowns = kSpatialCount + n_dist;
+
+  double sigma_prev = std::numeric_limits<double>::max();
+  for (int iter = 0;;) {
+    CLeastSq lsq(n_unknowns);
+    double* l = m_Dlt.GetData();
+    const double x0 = m_PrincipalPoint.m_x, y0 = m_PrincipalPoint.m_y;
+    for (int i = 0; i < n; ++i) {
+      const CXYZ& obj = m_ObjPoints[i];
+      const CXYZ& img = m_ImgPoints[i];
+      const double xyz[3] = {obj.m_x, obj.m_y, obj.m_z};
+      const double measured[2] = {img.m_x, img.m_y};
+      // Divided by the previous denominator: weighted as the nonlinear
+      // problem; multiplied by it, exactly the model.
+      const double w = l[8] * xyz[0] + l[9] * xyz[1] + l[10] * xyz[2] + 1.0;
+      double dist_col[2][kMaxDistUnknowns];
+      DistortionColumns(
+          model, img.m_x - x0, img.m_y - y0, dist_col[0], dist_col[1]);
+      for (int axis = 0; axis < 2; ++axis) {
+        SetSpatialRow(lsq, axis, xyz, w, measured[axis], w);
+        for (int k = 0; k < n_dist; ++k)
+          lsq.SetObeq(kSpatialCount + k, dist_col[axis][k]);
+        lsq.SetObeq(n_unknowns, measured[axis] / w);
+      }
+    }
+    if (lsq.Solve() == 0) {
+      m_Dlt.RemoveAll();
+      return 0;
+    }
+    for (int k = 0; k < kSpatialCount; ++k) l[k] = lsq.GetBcor(k);
+    for (int k = 0; k < n_dist; ++k)
+      m_Dist.m_Para[k] = lsq.GetBcor(kSpatialCount + k);
+    CalPrincipalPoint();  // the offsets of the next iteration
+    const double sigma = lsq.CalStandard2();
+    if (Converged(sigma, sigma_prev, m_SigmaTol, m_RelTol)) break;
+    sigma_prev = sigma;
+    if (++iter >= m_MaxIter) return FailToConverge();
+  }
+  return FinishSpatial();
 }

@@ -22,9 +22,12 @@
 #include <collinear/primitives/xyz.h>
 
 // Results are public fields, read after a solution. Every solution starts by
-// resetting the results; a failed one leaves m_Dlt empty. m_FocusX and
-// m_FocusY start at 0 on a new object; Init keeps them, as it keeps m_Center,
-// and only a solution that reaches their computation overwrites them.
+// resetting the results; a failed one leaves m_Dlt empty. m_FocusX, m_FocusY
+// start at 0; Init keeps them and m_Center. A solution fails when its
+// coefficients, or the plane centre and angles, come out NaN or infinite
+// (NaN, infinite or overflowing input). A spatial one of no real camera
+// keeps its principal distances (NaN from a negative radicand, or 0) and
+// the NaN rotation they give.
 class COLLINEAR_API CDlt {
  public:
   CDlt();
@@ -60,6 +63,20 @@ class COLLINEAR_API CDlt {
   // omega comes out exactly 0 the height is Zm + c cos(phi) sqrt(e2^2 +
   // e5^2), the limit of the general formula. Leaves m_Message empty.
   int CalDlt2D();
+
+  // Spatial solution refined by Gauss-Newton steps from the plane solution
+  // (Z terms 0), with five unit-weight conditions for a principal point at
+  // the image origin and equal principal distances. Needs 6 pairs; 1 on
+  // convergence, else 0 with m_Dlt empty (and m_Dist reset at m_MaxIter).
+  int CalDltIte3D();
+  // Spatial solution with lens distortion of the named model (k1..k4;
+  // k1, k2, p1, p2; k1..k3, p1, p2) in m_Dist, the measured point plus its
+  // correction obeying the DLT. Needs 8 pairs and a spatial start from
+  // CalDlt (whose text stays in m_Message); 0 with m_Dlt empty otherwise,
+  // and m_Dist reset when the iteration does not converge.
+  int CalDltSelfCalib_k1k2k3k4();
+  int CalDltSelfCalib_k1k2p1p2();
+  int CalDltSelfCalib_k1k2k3p1p2();
 
   // Projects obj_point with the current solution into img_point: its name
   // becomes the object point's, m_x, m_y the image coordinates; z, text and
@@ -102,6 +119,14 @@ class COLLINEAR_API CDlt {
   int CalCameraAngle();
   int CalExtWithDlt2D();
   int CalResiduals();
+  // The four derivations above in order; 0 at the first that fails.
+  int CalCameraParameters();
+  int CalDltSelfCalib(DIST_MODEL model);
+  // End of a spatial solution: camera parameters and residuals, or m_Dlt
+  // emptied and 0.
+  int FinishSpatial();
+  // An iteration that reached m_MaxIter: m_Dlt emptied, m_Dist reset, 0.
+  int FailToConverge();
 };
 
 #endif  // COLLINEAR_ORIENTATION_DLT_H_

@@ -5,9 +5,11 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include <collinear/leastsq/leastsq.h>
 #include <collinear/orientation/status_text.h>
 #include <collinear/primitives/constants.h>
 
@@ -713,4 +715,44 @@ TEST(CDlt, ResidualsAreNamedAndOrderedAsTheMatchedImagePoints) {
   EXPECT_LT(dlt.m_Residuals[29].m_x, -0.5 * kShiftMm);
   EXPECT_GT(dlt.m_Rms.m_x, dlt.m_Rms.m_y);
   EXPECT_EQ(dlt.m_Rms.m_z, 0.0);
+}
+
+// The linear solutions write their rows whole and read only the corrections;
+// their coefficients must be those of the rows written element by element
+// with SetObeq and solved with Solve, bit for bit.
+TEST(CDlt, LinearCoefficientsMatchTheElementwiseEngine) {
+  const PointList obj =
+      ScenePoints(kDownward, 25, kDepth, kSpread, kRelief, 17);
+  PointList img = ProjectAll(kDownward, obj);
+  std::mt19937 rng(4);
+  std::normal_distribution<double> noise_mm(0.0, 0.003);
+  for (int i = 0; i < img.GetSize(); ++i) {
+    img[i].m_x += noise_mm(rng);
+    img[i].m_y += noise_mm(rng);
+  }
+  for (const int dim : {2, 3}) {
+    SCOPED_TRACE(dim);
+    const int n_coef = dim == 2 ? 8 : 11;
+    CLeastSq lsq(2 * obj.GetSize(), n_coef);
+    lsq.InitObeq();
+    for (int i = 0; i < obj.GetSize(); ++i) {
+      const double from[3] = {obj[i].m_x, obj[i].m_y, obj[i].m_z};
+      const double to[2] = {img[i].m_x, img[i].m_y};
+      for (int axis = 0; axis < 2; ++axis) {  // x row, then y row
+        std::vector<double> row(n_coef + 1, 0.0);
+        for (int j = 0; j < dim; ++j) {
+          row[axis * (dim + 1) + j] = from[j];
+          row[2 * (dim + 1) + j] = -to[axis] * from[j];
+        }
+        row[axis * (dim + 1) + dim] = 1.0;
+        row[n_coef] = to[axis];
+        for (int c = 0; c <= n_coef; ++c) lsq.SetObeq(c, row[c]);
+      }
+    }
+    ASSERT_EQ(lsq.Solve(), 1);
+    CDlt dlt = Created(obj, img, kDownward.c);
+    ASSERT_EQ(dim == 2 ? dlt.CalDlt2D() : dlt.CalDlt3D(), 1);
+    ASSERT_EQ(dlt.m_Dlt.GetSize(), n_coef);
+    for (int k = 0; k < n_coef; ++k) EXPECT_EQ(dlt.m_Dlt[k], lsq.GetBcor(k));
+  }
 }

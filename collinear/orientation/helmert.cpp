@@ -61,8 +61,15 @@ int CHelmert::CalPara() {
     lsq.SetObeq(4, dst.m_y);
   }
   if (!lsq.Solve()) return 0;
+  // NaN or infinite coordinates, or sums that overflow, pass the engine's
+  // pivot tests: such a solution counts as failed and changes nothing.
+  double para[kNumHelmertPara];
+  for (int k = 0; k < kNumHelmertPara; ++k) {
+    para[k] = lsq.GetBcor(k);
+    if (!std::isfinite(para[k])) return 0;
+  }
   m_Para.SetSize(kNumHelmertPara);
-  for (int k = 0; k < kNumHelmertPara; ++k) m_Para[k] = lsq.GetBcor(k);
+  for (int k = 0; k < kNumHelmertPara; ++k) m_Para[k] = para[k];
   CalResiduals();
   return 1;
 }

@@ -32,7 +32,8 @@ class COLLINEAR_API CHelmert {
   // pairs every occurrence). Returns the pair count; the fit is kept.
   int SetPoints(CArray<CXYZ, CXYZ&>& dst, CArray<CXYZ, CXYZ&>& src);
   // Fits a, b, c, d to at least 2 pairs and computes the residuals. Returns
-  // 0, changing nothing, for too few pairs or a singular fit.
+  // 0, changing nothing, for too few pairs, a singular fit, or parameters
+  // that come out NaN or infinite (non-finite or overflowing coordinates).
   int CalPara();
   // forward != 0: source to target; 0: target back to source. Writes only
   // m_x, m_y of out. Returns 0, leaving out untouched, without 4 parameters

@@ -1,5 +1,10 @@
 #include <collinear/orientation/point_match.h>
 
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -80,4 +85,47 @@ TEST(MatchPointsByName, OutputsMayBeTheInputs) {
   EXPECT_EQ(target[1].m_strName, "Q");
   EXPECT_EQ(source[0].m_x, 10.0);
   EXPECT_EQ(source[1].m_x, 90.0);
+}
+
+// Short source lists are scanned, long ones hashed: both must pair as the
+// plain definition does, duplicates and unmatched names included.
+TEST(MatchPointsByName, ScanAndHashPairAsTheDefinition) {
+  std::mt19937 rng(9);
+  for (int n = 0; n <= 70; n += 3) {
+    SCOPED_TRACE(n);
+    std::uniform_int_distribution<int> name(0, n + n / 4);  // repeats, misses
+    PointList target, source;
+    for (int i = 0; i < n; ++i) {
+      CXYZ t(("N" + std::to_string(name(rng))).c_str(), i, 0, 0);
+      CXYZ s(("N" + std::to_string(name(rng))).c_str(), 0, i, 0);
+      target.Add(t);
+      source.Add(s);
+    }
+    std::vector<std::pair<int, int>> want;  // target index, source index
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        if (source[j].m_strName == target[i].m_strName) {
+          want.emplace_back(i, j);
+          break;
+        }
+      }
+    }
+    PointList mt, ms;
+    ASSERT_EQ(collinear::MatchPointsByName(target, source, mt, ms),
+              static_cast<int>(want.size()));
+    ASSERT_EQ(mt.GetSize(), static_cast<INT_PTR>(want.size()));
+    ASSERT_EQ(ms.GetSize(), static_cast<INT_PTR>(want.size()));
+    for (size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ(mt[k].m_x, want[k].first);
+      EXPECT_EQ(ms[k].m_y, want[k].second);
+      EXPECT_EQ(ms[k].m_strName, mt[k].m_strName);
+    }
+    // In place, the same pairs.
+    ASSERT_EQ(collinear::MatchPointsByName(target, source, target, source),
+              static_cast<int>(want.size()));
+    for (size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ(target[k].m_x, want[k].first);
+      EXPECT_EQ(source[k].m_y, want[k].second);
+    }
+  }
 }

@@ -17,4 +17,11 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 c++ "$here/consumer.cpp" -o "$work/consumer-pc" \
     $(pkg-config --cflags --libs collinear) -Wl,-rpath,"$libdir"
 "$work/consumer-pc"
-echo "install check: find_package and pkg-config consumers passed"
+# The installed tool runs on the shipped examples from any folder.
+examples=$(cd "$here/../../examples" && pwd)
+(cd "$work" && "$work/prefix/bin/collinear" helmert \
+    "$examples/helmert2d-ghilani/target.txt" \
+    "$examples/helmert2d-ghilani/source.txt" --json >"$work/helmert.json")
+grep -q '"command": "helmert"' "$work/helmert.json"
+"$work/prefix/bin/collinear" --version >/dev/null
+echo "install check: find_package and pkg-config consumers and the installed tool passed"

@@ -1,0 +1,723 @@
+#include <collinear/io/project_file.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <dirent.h>
+
+#include <gtest/gtest.h>
+
+#include <collinear/calculator/crd_calculator.h>
+#include <collinear/calculator/host/geo_host.h>
+#include <collinear/calculator/host/proj_reference.h>
+#include <collinear/primitives/constants.h>
+#include <collinear/primitives/rot.h>
+
+namespace collinear {
+namespace {
+
+// A small project: a projected working system, a local site system on it,
+// WGS84, a camera with distortion, a camera on a total station, points in
+// all three systems, one image with a stored orientation and control points
+// and one taken from a station. Angles in gon, to see them converted.
+const char kProject[] = R"({
+  "format": "collinear-project",
+  "version": 1,
+  "name": "unit test",
+  "angle_unit": "gon",
+  "working_system": "utm",
+  "geoid": {"undulation_m": 47.5},
+  "coordinate_systems": [
+    {"id": "site", "base": "utm",
+     "similarity": {"origin": [513000, 5402000, 250], "rotation": 33.3333333333333333, "scale": 1.0}},
+    {"id": "utm", "crs": "EPSG:25832"},
+    {"id": "wgs84", "crs": "EPSG:4979", "_note": "ellipsoidal heights"}
+  ],
+  "cameras": [
+    {"id": "dslr", "focal_length_mm": 24.0, "pixel_size_mm": 0.006,
+     "picture_size_px": [6000, 4000], "principal_point_px": [3010.5, 1995.25],
+     "distortion": {"model": "k1k2p1p2", "coefficients": [3e-5, -5e-8, 1e-6, -2e-6]}},
+    {"id": "ts", "focal_length_mm": 20.0, "pixel_size_mm": [0.0022, 0.0023],
+     "principal_point_mm": [2.85, 2.24],
+     "mount": {"offset_m": [0.01, 0.12, -0.05], "pan": 1.0, "tilt": -2.0, "roll": 0.5}}
+  ],
+  "points": [
+    {"name": "A", "x": 513100.0, "y": 5402050.0, "z": 260.0},
+    {"name": "B", "x": 513120.0, "y": 5402060.0, "z": 262.5, "system": "utm"},
+    {"name": 1001, "x": 10.0, "y": 20.0, "z": 3.0, "system": "site"},
+    {"name": "G", "lat": 48.77, "lon": 9.18, "h": 300.0, "system": "wgs84"},
+    {"name": "ST", "x": 513050.0, "y": 5402000.0, "z": 255.0}
+  ],
+  "stations": [
+    {"id": "S1", "point": "ST", "instrument_height": 1.55, "measurements": [
+      {"id": "bs", "target": "A", "role": "backsight", "horizontal_direction": 0.0, "zenith_angle": 95.0},
+      {"id": "north", "role": "azimuth", "horizontal_direction": 10.0, "azimuth": 0.0},
+      {"id": "pic", "target": "B", "horizontal_direction": 50.0, "vertical_angle": 2.0, "slope_distance": 72.5}
+    ]}
+  ],
+  "images": [
+    {"id": "IMG1", "camera": "dslr",
+     "exterior": {"x": 513080.0, "y": 5401950.0, "z": 270.0, "omega": 100.0, "phi": -5.0, "kappa": 12.5},
+     "control": [{"point": "A", "pixel": [1000.25, 2000.5]}, {"point": "1001", "pixel": [3000, 1500]}]},
+    {"id": 2, "camera": "ts", "total_station": {"station": "S1", "measurement": "pic"}}
+  ]
+})";
+
+constexpr double kGon = kPi / 200.0;
+
+std::unique_ptr<Project> Parse(const std::string& text, std::string& error) {
+  return Project::Parse(text, "p.json", ".", error);
+}
+
+// text with the first occurrence of from replaced by to (which must exist).
+std::string Replace(std::string text,
+                    const std::string& from,
+                    const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+double Raw(IPropertyObject* o, long id, unsigned long index = 0) {
+  double v = -12345.0;
+  o->get_raw_value(id, &v, index);
+  return v;
+}
+
+std::int32_t RawInt(IPropertyObject* o, long id) {
+  std::int32_t v = -12345;
+  o->get_raw_value(id, &v, 0);
+  return v;
+}
+
+// The value of a typed read, or NaN when the holder reports none.
+double Typed(IPropertyObject* o, long id) {
+  TBinValue<double> v;
+  TComPropertyObject(o).get_value(id, v, 0);
+  return v.is_valid() ? v.value() : std::nan("");
+}
+
+IPropertyObject* Ref(IPropertyObject* o, long id) {
+  return TComPropertyObject(o, id).get();
+}
+
+// A calculator whose working system is the project's.
+CCrdCalculator Working(const Project& p) {
+  CCrdCalculator c;
+  std::int32_t kind = 0;
+  p.working_object()->get_raw_value(kGeoPropKind, &kind, 0);
+  c.m_CrdSysType = kind;
+  c.m_CrdSysObject = TComPropertyObject(p.working_object());
+  return c;
+}
+
+TEST(Project, CamerasCarryThePropertiesTheCalculatorReads) {
+  std::string error;
+  const auto p = Parse(kProject, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->name(), "unit test");
+  EXPECT_EQ(p->angle_unit(), "gon");
+  ASSERT_EQ(p->cameras().size(), 2u);
+
+  HostObject* dslr = p->FindCamera("dslr")->object.get();
+  EXPECT_EQ(Raw(dslr, 30), 24.0);
+  EXPECT_DOUBLE_EQ(Raw(dslr, 31), 3010.5 * 0.006);  // mm from the left
+  EXPECT_DOUBLE_EQ(Raw(dslr, 32), 1995.25 * 0.006);
+  EXPECT_EQ(Raw(dslr, 33), 0.006);
+  EXPECT_EQ(Raw(dslr, 34), 0.006);
+  ASSERT_EQ(dslr->get_value_dims(35), 2u);  // k1 k2, then p1 p2
+  ASSERT_EQ(dslr->get_value_dims(36), 2u);
+  EXPECT_EQ(Raw(dslr, 35, 1), -5e-8);
+  EXPECT_EQ(Raw(dslr, 36, 0), 1e-6);
+  EXPECT_EQ(Raw(dslr, 36, 1), -2e-6);
+  EXPECT_FALSE(
+      dslr->is_class(MakeGuid("{189ba5f5-12ec-491f-9825-f0993df92351}")));
+
+  HostObject* ts = p->FindCamera("ts")->object.get();
+  EXPECT_TRUE(ts->is_class(MakeGuid("{189ba5f5-12ec-491f-9825-f0993df92351}")));
+  EXPECT_EQ(Raw(ts, 33), 0.0022);
+  EXPECT_EQ(Raw(ts, 34), 0.0023);
+  EXPECT_EQ(ts->get_value_dims(35), 0u);
+  EXPECT_EQ(Raw(ts, 21), 0.01);
+  EXPECT_EQ(Raw(ts, 22), 0.12);
+  EXPECT_EQ(Raw(ts, 23), -0.05);
+  // Mounting angles are stored in degrees: 1 gon = 0.9 deg.
+  const double kTolDeg = 1e-12;
+  EXPECT_NEAR(Raw(ts, 24), 0.9, kTolDeg);
+  EXPECT_NEAR(Raw(ts, 25), -1.8, kTolDeg);
+  EXPECT_NEAR(Raw(ts, 26), 0.45, kTolDeg);
+}
+
+TEST(Project, ImagesStationsAndMeasurementsAreLinked) {
+  std::string error;
+  const auto p = Parse(kProject, error);
+  ASSERT_TRUE(p) << error;
+  const ProjectImage* img = p->FindImage("IMG1");
+  ASSERT_NE(img, nullptr);
+  HostObject* o = img->object.get();
+  EXPECT_EQ(Ref(o, 79), p->FindCamera("dslr")->object.get());
+  EXPECT_EQ(Ref(o, 50), p->working_object());
+  const double kTolRad = 1e-15;
+  EXPECT_NEAR(Typed(o, 24), -5.0 * kGon, kTolRad);   // phi
+  EXPECT_NEAR(Typed(o, 25), 100.0 * kGon, kTolRad);  // omega
+  EXPECT_NEAR(Typed(o, 26), 12.5 * kGon, kTolRad);   // kappa
+  EXPECT_TRUE(std::isnan(Typed(o, 80)));
+  ASSERT_NE(Ref(o, 27), nullptr);  // the projection-centre point
+
+  const TComPropertyObjectSet control(o, 23, nullptr);
+  ASSERT_EQ(control.size(), 2);
+  EXPECT_EQ(Ref(control.get_at(0), 2), p->FindPoint("A")->object.get());
+  EXPECT_EQ(Raw(control.get_at(0), 5), 1000.25);
+  EXPECT_EQ(Raw(control.get_at(0), 6), 2000.5);
+  EXPECT_EQ(Ref(control.get_at(1), 2), p->FindPoint("1001")->object.get());
+
+  // The second image is a whole number id, taken from the station.
+  const ProjectImage* ts_img = p->FindImage("2");
+  ASSERT_NE(ts_img, nullptr);
+  EXPECT_EQ(TComPropertyObjectSet(ts_img->object.get(), 23, nullptr).size(), 0);
+  const ProjectStation* st = p->FindStation("S1");
+  ASSERT_NE(st, nullptr);
+  ASSERT_EQ(st->measurements.size(), 3u);
+  IPropertyObject* pic = Ref(ts_img->object.get(), 80);
+  EXPECT_EQ(pic, st->measurements[2].object.get());
+  EXPECT_EQ(Ref(pic, 23), st->object.get());
+  EXPECT_EQ(Ref(pic, 2), p->FindPoint("B")->object.get());
+  EXPECT_NEAR(Typed(pic, 7), 50.0 * kGon, kTolRad);
+  EXPECT_NEAR(Typed(pic, 9), 2.0 * kGon, kTolRad);
+  EXPECT_EQ(Typed(pic, 11), 72.5);
+  EXPECT_TRUE(std::isnan(Typed(pic, 6)));
+  EXPECT_EQ(RawInt(pic, 73), 0);
+
+  IPropertyObject* bs = st->measurements[0].object.get();
+  EXPECT_EQ(RawInt(bs, 73) & 7, 1);
+  EXPECT_NEAR(Typed(bs, 9), 5.0 * kGon, kTolRad);  // zenith 95 gon
+  EXPECT_TRUE(std::isnan(Typed(bs, 11)));
+  IPropertyObject* az = st->measurements[1].object.get();
+  EXPECT_EQ(RawInt(az, 73) & 7, 3);
+  EXPECT_EQ(Typed(az, 6), 0.0);
+  EXPECT_EQ(Ref(az, 2), nullptr);
+
+  const TComPropertyObjectSet in_order(st->object.get(), 23, nullptr);
+  ASSERT_EQ(in_order.size(), 3);
+  for (int k = 0; k < 3; ++k)
+    EXPECT_EQ(in_order.get_at(k), st->measurements[k].object.get());
+  EXPECT_EQ(Ref(st->object.get(), 2), p->FindPoint("ST")->object.get());
+  EXPECT_EQ(Raw(st->object.get(), 3), 1.55);
+}
+
+TEST(Project, PointsReadBackInTheWorkingSystem) {
+  std::string error;
+  const auto p = Parse(kProject, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->working_system(), "utm");
+  const CCrdCalculator c = Working(*p);
+  EXPECT_EQ(c.m_CrdSysType, 2);
+  const HostObject* a = p->FindPoint("A")->object.get();
+  EXPECT_TRUE(const_cast<HostObject*>(a)->is_class(
+      MakeGuid("{c98fc2b8-5def-49d3-b0b5-a1c18dcad61f}")));
+  const TAbstractPoint3<double> xyz =
+      c.GetPointAbsCoords(const_cast<HostObject*>(a), nullptr, 0);
+  EXPECT_EQ(xyz, TAbstractPoint3<double>(513100.0, 5402050.0, 260.0));
+
+  // The site system: origin at (513000, 5402000, 250), its x axis turned
+  // 33.33 gon (30 degrees) anticlockwise from east.
+  const double t = 30.0 * kRadPerDeg, x = 10.0, y = 20.0;
+  const TAbstractPoint3<double> site =
+      c.GetPointAbsCoords(p->FindPoint("1001")->object.get(), nullptr, 0);
+  const double kTolM = 1e-6;
+  EXPECT_NEAR(site.x, 513000.0 + std::cos(t) * x - std::sin(t) * y, kTolM);
+  EXPECT_NEAR(site.y, 5402000.0 + std::sin(t) * x + std::cos(t) * y, kTolM);
+  EXPECT_NEAR(site.z, 253.0, kTolM);
+
+  // WGS84 with ellipsoidal heights: PROJ's grid coordinates, the height
+  // reduced by the project's geoid undulation.
+  test_support::ProjReference ref("EPSG:4979", "EPSG:25832");
+  ASSERT_TRUE(ref.ok());
+  const PJ_XYZ e = ref(9.18, 48.77, 300.0);
+  const TAbstractPoint3<double> g =
+      c.GetPointAbsCoords(p->FindPoint("G")->object.get(), nullptr, 0);
+  const double kTolProjM = 1e-3;
+  EXPECT_NEAR(g.x, e.x, kTolProjM);
+  EXPECT_NEAR(g.y, e.y, kTolProjM);
+  EXPECT_NEAR(g.z, 300.0 - 47.5, kTolProjM);
+}
+
+TEST(Project, LocalWorkingSystemTakesGridPointsBack) {
+  std::string error;
+  const std::string text = Replace(Replace(kProject,
+                                           "\"working_system\": \"utm\"",
+                                           "\"working_system\": \"site\""),
+                                   "\"_note\": \"ellipsoidal heights\"",
+                                   "\"heights\": \"orthometric\"");
+  const auto p = Parse(text, error);
+  ASSERT_TRUE(p) << error;
+  const CCrdCalculator c = Working(*p);
+  EXPECT_EQ(c.m_CrdSysType, 1);
+  // A grid point 100 m along the site's x axis from its origin.
+  const double t = 30.0 * kRadPerDeg;
+  const std::string with_point = Replace(
+      text,
+      "{\"name\": \"A\", \"x\": 513100.0, \"y\": 5402050.0",
+      "{\"name\": \"A\", \"system\": \"utm\", \"x\": " +
+          std::to_string(513000.0 + 100.0 * std::cos(t)) +
+          ", \"y\": " + std::to_string(5402000.0 + 100.0 * std::sin(t)));
+  const auto q = Parse(with_point, error);
+  ASSERT_TRUE(q) << error;
+  const TAbstractPoint3<double> local = Working(*q).GetPointAbsCoords(
+      q->FindPoint("A")->object.get(), nullptr, 0);
+  const double kTolM = 1e-5;  // the grid point printed to 1e-6 m
+  EXPECT_NEAR(local.x, 100.0, kTolM);
+  EXPECT_NEAR(local.y, 0.0, kTolM);
+  EXPECT_NEAR(local.z, 10.0, kTolM);
+}
+
+TEST(Project, AffineLocalSystem) {
+  std::string error;
+  const std::string text = Replace(
+      kProject,
+      "\"similarity\": {\"origin\": [513000, 5402000, 250], \"rotation\": "
+      "33.3333333333333333, \"scale\": 1.0}",
+      "\"affine\": {\"x\": [513000, 1.001, 0.002], \"y\": [5402000, -0.003, "
+      "0.999]}");
+  const auto p = Parse(text, error);
+  ASSERT_TRUE(p) << error;
+  const TAbstractPoint3<double> site = Working(*p).GetPointAbsCoords(
+      p->FindPoint("1001")->object.get(), nullptr, 0);
+  const double kTolM = 1e-6;
+  EXPECT_NEAR(site.x, 513000.0 + 1.001 * 10.0 + 0.002 * 20.0, kTolM);
+  EXPECT_NEAR(site.y, 5402000.0 - 0.003 * 10.0 + 0.999 * 20.0, kTolM);
+  EXPECT_NEAR(site.z, 3.0, kTolM);  // heights pass through
+}
+
+TEST(Project, DefaultsAndAlternativeForms) {
+  std::string error;
+  // One system needs no working_system; angles default to degrees; the
+  // principal point defaults to the picture's centre.
+  const auto p = Parse(R"({
+    "coordinate_systems": [{"id": "g", "crs": "+proj=utm +zone=32 +ellps=GRS80"}],
+    "cameras": [{"id": "c", "focal_length_mm": 8, "pixel_size_mm": 0.004,
+                 "picture_size_px": [1000, 800]}],
+    "points": [{"name": "P", "x": 1, "y": 2, "z": 3}],
+    "images": [{"id": "i", "camera": "c",
+                "exterior": {"x": 0, "y": 0, "z": 10, "omega": 90, "phi": 0, "kappa": -45}}]
+  })",
+                       error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->working_system(), "g");
+  EXPECT_EQ(p->angle_unit(), "deg");
+  const ProjectCamera& c = p->cameras()[0];
+  EXPECT_DOUBLE_EQ(c.principal_mm[0], 2.0);
+  EXPECT_DOUBLE_EQ(c.principal_mm[1], 1.6);
+  EXPECT_EQ(c.width_px, 1000);
+  EXPECT_EQ(c.height_px, 800);
+  EXPECT_DOUBLE_EQ(Typed(p->images()[0].object.get(), 25), kPi / 2);
+  EXPECT_DOUBLE_EQ(Typed(p->images()[0].object.get(), 26), -kPi / 4);
+}
+
+TEST(Project, BadInputNamesFilePathAndProblem) {
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* expected;
+  };
+  const std::string k = kProject;
+  const Case cases[] = {
+      {"syntax",
+       Replace(k, "\"version\": 1,", "\"version\": 1"),
+       "p.json: line 4, column 8: not valid JSON: syntax error"},
+      {"empty", "", "p.json: line 1, column 1: not valid JSON"},
+      {"not an object", "[1, 2]", "p.json: the document must be a JSON object"},
+      {"overflow",
+       Replace(k, "\"z\": 260.0", "\"z\": 1e999"),
+       "p.json: not valid JSON: number overflow"},
+      {"duplicate key",
+       Replace(k,
+               "\"focal_length_mm\": 24.0,",
+               "\"focal_length_mm\": 24.0, \"focal_length_mm\": 25,"),
+       "p.json: cameras[0]: key 'focal_length_mm' appears twice"},
+      {"unknown key",
+       Replace(k, "\"focal_length_mm\": 24.0", "\"focal_lenght_mm\": 24.0"),
+       "p.json: cameras[0].focal_lenght_mm: unknown key; allowed here: id, "
+       "focal_length_mm"},
+      {"zero focal length",
+       Replace(k, "\"focal_length_mm\": 24.0", "\"focal_length_mm\": 0"),
+       "p.json: cameras[0].focal_length_mm: must be greater than 0 (it is 0)"},
+      {"text focal length",
+       Replace(k, "\"focal_length_mm\": 24.0", "\"focal_length_mm\": \"24\""),
+       "p.json: cameras[0].focal_length_mm: must be a number, not a string"},
+      {"negative pixel",
+       Replace(k, "\"pixel_size_mm\": 0.006", "\"pixel_size_mm\": -0.006"),
+       "p.json: cameras[0].pixel_size_mm: must be greater than 0"},
+      {"no principal point",
+       Replace(k, "\"principal_point_mm\": [2.85, 2.24],", ""),
+       "p.json: cameras[1]: needs 'principal_point_mm' or "
+       "'principal_point_px'"},
+      {"distortion count",
+       Replace(k, "[3e-5, -5e-8, 1e-6, -2e-6]", "[3e-5, -5e-8, 1e-6]"),
+       "p.json: cameras[0].distortion.coefficients: model k1k2p1p2 takes 4 "
+       "coefficients, not 3"},
+      {"distortion model",
+       Replace(k, "\"k1k2p1p2\"", "\"brown\""),
+       "p.json: cameras[0].distortion.model: unknown model 'brown'"},
+      {"duplicate camera",
+       Replace(k, "{\"id\": \"ts\"", "{\"id\": \"dslr\""),
+       "p.json: cameras[1].id: the id 'dslr' repeats"},
+      {"duplicate point",
+       Replace(k, "{\"name\": \"B\"", "{\"name\": \"A\""),
+       "p.json: points[1].name: the name 'A' repeats points[0]"},
+      {"point system",
+       Replace(k, "\"system\": \"utm\"}", "\"system\": \"gk\"}"),
+       "p.json: points[1].system: unknown system 'gk' (known: site, utm, "
+       "wgs84)"},
+      {"missing z",
+       Replace(k, ", \"z\": 260.0", ""),
+       "p.json: points[0]: needs 'z'"},
+      {"lat in plane",
+       Replace(k, "\"z\": 262.5,", "\"z\": 262.5, \"lat\": 4,"),
+       "p.json: points[1].lat: system 'utm' takes x, y, z"},
+      {"x in geographic",
+       Replace(k, "\"h\": 300.0", "\"x\": 300.0"),
+       "p.json: points[3].x: system 'wgs84' takes lat, lon, h"},
+      {"unknown camera",
+       Replace(k, "\"camera\": \"ts\"", "\"camera\": \"tls\""),
+       "p.json: images[1].camera: unknown camera 'tls' (known: dslr, ts)"},
+      {"unknown image point",
+       Replace(k, "{\"point\": \"A\"", "{\"point\": \"Q\""),
+       "p.json: images[0].control[0].point: unknown point 'Q'"},
+      {"point twice",
+       Replace(k, "{\"point\": \"1001\"", "{\"point\": \"A\""),
+       "p.json: images[0].control[1].point: point 'A' is measured already in "
+       "control[0]"},
+      {"pixel",
+       Replace(k, "[3000, 1500]", "[3000]"),
+       "p.json: images[0].control[1].pixel: must be a list of 2 numbers"},
+      {"exterior",
+       Replace(k, ", \"kappa\": 12.5", ""),
+       "p.json: images[0].exterior: needs 'kappa'"},
+      {"duplicate image",
+       Replace(k, "{\"id\": 2,", "{\"id\": \"IMG1\","),
+       "p.json: images[1].id: the id 'IMG1' repeats"},
+      {"measurement",
+       Replace(k, "\"measurement\": \"pic\"", "\"measurement\": \"m9\""),
+       "p.json: images[1].total_station.measurement: station 'S1' has no "
+       "measurement 'm9' (its ids: bs, north, pic)"},
+      {"station",
+       Replace(k, "\"station\": \"S1\"", "\"station\": \"S2\""),
+       "p.json: images[1].total_station.station: unknown station 'S2'"},
+      {"role",
+       Replace(k, "\"role\": \"backsight\"", "\"role\": \"back\""),
+       "p.json: stations[0].measurements[0].role: must be"},
+      {"two vertical angles",
+       Replace(k,
+               "\"vertical_angle\": 2.0",
+               "\"vertical_angle\": 2.0, \"zenith_angle\": 98"),
+       "p.json: stations[0].measurements[2]: give 'vertical_angle' or "
+       "'zenith_angle', not both"},
+      {"azimuth without value",
+       Replace(k, ", \"azimuth\": 0.0", ""),
+       "p.json: stations[0].measurements[1]: a measurement of role azimuth "
+       "needs 'azimuth'"},
+      {"bad crs",
+       Replace(k, "\"EPSG:25832\"", "\"EPSG:999999\""),
+       "p.json: coordinate_systems[1].crs: PROJ cannot use 'EPSG:999999'"},
+      {"geographic working",
+       Replace(
+           k, "\"working_system\": \"utm\"", "\"working_system\": \"wgs84\""),
+       "p.json: working_system: 'wgs84' is geographic"},
+      {"geographic base",
+       Replace(k, "\"base\": \"utm\"", "\"base\": \"wgs84\""),
+       "p.json: coordinate_systems[0].base: the base 'wgs84' is geographic"},
+      {"no geoid",
+       Replace(k, "\"geoid\": {\"undulation_m\": 47.5},", ""),
+       "p.json: points[3]: its system 'wgs84' has ellipsoidal heights and the "
+       "project gives no 'geoid'"},
+      {"ellipsoidal into local",
+       Replace(
+           k, "\"working_system\": \"utm\"", "\"working_system\": \"site\""),
+       "p.json: points[3]: its system 'wgs84' has ellipsoidal heights, which "
+       "the local working system 'site' cannot take"},
+      {"heights of a local system",
+       Replace(k,
+               "\"base\": \"utm\",",
+               "\"base\": \"utm\", \"heights\": \"orthometric\","),
+       "p.json: coordinate_systems[0].heights: a local system's heights"},
+      {"ellipsoidal working",
+       Replace(k,
+               "\"crs\": \"EPSG:25832\"",
+               "\"crs\": \"EPSG:25832\", \"heights\": \"ellipsoidal\""),
+       "p.json: working_system: the working system keeps heights above the "
+       "geoid"},
+      {"no systems",
+       R"({"cameras": []})",
+       "p.json: coordinate_systems: at least one coordinate system is needed"},
+      {"angle unit",
+       Replace(k, "\"gon\"", "\"grad\""),
+       "p.json: angle_unit: must be \"deg\", \"gon\" or \"rad\""},
+      {"version",
+       Replace(k, "\"version\": 1", "\"version\": 2"),
+       "p.json: version: this program reads version 1 project files"},
+      {"missing picture",
+       Replace(k,
+               "{\"id\": 2, \"camera\": \"ts\"",
+               "{\"id\": 2, \"camera\": \"ts\", \"picture\": \"no/such.jpg\""),
+       "p.json: images[1].picture: cannot open the picture './no/such.jpg'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string error;
+    const auto p = Parse(c.text, error);
+    EXPECT_FALSE(p);
+    EXPECT_EQ(error.rfind(c.expected, 0), 0u) << error;
+  }
+}
+
+TEST(Project, CalculatorReadsTheStoredOrientationInEitherWorkingSystem) {
+  for (const char* working : {"utm", "site"}) {
+    SCOPED_TRACE(working);
+    std::string error;
+    const auto p = Parse(
+        Replace(Replace(kProject,
+                        "\"working_system\": \"utm\"",
+                        std::string("\"working_system\": \"") + working + "\""),
+                "\"_note\": \"ellipsoidal heights\"",
+                "\"heights\": \"orthometric\""),
+        error);
+    ASSERT_TRUE(p) << error;
+    CCrdCalculator c;
+    c.InitFromAnyImage(p->FindImage("IMG1")->object.get());
+    ASSERT_TRUE(c.IsOrientationValid());
+    // Through the local system and back: rounding only.
+    const double kTolM = 1e-8;
+    EXPECT_NEAR(c.GetOrigin().x, 513080.0, kTolM);
+    EXPECT_NEAR(c.GetOrigin().y, 5401950.0, kTolM);
+    EXPECT_NEAR(c.GetOrigin().z, 270.0, kTolM);
+    // The angles are read as omega, phi, kappa of the ROT_KPW matrix.
+    CRot r;
+    r.SetMatrix(ROT_KPW, CWPK(100.0 * kGon, -5.0 * kGon, 12.5 * kGon));
+    const double kTol = 1e-15;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        EXPECT_NEAR(c.GetConversionMatr()(i, j), r.m_r[3 * i + j], kTol);
+    EXPECT_EQ(c.GetFocusR(), 24.0);
+    EXPECT_EQ(c.m_DistModel, 2u);  // k1 k2 p1 p2
+  }
+}
+
+TEST(Project, TotalStationImageIsOrientedFromItsMeasurement) {
+  std::string error;
+  const auto p = Parse(kProject, error);
+  ASSERT_TRUE(p) << error;
+  CCrdCalculator c;
+  c.InitFromAnyImage(p->FindImage("2")->object.get());
+  ASSERT_TRUE(c.IsOrientationValid());
+  // The instrument stands 1.55 m above ST; the mounted camera's centre is
+  // its offset (0.01, 0.12, -0.05) away from there.
+  const TAbstractPoint3<double> i(513050.0, 5402000.0, 256.55);
+  const double kTolM = 1e-9;
+  EXPECT_NEAR(
+      (c.GetOrigin() - i).Module(), std::sqrt(0.0001 + 0.0144 + 0.0025), kTolM);
+  EXPECT_EQ(c.GetFocusR(), 20.0);
+}
+
+// A 40 x 30 picture, 24 bits per pixel, as a BMP file.
+std::string Bmp() {
+  const int w = 40, h = 30, row = 120, data = row * h;
+  std::string b(54 + data, '\0');
+  auto put = [&b](int at, std::uint32_t v, int bytes) {
+    for (int k = 0; k < bytes; ++k) b[at + k] = static_cast<char>(v >> (8 * k));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put(2, 54 + data, 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, w, 4);
+  put(22, h, 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  put(34, data, 4);
+  return b;
+}
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "collinear_project_" + name;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+TEST(Project, LoadsFromFileAndReportsAMissingOne) {
+  const std::string path = TempPath("load.json");
+  std::ofstream(path) << kProject;
+  std::string error;
+  const auto p = Project::Load(path, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->source(), path);
+  EXPECT_FALSE(Project::Load(TempPath("none.json"), error));
+  EXPECT_NE(error.find(TempPath("none.json")), std::string::npos) << error;
+}
+
+TEST(Project, PicturesGiveTheImageItsSize) {
+  const std::string folder = ::testing::TempDir();
+  std::ofstream(TempPath("pic.bmp"), std::ios::binary) << Bmp();
+  std::ofstream(TempPath("pic.txt")) << "not a picture";
+  const std::string with_picture =
+      Replace(kProject,
+              "{\"id\": 2, \"camera\": \"ts\"",
+              "{\"id\": 2, \"camera\": \"ts\", \"picture\": "
+              "\"collinear_project_pic.bmp\"");
+  std::string error;
+  const auto p = Project::Parse(with_picture, "p.json", folder, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->FindImage("2")->picture, folder + "/collinear_project_pic.bmp");
+  CCrdCalculator c;
+  c.InitCameraFromImage(p->FindImage("2")->object.get());
+  EXPECT_EQ(c.GetPictureRect(), TAbstractRect<double>(0, 0, 40, 30));
+
+  const std::string not_picture = Replace(with_picture, "pic.bmp", "pic.txt");
+  EXPECT_FALSE(Project::Parse(not_picture, "p.json", folder, error));
+  EXPECT_EQ(error,
+            "p.json: images[1].picture: '" + folder +
+                "/collinear_project_pic.txt' is not a JPEG, PNG, BMP or "
+                "TIFF picture that can be read");
+}
+
+int OpenFiles() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST(Project, ManyPicturesHoldNoFileOpen) {
+  const std::string folder = ::testing::TempDir();
+  std::ofstream(TempPath("many.bmp"), std::ios::binary) << Bmp();
+  std::string images;
+  const int kImages = 1100;  // more than a process may usually hold open
+  for (int i = 0; i < kImages; ++i)
+    images += std::string(i ? "," : "") + "{\"id\": " + std::to_string(i) +
+              ", \"camera\": \"c\", \"picture\": "
+              "\"collinear_project_many.bmp\"}";
+  const std::string text =
+      R"({"coordinate_systems": [{"id": "g", "crs": "EPSG:25832"}],
+          "cameras": [{"id": "c", "focal_length_mm": 8, "pixel_size_mm": 0.004,
+                       "principal_point_px": [20, 15]}],
+          "images": [)" +
+      images + "]}";
+  const int before = OpenFiles();
+  std::string error;
+  const auto p = Project::Parse(text, "p.json", folder, error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_LE(OpenFiles(), before + 2);
+  CCrdCalculator c;
+  c.InitCameraFromImage(p->images().back().object.get());
+  EXPECT_EQ(c.GetPictureRect(), TAbstractRect<double>(0, 0, 40, 30));
+}
+
+TEST(Project, ReleasesEveryObjectWhenItGoes) {
+  ComPtr<HostObject> station, measurement, camera;
+  {
+    std::string error;
+    const auto p = Parse(kProject, error);
+    ASSERT_TRUE(p) << error;
+    station = p->stations()[0].object;
+    measurement = p->stations()[0].measurements[0].object;
+    camera = p->cameras()[0].object;
+  }
+  // Station and measurements referred to each other; only ours are left.
+  EXPECT_EQ(station->ref_count(), 1u);
+  EXPECT_EQ(measurement->ref_count(), 1u);
+  EXPECT_EQ(camera->ref_count(), 1u);
+}
+
+bool LeftoverTemporaries(const std::string& folder, const std::string& stem) {
+  DIR* d = opendir(folder.c_str());
+  if (!d) return false;
+  bool found = false;
+  while (dirent* e = readdir(d))
+    found = found || std::string(e->d_name).rfind(stem + ".tmp.", 0) == 0;
+  closedir(d);
+  return found;
+}
+
+TEST(WriteExteriorOrientations, WritesBackInTheFilesAngleUnitAndKeepsTheRest) {
+  const std::string path = TempPath("write.json");
+  std::ofstream(path) << kProject;
+  ExteriorOrientation x;
+  x.x = 513081.12345678;
+  x.y = 5401949.5;
+  x.z = 271.25;
+  x.omega = 1.5;
+  x.phi = -0.1;
+  x.kappa = 0.25;
+  std::string error;
+  ASSERT_TRUE(WriteExteriorOrientations(path, {{"2", x}}, error)) << error;
+  EXPECT_FALSE(LeftoverTemporaries(::testing::TempDir(),
+                                   "collinear_project_write.json"));
+
+  const auto p = Project::Load(path, error);
+  ASSERT_TRUE(p) << error;
+  const ProjectImage* img = p->FindImage("2");
+  ASSERT_TRUE(img->has_exterior);
+  const double kTolM = 0.5e-6, kTolRad = 0.5e-9 * kGon;  // rounding
+  EXPECT_NEAR(img->exterior.x, x.x, kTolM);
+  EXPECT_EQ(img->exterior.y, x.y);
+  EXPECT_NEAR(img->exterior.omega, x.omega, kTolRad);
+  EXPECT_NEAR(img->exterior.phi, x.phi, kTolRad);
+  EXPECT_NEAR(img->exterior.kappa, x.kappa, kTolRad);
+  // The other image and the notes stay as they were.
+  EXPECT_EQ(p->FindImage("IMG1")->exterior.kappa, 12.5 * kGon);
+  const std::string text = ReadAll(path);
+  EXPECT_NE(text.find("\"_note\": \"ellipsoidal heights\""), std::string::npos);
+  EXPECT_NE(text.find("\"omega\": 95.492965855"), std::string::npos) << text;
+  // The station's measurement keeps its place before the new exterior.
+  EXPECT_LT(text.find("\"total_station\""), text.find("\"omega\": 95.49"));
+}
+
+TEST(WriteExteriorOrientations, UnknownImageLeavesTheFileAlone) {
+  const std::string path = TempPath("keep.json");
+  std::ofstream(path) << kProject;
+  std::string error;
+  EXPECT_FALSE(WriteExteriorOrientations(path, {{"IMG9", {}}}, error));
+  EXPECT_EQ(error, path + ": images: no image has the id 'IMG9'");
+  EXPECT_EQ(ReadAll(path), kProject);
+  EXPECT_FALSE(WriteExteriorOrientations(TempPath("none.json"), {}, error));
+  EXPECT_FALSE(
+      LeftoverTemporaries(::testing::TempDir(), "collinear_project_keep.json"));
+}
+
+TEST(FormatProjectJson, ShortListsStayOnOneLine) {
+  std::string out, error;
+  ASSERT_TRUE(FormatProjectJson(
+      R"({"a":[1,2.5,-3e-7],"b":{"c":"x","d":[]},"long":[)"
+      R"("aaaaaaaaaaaaaaaaaaaa","bbbbbbbbbbbbbbbbbbbb","cccccccccccccccccccc","dddddddddd"]})",
+      out,
+      error))
+      << error;
+  EXPECT_EQ(out,
+            "{\n"
+            "  \"a\": [1, 2.5, -3e-07],\n"
+            "  \"b\": {\"c\": \"x\", \"d\": []},\n"
+            "  \"long\": [\n"
+            "    \"aaaaaaaaaaaaaaaaaaaa\",\n"
+            "    \"bbbbbbbbbbbbbbbbbbbb\",\n"
+            "    \"cccccccccccccccccccc\",\n"
+            "    \"dddddddddd\"\n"
+            "  ]\n"
+            "}\n");
+  EXPECT_FALSE(FormatProjectJson("{\"a\": }", out, error));
+  EXPECT_EQ(error.rfind("line 1, column 7: not valid JSON", 0), 0u) << error;
+}
+
+}  // namespace
+}  // namespace collinear

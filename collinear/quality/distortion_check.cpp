@@ -1,0 +1,159 @@
+#include <collinear/quality/distortion_check.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <collinear/primitives/constants.h>
+
+namespace collinear {
+namespace {
+
+constexpr int kRays = 72;           // directions about the principal point
+constexpr int kRadialSteps = 2000;  // samples out to the search radius
+// Central-difference step of the Jacobian, relative to the picture radius.
+constexpr double kRelStep = 1e-6;
+
+// Determinant of the Jacobian of m -> m + CalDist(m) at offset (x, y) from
+// the principal point.
+double Determinant(const CDist& dist, double x, double y, double h) {
+  double dxp, dyp, dxm, dym, exp, eyp, exm, eym;
+  dist.CalDist(x + h, y, dxp, dyp);
+  dist.CalDist(x - h, y, dxm, dym);
+  dist.CalDist(x, y + h, exp, eyp);
+  dist.CalDist(x, y - h, exm, eym);
+  const double j00 = 1.0 + (dxp - dxm) / (2.0 * h);
+  const double j10 = (dyp - dym) / (2.0 * h);
+  const double j01 = (exp - exm) / (2.0 * h);
+  const double j11 = 1.0 + (eyp - eym) / (2.0 * h);
+  return j00 * j11 - j01 * j10;
+}
+
+// The distortion with every parameter but the radial ones set to zero.
+CDist RadialPart(const CDist& dist) {
+  int radial = 0;
+  switch (dist.m_Model) {
+    case DIST_K1K2K3K4:
+      radial = 4;
+      break;
+    case DIST_K1K2K3P1P2:
+      radial = 3;
+      break;
+    case DIST_K1K2P1P2:
+    case DIST_K1K2_EXT6:
+      radial = 2;
+      break;
+    default:
+      break;
+  }
+  CDist out = dist;
+  std::fill(out.m_Para + radial, out.m_Para + 10, 0.0);
+  return out;
+}
+
+}  // namespace
+
+PictureRect BoundingRect(const CArray<CXYZ, CXYZ&>& points) {
+  PictureRect r;
+  if (points.GetSize() == 0) return r;
+  r.x_min = r.x_max = points[0].m_x;
+  r.y_min = r.y_max = points[0].m_y;
+  for (INT_PTR i = 1; i < points.GetSize(); ++i) {
+    r.x_min = std::min(r.x_min, points[i].m_x);
+    r.x_max = std::max(r.x_max, points[i].m_x);
+    r.y_min = std::min(r.y_min, points[i].m_y);
+    r.y_max = std::max(r.y_max, points[i].m_y);
+  }
+  return r;
+}
+
+DistortionValidity CheckDistortion(const CDist& dist,
+                                   double x0,
+                                   double y0,
+                                   const PictureRect& picture,
+                                   int grid_side) {
+  DistortionValidity v;
+  if (dist.m_Model == DIST_NONE || dist.m_NumPara == 0) return v;
+  v.checked = true;
+  v.grid_side = std::max(grid_side, 2);
+  v.grid_points = v.grid_side * v.grid_side;
+  for (double cx : {picture.x_min, picture.x_max})
+    for (double cy : {picture.y_min, picture.y_max})
+      v.picture_radius =
+          std::max(v.picture_radius, std::hypot(cx - x0, cy - y0));
+  v.search_radius = 2.0 * v.picture_radius;
+  const double h = kRelStep * (v.picture_radius > 0.0 ? v.picture_radius : 1.0);
+  double valid = v.search_radius;
+
+  for (int i = 0; i < v.grid_side; ++i) {
+    const double x =
+        picture.x_min + (picture.x_max - picture.x_min) * i / (v.grid_side - 1);
+    for (int j = 0; j < v.grid_side; ++j) {
+      const double y = picture.y_min +
+                       (picture.y_max - picture.y_min) * j / (v.grid_side - 1);
+      if (!(Determinant(dist, x - x0, y - y0, h) > 0.0)) {
+        ++v.grid_failures;
+        valid = std::min(valid, std::hypot(x - x0, y - y0));
+      }
+    }
+  }
+  const double step = v.search_radius / kRadialSteps;
+  for (int k = 0; k < kRays; ++k) {
+    const double a = kTwoPi * k / kRays;
+    const double c = std::cos(a), s = std::sin(a);
+    for (int i = 0; i <= kRadialSteps && i * step < valid; ++i) {
+      const double r = i * step;
+      if (!(Determinant(dist, r * c, r * s, h) > 0.0)) {
+        valid = std::min(valid, std::max(r - step, 0.0));
+        break;
+      }
+    }
+  }
+  // r + dr(r) must increase: dr(r) is the x correction on the +x axis.
+  const CDist radial = RadialPart(dist);
+  double prev = 0.0;
+  for (int i = 1; i <= kRadialSteps && i * step < valid; ++i) {
+    const double r = i * step;
+    double dx = 0.0, dy = 0.0;
+    radial.CalDist(r, 0.0, dx, dy);
+    const double g = r + dx;
+    if (!(g > prev)) {
+      valid = std::min(valid, r - step);
+      break;
+    }
+    prev = g;
+  }
+  v.limited = valid < v.search_radius;
+  v.valid_radius = valid;
+  return v;
+}
+
+DistortionValidity CheckDistortion(const CDlt& solved,
+                                   const PictureRect& picture,
+                                   int grid_side) {
+  return CheckDistortion(solved.m_Dist,
+                         solved.m_PrincipalPoint.m_x,
+                         solved.m_PrincipalPoint.m_y,
+                         picture,
+                         grid_side);
+}
+
+Verdict Judge(const DistortionValidity& validity) {
+  Verdict v;
+  if (validity.Ok()) return v;
+  char buf[400];
+  std::snprintf(buf,
+                sizeof buf,
+                "distortion correction folds over inside the picture: "
+                "invertible with an increasing radial part only up to radius "
+                "%.4g, the picture reaches %.4g (%d of %d grid points not "
+                "invertible)",
+                validity.valid_radius,
+                validity.picture_radius,
+                validity.grid_failures,
+                validity.grid_points);
+  v.warnings.push_back({VerdictReason::kDistortionInvalid, "", buf});
+  return v;
+}
+
+}  // namespace collinear

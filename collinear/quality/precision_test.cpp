@@ -1,0 +1,380 @@
+#include <collinear/quality/precision.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <collinear/primitives/constants.h>
+#include <collinear/quality/quality_test_data.h>
+
+namespace {
+
+using collinear::EstimatePrecision;
+using collinear::PrecisionReport;
+using collinear::testdata::AddNoise;
+using collinear::testdata::Points;
+using collinear::testdata::RandomBox;
+using collinear::testdata::Spread;
+using collinear::testdata::TrueCamera;
+
+constexpr int kRepetitions = 200;
+// A standard deviation estimated from 200 samples scatters by about 5 %;
+// 15 % is three times that.
+constexpr double kMonteCarloTol = 0.15;
+
+// Compares the scatter of each named estimate over the repetitions with the
+// mean of the standard deviations the reports gave for it.
+struct MonteCarlo {
+  std::vector<std::string> names;
+  std::vector<Spread> scatter, reported;
+  explicit MonteCarlo(std::vector<std::string> n)
+      : names(std::move(n)), scatter(names.size()), reported(names.size()) {}
+  // deviation: estimate minus the true value (angles wrapped).
+  void Add(const PrecisionReport& r, const std::vector<double>& deviation) {
+    for (size_t k = 0; k < names.size(); ++k) {
+      const collinear::Parameter* p = r.Get(names[k]);
+      ASSERT_NE(p, nullptr) << names[k];
+      scatter[k].Add(deviation[k]);
+      reported[k].Add(p->sigma);
+    }
+  }
+  void Check() const {
+    for (size_t k = 0; k < names.size(); ++k) {
+      SCOPED_TRACE(names[k]);
+      ASSERT_EQ(scatter[k].n, kRepetitions);
+      const double ratio = reported[k].Mean() / scatter[k].Std();
+      EXPECT_NEAR(ratio, 1.0, kMonteCarloTol)
+          << "reported " << reported[k].Mean() << ", Monte Carlo "
+          << scatter[k].Std();
+    }
+  }
+};
+
+double Wrap(double a) { return std::remainder(a, collinear::kTwoPi); }
+
+TEST(EstimatePrecision, ResectionAgreesWithMonteCarlo) {
+  // An oblique view of a 100 m field with 30 m of relief, f = 150 mm,
+  // 10 um image noise.
+  TrueCamera cam;
+  cam.centre.SetXYZ(30.0, -60.0, 250.0);
+  cam.wpk.SetWPK(0.25, -0.1, 0.4);
+  cam.cx = cam.cy = 150.0;
+  const Points obj = RandomBox(12, CXYZ(-50, -50, 0), CXYZ(50, 50, 30), 7);
+  const Points exact = cam.ProjectAll(obj);
+  const double kNoiseMm = 0.01;
+  std::mt19937 gen(11);
+  MonteCarlo mc({"X", "Y", "Z", "omega", "phi", "kappa"});
+  Spread sigma0;
+  for (int rep = 0; rep < kRepetitions; ++rep) {
+    Points obj_in, img = AddNoise(exact, kNoiseMm, gen);
+    obj_in.Copy(obj);
+    CSinOri s;
+    ASSERT_EQ(s.Create(obj_in, img, cam.cx), 1);
+    ASSERT_EQ(s.CalSinOri(), 1);
+    const PrecisionReport r = EstimatePrecision(s);
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(r.observations, 24);
+    EXPECT_EQ(r.redundancy, 18);
+    sigma0.Add(r.sigma0);
+    mc.Add(r,
+           {s.m_Center.m_x - cam.centre.m_x,
+            s.m_Center.m_y - cam.centre.m_y,
+            s.m_Center.m_z - cam.centre.m_z,
+            Wrap(s.m_Wpk.m_w - cam.wpk.m_w),
+            Wrap(s.m_Wpk.m_p - cam.wpk.m_p),
+            Wrap(s.m_Wpk.m_k - cam.wpk.m_k)});
+  }
+  mc.Check();
+  EXPECT_NEAR(sigma0.Mean() / kNoiseMm, 1.0, kMonteCarloTol);
+}
+
+TEST(EstimatePrecision, SpatialDltAgreesWithMonteCarlo) {
+  // 20 points in a 2 m box seen from 5 m; pixels, 0.5 px noise.
+  TrueCamera cam;
+  cam.centre.SetXYZ(400.0, -300.0, 5000.0);
+  cam.wpk.SetWPK(0.08, 0.12, -0.5);
+  cam.x0 = 12.0;
+  cam.y0 = -7.0;
+  cam.cx = 1000.0;
+  cam.cy = 1010.0;
+  const Points obj =
+      RandomBox(20, CXYZ(-1000, -1000, -500), CXYZ(1000, 1000, 500), 3);
+  const Points exact = cam.ProjectAll(obj);
+  const double kNoisePx = 0.5;
+  std::mt19937 gen(5);
+  MonteCarlo mc(
+      {"x0", "y0", "cx", "cy", "X", "Y", "Z", "omega", "phi", "kappa", "c"});
+  for (int rep = 0; rep < kRepetitions; ++rep) {
+    Points obj_in, img = AddNoise(exact, kNoisePx, gen);
+    obj_in.Copy(obj);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj_in, img, 0.0), 1);
+    ASSERT_EQ(dlt.CalDlt3D(), 1);
+    const PrecisionReport r = EstimatePrecision(dlt);
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(r.unknowns, 11);
+    // The reported values are the solver's.
+    EXPECT_EQ(r.Get("x0")->value, dlt.m_PrincipalPoint.m_x);
+    EXPECT_EQ(r.Get("kappa")->value, dlt.m_Wpk.m_k);
+    mc.Add(r,
+           {dlt.m_PrincipalPoint.m_x - cam.x0,
+            dlt.m_PrincipalPoint.m_y - cam.y0,
+            dlt.m_FocusX - cam.cx,
+            dlt.m_FocusY - cam.cy,
+            dlt.m_Center.m_x - cam.centre.m_x,
+            dlt.m_Center.m_y - cam.centre.m_y,
+            dlt.m_Center.m_z - cam.centre.m_z,
+            Wrap(dlt.m_Wpk.m_w - cam.wpk.m_w),
+            Wrap(dlt.m_Wpk.m_p - cam.wpk.m_p),
+            Wrap(dlt.m_Wpk.m_k - cam.wpk.m_k),
+            dlt.m_FocusMean - 0.5 * (cam.cx + cam.cy)});
+  }
+  mc.Check();
+}
+
+TEST(EstimatePrecision, SelfCalibrationAgreesWithMonteCarlo) {
+  // 30 points of a 2 m box seen from 5 m through barrel distortion of
+  // about 2 px at 250 px from the principal point; 0.2 px noise.
+  TrueCamera cam;
+  cam.centre.SetXYZ(300.0, -200.0, 5000.0);
+  cam.wpk.SetWPK(0.1, -0.08, 0.4);
+  cam.x0 = 8.0;
+  cam.y0 = -5.0;
+  cam.cx = cam.cy = 1000.0;
+  const double k1 = -1.3e-7;
+  const Points obj =
+      RandomBox(30, CXYZ(-1100, -1100, -600), CXYZ(1100, 1100, 600), 23);
+  // Measured m with m + k1 |m - pp|^2 (m - pp) = ideal, by fixed point.
+  Points exact = cam.ProjectAll(obj);
+  for (INT_PTR i = 0; i < exact.GetSize(); ++i) {
+    const double ux = exact[i].m_x - cam.x0, uy = exact[i].m_y - cam.y0;
+    double mx = ux, my = uy;
+    for (int it = 0; it < 100; ++it) {
+      const double f = 1.0 + k1 * (mx * mx + my * my);
+      mx = ux / f;
+      my = uy / f;
+    }
+    exact[i].m_x = cam.x0 + mx;
+    exact[i].m_y = cam.y0 + my;
+  }
+  const double kNoisePx = 0.2;
+  std::mt19937 gen(29);
+  MonteCarlo mc({"x0", "y0", "cx", "X", "Z", "omega", "kappa", "k1", "k2"});
+  for (int rep = 0; rep < kRepetitions; ++rep) {
+    Points obj_in, img = AddNoise(exact, kNoisePx, gen);
+    obj_in.Copy(obj);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj_in, img, 0.0), 1);
+    ASSERT_EQ(dlt.CalDltSelfCalib_k1k2p1p2(), 1);
+    const PrecisionReport r = EstimatePrecision(dlt);
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(r.unknowns, 15);
+    mc.Add(r,
+           {dlt.m_PrincipalPoint.m_x - cam.x0,
+            dlt.m_PrincipalPoint.m_y - cam.y0,
+            dlt.m_FocusX - cam.cx,
+            dlt.m_Center.m_x - cam.centre.m_x,
+            dlt.m_Center.m_z - cam.centre.m_z,
+            Wrap(dlt.m_Wpk.m_w - cam.wpk.m_w),
+            Wrap(dlt.m_Wpk.m_k - cam.wpk.m_k),
+            dlt.m_Dist.m_Para[0] - k1,
+            dlt.m_Dist.m_Para[1]});
+  }
+  mc.Check();
+}
+
+TEST(EstimatePrecision, HelmertAgreesWithMonteCarlo) {
+  const double a = 1.2, b = -0.5, c = 5000.0, d = -300.0;
+  const double kNoise = 0.02;
+  const Points src = RandomBox(6, CXYZ(0, 0, 0), CXYZ(400, 300, 0), 9);
+  std::mt19937 gen(13);
+  MonteCarlo mc({"a", "b", "c", "d", "scale", "rotation"});
+  for (int rep = 0; rep < kRepetitions; ++rep) {
+    Points dst, src_in;
+    src_in.Copy(src);
+    for (INT_PTR i = 0; i < src.GetSize(); ++i) {
+      const double x = src[i].m_x, y = src[i].m_y;
+      CXYZ t(src[i].m_strName, a * x - b * y + c, b * x + a * y + d, 0.0);
+      dst.Add(t);
+    }
+    dst = AddNoise(dst, kNoise, gen);
+    CHelmert h;
+    ASSERT_EQ(h.SetPoints(dst, src_in), 6);
+    ASSERT_EQ(h.CalPara(), 1);
+    const PrecisionReport r = EstimatePrecision(h);
+    ASSERT_TRUE(r.valid);
+    const double pa = h.m_Para[0], pb = h.m_Para[1];
+    mc.Add(r,
+           {pa - a,
+            pb - b,
+            h.m_Para[2] - c,
+            h.m_Para[3] - d,
+            std::hypot(pa, pb) - std::hypot(a, b),
+            Wrap(std::atan2(pb, pa) - std::atan2(b, a))});
+  }
+  mc.Check();
+}
+
+TEST(EstimatePrecision, HelmertOfThePublishedExample) {
+  // Ghilani's three common points: sigma0 0.1398, sigma a = b = 0.000576,
+  // sigma Tx = Ty = 0.1226 (the data set's own least-squares check).
+  const char* names[] = {"A", "B", "C"};
+  const double en[][2] = {
+      {1049422.40, 51089.20}, {1049413.95, 49659.30}, {1049244.95, 49884.95}};
+  const double xy[][2] = {
+      {121.622, -128.066}, {141.228, 187.718}, {175.802, 135.728}};
+  Points dst, src;
+  for (int i = 0; i < 3; ++i) {
+    CXYZ t(names[i], en[i][0], en[i][1], 0.0),
+        s(names[i], xy[i][0], xy[i][1], 0.0);
+    dst.Add(t);
+    src.Add(s);
+  }
+  CHelmert h;
+  ASSERT_EQ(h.SetPoints(dst, src), 3);
+  ASSERT_EQ(h.CalPara(), 1);
+  const PrecisionReport r = EstimatePrecision(h);
+  ASSERT_TRUE(r.valid);
+  EXPECT_EQ(r.redundancy, 2);
+  const double kTol = 5e-4;  // relative, the published digits
+  EXPECT_NEAR(r.sigma0 / 0.1398, 1.0, kTol);
+  EXPECT_NEAR(r.Get("a")->sigma / 0.000576, 1.0, 1e-3);
+  EXPECT_NEAR(r.Get("b")->sigma / 0.000576, 1.0, 1e-3);
+  EXPECT_NEAR(r.Get("c")->sigma / 0.1226, 1.0, 1e-3);
+  EXPECT_NEAR(r.Get("d")->sigma / 0.1226, 1.0, 1e-3);
+  // With equal weights a and b, and c and d, are uncorrelated; the source
+  // origin off the points correlates a with c (-0.69 here).
+  const double kTolCorr = 1e-9;
+  EXPECT_NEAR(r.Correlation(0, 1), 0.0, kTolCorr);
+  EXPECT_NEAR(r.Correlation(2, 3), 0.0, kTolCorr);
+  EXPECT_LT(r.Correlation(0, 2), -0.5);
+  EXPECT_TRUE(collinear::HighCorrelations(r).empty());
+}
+
+TEST(EstimatePrecision, CorrelationMatrixIsAProperOne) {
+  TrueCamera cam;
+  cam.centre.SetXYZ(0.0, 0.0, 100.0);
+  cam.cx = cam.cy = 50.0;
+  const Points obj = RandomBox(8, CXYZ(-40, -40, 0), CXYZ(40, 40, 10), 21);
+  Points obj_in, img = cam.ProjectAll(obj);
+  obj_in.Copy(obj);
+  CSinOri s;
+  ASSERT_EQ(s.Create(obj_in, img, cam.cx), 1);
+  ASSERT_EQ(s.CalSinOri(), 1);
+  const PrecisionReport r = EstimatePrecision(s);
+  const int p = static_cast<int>(r.params.size());
+  ASSERT_EQ(p, 6);
+  const double kTol = 1e-12;  // rounding of the inverse
+  for (int i = 0; i < p; ++i) {
+    EXPECT_NEAR(r.Correlation(i, i), 1.0, kTol);
+    for (int j = 0; j < p; ++j) {
+      EXPECT_NEAR(r.Correlation(i, j), r.Correlation(j, i), kTol);
+      EXPECT_LE(std::fabs(r.Correlation(i, j)), 1.0 + kTol);
+    }
+  }
+  // Exact data: the residuals vanish, the geometry is fine.
+  EXPECT_LT(r.sigma0, 1e-9);
+  EXPECT_LT(r.condition_number, 1e6);
+  const auto high = collinear::HighCorrelations(r, 0.0);
+  for (size_t k = 1; k < high.size(); ++k)
+    EXPECT_GE(std::fabs(high[k - 1].r), std::fabs(high[k].r));
+}
+
+TEST(EstimatePrecision, NothingToAssessWithoutASolution) {
+  EXPECT_FALSE(EstimatePrecision(CSinOri()).valid);
+  EXPECT_FALSE(EstimatePrecision(CDlt()).valid);
+  EXPECT_FALSE(EstimatePrecision(CHelmert()).valid);
+  CSinOri wrong_convention;
+  const Points obj = RandomBox(5, CXYZ(0, 0, 0), CXYZ(1, 1, 1), 1);
+  Points obj_in, img;
+  obj_in.Copy(obj);
+  img.Copy(obj);
+  ASSERT_EQ(wrong_convention.Create(obj_in, img, 1.0), 1);
+  wrong_convention.m_RotSystem = ROT_W;
+  EXPECT_FALSE(EstimatePrecision(wrong_convention).valid);
+}
+
+TEST(EstimatePrecision, NoRedundancyLeavesSigmasUndetermined) {
+  // Two pairs fix the similarity exactly.
+  Points dst, src;
+  CXYZ s1("A", 0, 0, 0), s2("B", 10, 0, 0), t1("A", 5, 5, 0), t2("B", 5, 15, 0);
+  src.Add(s1);
+  src.Add(s2);
+  dst.Add(t1);
+  dst.Add(t2);
+  CHelmert h;
+  ASSERT_EQ(h.SetPoints(dst, src), 2);
+  ASSERT_EQ(h.CalPara(), 1);
+  const PrecisionReport r = EstimatePrecision(h);
+  ASSERT_TRUE(r.valid);
+  EXPECT_EQ(r.redundancy, 0);
+  EXPECT_TRUE(std::isnan(r.sigma0));
+  EXPECT_TRUE(std::isnan(r.Get("a")->sigma));
+  EXPECT_TRUE(std::isfinite(r.Correlation(0, 2)));
+}
+
+TEST(EstimatePrecision, IterativeAndPlaneDltAdjustThePose) {
+  TrueCamera cam;
+  cam.centre.SetXYZ(100.0, 50.0, 3000.0);
+  cam.wpk.SetWPK(0.05, -0.04, 0.2);
+  cam.cx = cam.cy = 800.0;
+  const Points obj =
+      RandomBox(12, CXYZ(-800, -800, -300), CXYZ(800, 800, 300), 17);
+  std::mt19937 gen(2);
+  for (double noise_px : {0.0, 0.3}) {
+    SCOPED_TRACE(noise_px);
+    Points obj_in, img = AddNoise(cam.ProjectAll(obj), noise_px, gen);
+    obj_in.Copy(obj);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj_in, img, cam.cx), 1);
+    ASSERT_EQ(dlt.CalDltIte3D(), 1);
+    const PrecisionReport it =
+        EstimatePrecision(dlt, collinear::DltInterior::kCentredEqual);
+    ASSERT_TRUE(it.valid);
+    ASSERT_NE(it.Get("c"), nullptr);
+    EXPECT_EQ(it.Get("c")->value, dlt.m_FocusMean);
+    if (noise_px == 0.0) {
+      // The solution meets its conditions: pose and c alone.
+      EXPECT_EQ(it.unknowns, 7);
+    } else {
+      // Its unit-weight conditions give way to the points (the principal
+      // point lands pixels off the origin): a free camera.
+      EXPECT_EQ(it.unknowns, 11);
+      EXPECT_NE(it.model.find("not met"), std::string::npos);
+      EXPECT_GT(it.Get("c")->sigma, 0.0);
+    }
+    ASSERT_EQ(dlt.CalDlt2D(), 1);
+    const PrecisionReport plane = EstimatePrecision(dlt);
+    ASSERT_TRUE(plane.valid);
+    EXPECT_EQ(plane.unknowns, 6);
+    EXPECT_EQ(plane.Get("c"), nullptr);
+  }
+}
+
+TEST(SymmetricEigenvalues, KnownSpectra) {
+  const double kTol = 1e-14;
+  const auto two = collinear::SymmetricEigenvalues({2, 1, 1, 2}, 2);
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_NEAR(two[0], 1.0, kTol);
+  EXPECT_NEAR(two[1], 3.0, kTol);
+  // Q diag(1e-12, 1, 2) Q^T for a rotation Q: the smallest one keeps its
+  // relative accuracy.
+  CRot q;
+  q.SetMatrix(ROT_KPW, CWPK(0.3, -0.7, 1.1));
+  const double d[3] = {1e-12, 1.0, 2.0};
+  std::vector<double> m(9, 0.0);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k)
+        m[i * 3 + j] += q.m_r[i * 3 + k] * d[k] * q.m_r[j * 3 + k];
+  const auto three = collinear::SymmetricEigenvalues(m, 3);
+  EXPECT_NEAR(three[1], 1.0, kTol);
+  EXPECT_NEAR(three[2], 2.0, kTol);
+  EXPECT_NEAR(three[0], 1e-12, 1e-14);
+  EXPECT_TRUE(collinear::SymmetricEigenvalues({}, 0).empty());
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+#include <collinear/quality/verdict.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <collinear/quality/quality_test_data.h>
+
+namespace {
+
+using collinear::EstimatePrecision;
+using collinear::Judge;
+using collinear::JudgeOptions;
+using collinear::Verdict;
+using collinear::VerdictReason;
+using collinear::testdata::AddNoise;
+using collinear::testdata::Points;
+using collinear::testdata::RandomBox;
+using collinear::testdata::TrueCamera;
+
+// A vertical photograph of a 100 m field with 20 m of relief, f = 150 mm.
+TrueCamera AerialCamera() {
+  TrueCamera cam;
+  cam.centre.SetXYZ(10.0, -20.0, 400.0);
+  cam.wpk.SetWPK(0.02, -0.03, 0.7);
+  cam.cx = cam.cy = 150.0;
+  return cam;
+}
+
+constexpr double kNoiseMm = 0.005;
+
+struct Resection {
+  CSinOri s;
+  collinear::PrecisionReport report;
+  Verdict verdict;
+};
+
+// Resection of n points of the aerial field with kNoiseMm of image noise;
+// bad_mm is added to x of point P<bad + 1> (bad < 0: none).
+Resection Resect(int n, int bad = -1, double bad_mm = 0.0) {
+  const TrueCamera cam = AerialCamera();
+  Points obj = RandomBox(n, CXYZ(-50, -50, 0), CXYZ(50, 50, 20), 41);
+  std::mt19937 gen(43);
+  Points img = AddNoise(cam.ProjectAll(obj), kNoiseMm, gen);
+  if (bad >= 0) img[bad].m_x += bad_mm;
+  Resection r;
+  EXPECT_EQ(r.s.Create(obj, img, cam.cx), 1);
+  EXPECT_EQ(r.s.CalSinOri(), 1);
+  r.report = EstimatePrecision(r.s);
+  JudgeOptions opt;
+  opt.obs_sigma = kNoiseMm;
+  r.verdict = Judge(r.s, r.report, opt);
+  return r;
+}
+
+std::string Describe(const Verdict& v) {
+  std::string s;
+  for (const auto& w : v.warnings)
+    s += std::string(collinear::VerdictReasonCode(w.reason)) + ": " +
+         w.message + "\n";
+  return s;
+}
+
+TEST(Verdict, CleanResectionIsOk) {
+  const Resection r = Resect(20);
+  EXPECT_TRUE(r.verdict.Ok()) << Describe(r.verdict);
+}
+
+TEST(Verdict, GrossErrorNamesThePoint) {
+  // 0.1 mm on one of 20 points is 20 times the noise.
+  const Resection r = Resect(20, 6, 0.1);
+  EXPECT_TRUE(r.verdict.Has(VerdictReason::kOutlier)) << Describe(r.verdict);
+  EXPECT_TRUE(r.verdict.Has(VerdictReason::kResidualRms));
+  int outliers = 0;
+  for (const auto& w : r.verdict.warnings) {
+    if (w.reason != VerdictReason::kOutlier) continue;
+    ++outliers;
+    EXPECT_EQ(w.point, "P7");
+    EXPECT_NE(w.message.find("P7"), std::string::npos);
+  }
+  EXPECT_EQ(outliers, 1);
+}
+
+TEST(Verdict, ResidualRmsAgainstTheStatedNoise) {
+  const Resection r = Resect(20);
+  JudgeOptions opt;
+  opt.obs_sigma = kNoiseMm / 3.0;  // the data are three times noisier
+  EXPECT_TRUE(Judge(r.s, r.report, opt).Has(VerdictReason::kResidualRms));
+  opt.obs_sigma = 0.0;  // unknown noise: no test
+  EXPECT_TRUE(Judge(r.s, r.report, opt).Ok());
+}
+
+TEST(Verdict, SolutionAwayFromTheOptimum) {
+  // The converged pose, then its centre moved by 0.5 m: one more step of
+  // the adjustment would fit far better.
+  const Resection r = Resect(20);
+  EXPECT_FALSE(r.verdict.Has(VerdictReason::kNotOptimal));
+  CSinOri moved = r.s;
+  moved.m_Center.m_x += 0.5;
+  const auto report = EstimatePrecision(moved);
+  EXPECT_GT(report.sigma0_at_solution, 10.0 * report.sigma0);
+  EXPECT_TRUE(Judge(moved, report).Has(VerdictReason::kNotOptimal));
+}
+
+TEST(Verdict, ExactDataRaiseNoAlarm) {
+  // Residuals at the rounding level scatter freely: neither a gross error
+  // nor a sign of a solution short of the optimum.
+  TrueCamera cam;
+  cam.centre.SetXYZ(200.0, -100.0, 5000.0);
+  cam.wpk.SetWPK(0.1, 0.05, 0.3);
+  cam.cx = cam.cy = 1000.0;
+  int flagged_seeds = 0;
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    Points obj =
+        RandomBox(40, CXYZ(-1000, -1000, -500), CXYZ(1000, 1000, 500), seed);
+    Points img = cam.ProjectAll(obj);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj, img, 0.0), 1);
+    ASSERT_EQ(dlt.CalDlt3D(), 1);
+    const Verdict v = Judge(dlt, EstimatePrecision(dlt));
+    if (!v.Ok()) ++flagged_seeds;
+  }
+  EXPECT_EQ(flagged_seeds, 0);
+}
+
+TEST(Verdict, TooFewPoints) {
+  // 4 points: 8 observations for 6 unknowns.
+  const Resection four = Resect(4);
+  EXPECT_TRUE(four.verdict.Has(VerdictReason::kTooFewPoints))
+      << Describe(four.verdict);
+  const Resection six = Resect(6);  // mean redundancy number 6 / 12
+  EXPECT_FALSE(six.verdict.Has(VerdictReason::kTooFewPoints));
+}
+
+TEST(Verdict, MirrorPoseBehindTheCamera) {
+  // A plane field seen from (C, R) and from its mirror image through the
+  // plane with the rotation -R S gives the same image points.
+  const TrueCamera cam = AerialCamera();
+  Points obj = RandomBox(10, CXYZ(-50, -50, 0), CXYZ(50, 50, 0), 3);
+  Points img = cam.ProjectAll(obj);
+  CSinOri s;
+  ASSERT_EQ(s.Create(obj, img, cam.cx), 1);
+  ASSERT_EQ(s.CalSinOri(), 1);
+  EXPECT_FALSE(
+      Judge(s, EstimatePrecision(s)).Has(VerdictReason::kBehindCamera));
+  CSinOri mirror = s;
+  mirror.m_Center.m_z = -s.m_Center.m_z;
+  for (int row = 0; row < 3; ++row) {
+    mirror.m_Rot.m_r[3 * row] = -s.m_Rot.m_r[3 * row];
+    mirror.m_Rot.m_r[3 * row + 1] = -s.m_Rot.m_r[3 * row + 1];
+  }
+  mirror.m_Wpk.Init();
+  ASSERT_EQ(mirror.m_Rot.CalAngle(mirror.m_RotSystem, mirror.m_Wpk), 1);
+  const Verdict v = Judge(mirror, EstimatePrecision(mirror));
+  EXPECT_TRUE(v.Has(VerdictReason::kBehindCamera)) << Describe(v);
+}
+
+TEST(Verdict, SpatialDltOnANearlyPlaneField) {
+  TrueCamera cam;
+  cam.centre.SetXYZ(200.0, -100.0, 5000.0);
+  cam.wpk.SetWPK(0.1, 0.05, 0.3);
+  cam.cx = cam.cy = 1000.0;
+  std::mt19937 gen(8);
+  for (double depth : {400.0, 2.0}) {
+    SCOPED_TRACE(depth);
+    Points obj =
+        RandomBox(16, CXYZ(-1000, -1000, -depth), CXYZ(1000, 1000, depth), 5);
+    Points img = AddNoise(cam.ProjectAll(obj), 0.2, gen);
+    CDlt dlt;
+    ASSERT_EQ(dlt.Create(obj, img, 0.0), 1);
+    ASSERT_EQ(dlt.CalDlt3D(), 1);
+    const Verdict v = Judge(dlt, EstimatePrecision(dlt));
+    EXPECT_EQ(v.Has(VerdictReason::kNearlyCoplanar), depth < 10.0)
+        << Describe(v);
+    if (depth > 10.0) {
+      EXPECT_TRUE(v.Ok()) << Describe(v);
+    }
+  }
+}
+
+TEST(Verdict, IllConditionedHelmert) {
+  // Points spread over 1 unit a million units from the source origin: a, b
+  // and c, d cannot be told apart.
+  std::mt19937 gen(4);
+  for (double spread : {1000.0, 1.0}) {
+    SCOPED_TRACE(spread);
+    Points src =
+        RandomBox(6, CXYZ(1e6, 2e6, 0), CXYZ(1e6 + spread, 2e6 + spread, 0), 6);
+    Points dst;
+    for (INT_PTR i = 0; i < src.GetSize(); ++i) {
+      CXYZ t(src[i].m_strName, src[i].m_y, -src[i].m_x, 0.0);
+      dst.Add(t);
+    }
+    dst = AddNoise(dst, 1e-3, gen);
+    CHelmert h;
+    ASSERT_EQ(h.SetPoints(dst, src), 6);
+    ASSERT_EQ(h.CalPara(), 1);
+    const auto report = EstimatePrecision(h);
+    const Verdict v = Judge(h, report);
+    EXPECT_EQ(v.Has(VerdictReason::kIllConditioned), spread < 10.0)
+        << report.condition_number;
+  }
+}
+
+TEST(Verdict, NonFiniteResidual) {
+  Points res;
+  CXYZ ok("A", 0.1, 0.2, 0.0), bad("B", std::nan(""), 0.0, 0.0);
+  res.Add(ok);
+  res.Add(bad);
+  const Verdict v = Judge(res, collinear::PrecisionReport(), JudgeOptions());
+  EXPECT_TRUE(v.Has(VerdictReason::kNonFinite));
+  EXPECT_FALSE(v.Has(VerdictReason::kOutlier));
+}
+
+TEST(ChiSquareQuantile, AgreesWithTables) {
+  // Table values: chi2(1; 0.999) = 10.828, chi2(10; 0.999) = 29.588,
+  // chi2(100; 0.99) = 135.807. Wilson-Hilferty is within 3 % at dof 1.
+  EXPECT_NEAR(collinear::ChiSquareQuantile(1, 0.999) / 10.828, 1.0, 0.04);
+  EXPECT_NEAR(collinear::ChiSquareQuantile(10, 0.999) / 29.588, 1.0, 0.01);
+  EXPECT_NEAR(collinear::ChiSquareQuantile(100, 0.99) / 135.807, 1.0, 0.001);
+  EXPECT_TRUE(std::isnan(collinear::ChiSquareQuantile(0, 0.99)));
+}
+
+TEST(ThicknessRatio, PlaneAndBox) {
+  Points plane = RandomBox(10, CXYZ(0, 0, 5), CXYZ(10, 10, 5), 1);
+  EXPECT_LT(collinear::ThicknessRatio(plane), 1e-9);
+  Points box;
+  for (int i = 0; i < 8; ++i) {
+    CXYZ p("C", (i & 1) ? 2.0 : 0.0, (i & 2) ? 2.0 : 0.0, (i & 4) ? 1.0 : 0.0);
+    box.Add(p);
+  }
+  EXPECT_NEAR(collinear::ThicknessRatio(box), 0.5, 1e-12);
+  EXPECT_EQ(collinear::ThicknessRatio(Points()), 0.0);
+}
+
+}  // namespace
