@@ -5,7 +5,10 @@
 // on a 6000 x 4000 sensor of 0.006 mm pixels, 100,000 random points per
 // run. After the runs a table gives ns per point, the ratios, and the
 // largest round-trip residual in mm of each. Counter "wrong": points whose
-// round trip is off by more than 1e-12 mm.
+// round trip is off by more than 1e-12 mm. On a shared machine the ratios
+// drift with the load between runs; medians of interleaved repetitions
+// (--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true)
+// are steadier.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

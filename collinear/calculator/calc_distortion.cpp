@@ -45,7 +45,7 @@ constexpr double kSlopeRoundings = 32.0;
 // Kind::kRadial nothing, kDecentring two decentring terms (a, b) behind
 // them, kFurther the six further terms of model 4. Comp<I> evaluates the
 // distortion of coordinate I at the point whose coordinate I is m and
-// other coordinate c, in the published order of operations; the full
+// other coordinate c, in the calculator's order of operations; the full
 // evaluation is made of the two components, so both agree bit for bit.
 enum class Kind { kRadial, kDecentring, kFurther };
 
@@ -213,12 +213,41 @@ std::int64_t OrderKey(double v) {
   return (bits & kSignBit) ? -mag : mag;
 }
 
+bool SameBits(double a, double b) {
+  std::uint64_t x, y;
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return x == y;
+}
+
 double FromOrderKey(std::int64_t key) {
   std::uint64_t bits = key < 0 ? static_cast<std::uint64_t>(-key) | kSignBit
                                : static_cast<std::uint64_t>(key);
   double v;
   std::memcpy(&v, &bits, sizeof v);
   return v;
+}
+
+// Halving on order keys, within one binade of one sign (kNeg: negative),
+// works on the keys' magnitudes. The midpoint of two magnitudes with the
+// given sum, rounded half to even (see HalveKeys), its key, and the
+// result of a bisection stopped for a narrow bracket.
+std::uint64_t MidMagnitude(std::uint64_t sum) {
+  const std::uint64_t half = sum >> 1;
+  return half + (sum & half & 1);
+}
+
+template <bool kNeg>
+std::int64_t KeyOfMagnitude(std::uint64_t mag) {
+  return kNeg ? -static_cast<std::int64_t>(mag)
+              : static_cast<std::int64_t>(mag);
+}
+
+template <bool kNeg>
+double NarrowResult(std::uint64_t mag_lo, std::uint64_t mag_hi) {
+  const double lo = FromOrderKey(KeyOfMagnitude<kNeg>(mag_lo));
+  const double hi = FromOrderKey(KeyOfMagnitude<kNeg>(mag_hi));
+  return (lo + hi) / 2;
 }
 
 // The halvings of HalveCertain on order keys, for a bracket within one
@@ -243,10 +272,8 @@ Halving HalveKeys(std::int64_t& lo,
   std::int64_t prev = 0;
   Halving end;
   for (bool first = true;; first = false) {
-    const std::uint64_t half = sum >> 1;
-    const std::uint64_t mag = half + (sum & half & 1);
-    const std::int64_t m =
-        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    const std::uint64_t mag = MidMagnitude(sum);
+    const std::int64_t m = KeyOfMagnitude<kNeg>(mag);
     *mid = m;
     if (!first && m == prev) {
       end = Halving::kStalled;
@@ -268,10 +295,8 @@ Halving HalveKeys(std::int64_t& lo,
     }
     prev = m;
   }
-  lo = kNeg ? -static_cast<std::int64_t>(mag_lo)
-            : static_cast<std::int64_t>(mag_lo);
-  hi = kNeg ? -static_cast<std::int64_t>(mag_hi)
-            : static_cast<std::int64_t>(mag_hi);
+  lo = KeyOfMagnitude<kNeg>(mag_lo);
+  hi = KeyOfMagnitude<kNeg>(mag_hi);
   return end;
 }
 
@@ -284,7 +309,7 @@ Halving HalveKeys(std::int64_t& lo,
 //   lo' = lo + (w >> kBlock) J + a,  w' = (w >> kBlock) + b,
 // with a (below 2^kBlock) and b (0 or 1) taken from a table that replays
 // the halvings on a small representative of the same residues.
-constexpr int kBlock = 5;
+constexpr int kBlock = 6;
 constexpr int kBlockWidthBits = kBlock + 1;
 constexpr int kBlockTableSize = 1 << (2 * kBlock + 2);
 
@@ -319,10 +344,10 @@ constexpr BlockTable MakeBlockTable() {
 constexpr BlockTable kBlockTable = MakeBlockTable();
 
 // Runs the halvings of [lo, hi] (order keys, one binade, one sign) whose
-// side is certain by a margin: midpoints below kb become the low end,
-// above ka the high end. Stops early enough that no stop of the bisection
-// (narrow bracket, stalled midpoint, midpoint inside [kb, ka]) can occur
-// within; the caller continues halving by halving.
+// side is certain: midpoints below kb become the low end, above ka the high
+// end. Stops early enough that no stop of the bisection (narrow bracket,
+// stalled midpoint, midpoint inside [kb, ka]) can occur within; the caller
+// continues halving by halving.
 void HalveBlocks(std::int64_t& lo,
                  std::int64_t& hi,
                  std::int64_t kb,
@@ -336,12 +361,11 @@ void HalveBlocks(std::int64_t& lo,
   int levels = __builtin_clzll(static_cast<std::uint64_t>(need)) -
                __builtin_clzll(static_cast<std::uint64_t>(w0));
   if ((w0 >> levels) < need) --levels;
-  // The sides are those of exact halving toward every point of [kb, ka]
-  // widened by a slack: a midpoint of the rounded halving at level k lies
-  // within k / 2 units of the exact one (each rounding is half a unit, the
-  // ends' errors average), and the positions below are off by less than 3
-  // units. Their bits, as fractions of the bracket, give the sides.
-  const std::int64_t slack = levels / 2 + 4;
+  // The sides to try are those of exact halving toward [kb, ka]: the bits
+  // of the positions of its ends as fractions of the bracket, as far as
+  // they agree. A block of them is taken when [kb, ka] lies strictly inside
+  // the bracket it gives: then each of its midpoints lay on the side its
+  // bit says (midpoints of the rounded halving stray from the exact ones).
   const double inv_w0 = 1.0 / static_cast<double>(w0);
   auto position = [&](std::int64_t k) {  // fraction of the bracket, 2^-62
     k = std::min(std::max(k, lo - 1), hi + 1);
@@ -350,12 +374,12 @@ void HalveBlocks(std::int64_t& lo,
            : u < 1.0 ? static_cast<std::int64_t>(u * 0x1p62)
                      : (std::int64_t{1} << 62) - 1;
   };
-  std::int64_t u_lo = position(kb - slack);
-  const std::int64_t u_hi = position(ka + slack);
+  std::int64_t u_lo = position(kb);
+  const std::int64_t u_hi = position(ka);
   // Bits 61 down to 0 are the sides, the first halving in bit 61.
   const int common =
       __builtin_clzll(static_cast<std::uint64_t>((u_lo ^ u_hi) | 1)) - 2;
-  const int blocks = std::min(levels, common) / kBlock;
+  const int blocks = std::min(levels, common + kBlock) / kBlock;
   u_lo <<= 2;  // the first side in the top bit
   std::int64_t l = lo, w = w0;
   for (int b = 0; b < blocks; ++b) {
@@ -369,8 +393,11 @@ void HalveBlocks(std::int64_t& lo,
                    static_cast<int>(w & ((1 << kBlockWidthBits) - 1)) << 1 |
                    static_cast<int>(l & 1)];
     const std::int64_t q = w >> kBlock;
-    l += q * digits + (e & 63);
-    w = q + (e >> 6);
+    const std::int64_t l_next = l + q * digits + (e & 63);
+    const std::int64_t w_next = q + (e >> 6);
+    if (!(l_next < kb && ka < l_next + w_next)) break;
+    l = l_next;
+    w = w_next;
   }
   lo = l;
   hi = l + w;
@@ -382,6 +409,7 @@ void HalveBlocks(std::int64_t& lo,
 // exact and below 2^53 there). False for any other bracket.
 struct KeyBracket {
   std::int64_t lo, hi, below, above, tol_units;
+  double inv_unit;  // 1 / (unit of the last place), a power of two
 };
 
 bool ToKeys(double lo,
@@ -399,10 +427,16 @@ bool ToKeys(double lo,
         (klo < 0) == (khi < 0) && exp_lo == exp_hi && exp_lo != 0 &&
         exp_lo != kExpBits))
     return false;
-  // The unit of the last place is the binade's power of two / 2^52.
-  double binade;
-  std::memcpy(&binade, &exp_lo, sizeof binade);
-  const double tol_ulps = tol / (binade * 0x1p-52);
+  // The unit of the last place is the binade's power of two / 2^52; its
+  // inverse is a power of two too (for binades from 2^-971 up). In the
+  // top binade the sum of the ends overflows.
+  const std::uint64_t exp = exp_lo >> 52;
+  if (exp < 52 || exp > 2045) return false;
+  const std::uint64_t inv_unit_bits = (2098 - exp) << 52;
+  double inv_unit;
+  std::memcpy(&inv_unit, &inv_unit_bits, sizeof inv_unit);
+  k->inv_unit = inv_unit;
+  const double tol_ulps = tol * inv_unit;
   k->tol_units = tol_ulps >= 0x1p62 ? INT64_MAX
                  : tol_ulps >= 0.0  ? static_cast<std::int64_t>(tol_ulps)
                                     : -1;  // negative or NaN: never narrow
@@ -468,10 +502,8 @@ double BisectKeys(const KeyBracket& k,
   std::uint64_t sum = mag_lo + mag_hi;
   std::int64_t prev = INT64_MIN;  // no key of a finite double
   for (;;) {
-    const std::uint64_t half = sum >> 1;
-    const std::uint64_t mag = half + (sum & half & 1);
-    const std::int64_t m =
-        kNeg ? -static_cast<std::int64_t>(mag) : static_cast<std::int64_t>(mag);
+    const std::uint64_t mag = MidMagnitude(sum);
+    const std::int64_t m = KeyOfMagnitude<kNeg>(mag);
     if (m == prev) return FromOrderKey(m);
     // Judged by evaluation inside [below, above], by side outside.
     bool f_below = m < k.below;
@@ -485,13 +517,32 @@ double BisectKeys(const KeyBracket& k,
     mag_hi = f_below ? mag_hi : mag;
     sum = f_below ? sum_up : sum_down;
     const std::uint64_t width = kNeg ? mag_lo - mag_hi : mag_hi - mag_lo;
-    if (static_cast<std::int64_t>(width) <= k.tol_units) {
-      const double lo = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_lo)
-                                          : static_cast<std::int64_t>(mag_lo));
-      const double hi = FromOrderKey(kNeg ? -static_cast<std::int64_t>(mag_hi)
-                                          : static_cast<std::int64_t>(mag_hi));
-      return (lo + hi) / 2;
-    }
+    if (static_cast<std::int64_t>(width) <= k.tol_units)
+      return NarrowResult<kNeg>(mag_lo, mag_hi);
+    prev = m;
+  }
+}
+
+// The same bisection when the computed f is non-decreasing over the keys
+// [first, last]: then keys below k1 give f < t, keys from k1 to k2 - 1
+// f == t, the others f > t (k1 <= k2, both within [k.below, k.above + 1]),
+// and each judgement is a comparison.
+template <bool kNeg>
+double BisectThresholds(const KeyBracket& k, std::int64_t k1, std::int64_t k2) {
+  std::uint64_t mag_lo = static_cast<std::uint64_t>(kNeg ? -k.lo : k.lo);
+  std::uint64_t mag_hi = static_cast<std::uint64_t>(kNeg ? -k.hi : k.hi);
+  std::int64_t prev = INT64_MIN;  // no key of a finite double
+  for (;;) {
+    const std::uint64_t mag = MidMagnitude(mag_lo + mag_hi);
+    const std::int64_t m = KeyOfMagnitude<kNeg>(mag);
+    if ((m == prev) | ((m >= k1) & (m < k2))) return FromOrderKey(m);
+    // Sides as good as random: masks, not branches.
+    const std::uint64_t keep = static_cast<std::uint64_t>(m < k1) - 1;
+    mag_lo = mag ^ ((mag ^ mag_lo) & keep);
+    mag_hi = mag_hi ^ ((mag_hi ^ mag) & keep);
+    const std::uint64_t width = kNeg ? mag_lo - mag_hi : mag_hi - mag_lo;
+    if (static_cast<std::int64_t>(width) <= k.tol_units)
+      return NarrowResult<kNeg>(mag_lo, mag_hi);
     prev = m;
   }
 }
@@ -504,7 +555,7 @@ struct SideBounds {
   double mm, min_slope, err, mag;
   double f_lo, f_hi, r_max;  // accepted slopes f0 and residuals |r0|
   double inv_min;            // >= 1 / f0
-  double d0_a, d0_b;         // d0 = d0_a |r0| + d0_b
+  double d0_a;               // d0 = d0_a |r0|
   double fix_a, fix_b;       // fixed = fix_a |r0| + fix_b
   double slope_err, half_curv;
 };
@@ -519,23 +570,26 @@ struct PointD {
 // SideBounds from the model's bounds over the segment (slope, mag, curv:
 // see Model::Bound); false when the slope bound does not hold.
 //
-// The root region: with g(q) = f(q) - t exact, |g(x0) - r0| <= err + eps
-// |r0| (r0 = computed f(x0) - t, rounded), the computed slope f0 within
-// slope_err of f'(x0), |f''| <= curv, and the centre m = x0 - r0 / f0 as
-// computed within e_m of its exact value, for every q of the segment at
-// distance d from m:
-//   |g(q) - (q - m) f0| <= e_m f0 + err + eps |r0|
+// The root region (RootRegion): g(q) = f(q) - t exact; at the anchor x0 of
+// the segment the computed residual r0 is within err + eps |r0| of g(x0)
+// (its own rounding included), the computed slope f0 within slope_err of
+// g'(x0), and |g''| <= curv. The centre c = x0 - step, step = r0 / f0 as
+// computed (within u |r0| inv_min of the exact quotient), is kept exact.
+// For q on the segment at distance d from c, by the mean slope over [x0,
+// q]:
+//   |g(q) - (q - c) f0| <= e f0 + err + eps |r0|
 //                          + (d + d0) (slope_err + curv (d + d0) / 2),
-// d0 >= |m - x0|. The computed f(q) is on q's side of t where d f0 exceeds
-// that plus err (so by the factor 1.01: excess(d)); true at d = h, it stays
-// so beyond m +- h by monotonicity (m +- h on the segment or beyond it).
-// With inv_min >= 1 / f0, e_m = 1.01 u (2 |r0| inv_min + mm), d0 = |r0|
-// inv_min + e_m, fixed = e_m f_hi + 2 err + eps |r0|, and G = slope_err +
-// curv (1.06 d0 + 1.07 inv_min fixed) / 2,
+// e = 1.01 u |r0| inv_min, d0 = |step| <= d0_a |r0|; the computed f(q) is
+// within err of g(q) + t, so its side is certain where d f0 exceeds that
+// plus err. With fixed = e f_hi + 2 err + eps |r0| (= fix_a |r0| + fix_b),
+// inv_min >= 1 / f0 and G = slope_err + curv (1.06 d0 + 1.07 inv_min
+// fixed) / 2,
 //   h = 1.0625 inv_min (fixed + d0 G)
-// satisfies h f0 > 1.01 (fixed + (h + d0) G) as long as G inv_min < 0.048
-// (then h <= 1.07 inv_min fixed + 0.06 d0, so G bounds the slope term);
-// r_max keeps G that small for every accepted residual.
+// gives h f0 > 1.01 (fixed + (h + d0) G) whenever G inv_min < 0.047 (then
+// h <= 1.07 inv_min fixed + 0.06 d0, so G bounds the slope term): certain
+// at d = h, and beyond c +- h by monotonicity where c +- h lies on the
+// segment or beyond it. r_max keeps G that small for every residual
+// accepted.
 bool FinishSideBounds(
     double mm, double slope, double mag, double curv, SideBounds* b);
 
@@ -547,8 +601,7 @@ void SetSegment(double mm, SideBounds* b) {
   // Roundings inside D_I, then of the sum q + s D_I; 1e-300 covers
   // underflow.
   b->err = u * (1.01 * (mm + b->mag) + kDistRoundings * b->mag) + 1e-300;
-  b->d0_b = 1.01 * u * mm * (1.0 + 4.0 * kEps);
-  b->fix_b = (1.01 * u * mm * b->f_hi + 2.0 * b->err) * (1.0 + 4.0 * kEps);
+  b->fix_b = 2.0 * b->err * (1.0 + 4.0 * kEps);
 }
 
 bool FinishSideBounds(
@@ -575,7 +628,7 @@ bool FinishSideBounds(
   // Residuals up to r_max keep G inv_min below 0.048 (checked here for the
   // longest segment, so for every shorter one).
   const double r_max = 0.015 / (curv * inv_min + 1e-300);
-  const double d0 = b->d0_a * r_max + b->d0_b;
+  const double d0 = b->d0_a * r_max;
   const double fixed = b->fix_a * r_max + b->fix_b;
   const double g =
       slope_err + b->half_curv * (1.06 * d0 + 1.07 * inv_min * fixed);
@@ -640,32 +693,45 @@ bool MakeSideBounds(const Dist& dist,
   return FinishSideBounds(mm, slope, mag, curv, b);
 }
 
-// Root region from an anchor x0 of the segment, where the computed residual
-// r0 = f(x0) - t and the computed slope f0 ~ f'(x0) are known: a centre (one
-// Newton step) and a half-width such that every q of the segment farther
-// than that from the centre has a computed f on the side of t where q lies
-// (below t left of the centre); see FinishSideBounds. False when that
-// cannot be shown.
-bool RootRegion(const SideBounds& b,
-                double x0,
-                double r0,
-                double f0,
-                double* centre,
-                double* half) {
-  const double m = x0 - r0 / f0;
+// A root region: every q of the segment with |q - (x0 - step)| > half
+// (exact arithmetic) has a computed f on the side of t where q lies (below
+// t left of the centre).
+struct Region {
+  double x0, step, half;
+};
+
+// The root region from an anchor x0 of the segment, where the computed
+// residual r0 = f(x0) - t and the computed slope f0 ~ f'(x0) are known:
+// one Newton step, step = r0 / f0 as computed (see FinishSideBounds). False
+// when it cannot be shown.
+bool RootRegion(
+    const SideBounds& b, double x0, double r0, double f0, Region* region) {
+  const double step = r0 / f0;
   const double ar0 = std::fabs(r0);
-  const double d0 = b.d0_a * ar0 + b.d0_b;
+  const double d0 = b.d0_a * ar0;
   const double fixed = b.fix_a * ar0 + b.fix_b;
   const double g =
       b.slope_err + b.half_curv * (1.06 * d0 + 1.07 * b.inv_min * fixed);
   // Rounded up.
   const double h = 1.0625 * b.inv_min * (fixed + d0 * g) * (1.0 + 8.0 * kEps);
   if (!(ar0 <= b.r_max && b.f_lo < f0 && f0 < b.f_hi &&
-        std::fabs(m) <= b.mm + h))
+        std::fabs(x0 - step) <= b.mm + h))
     return false;
-  *centre = m;
-  *half = h;
+  *region = Region{x0, step, h};
   return true;
+}
+
+// The region as doubles [below, above], rounded outward: every q outside
+// it, on the segment, is certain.
+void RegionEnds(const SideBounds& b,
+                const Region& r,
+                double* below,
+                double* above) {
+  const double centre = r.x0 - r.step;
+  // |centre| <= mm + half (RootRegion), and the two roundings of each end.
+  const double reach = (r.half + kEps * (b.mm + r.half)) * (1.0 + 4.0 * kEps);
+  *below = centre - reach;
+  *above = centre + reach;
 }
 
 // The halvings near the root, each midpoint evaluated. The evaluations are
@@ -725,11 +791,11 @@ double BisectNear(const Dist& dist,
 
 // Bisection of coordinate I of p between lo (the end whose image lies below
 // the target t) and hi, f(m) = m + s D_I(m, c) with c = p[1 - I], result in
-// p[I]. With bounds (bd not null, lo < hi) and a root region (centre,
-// half), midpoints outside the region are judged without evaluation; the
-// region is first narrowed by Newton steps while it is wide. Each
-// judgement is the one the evaluation would give, so the result is that of
-// evaluating every midpoint, bit for bit.
+// p[I]. With bounds (bd not null, lo < hi) and a root region, midpoints
+// outside the region are judged without evaluation; the region is first
+// narrowed by Newton steps while it is wide. Each judgement is the one the
+// evaluation would give, so the result is that of evaluating every
+// midpoint, bit for bit.
 template <int I, class Dist>
 void BisectFast(const Dist& dist,
                 double* p,
@@ -739,32 +805,44 @@ void BisectFast(const Dist& dist,
                 double s,
                 double tol,
                 const SideBounds* bd,
-                double centre,
-                double half,
+                Region region,
                 PointD* at_result) {
   constexpr int J = 1 - I;
   const double c = p[J];
   double below = -HUGE_VAL, above = HUGE_VAL;
-  if (bd && lo < hi && half < HUGE_VAL) {
+  const bool shortcut = bd && lo < hi && region.half < HUGE_VAL;
+  if (shortcut) {
     const double wide = kWideRegionUlps * kEps * bd->mm;
-    for (int it = 0; it < kRootIter && half > wide; ++it) {
-      const double x1 = std::min(hi, std::max(lo, centre));
+    for (int it = 0; it < kRootIter && region.half > wide; ++it) {
+      const double x1 = std::min(hi, std::max(lo, region.x0 - region.step));
       const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;
       const double f1 = 1.0 + s * dist.template Slope<I>(x1, c);
-      double c1, h1;
-      if (!RootRegion(*bd, x1, r1, f1, &c1, &h1) || !(h1 < half)) break;
-      centre = c1;
-      half = h1;
+      Region r;
+      if (!RootRegion(*bd, x1, r1, f1, &r) || !(r.half < region.half)) break;
+      region = r;
     }
-    // Rounding of the two ends (|centre| is at most mm + half when the
-    // region meets the segment; otherwise no midpoint is near it anyway).
-    const double reach =
-        (half + kUnitRoundoff * (bd->mm + half)) * (1.0 + 4.0 * kEps) + 1e-300;
-    below = centre - reach;
-    above = centre + reach;
+    RegionEnds(*bd, region, &below, &above);
   }
   KeyBracket k;
   if (ToKeys(lo, hi, below, above, tol, &k)) {
+    // The region's ends as keys counted from the anchor's when it lies in
+    // the bracket (keys there are equally spaced), sparing the roundings
+    // of its centre and ends.
+    const std::int64_t kx = OrderKey(region.x0);
+    if (k.lo <= kx && kx <= k.hi) {
+      const double a = -region.step * k.inv_unit;
+      const double h = region.half * k.inv_unit;
+      // Offsets from kx, rounded outward, and kept within a key of the
+      // bracket (beyond it they judge no midpoint; below 2^53 there).
+      const double from = std::max(a - h - std::fabs(a - h) * 0x1p-51,
+                                   static_cast<double>(k.lo - kx - 1));
+      const double to = std::min(a + h + std::fabs(a + h) * 0x1p-51,
+                                 static_cast<double>(k.hi - kx + 1));
+      k.below =
+          std::max(k.below, kx + static_cast<std::int64_t>(std::floor(from)));
+      k.above =
+          std::min(k.above, kx + static_cast<std::int64_t>(std::ceil(to)));
+    }
     // The keys that may be judged by evaluation: evaluate them all at once
     // (the evaluations are independent of each other and of the halvings,
     // so they overlap), then halve on keys.
@@ -774,7 +852,7 @@ void BisectFast(const Dist& dist,
       // Both components at each key (they share most of the work): the
       // result is nearly always one of the keys, and the search needs D
       // there next.
-      double f_at[kBatch + 1] = {0.0}, di_at[kBatch + 1], dj_at[kBatch + 1];
+      double f_at[kBatch + 1], di_at[kBatch + 1], dj_at[kBatch + 1];
       const Pair cc = {c, c};
       for (std::int64_t key = first; key <= last; key += 2) {
         const Pair q = {FromOrderKey(key), FromOrderKey(key + 1)};
@@ -790,8 +868,26 @@ void BisectFast(const Dist& dist,
         f_at[j + 1] = f[1];
       }
       HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
-      const double result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
-                                     : BisectKeys<false>(k, first, f_at, t);
+      // Non-decreasing f over the keys (nearly always): thresholds. No
+      // keys when the region misses the bracket.
+      const int n = last < first ? 0 : static_cast<int>(last - first) + 1;
+      bool rising = true;
+      int n_below = 0, n_at_most = 0;
+      for (int j = 0; j < n; ++j) {
+        if (j + 1 < n) rising &= f_at[j] <= f_at[j + 1];
+        n_below += f_at[j] < t;
+        n_at_most += f_at[j] <= t;
+      }
+      double result;
+      if (rising) {
+        result = k.lo < 0 ? BisectThresholds<true>(
+                                k, first + n_below, first + n_at_most)
+                          : BisectThresholds<false>(
+                                k, first + n_below, first + n_at_most);
+      } else {
+        result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
+                          : BisectKeys<false>(k, first, f_at, t);
+      }
       p[I] = result;
       const std::int64_t rk = OrderKey(result);
       if (at_result && first <= rk && rk <= last) {
@@ -825,7 +921,7 @@ void BisectFromAnchor(const Dist& dist,
                       PointD* at_result) {
   const double c = p[1 - I];
   SideBounds bd;
-  double centre = 0.0, half = HUGE_VAL;
+  Region region{0.0, 0.0, HUGE_VAL};
   const bool bounded =
       lo < hi &&
       MakeSideBounds<I>(dist,
@@ -833,23 +929,10 @@ void BisectFromAnchor(const Dist& dist,
                         std::max({std::fabs(lo), std::fabs(hi), std::fabs(x0)}),
                         c,
                         &bd) &&
-      RootRegion(bd,
-                 x0,
-                 fx0 - t,
-                 1.0 + s * dist.template Slope<I>(x0, c),
-                 &centre,
-                 &half);
-  BisectFast<I>(dist,
-                p,
-                t,
-                lo,
-                hi,
-                s,
-                tol,
-                bounded ? &bd : nullptr,
-                centre,
-                half,
-                at_result);
+      RootRegion(
+          bd, x0, fx0 - t, 1.0 + s * dist.template Slope<I>(x0, c), &region);
+  BisectFast<I>(
+      dist, p, t, lo, hi, s, tol, bounded ? &bd : nullptr, region, at_result);
 }
 
 // One coordinate I of a pass of the search: bracket the target coordinate
@@ -874,27 +957,37 @@ bool SearchCoord(const Dist& dist,
   const double b = pi + 2.0 * s * di;
   const double fp = pi + s * di;
   SideBounds bd;
-  double centre = 0.0, half = HUGE_VAL;
+  Region region{0.0, 0.0, HUGE_VAL};
+  // The root lies about |fp - ti| from p, a at |di|: hopeless unless the
+  // first is well below the second (as in the first pass, where the root
+  // is near a).
   const bool bounded =
+      std::fabs(fp - ti) < 0.5 * std::fabs(di) &&
       MakeSideBounds<I>(
           dist, box, std::max(std::fabs(a), std::fabs(b)), c, &bd) &&
-      RootRegion(bd,
-                 pi,
-                 fp - ti,
-                 1.0 + s * dist.template Slope<I>(pi, c),
-                 &centre,
-                 &half);
+      RootRegion(
+          bd, pi, fp - ti, 1.0 + s * dist.template Slope<I>(pi, c), &region);
   if (bounded) {
     const double lo = std::min(a, b), hi = std::max(a, b);
+    double below, above;
+    RegionEnds(bd, region, &below, &above);
     // f(lo) < t < f(hi) certain, and |f(a) - f(b)| above eps.
-    if (lo < centre - half && hi > centre + half &&
+    if (lo < below && hi > above &&
         ((hi - lo) * bd.min_slope - 2.0 * bd.err) * 0.99 > kEps) {
-      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, centre, half, at_result);
+      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
       return true;
     }
   }
-  const double fa = a + s * dist.template Comp<I>(a, c);
-  const double fb = b + s * dist.template Comp<I>(b, c);
+  const double da = dist.template Comp<I>(a, c);
+  const double db = dist.template Comp<I>(b, c);
+  const double fa = a + s * da, fb = b + s * db;
+  // D_I on the line through p, reusing the values at a and b (the first
+  // step of a walk often lands on one of them).
+  auto d_at = [&](double q) {
+    return SameBits(q, a)   ? da
+           : SameBits(q, b) ? db
+                            : dist.template Comp<I>(q, c);
+  };
   if (std::fabs(fa - fb) <= kEps) {
     p[I] = (a + b) / 2;
     return true;
@@ -904,7 +997,7 @@ bool SearchCoord(const Dist& dist,
     const bool use_a = std::fabs(fa - ti) <= std::fabs(fb - ti);
     const double x1 = use_a ? a : b, f1 = use_a ? fa : fb;
     if (bounded && !(std::fabs(f1 - ti) < std::fabs(fp - ti))) {
-      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, centre, half, at_result);
+      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
       return;
     }
     BisectFromAnchor<I>(dist, p, ti, lo, hi, s, tol, x1, f1, box, at_result);
@@ -941,7 +1034,7 @@ bool SearchCoord(const Dist& dist,
         hi = lo;
         break;
       }
-      di = dist.template Comp<I>(p[I], c);
+      di = d_at(p[I]);
       if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
         hi = lo;
         break;
@@ -956,7 +1049,7 @@ bool SearchCoord(const Dist& dist,
     for (int step = 0;; ++step) {
       if (step == kMaxWalkSteps) return false;
       p[I] = p[I] + dir * std::fabs(di);
-      di = dist.template Comp<I>(p[I], c);
+      di = d_at(p[I]);
       if (std::fabs(di) <= kEps || p[I] + di == p[I]) {
         lo = hi;
         break;
@@ -1069,8 +1162,8 @@ bool SearchT(const Dist& dist,
 }
 
 // ---------------------------------------------------------------------------
-// The reference: the search and bisection as published, with the full
-// distortion evaluated wherever the steps name it and nothing skipped (a
+// The reference: the search and the bisection step by step, with the full
+// distortion evaluated wherever a step needs it and nothing skipped (a
 // non-finite midpoint also ends the bisection, which would not end
 // otherwise).
 

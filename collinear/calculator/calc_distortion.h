@@ -35,10 +35,9 @@ class COLLINEAR_API CalcDistortion {
               double* qy,
               double* residual,
               double* best = nullptr) const;
-  // The same search step by step as published, every evaluation done: the
-  // reference that Search reproduces bit for bit (Search skips the
-  // evaluations whose outcome bounds of the model and of rounding make
-  // certain).
+  // The same search step by step with every evaluation done: the reference
+  // that Search reproduces bit for bit (Search skips the evaluations whose
+  // outcome bounds of the model and of rounding make certain).
   bool SearchReference(double x,
                        double y,
                        double tol,

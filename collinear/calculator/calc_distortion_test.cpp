@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +154,17 @@ TEST(CalcDistortion, SearchHardSpots) {
   EXPECT_EQ(r, -1.0);  // untouched
 }
 
+// Whether Search and SearchReference agree bit for bit on (x, y): the
+// result, both coordinates and the residual (untouched on failure).
+bool SameAsReference(const CalcDistortion& c, double x, double y, bool sign) {
+  double q[2], ref[2], r[2] = {-1, -1};
+  const bool ok = c.Search(x, y, kSearchTol, sign, &q[0], &q[1], &r[0]);
+  const bool ok_ref =
+      c.SearchReference(x, y, kSearchTol, sign, &ref[0], &ref[1], &r[1]);
+  return ok == ok_ref && std::memcmp(q, ref, sizeof q) == 0 &&
+         std::memcmp(&r[0], &r[1], sizeof(double)) == 0;
+}
+
 // The search skips the evaluation of bisection midpoints whose side is
 // certain; its results must be those of evaluating every one, bit for bit,
 // also for points off the picture, at the centre and on the axes.
@@ -179,6 +192,123 @@ TEST(CalcDistortion, SearchMatchesTheReferenceBitForBit) {
                     std::memcmp(q, ref, 2 * sizeof(double)) != 0 ||
                     std::memcmp(&r[0], &r[1], sizeof(double)) != 0;
         }
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
+}
+
+// The targets Phc2Imc hands the search: corrections of measured points
+// over the picture, including those where the walk runs out of steps.
+TEST(CalcDistortion, SearchMatchesTheReferenceOnPictureTargets) {
+  const int kPoints = 4000;
+  for (const ParaSet* sets : {kRealistic, kStrong}) {
+    for (int m = 0; m < 4; ++m) {
+      const ParaSet& s = sets[m];
+      SCOPED_TRACE(s.name);
+      const CalcDistortion c(s.model, s.p);
+      std::mt19937 rng(301 + m);
+      std::uniform_real_distribution<double> col(0.0, 6000.0), row(0.0, 4000.0);
+      int differ = 0;
+      for (int k = 0; k < kPoints; ++k) {
+        const double x = col(rng) * kPixelMm - kHalfWidthMm;
+        const double y = kHalfHeightMm - row(rng) * kPixelMm;
+        double dx, dy;
+        c.Distort(x, y, dx, dy);
+        differ += !SameAsReference(c, x - dx, y - dy, false);
+        differ += !SameAsReference(c, x + dx, y + dy, true);
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
+  // Two pixels where the walk runs out of steps (model 4): both fail alike.
+  const CalcDistortion c4(kRealistic[3].model, kRealistic[3].p);
+  for (const auto& [px, py] :
+       {std::pair{2987.2101, 3944.0761}, std::pair{3001.0037, 3700.2408}}) {
+    const double x = px * kPixelMm - kHalfWidthMm;
+    const double y = kHalfHeightMm - py * kPixelMm;
+    double dx, dy;
+    c4.Distort(x, y, dx, dy);
+    EXPECT_TRUE(SameAsReference(c4, x - dx, y - dy, false)) << px << ", " << py;
+  }
+}
+
+// Where the shortcuts change course: brackets across a power of two (the
+// spacing of doubles changes), around zero and among tiny numbers, far off
+// the picture where the model's slope bound fails, and signed zeros.
+TEST(CalcDistortion, SearchMatchesTheReferenceAtEdges) {
+  std::vector<double> coords = {0.0,
+                                -0.0,
+                                5e-324,
+                                -1e-310,
+                                1e-300,
+                                1e-12,
+                                -3e-7,
+                                1e-3,
+                                150.0,
+                                -400.0,
+                                1e6};
+  for (int e = -2; e <= 5; ++e) {
+    for (int j = -3; j <= 3; ++j) {
+      const double edge = std::ldexp(1.0, e);
+      coords.push_back(edge + j * 1e-3);  // brackets straddle the edge
+      coords.push_back(-edge + j * 3e-16 * edge);
+    }
+  }
+  for (const ParaSet* sets : {kRealistic, kStrong}) {
+    for (int m = 0; m < 4; ++m) {
+      const ParaSet& s = sets[m];
+      SCOPED_TRACE(s.name);
+      const CalcDistortion c(s.model, s.p);
+      int differ = 0;
+      for (double x : coords) {
+        for (double y : coords) {
+          for (bool sign : {false, true})
+            differ += !SameAsReference(c, x, y, sign);
+        }
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
+}
+
+// The bisection alone, on brackets of every kind: around the root or not,
+// either order of the ends, across powers of two and zero, with no
+// tolerance, the search's and coarse ones; the other coordinate stays.
+TEST(CalcDistortion, BisectMatchesTheReferenceBitForBit) {
+  const int kBrackets = 3000;
+  const double kTols[] = {0.0, kSearchTol, 1e-12, 1e-6, 0.5};
+  for (const ParaSet* sets : {kRealistic, kStrong}) {
+    for (int m = 0; m < 4; ++m) {
+      const ParaSet& s = sets[m];
+      SCOPED_TRACE(s.name);
+      const CalcDistortion c(s.model, s.p);
+      std::mt19937 rng(911 + m);
+      std::uniform_real_distribution<double> u(-20.0, 20.0), unit(0.0, 1.0);
+      int differ = 0;
+      for (int k = 0; k < kBrackets; ++k) {
+        const int i = k % 2;
+        double q[2] = {u(rng), u(rng)};
+        double dx, dy;
+        c.Distort(q[0], q[1], dx, dy);
+        const double sgn = k % 3 == 0 ? 1.0 : -1.0;
+        const double target[2] = {q[0] + sgn * dx, q[1] + sgn * dy};
+        // Ends about the root (sometimes missing it), of widths from a few
+        // units in the last place to millimetres.
+        const double width = std::ldexp(unit(rng) + 0.5, -(k % 50));
+        double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
+        low[i] = q[i] - width * (2.0 * unit(rng) - 0.2);
+        high[i] = q[i] + width * (2.0 * unit(rng) - 0.2);
+        if (k % 7 == 0) std::swap(low[i], high[i]);
+        if (k % 11 == 0) low[i] = std::ldexp(1.0, k % 5) * (1.0 - 1e-4);
+        if (k % 13 == 0) high[i] = -low[i] * 0.5;  // across zero
+        const double tol = kTols[k % 5];
+        double p[2] = {u(rng), q[1 - i]}, p_ref[2];
+        p[i] = u(rng);
+        std::memcpy(p_ref, p, sizeof p);
+        c.Bisect(p, i, target, low, high, sgn, tol);
+        c.BisectReference(p_ref, i, target, low, high, sgn, tol);
+        differ += std::memcmp(p, p_ref, sizeof p) != 0;
       }
       EXPECT_EQ(differ, 0);
     }
