@@ -399,6 +399,10 @@ int CDlt::CalCameraPosition() {
     lsq.SetObeq(3, row < 2 ? -lr[3] : -1.0);
   }
   if (lsq.Solve() == 0) return 0;
+  // Huge coefficients overflow in the solve: no position to report.
+  if (!std::isfinite(lsq.GetBcor(0)) || !std::isfinite(lsq.GetBcor(1)) ||
+      !std::isfinite(lsq.GetBcor(2)))
+    return 0;
   m_Center.m_x = lsq.GetBcor(0);
   m_Center.m_y = lsq.GetBcor(1);
   m_Center.m_z = lsq.GetBcor(2);

@@ -162,6 +162,60 @@ TEST(CDltRobustness, FiniteControlStillSolves) {
   }
 }
 
+TEST(CDltRobustness, OverflowingCentreFailsTheSolution) {
+  // Found by the DLT fuzz target: an image x of 7.8e98 and an object Z of
+  // 2.8e12 among ordinary rows gave finite coefficients up to 1e262 whose
+  // centre overflowed to NaN, and the spatial solution was reported found.
+  const struct {
+    const char* name;
+    double x, y, z, u, v;
+  } kRows[] = {{"P001", 15, 15, 0, 399.84935589838261, 32.315932182683248},
+               {"P017", 15, 30, 0, 401.0441476771, 0},
+               {"P033", 15, 4, 0, 7.7777777777777779e+98, 0},
+               {"P145", 15, 150, 0, 409.16355671145413, 421.58363987592014},
+               {"P161", 15, 165, 0, 409.93346854873664, 460.10768560557966},
+               {"P177", 15, 180, 0, 410.62381607630772, 497.63400704287869},
+               {"P193", 15, 195, 0, 411.35800406732767, 534.05411145923131},
+               {"P209", 30, 210, 0, 438.81327458063919, 554.76710807887901},
+               {"P225", 75, 225, 0, 511.11601475128009, 546.57224060483941},
+               {"P241", 165, 240, 0, 625.97789999999998, 505.10771999999997},
+               {"P193", 15, 195, 0, 411.35800406732767, 534.05411145923131},
+               {"P209", 30, 210, 0, 438.81327458063919, 554.76710807887901},
+               {"P225", 75, 225, 0, 511.11601475128009, 546.57224060483941},
+               {"P241", 165, 240, 0, 625.97793753353335, 3},
+               {"P001", 15, 15, 0, 399.84935589838261, 32.315932182683248},
+               {"P017", 15, 30, 0, 40, 78.521078726592805},
+               {"P033", 15, 45, 0, 402.24618942081696, 124.13433095986852},
+               {"P049", 15, 60, 0, 403.31869406177282, 169.1067377658967},
+               {"P065", 15, 75, 0, 404.36824324841393, 213.45064600000001},
+               {"P081", 15, 90, 0, 405.44168194538258, 0},
+               {"P097", 15, 105, 0, 406503, 0},
+               {"P257",
+                0.069306946281840573,
+                164.90000000000001,
+                2849999278199.5776,
+                15.403,
+                0}};
+  PointList obj, img;
+  for (const auto& r : kRows) {
+    Add(obj, r.name, r.x, r.y, r.z);
+    Add(img, r.name, r.u, r.v, 0.0);
+  }
+  CDlt dlt;
+  ASSERT_EQ(dlt.Create(obj, img, 1.0), 1);
+  // With the spatial solution refused, the plane solution may stand.
+  if (dlt.CalDlt() == 1) {
+    EXPECT_EQ(dlt.m_Dlt.GetSize(), 8);
+    EXPECT_TRUE(std::isfinite(dlt.m_Center.m_x) &&
+                std::isfinite(dlt.m_Center.m_y) &&
+                std::isfinite(dlt.m_Center.m_z));
+  } else {
+    EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
+  }
+  EXPECT_EQ(dlt.CalDlt3D(), 0);
+  EXPECT_EQ(dlt.m_Dlt.GetSize(), 0);
+}
+
 // --------------------------------------------------------------- CSinOri
 
 TEST(CSinOriRobustness, NonFiniteInputFailsBothDrivers) {
