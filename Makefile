@@ -1,5 +1,6 @@
 # collinear: the commands a user runs. Each target installs what it needs.
-#   make test     build, run every test, again under ASan+UBSan, install check
+#   make test     build, run every test, again under ASan+UBSan, install
+#                 check, then each fuzz target for 20 s
 #   make install  PREFIX=/some/prefix
 #   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
@@ -15,7 +16,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERRO
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
 
-.PHONY: all deps build test check-format unit asan install-check install demo bench fuzz clean
+.PHONY: all deps build test check-format unit asan install-check fuzz-smoke install demo bench fuzz clean
 
 all: build
 
@@ -46,7 +47,11 @@ asan: deps
 install-check: build
 	tests/install/check.sh $(BUILD)
 
-test: check-format unit asan install-check
+# Each libFuzzer target briefly, from its seeds: a finding fails the test.
+fuzz-smoke: deps
+	FUZZ_SECONDS=20 JOBS=$(JOBS) fuzz/run.sh
+
+test: check-format unit asan install-check fuzz-smoke
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
