@@ -1,7 +1,9 @@
 #include <collinear/calculator/host/stream.h>
 
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 namespace collinear {
@@ -148,6 +150,10 @@ FileStream::FileStream(std::FILE* file) : file_(file) {}
 FileStream::~FileStream() { std::fclose(file_); }
 
 ComPtr<FileStream> FileStream::Open(const std::string& path) {
+  // Regular files only: a path from a project file may name a device or a
+  // pipe, whose reading could block the host or never end.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return ComPtr<FileStream>();
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return ComPtr<FileStream>();
   return ComPtr<FileStream>(new FileStream(f));

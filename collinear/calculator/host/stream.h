@@ -80,7 +80,8 @@ class COLLINEAR_API MemoryStream : public StreamObject {
 // A read-only stream over a file, open while the stream lives.
 class COLLINEAR_API FileStream : public StreamObject {
  public:
-  // Empty when the file cannot be opened for reading.
+  // Empty when the file cannot be opened for reading or is no regular
+  // file (a directory, a device, a pipe).
   static ComPtr<FileStream> Open(const std::string& path);
 
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override;

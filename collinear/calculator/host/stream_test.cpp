@@ -103,9 +103,14 @@ INSTANTIATE_TEST_SUITE_P(MemoryAndFile,
                            return info.param ? "File" : "Memory";
                          });
 
-TEST(FileStream, MissingFileGivesNoStream) {
+TEST(FileStream, MissingOrIrregularFileGivesNoStream) {
   EXPECT_FALSE(collinear::FileStream::Open(
       collinear::test_support::TempPath("does_not_exist.bin")));
+  // A directory, and devices (reading /dev/zero never ends).
+  for (const char* path : {"/", "/dev/zero", "/dev/null"}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(collinear::FileStream::Open(path));
+  }
 }
 
 TEST(MemoryStream, CopiesTheBufferItIsGiven) {
