@@ -26,11 +26,12 @@ constexpr double kRoundingFloorUlps = 4.0;
 
 // Shortcuts of the search (see SideBounds): the slope of q_I + s D_I must
 // stay above 1 - kMaxSlopeBound on the segment; the root region is refined
-// by at most kRootIter evaluations while it is wider than kWideRegionUlps
-// units in the last place of the segment's largest coordinate.
+// by at most kRootIter evaluations while its half width exceeds
+// kWideRegionUnits units in the last place of the bracket's larger end (so
+// that, rounded outward, it spans at most kBatch + 1 keys).
 constexpr double kMaxSlopeBound = 0.5;
 constexpr int kRootIter = 4;
-constexpr double kWideRegionUlps = 16.0;
+constexpr double kWideRegionUnits = 4.0;
 // Keys of the root region evaluated at once when there are at most so many.
 constexpr int kBatch = 12;
 // Two doubles, operated on lane by lane (SSE2 on x86-64).
@@ -211,6 +212,32 @@ std::int64_t OrderKey(double v) {
   std::memcpy(&bits, &v, sizeof bits);
   const auto mag = static_cast<std::int64_t>(bits & ~kSignBit);
   return (bits & kSignBit) ? -mag : mag;
+}
+
+// floor(v) and ceil(v) for |v| < 2^62, without a call into the maths
+// library (truncation, then one step toward the side).
+std::int64_t FloorToInt(double v) {
+  const auto t = static_cast<std::int64_t>(v);
+  return t - (static_cast<double>(t) > v);
+}
+
+std::int64_t CeilToInt(double v) {
+  const auto t = static_cast<std::int64_t>(v);
+  return t + (static_cast<double>(t) < v);
+}
+
+// The unit in the last place of a finite v (the binade's power of two /
+// 2^52; the smallest subnormal below the normal range).
+double UnitInLastPlace(double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const std::uint64_t exp = (bits & kExpBits) >> 52;
+  if (exp <= 52) return 0x1p-1074;
+  if (exp == 0x7FF) return HUGE_VAL;
+  const std::uint64_t unit = (exp - 52) << 52;
+  double u;
+  std::memcpy(&u, &unit, sizeof u);
+  return u;
 }
 
 bool SameBits(double a, double b) {
@@ -812,7 +839,8 @@ void BisectFast(const Dist& dist,
   double below = -HUGE_VAL, above = HUGE_VAL;
   const bool shortcut = bd && lo < hi && region.half < HUGE_VAL;
   if (shortcut) {
-    const double wide = kWideRegionUlps * kEps * bd->mm;
+    const double wide = kWideRegionUnits *
+                        UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi)));
     for (int it = 0; it < kRootIter && region.half > wide; ++it) {
       const double x1 = std::min(hi, std::max(lo, region.x0 - region.step));
       const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;
@@ -838,10 +866,8 @@ void BisectFast(const Dist& dist,
                                    static_cast<double>(k.lo - kx - 1));
       const double to = std::min(a + h + std::fabs(a + h) * 0x1p-51,
                                  static_cast<double>(k.hi - kx + 1));
-      k.below =
-          std::max(k.below, kx + static_cast<std::int64_t>(std::floor(from)));
-      k.above =
-          std::min(k.above, kx + static_cast<std::int64_t>(std::ceil(to)));
+      k.below = std::max(k.below, kx + FloorToInt(from));
+      k.above = std::min(k.above, kx + CeilToInt(to));
     }
     // The keys that may be judged by evaluation: evaluate them all at once
     // (the evaluations are independent of each other and of the halvings,
@@ -992,15 +1018,25 @@ bool SearchCoord(const Dist& dist,
     p[I] = (a + b) / 2;
     return true;
   }
-  // Bisection between a and b: the anchor with the smallest residual.
+  // The anchor of the root region: of the points where f is known, the
+  // one nearest the target in f (the nearer, the narrower the region).
+  double x_best = a, f_best = fa;
+  auto consider = [&](double x, double f) {
+    if (std::fabs(f - ti) < std::fabs(f_best - ti)) {
+      x_best = x;
+      f_best = f;
+    }
+  };
+  consider(b, fb);
+  // Bisection between a and b.
   auto bisect_ab = [&](double lo, double hi) {
-    const bool use_a = std::fabs(fa - ti) <= std::fabs(fb - ti);
-    const double x1 = use_a ? a : b, f1 = use_a ? fa : fb;
-    if (bounded && !(std::fabs(f1 - ti) < std::fabs(fp - ti))) {
+    if (bounded && !(std::fabs(f_best - ti) < std::fabs(fp - ti))) {
       BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
       return;
     }
-    BisectFromAnchor<I>(dist, p, ti, lo, hi, s, tol, x1, f1, box, at_result);
+    consider(pi, fp);
+    BisectFromAnchor<I>(
+        dist, p, ti, lo, hi, s, tol, x_best, f_best, box, at_result);
   };
   double dir;
   if (fa < fb) {
@@ -1024,7 +1060,7 @@ bool SearchCoord(const Dist& dist,
 
   // Walk from p until the target is bracketed; D_I(p) is still di.
   double lo = pi, hi = pi;
-  double f_end = fp;  // f where the walk stopped
+  double f_end;  // f at the walk's last point
   if (fp < ti) {
     for (int step = 0;; ++step) {
       if (step == kMaxWalkSteps) return false;
@@ -1040,6 +1076,7 @@ bool SearchCoord(const Dist& dist,
         break;
       }
       f_end = p[I] + s * di;
+      consider(p[I], f_end);
       if (f_end > ti) {
         hi = p[I];
         break;
@@ -1055,26 +1092,16 @@ bool SearchCoord(const Dist& dist,
         break;
       }
       f_end = p[I] + s * di;
+      consider(p[I], f_end);
       if (f_end < ti) {
         lo = p[I];
         break;
       }
     }
   }
-  // Anchor: the start or the end of the walk, whichever is nearer the
-  // target in f.
-  const bool use_end = std::fabs(f_end - ti) < std::fabs(fp - ti);
-  BisectFromAnchor<I>(dist,
-                      p,
-                      ti,
-                      lo,
-                      hi,
-                      s,
-                      tol,
-                      use_end ? p[I] : pi,
-                      use_end ? f_end : fp,
-                      box,
-                      at_result);
+  consider(pi, fp);
+  BisectFromAnchor<I>(
+      dist, p, ti, lo, hi, s, tol, x_best, f_best, box, at_result);
   return true;
 }
 
