@@ -574,6 +574,31 @@ double BisectThresholds(const KeyBracket& k, std::int64_t k1, std::int64_t k2) {
   }
 }
 
+// The result of BisectThresholds without halving, where it follows from
+// the thresholds alone: the bisection ends only at a bracket one key wide
+// (k.tol_units <= 1) and at most one key hits the target (k2 - k1 <= 1).
+// The bracket then keeps keys below k1 at its low end and keys from k1 on
+// at its high end, so it closes on [K - 1, K], K = k1 clamped to
+// [k.lo + 1, k.hi], unless a midpoint hits k1 first, which it does when
+// k1 lies strictly inside (every narrower bracket still holds k1 inside).
+// Closed on [K - 1, K], both the stalled midpoint and the midpoint of the
+// narrow bracket are the one of the two with an even significand (halving
+// rounds half to even), that is with an even key. False where the
+// shortcut does not apply.
+bool ThresholdResult(const KeyBracket& k,
+                     std::int64_t k1,
+                     std::int64_t k2,
+                     double* result) {
+  if (!(k.tol_units <= 1 && k2 - k1 <= 1 && k.lo < k.hi)) return false;
+  if (k2 - k1 == 1 && k.lo < k1 && k1 < k.hi) {
+    *result = FromOrderKey(k1);
+    return true;
+  }
+  const std::int64_t key = std::min(std::max(k1, k.lo + 1), k.hi);
+  *result = FromOrderKey(key & 1 ? key - 1 : key);
+  return true;
+}
+
 // What is known of f(q) = q + s D_I(q, c) on the segment |q| <= mm of
 // coordinate I, the other coordinate c fixed, from bounds of the model: f
 // is increasing with f' >= min_slope, a computed f is within err of the
@@ -893,7 +918,10 @@ void BisectFast(const Dist& dist,
         f_at[j] = f[0];
         f_at[j + 1] = f[1];
       }
-      HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+      // Halvings of known side (on integers: they overlap with the
+      // evaluations), unless the thresholds will likely settle the result.
+      const bool may_settle = k.tol_units <= 1;
+      if (!may_settle) HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
       // Non-decreasing f over the keys (nearly always): thresholds. No
       // keys when the region misses the bracket.
       const int n = last < first ? 0 : static_cast<int>(last - first) + 1;
@@ -905,14 +933,16 @@ void BisectFast(const Dist& dist,
         n_at_most += f_at[j] <= t;
       }
       double result;
-      if (rising) {
-        result = k.lo < 0 ? BisectThresholds<true>(
-                                k, first + n_below, first + n_at_most)
-                          : BisectThresholds<false>(
-                                k, first + n_below, first + n_at_most);
-      } else {
-        result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
-                          : BisectKeys<false>(k, first, f_at, t);
+      const std::int64_t k1 = first + n_below, k2 = first + n_at_most;
+      if (!(may_settle && rising && ThresholdResult(k, k1, k2, &result))) {
+        if (may_settle) HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+        if (rising) {
+          result = k.lo < 0 ? BisectThresholds<true>(k, k1, k2)
+                            : BisectThresholds<false>(k, k1, k2);
+        } else {
+          result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
+                            : BisectKeys<false>(k, first, f_at, t);
+        }
       }
       p[I] = result;
       const std::int64_t rk = OrderKey(result);
