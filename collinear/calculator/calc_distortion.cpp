@@ -26,11 +26,12 @@ constexpr double kRoundingFloorUlps = 4.0;
 
 // Shortcuts of the search (see SideBounds): the slope of q_I + s D_I must
 // stay above 1 - kMaxSlopeBound on the segment; the root region is refined
-// by at most kRootIter evaluations while it is wider than kWideRegionUlps
-// units in the last place of the segment's largest coordinate.
+// by at most kRootIter evaluations while its half width exceeds
+// kWideRegionUnits units in the last place of the bracket's larger end (so
+// that, rounded outward, it spans at most kBatch + 1 keys).
 constexpr double kMaxSlopeBound = 0.5;
 constexpr int kRootIter = 4;
-constexpr double kWideRegionUlps = 16.0;
+constexpr double kWideRegionUnits = 4.0;
 // Keys of the root region evaluated at once when there are at most so many.
 constexpr int kBatch = 12;
 // Two doubles, operated on lane by lane (SSE2 on x86-64).
@@ -211,6 +212,32 @@ std::int64_t OrderKey(double v) {
   std::memcpy(&bits, &v, sizeof bits);
   const auto mag = static_cast<std::int64_t>(bits & ~kSignBit);
   return (bits & kSignBit) ? -mag : mag;
+}
+
+// floor(v) and ceil(v) for |v| < 2^62, without a call into the maths
+// library (truncation, then one step toward the side).
+std::int64_t FloorToInt(double v) {
+  const auto t = static_cast<std::int64_t>(v);
+  return t - (static_cast<double>(t) > v);
+}
+
+std::int64_t CeilToInt(double v) {
+  const auto t = static_cast<std::int64_t>(v);
+  return t + (static_cast<double>(t) < v);
+}
+
+// The unit in the last place of a finite v (the binade's power of two /
+// 2^52; the smallest subnormal below the normal range).
+double UnitInLastPlace(double v) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const std::uint64_t exp = (bits & kExpBits) >> 52;
+  if (exp <= 52) return 0x1p-1074;
+  if (exp == 0x7FF) return HUGE_VAL;
+  const std::uint64_t unit = (exp - 52) << 52;
+  double u;
+  std::memcpy(&u, &unit, sizeof u);
+  return u;
 }
 
 bool SameBits(double a, double b) {
@@ -547,6 +574,31 @@ double BisectThresholds(const KeyBracket& k, std::int64_t k1, std::int64_t k2) {
   }
 }
 
+// The result of BisectThresholds without halving, where it follows from
+// the thresholds alone: the bisection ends only at a bracket one key wide
+// (k.tol_units <= 1) and at most one key hits the target (k2 - k1 <= 1).
+// The bracket then keeps keys below k1 at its low end and keys from k1 on
+// at its high end, so it closes on [K - 1, K], K = k1 clamped to
+// [k.lo + 1, k.hi], unless a midpoint hits k1 first, which it does when
+// k1 lies strictly inside (every narrower bracket still holds k1 inside).
+// Closed on [K - 1, K], both the stalled midpoint and the midpoint of the
+// narrow bracket are the one of the two with an even significand (halving
+// rounds half to even), that is with an even key. False where the
+// shortcut does not apply.
+bool ThresholdResult(const KeyBracket& k,
+                     std::int64_t k1,
+                     std::int64_t k2,
+                     double* result) {
+  if (!(k.tol_units <= 1 && k2 - k1 <= 1 && k.lo < k.hi)) return false;
+  if (k2 - k1 == 1 && k.lo < k1 && k1 < k.hi) {
+    *result = FromOrderKey(k1);
+    return true;
+  }
+  const std::int64_t key = std::min(std::max(k1, k.lo + 1), k.hi);
+  *result = FromOrderKey(key & 1 ? key - 1 : key);
+  return true;
+}
+
 // What is known of f(q) = q + s D_I(q, c) on the segment |q| <= mm of
 // coordinate I, the other coordinate c fixed, from bounds of the model: f
 // is increasing with f' >= min_slope, a computed f is within err of the
@@ -812,7 +864,8 @@ void BisectFast(const Dist& dist,
   double below = -HUGE_VAL, above = HUGE_VAL;
   const bool shortcut = bd && lo < hi && region.half < HUGE_VAL;
   if (shortcut) {
-    const double wide = kWideRegionUlps * kEps * bd->mm;
+    const double wide = kWideRegionUnits *
+                        UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi)));
     for (int it = 0; it < kRootIter && region.half > wide; ++it) {
       const double x1 = std::min(hi, std::max(lo, region.x0 - region.step));
       const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;
@@ -838,10 +891,8 @@ void BisectFast(const Dist& dist,
                                    static_cast<double>(k.lo - kx - 1));
       const double to = std::min(a + h + std::fabs(a + h) * 0x1p-51,
                                  static_cast<double>(k.hi - kx + 1));
-      k.below =
-          std::max(k.below, kx + static_cast<std::int64_t>(std::floor(from)));
-      k.above =
-          std::min(k.above, kx + static_cast<std::int64_t>(std::ceil(to)));
+      k.below = std::max(k.below, kx + FloorToInt(from));
+      k.above = std::min(k.above, kx + CeilToInt(to));
     }
     // The keys that may be judged by evaluation: evaluate them all at once
     // (the evaluations are independent of each other and of the halvings,
@@ -867,7 +918,10 @@ void BisectFast(const Dist& dist,
         f_at[j] = f[0];
         f_at[j + 1] = f[1];
       }
-      HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+      // Halvings of known side (on integers: they overlap with the
+      // evaluations), unless the thresholds will likely settle the result.
+      const bool may_settle = k.tol_units <= 1;
+      if (!may_settle) HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
       // Non-decreasing f over the keys (nearly always): thresholds. No
       // keys when the region misses the bracket.
       const int n = last < first ? 0 : static_cast<int>(last - first) + 1;
@@ -879,14 +933,16 @@ void BisectFast(const Dist& dist,
         n_at_most += f_at[j] <= t;
       }
       double result;
-      if (rising) {
-        result = k.lo < 0 ? BisectThresholds<true>(
-                                k, first + n_below, first + n_at_most)
-                          : BisectThresholds<false>(
-                                k, first + n_below, first + n_at_most);
-      } else {
-        result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
-                          : BisectKeys<false>(k, first, f_at, t);
+      const std::int64_t k1 = first + n_below, k2 = first + n_at_most;
+      if (!(may_settle && rising && ThresholdResult(k, k1, k2, &result))) {
+        if (may_settle) HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+        if (rising) {
+          result = k.lo < 0 ? BisectThresholds<true>(k, k1, k2)
+                            : BisectThresholds<false>(k, k1, k2);
+        } else {
+          result = k.lo < 0 ? BisectKeys<true>(k, first, f_at, t)
+                            : BisectKeys<false>(k, first, f_at, t);
+        }
       }
       p[I] = result;
       const std::int64_t rk = OrderKey(result);
@@ -992,15 +1048,25 @@ bool SearchCoord(const Dist& dist,
     p[I] = (a + b) / 2;
     return true;
   }
-  // Bisection between a and b: the anchor with the smallest residual.
+  // The anchor of the root region: of the points where f is known, the
+  // one nearest the target in f (the nearer, the narrower the region).
+  double x_best = a, f_best = fa;
+  auto consider = [&](double x, double f) {
+    if (std::fabs(f - ti) < std::fabs(f_best - ti)) {
+      x_best = x;
+      f_best = f;
+    }
+  };
+  consider(b, fb);
+  // Bisection between a and b.
   auto bisect_ab = [&](double lo, double hi) {
-    const bool use_a = std::fabs(fa - ti) <= std::fabs(fb - ti);
-    const double x1 = use_a ? a : b, f1 = use_a ? fa : fb;
-    if (bounded && !(std::fabs(f1 - ti) < std::fabs(fp - ti))) {
+    if (bounded && !(std::fabs(f_best - ti) < std::fabs(fp - ti))) {
       BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
       return;
     }
-    BisectFromAnchor<I>(dist, p, ti, lo, hi, s, tol, x1, f1, box, at_result);
+    consider(pi, fp);
+    BisectFromAnchor<I>(
+        dist, p, ti, lo, hi, s, tol, x_best, f_best, box, at_result);
   };
   double dir;
   if (fa < fb) {
@@ -1024,7 +1090,7 @@ bool SearchCoord(const Dist& dist,
 
   // Walk from p until the target is bracketed; D_I(p) is still di.
   double lo = pi, hi = pi;
-  double f_end = fp;  // f where the walk stopped
+  double f_end;  // f at the walk's last point
   if (fp < ti) {
     for (int step = 0;; ++step) {
       if (step == kMaxWalkSteps) return false;
@@ -1040,6 +1106,7 @@ bool SearchCoord(const Dist& dist,
         break;
       }
       f_end = p[I] + s * di;
+      consider(p[I], f_end);
       if (f_end > ti) {
         hi = p[I];
         break;
@@ -1055,26 +1122,16 @@ bool SearchCoord(const Dist& dist,
         break;
       }
       f_end = p[I] + s * di;
+      consider(p[I], f_end);
       if (f_end < ti) {
         lo = p[I];
         break;
       }
     }
   }
-  // Anchor: the start or the end of the walk, whichever is nearer the
-  // target in f.
-  const bool use_end = std::fabs(f_end - ti) < std::fabs(fp - ti);
-  BisectFromAnchor<I>(dist,
-                      p,
-                      ti,
-                      lo,
-                      hi,
-                      s,
-                      tol,
-                      use_end ? p[I] : pi,
-                      use_end ? f_end : fp,
-                      box,
-                      at_result);
+  consider(pi, fp);
+  BisectFromAnchor<I>(
+      dist, p, ti, lo, hi, s, tol, x_best, f_best, box, at_result);
   return true;
 }
 

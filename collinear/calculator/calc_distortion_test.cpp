@@ -277,7 +277,8 @@ TEST(CalcDistortion, SearchMatchesTheReferenceAtEdges) {
 // tolerance, the search's and coarse ones; the other coordinate stays.
 TEST(CalcDistortion, BisectMatchesTheReferenceBitForBit) {
   const int kBrackets = 3000;
-  const double kTols[] = {0.0, kSearchTol, 1e-12, 1e-6, 0.5};
+  // A negative tolerance never ends the bisection by width.
+  const double kTols[] = {0.0, kSearchTol, 1e-12, 1e-6, 0.5, -1.0};
   for (const ParaSet* sets : {kRealistic, kStrong}) {
     for (int m = 0; m < 4; ++m) {
       const ParaSet& s = sets[m];
@@ -302,13 +303,55 @@ TEST(CalcDistortion, BisectMatchesTheReferenceBitForBit) {
         if (k % 7 == 0) std::swap(low[i], high[i]);
         if (k % 11 == 0) low[i] = std::ldexp(1.0, k % 5) * (1.0 - 1e-4);
         if (k % 13 == 0) high[i] = -low[i] * 0.5;  // across zero
-        const double tol = kTols[k % 5];
+        const double tol = kTols[k % 6];
         double p[2] = {u(rng), q[1 - i]}, p_ref[2];
         p[i] = u(rng);
         std::memcpy(p_ref, p, sizeof p);
         c.Bisect(p, i, target, low, high, sgn, tol);
         c.BisectReference(p_ref, i, target, low, high, sgn, tol);
         differ += std::memcmp(p, p_ref, sizeof p) != 0;
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
+}
+
+// Ends that are themselves the root (f(end) == target exactly) or its
+// neighbours: where the bisection closes on the last key pair, odd and even
+// keys alike.
+TEST(CalcDistortion, BisectMatchesTheReferenceWhereAnEndHitsTheTarget) {
+  for (const ParaSet* sets : {kRealistic, kStrong}) {
+    for (int m = 0; m < 4; ++m) {
+      const ParaSet& s = sets[m];
+      SCOPED_TRACE(s.name);
+      const CalcDistortion c(s.model, s.p);
+      int differ = 0;
+      for (int k = 0; k < 400; ++k) {
+        const int i = k % 2;
+        double q[2] = {-17.0 + 0.0853 * k, 11.0 - 0.0561 * k};
+        // Nudge the root key by 0..3 units: both parities.
+        q[i] = std::nextafter(q[i], k % 8 < 4 ? 100.0 : -100.0);
+        if (k % 3 == 0) q[i] = std::nextafter(q[i], 100.0);
+        double dx, dy;
+        c.Distort(q[0], q[1], dx, dy);
+        const double target[2] = {q[0] - dx, q[1] - dy};
+        for (const double tol : {0.0, kSearchTol}) {
+          for (int e = -1; e <= 1; ++e) {  // the end: the root or beside it
+            double end = q[i];
+            if (e != 0) end = std::nextafter(end, e * 100.0);
+            for (const double w : {4e-15, 3e-12, 0.02}) {
+              for (const bool up : {true, false}) {
+                double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
+                low[i] = up ? end : end - w;
+                high[i] = up ? end + w : end;
+                double p[2] = {q[0], q[1]}, p_ref[2] = {q[0], q[1]};
+                c.Bisect(p, i, target, low, high, -1.0, tol);
+                c.BisectReference(p_ref, i, target, low, high, -1.0, tol);
+                differ += std::memcmp(p, p_ref, sizeof p) != 0;
+              }
+            }
+          }
+        }
       }
       EXPECT_EQ(differ, 0);
     }
