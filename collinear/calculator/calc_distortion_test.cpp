@@ -165,62 +165,54 @@ bool SameAsReference(const CalcDistortion& c, double x, double y, bool sign) {
          std::memcmp(&r[0], &r[1], sizeof(double)) == 0;
 }
 
+// Runs count(calculator, model index) for every model at realistic and at
+// strong parameters; each must report no difference from the reference.
+template <class Count>
+void ExpectNoDifference(Count count) {
+  for (const ParaSet* sets : {kRealistic, kStrong}) {
+    for (int m = 0; m < 4; ++m) {
+      SCOPED_TRACE(sets[m].name);
+      EXPECT_EQ(count(CalcDistortion(sets[m].model, sets[m].p), m), 0);
+    }
+  }
+}
+
 // The search skips the evaluation of bisection midpoints whose side is
 // certain; its results must be those of evaluating every one, bit for bit,
 // also for points off the picture, at the centre and on the axes.
 TEST(CalcDistortion, SearchMatchesTheReferenceBitForBit) {
-  const int kPoints = 20000;
-  for (const ParaSet* sets : {kRealistic, kStrong}) {
-    for (int m = 0; m < 4; ++m) {
-      const ParaSet& s = sets[m];
-      SCOPED_TRACE(s.name);
-      const CalcDistortion c(s.model, s.p);
-      std::mt19937 rng(77 + m);
-      std::uniform_real_distribution<double> u(-25.0, 25.0);
-      int differ = 0;
-      for (int k = 0; k < kPoints; ++k) {
-        double x = u(rng), y = u(rng);
-        if (k % 10 == 1) x = 0.0;
-        if (k % 10 == 2) y = std::ldexp(1.0, k % 7);  // a power of two
-        if (k % 10 == 3) y = -1e-9;
-        for (bool sign : {false, true}) {
-          double q[3], r[3] = {-1, -1, -1}, ref[3] = {-1, -1, -1};
-          const bool ok = c.Search(x, y, kSearchTol, sign, &q[0], &q[1], &r[0]);
-          const bool ok_ref = c.SearchReference(
-              x, y, kSearchTol, sign, &ref[0], &ref[1], &r[1]);
-          differ += ok != ok_ref ||
-                    std::memcmp(q, ref, 2 * sizeof(double)) != 0 ||
-                    std::memcmp(&r[0], &r[1], sizeof(double)) != 0;
-        }
-      }
-      EXPECT_EQ(differ, 0);
+  ExpectNoDifference([](const CalcDistortion& c, int m) {
+    std::mt19937 rng(77 + m);
+    std::uniform_real_distribution<double> u(-25.0, 25.0);
+    int differ = 0;
+    for (int k = 0; k < 20000; ++k) {
+      double x = u(rng), y = u(rng);
+      if (k % 10 == 1) x = 0.0;
+      if (k % 10 == 2) y = std::ldexp(1.0, k % 7);  // a power of two
+      if (k % 10 == 3) y = -1e-9;
+      for (bool sign : {false, true}) differ += !SameAsReference(c, x, y, sign);
     }
-  }
+    return differ;
+  });
 }
 
 // The targets Phc2Imc hands the search: corrections of measured points
 // over the picture, including those where the walk runs out of steps.
 TEST(CalcDistortion, SearchMatchesTheReferenceOnPictureTargets) {
-  const int kPoints = 4000;
-  for (const ParaSet* sets : {kRealistic, kStrong}) {
-    for (int m = 0; m < 4; ++m) {
-      const ParaSet& s = sets[m];
-      SCOPED_TRACE(s.name);
-      const CalcDistortion c(s.model, s.p);
-      std::mt19937 rng(301 + m);
-      std::uniform_real_distribution<double> col(0.0, 6000.0), row(0.0, 4000.0);
-      int differ = 0;
-      for (int k = 0; k < kPoints; ++k) {
-        const double x = col(rng) * kPixelMm - kHalfWidthMm;
-        const double y = kHalfHeightMm - row(rng) * kPixelMm;
-        double dx, dy;
-        c.Distort(x, y, dx, dy);
-        differ += !SameAsReference(c, x - dx, y - dy, false);
-        differ += !SameAsReference(c, x + dx, y + dy, true);
-      }
-      EXPECT_EQ(differ, 0);
+  ExpectNoDifference([](const CalcDistortion& c, int m) {
+    std::mt19937 rng(301 + m);
+    std::uniform_real_distribution<double> col(0.0, 6000.0), row(0.0, 4000.0);
+    int differ = 0;
+    for (int k = 0; k < 4000; ++k) {
+      const double x = col(rng) * kPixelMm - kHalfWidthMm;
+      const double y = kHalfHeightMm - row(rng) * kPixelMm;
+      double dx, dy;
+      c.Distort(x, y, dx, dy);
+      differ += !SameAsReference(c, x - dx, y - dy, false);
+      differ += !SameAsReference(c, x + dx, y + dy, true);
     }
-  }
+    return differ;
+  });
   // Two pixels where the walk runs out of steps (model 4): both fail alike.
   const CalcDistortion c4(kRealistic[3].model, kRealistic[3].p);
   for (const auto& [px, py] :
@@ -255,21 +247,16 @@ TEST(CalcDistortion, SearchMatchesTheReferenceAtEdges) {
       coords.push_back(-edge + j * 3e-16 * edge);
     }
   }
-  for (const ParaSet* sets : {kRealistic, kStrong}) {
-    for (int m = 0; m < 4; ++m) {
-      const ParaSet& s = sets[m];
-      SCOPED_TRACE(s.name);
-      const CalcDistortion c(s.model, s.p);
-      int differ = 0;
-      for (double x : coords) {
-        for (double y : coords) {
-          for (bool sign : {false, true})
-            differ += !SameAsReference(c, x, y, sign);
-        }
+  ExpectNoDifference([&coords](const CalcDistortion& c, int) {
+    int differ = 0;
+    for (double x : coords) {
+      for (double y : coords) {
+        for (bool sign : {false, true})
+          differ += !SameAsReference(c, x, y, sign);
       }
-      EXPECT_EQ(differ, 0);
     }
-  }
+    return differ;
+  });
 }
 
 // The bisection alone, on brackets of every kind: around the root or not,
@@ -279,83 +266,73 @@ TEST(CalcDistortion, BisectMatchesTheReferenceBitForBit) {
   const int kBrackets = 3000;
   // A negative tolerance never ends the bisection by width.
   const double kTols[] = {0.0, kSearchTol, 1e-12, 1e-6, 0.5, -1.0};
-  for (const ParaSet* sets : {kRealistic, kStrong}) {
-    for (int m = 0; m < 4; ++m) {
-      const ParaSet& s = sets[m];
-      SCOPED_TRACE(s.name);
-      const CalcDistortion c(s.model, s.p);
-      std::mt19937 rng(911 + m);
-      std::uniform_real_distribution<double> u(-20.0, 20.0), unit(0.0, 1.0);
-      int differ = 0;
-      for (int k = 0; k < kBrackets; ++k) {
-        const int i = k % 2;
-        double q[2] = {u(rng), u(rng)};
-        double dx, dy;
-        c.Distort(q[0], q[1], dx, dy);
-        const double sgn = k % 3 == 0 ? 1.0 : -1.0;
-        const double target[2] = {q[0] + sgn * dx, q[1] + sgn * dy};
-        // Ends about the root (sometimes missing it), of widths from a few
-        // units in the last place to millimetres.
-        const double width = std::ldexp(unit(rng) + 0.5, -(k % 50));
-        double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
-        low[i] = q[i] - width * (2.0 * unit(rng) - 0.2);
-        high[i] = q[i] + width * (2.0 * unit(rng) - 0.2);
-        if (k % 7 == 0) std::swap(low[i], high[i]);
-        if (k % 11 == 0) low[i] = std::ldexp(1.0, k % 5) * (1.0 - 1e-4);
-        if (k % 13 == 0) high[i] = -low[i] * 0.5;  // across zero
-        const double tol = kTols[k % 6];
-        double p[2] = {u(rng), q[1 - i]}, p_ref[2];
-        p[i] = u(rng);
-        std::memcpy(p_ref, p, sizeof p);
-        c.Bisect(p, i, target, low, high, sgn, tol);
-        c.BisectReference(p_ref, i, target, low, high, sgn, tol);
-        differ += std::memcmp(p, p_ref, sizeof p) != 0;
-      }
-      EXPECT_EQ(differ, 0);
+  ExpectNoDifference([&kTols](const CalcDistortion& c, int m) {
+    std::mt19937 rng(911 + m);
+    std::uniform_real_distribution<double> u(-20.0, 20.0), unit(0.0, 1.0);
+    int differ = 0;
+    for (int k = 0; k < kBrackets; ++k) {
+      const int i = k % 2;
+      double q[2] = {u(rng), u(rng)};
+      double dx, dy;
+      c.Distort(q[0], q[1], dx, dy);
+      const double sgn = k % 3 == 0 ? 1.0 : -1.0;
+      const double target[2] = {q[0] + sgn * dx, q[1] + sgn * dy};
+      // Ends about the root (sometimes missing it), of widths from a few
+      // units in the last place to millimetres.
+      const double width = std::ldexp(unit(rng) + 0.5, -(k % 50));
+      double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
+      low[i] = q[i] - width * (2.0 * unit(rng) - 0.2);
+      high[i] = q[i] + width * (2.0 * unit(rng) - 0.2);
+      if (k % 7 == 0) std::swap(low[i], high[i]);
+      if (k % 11 == 0) low[i] = std::ldexp(1.0, k % 5) * (1.0 - 1e-4);
+      if (k % 13 == 0) high[i] = -low[i] * 0.5;  // across zero
+      const double tol = kTols[k % 6];
+      double p[2] = {u(rng), q[1 - i]}, p_ref[2];
+      p[i] = u(rng);
+      std::memcpy(p_ref, p, sizeof p);
+      c.Bisect(p, i, target, low, high, sgn, tol);
+      c.BisectReference(p_ref, i, target, low, high, sgn, tol);
+      differ += std::memcmp(p, p_ref, sizeof p) != 0;
     }
-  }
+    return differ;
+  });
 }
 
 // Ends that are themselves the root (f(end) == target exactly) or its
 // neighbours: where the bisection closes on the last key pair, odd and even
 // keys alike.
 TEST(CalcDistortion, BisectMatchesTheReferenceWhereAnEndHitsTheTarget) {
-  for (const ParaSet* sets : {kRealistic, kStrong}) {
-    for (int m = 0; m < 4; ++m) {
-      const ParaSet& s = sets[m];
-      SCOPED_TRACE(s.name);
-      const CalcDistortion c(s.model, s.p);
-      int differ = 0;
-      for (int k = 0; k < 400; ++k) {
-        const int i = k % 2;
-        double q[2] = {-17.0 + 0.0853 * k, 11.0 - 0.0561 * k};
-        // Nudge the root key by 0..3 units: both parities.
-        q[i] = std::nextafter(q[i], k % 8 < 4 ? 100.0 : -100.0);
-        if (k % 3 == 0) q[i] = std::nextafter(q[i], 100.0);
-        double dx, dy;
-        c.Distort(q[0], q[1], dx, dy);
-        const double target[2] = {q[0] - dx, q[1] - dy};
-        for (const double tol : {0.0, kSearchTol}) {
-          for (int e = -1; e <= 1; ++e) {  // the end: the root or beside it
-            double end = q[i];
-            if (e != 0) end = std::nextafter(end, e * 100.0);
-            for (const double w : {4e-15, 3e-12, 0.02}) {
-              for (const bool up : {true, false}) {
-                double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
-                low[i] = up ? end : end - w;
-                high[i] = up ? end + w : end;
-                double p[2] = {q[0], q[1]}, p_ref[2] = {q[0], q[1]};
-                c.Bisect(p, i, target, low, high, -1.0, tol);
-                c.BisectReference(p_ref, i, target, low, high, -1.0, tol);
-                differ += std::memcmp(p, p_ref, sizeof p) != 0;
-              }
+  ExpectNoDifference([](const CalcDistortion& c, int) {
+    int differ = 0;
+    for (int k = 0; k < 400; ++k) {
+      const int i = k % 2;
+      double q[2] = {-17.0 + 0.0853 * k, 11.0 - 0.0561 * k};
+      // Nudge the root key by 0..3 units: both parities.
+      q[i] = std::nextafter(q[i], k % 8 < 4 ? 100.0 : -100.0);
+      if (k % 3 == 0) q[i] = std::nextafter(q[i], 100.0);
+      double dx, dy;
+      c.Distort(q[0], q[1], dx, dy);
+      const double target[2] = {q[0] - dx, q[1] - dy};
+      for (const double tol : {0.0, kSearchTol}) {
+        for (int e = -1; e <= 1; ++e) {  // the end: the root or beside it
+          double end = q[i];
+          if (e != 0) end = std::nextafter(end, e * 100.0);
+          for (const double w : {4e-15, 3e-12, 0.02}) {
+            for (const bool up : {true, false}) {
+              double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
+              low[i] = up ? end : end - w;
+              high[i] = up ? end + w : end;
+              double p[2] = {q[0], q[1]}, p_ref[2] = {q[0], q[1]};
+              c.Bisect(p, i, target, low, high, -1.0, tol);
+              c.BisectReference(p_ref, i, target, low, high, -1.0, tol);
+              differ += std::memcmp(p, p_ref, sizeof p) != 0;
             }
           }
         }
       }
-      EXPECT_EQ(differ, 0);
     }
-  }
+    return differ;
+  });
 }
 
 TEST(CalcDistortion, BisectionAcceptsEndsInEitherOrder) {
