@@ -286,11 +286,17 @@ TEST(CSinOri, SingleIterationFailsAndResetsResults) {
   // The pose holds the single step that was made: close, not reset.
   EXPECT_NEAR(s.m_Center.m_z, cam.centre.m_z, 50.0);
   EXPECT_NE(s.m_Center.m_z, 0.0);
-  EXPECT_EQ(s.CalSinOri2(), 0);
-  EXPECT_EQ(s.m_Rms.m_x, -1.0);
-
   s.m_MaxIter = 20;
   EXPECT_EQ(s.CalSinOri(), 1);  // the same object still solves
+
+  // A failed CalSinOri2 may leave the object points pre-rotated: checked on
+  // an object of its own.
+  CSinOri s2;
+  ASSERT_EQ(s2.Create(obj, img, cam.cx), 1);
+  s2.m_MaxIter = 1;
+  EXPECT_EQ(s2.CalSinOri2(), 0);
+  EXPECT_EQ(s2.m_Rms.m_x, -1.0);
+  EXPECT_EQ(s2.m_Residuals.GetSize(), 0);
 }
 
 TEST(CSinOri, SingleAxisConventionFailsTheIteration) {

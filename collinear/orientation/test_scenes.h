@@ -58,10 +58,11 @@ inline Points RandomBox(int n, const CXYZ& lo, const CXYZ& hi, unsigned seed) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   Points pts;
   for (int i = 0; i < n; ++i) {
-    CXYZ p(PointName(i).c_str(),
-           lo.m_x + (hi.m_x - lo.m_x) * u(gen),
-           lo.m_y + (hi.m_y - lo.m_y) * u(gen),
-           lo.m_z + (hi.m_z - lo.m_z) * u(gen));
+    // One draw a statement: the order of function arguments is open.
+    const double x = lo.m_x + (hi.m_x - lo.m_x) * u(gen);
+    const double y = lo.m_y + (hi.m_y - lo.m_y) * u(gen);
+    const double z = lo.m_z + (hi.m_z - lo.m_z) * u(gen);
+    CXYZ p(PointName(i).c_str(), x, y, z);
     pts.Add(p);
   }
   return pts;
