@@ -9,30 +9,8 @@
 #include <cstdint>
 
 #include <collinear/orientation/dlt.h>
+#include <collinear/orientation/test_scenes.h>
 #include "fuzz_input.h"
-
-namespace {
-
-int Solve(CDlt& dlt, int op) {
-  switch (op) {
-    case 0:
-      return dlt.CalDlt();
-    case 1:
-      return dlt.CalDlt3D();
-    case 2:
-      return dlt.CalDlt2D();
-    case 3:
-      return dlt.CalDltIte3D();
-    case 4:
-      return dlt.CalDltSelfCalib_k1k2k3k4();
-    case 5:
-      return dlt.CalDltSelfCalib_k1k2p1p2();
-    default:
-      return dlt.CalDltSelfCalib_k1k2k3p1p2();
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fuzz::Input in = fuzz::Parse(data, size);
@@ -45,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dlt.m_SigmaTol = in.Opt("tol", 1, dlt.m_SigmaTol);
   dlt.Create(obj, img, in.Opt("focus", 0, 1.0));
   const int op = in.OptInt("op", 0, 0, 6);
-  const int found = Solve(dlt, op);
+  const int found = (dlt.*collinear::testdata::kDltSolvers[op])();
   const INT_PTR count = dlt.m_Dlt.GetSize();
   if (found == 1) {
     fuzz::Check(count == 11 || count == 8, "solution without coefficients");

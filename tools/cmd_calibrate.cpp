@@ -214,23 +214,22 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
   doc["verdict"] = VerdictJson(verdict);
   t << VerdictSection(verdict);
   if (!a.plot.empty()) {
-    std::vector<std::string> caption = {
-        method,
-        "RMS " + Fixed(res.rms, a.decimals) + " " + unit + ", largest " +
-            Fixed(res.largest, a.decimals) + " " + unit + " at " +
-            res.largest_name + ", " + std::to_string(in.matched) + " points"};
-    for (const std::string& line : QualityCaption(verdict, precision, units))
-      caption.push_back(line);
-    WriteResidualPlot(a.plot,
-                      in,
-                      dlt.m_Residuals,
-                      "collinear calibrate: residuals",
-                      caption,
-                      a.image_size,
-                      RadialSamples(dlt, in, a.image_size),
-                      0.0,
-                      0.0,
-                      markers);
+    WriteResidualPlot(
+        a.plot,
+        in,
+        dlt.m_Residuals,
+        "collinear calibrate: residuals",
+        ResidualCaption(method,
+                        res,
+                        unit,
+                        a.decimals,
+                        in.matched,
+                        QualityCaption(verdict, precision, units)),
+        a.image_size,
+        RadialSamples(dlt, in, a.image_size),
+        0.0,
+        0.0,
+        markers);
     doc["plot"] = a.plot;
   }
   Emit(common, doc, t.str());
@@ -274,15 +273,12 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "pixel (y down) or photo (y up) image coordinates")
       ->capture_default_str()
       ->check(CLI::IsMember({"pixel", "photo"}));
-  app->add_option("--plot",
-                  args->plot,
-                  "write an SVG picture of the residual vectors (and the "
-                  "radial distortion curve) to this file");
-  app->add_option("--image-size",
-                  args->image_size,
-                  "picture width,height in pixels, for the plot frame")
-      ->delimiter(',')
-      ->expected(2);
+  AddPlotOptions(app,
+                 args->plot,
+                 args->image_size,
+                 "write an SVG picture of the residual vectors (and the "
+                 "radial distortion curve) to this file",
+                 "");
   AddQualityOptions(app,
                     args->quality,
                     "--image-sigma",

@@ -558,27 +558,34 @@ const char kProjectNote[] =
     "kappa of R = Rx(omega) Ry(phi) Rz(kappa), from object to camera axes; "
     "the camera looks along its -z axis.";
 
-void AddProjectFile(CLI::App* app, std::string& path) {
+// A subcommand on a project file: its help is what, then the note on the
+// file and its frames.
+CLI::App* AddProjectCommand(CLI::App& root,
+                            const char* name,
+                            const char* what,
+                            std::string& path) {
+  CLI::App* app = root.add_subcommand(name, std::string(what) + kProjectNote);
   app->add_option("PROJECT", path, "project file (JSON)")
       ->required()
       ->check(CLI::ExistingFile);
+  return app;
 }
 
 }  // namespace
 
 Command AddProject(CLI::App& root, CommonOptions& common) {
   auto args = std::make_shared<ProjectArgs>();
-  CLI::App* app = root.add_subcommand(
+  CLI::App* app = AddProjectCommand(
+      root,
       "project",
-      std::string("Project the project's points into an image.\nThe image "
-                  "is oriented from its stored exterior orientation, else "
-                  "from the total-station measurement it was taken with, "
-                  "else by space resection from its control points. Prints "
-                  "each point's pixel position and whether it is visible (in "
-                  "front of the camera and inside the picture), and for "
-                  "measured control points projected - measured.\n") +
-          kProjectNote);
-  AddProjectFile(app, args->project);
+      "Project the project's points into an image.\nThe image "
+      "is oriented from its stored exterior orientation, else "
+      "from the total-station measurement it was taken with, "
+      "else by space resection from its control points. Prints "
+      "each point's pixel position and whether it is visible (in "
+      "front of the camera and inside the picture), and for "
+      "measured control points projected - measured.\n",
+      args->project);
   app->add_option("--image", args->image, "id of the image")->required();
   app->add_option("--point", args->points, "only these points (repeatable)");
   app->add_flag("--visible", args->visible_only, "list visible points only");
@@ -588,17 +595,17 @@ Command AddProject(CLI::App& root, CommonOptions& common) {
 
 Command AddBeam(CLI::App& root, CommonOptions& common) {
   auto args = std::make_shared<BeamArgs>();
-  CLI::App* app = root.add_subcommand(
+  CLI::App* app = AddProjectCommand(
+      root,
       "beam",
-      std::string("The ray in object coordinates through a pixel of an "
-                  "image.\nThe lens distortion is removed. Prints the "
-                  "projection centre and, per pixel, the unit direction, "
-                  "its bearing (degrees clockwise from grid north) and "
-                  "elevation (degrees above the horizon); with --height the "
-                  "point where the ray meets that level, with --distance the "
-                  "point that far along it.\n") +
-          kProjectNote);
-  AddProjectFile(app, args->project);
+      "The ray in object coordinates through a pixel of an "
+      "image.\nThe lens distortion is removed. Prints the "
+      "projection centre and, per pixel, the unit direction, "
+      "its bearing (degrees clockwise from grid north) and "
+      "elevation (degrees above the horizon); with --height the "
+      "point where the ray meets that level, with --distance the "
+      "point that far along it.\n",
+      args->project);
   app->add_option("--image", args->image, "id of the image")->required();
   app->add_option("--pixel", args->pixels, "pixel X,Y (repeatable)")
       ->required()
@@ -615,19 +622,19 @@ Command AddBeam(CLI::App& root, CommonOptions& common) {
 
 Command AddOrient(CLI::App& root, CommonOptions& common) {
   auto args = std::make_shared<OrientArgs>();
-  CLI::App* app = root.add_subcommand(
+  CLI::App* app = AddProjectCommand(
+      root,
       "orient",
-      std::string("Orient images by space resection from their control "
-                  "points.\nEvery image with control-point measurements "
-                  "(or only --image) is oriented with its camera (focal "
-                  "length, principal point, distortion) from at least 4 "
-                  "control points; prints the projection centre, the angles "
-                  "in degrees and radians and the residuals in pixels. "
-                  "--write stores the results as the images' exterior "
-                  "orientation in the project file (in its angle unit), only "
-                  "when every image was oriented.\n") +
-          kProjectNote);
-  AddProjectFile(app, args->project);
+      "Orient images by space resection from their control "
+      "points.\nEvery image with control-point measurements "
+      "(or only --image) is oriented with its camera (focal "
+      "length, principal point, distortion) from at least 4 "
+      "control points; prints the projection centre, the angles "
+      "in degrees and radians and the residuals in pixels. "
+      "--write stores the results as the images' exterior "
+      "orientation in the project file (in its angle unit), only "
+      "when every image was oriented.\n",
+      args->project);
   app->add_option("--image", args->image, "orient only this image");
   app->add_flag("--write",
                 args->write,

@@ -166,23 +166,22 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
   doc["verdict"] = VerdictJson(verdict);
   t << VerdictSection(verdict);
   if (!a.plot.empty()) {
-    std::vector<std::string> caption = {
-        std::string("space resection") +
-            (a.search ? ", pre-rotation search" : ""),
-        "RMS " + Fixed(res.rms, a.decimals) + " " + unit + ", largest " +
-            Fixed(res.largest, a.decimals) + " " + unit + " at " +
-            res.largest_name + ", " + std::to_string(in.matched) + " points"};
-    for (const std::string& line : QualityCaption(verdict, precision, units))
-      caption.push_back(line);
-    WriteResidualPlot(a.plot,
-                      in,
-                      s.m_Residuals,
-                      "collinear resect: residuals",
-                      caption,
-                      a.image_size,
-                      {},
-                      px0,
-                      py0);
+    WriteResidualPlot(
+        a.plot,
+        in,
+        s.m_Residuals,
+        "collinear resect: residuals",
+        ResidualCaption(std::string("space resection") +
+                            (a.search ? ", pre-rotation search" : ""),
+                        res,
+                        unit,
+                        a.decimals,
+                        in.matched,
+                        QualityCaption(verdict, precision, units)),
+        a.image_size,
+        {},
+        px0,
+        py0);
     doc["plot"] = a.plot;
   }
   Emit(common, doc, t.str());
@@ -226,15 +225,11 @@ Command AddResect(CLI::App& root, CommonOptions& common) {
                   "wpk (Rz Ry Rx)")
       ->capture_default_str()
       ->check(CLI::IsMember({"kpw", "wpk"}));
-  app->add_option("--plot",
-                  args->plot,
-                  "write an SVG picture of the residual vectors to this file");
-  app->add_option("--image-size",
-                  args->image_size,
-                  "picture width,height in pixels, for the plot frame "
-                  "(--image-frame pixel)")
-      ->delimiter(',')
-      ->expected(2);
+  AddPlotOptions(app,
+                 args->plot,
+                 args->image_size,
+                 "write an SVG picture of the residual vectors to this file",
+                 " (--image-frame pixel)");
   AddQualityOptions(app,
                     args->quality,
                     "--image-sigma",

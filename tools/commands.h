@@ -6,6 +6,8 @@
 #define COLLINEAR_TOOLS_COMMANDS_H_
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -31,6 +33,22 @@ inline void AddOutputOptions(CLI::App* app,
                   "(largest first; 0: all)")
       ->check(CLI::NonNegativeNumber);
   app->add_flag("--json", common.json, "machine-readable JSON output");
+}
+
+// --plot FILE and --image-size W,H of the commands that draw residuals;
+// size_note ends the help of --image-size.
+inline void AddPlotOptions(CLI::App* app,
+                           std::string& plot,
+                           std::vector<double>& image_size,
+                           const std::string& plot_help,
+                           const std::string& size_note) {
+  app->add_option("--plot", plot, plot_help);
+  app->add_option(
+         "--image-size",
+         image_size,
+         "picture width,height in pixels, for the plot frame" + size_note)
+      ->delimiter(',')
+      ->expected(2);
 }
 
 // OBJECT_POINTS [IMAGE_POINTS] of the calibrate and resect commands.

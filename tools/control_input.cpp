@@ -167,6 +167,22 @@ void WriteResidualPlot(
   WriteFileAtomically(path, RenderResidualPlot(plot));
 }
 
+std::vector<std::string> ResidualCaption(
+    const std::string& method,
+    const ResidualReport& res,
+    const std::string& unit,
+    int decimals,
+    int points,
+    const std::vector<std::string>& quality) {
+  std::vector<std::string> caption = {
+      method,
+      "RMS " + Fixed(res.rms, decimals) + " " + unit + ", largest " +
+          Fixed(res.largest, decimals) + " " + unit + " at " +
+          res.largest_name + ", " + std::to_string(points) + " points"};
+  caption.insert(caption.end(), quality.begin(), quality.end());
+  return caption;
+}
+
 std::string ResidualSection(const ResidualReport& res,
                             const CXYZ& rms,
                             const std::string& unit,

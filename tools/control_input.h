@@ -65,6 +65,16 @@ void WriteResidualPlot(
     double frame_offset_y = 0.0,
     const std::vector<std::pair<double, std::string>>& radial_markers = {});
 
+// Caption of a residual plot: the method, the RMS and the largest residual
+// of `points` matched points, then the quality lines.
+std::vector<std::string> ResidualCaption(
+    const std::string& method,
+    const ResidualReport& res,
+    const std::string& unit,
+    int decimals,
+    int points,
+    const std::vector<std::string>& quality);
+
 // "Residuals ... largest first" with the table and the RMS line.
 std::string ResidualSection(const ResidualReport& res,
                             const CXYZ& rms,

@@ -48,6 +48,12 @@ void ExpectNear(const P2& a, const P2& b, double tol) {
   EXPECT_NEAR(a.y, b.y, tol);
 }
 
+void ExpectNear(const P3& a, const P3& b, double tol) {
+  EXPECT_NEAR(a.x, b.x, tol);
+  EXPECT_NEAR(a.y, b.y, tol);
+  EXPECT_NEAR(a.z, b.z, tol);
+}
+
 void ExpectMatrix(const matr3_3& m, const double (&rows)[3][3], double tol) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j)
@@ -139,9 +145,7 @@ TEST(CCrdCalculator, ViewingRotationOfRandomDirections) {
         EXPECT_NEAR(mmt(i, j), i == j ? 1.0 : 0.0, 1e-14);
     // The viewing direction goes to -z, camera x is horizontal, y is up.
     const P3 v = m * (dir * (1.0 / dir.Module()));
-    EXPECT_NEAR(v.x, 0.0, 1e-14);
-    EXPECT_NEAR(v.y, 0.0, 1e-14);
-    EXPECT_NEAR(v.z, -1.0, 1e-14);
+    ExpectNear(v, P3(0.0, 0.0, -1.0), 1e-14);
     EXPECT_NEAR(m(0, 2), 0.0, 1e-15);
     EXPECT_GE(m(1, 2), 0.0);
     // Right-handed: row 0 x row 1 = row 2.
@@ -171,9 +175,7 @@ TEST(CCrdCalculator, PointToCameraCoordinates) {
   EXPECT_EQ(p, P3(10, 2, 1));  // untouched without an orientation
   c.InitOrientation(P3(0, 0, 0), P3(1, 0, 0));
   ASSERT_TRUE(c.GetPointCoordsInCamera(p));
-  EXPECT_NEAR(p.x, -2.0, kTolExact);
-  EXPECT_NEAR(p.y, 1.0, kTolExact);
-  EXPECT_NEAR(p.z, -10.0, kTolExact);
+  ExpectNear(p, P3(-2.0, 1.0, -10.0), kTolExact);
 }
 
 TEST(CCrdCalculator, ConversionMatrixInStorageOrder) {
@@ -467,9 +469,7 @@ TEST(CCrdCalculator, SightAndBeamsOfTheDummyCamera) {
       c.CalculateBeamInCameraCoordinates(P2(15000, 15000), beam, false));
   EXPECT_EQ(beam, P3(0, 0, -1));
   ASSERT_TRUE(c.CalculateBeamInGeoCoordinates(beam, g));
-  EXPECT_NEAR(g.x, 1.0, kTolExact);
-  EXPECT_NEAR(g.y, 0.0, kTolExact);
-  EXPECT_NEAR(g.z, 0.0, kTolExact);
+  ExpectNear(g, P3(1.0, 0.0, 0.0), kTolExact);
   // y from the bottom edge: the pixel 100 rows up from the bottom is photo
   // y = 100 - 15000 below the centre.
   ASSERT_TRUE(c.CalculateBeamInCameraCoordinates(P2(15000, 100), beam, true));
@@ -570,10 +570,11 @@ class CalculatorGeoTest : public ::testing::Test {
     c.m_CrdSysObject = TComPropertyObject(crs_.get());
     return c;
   }
-  // A host point with one vertex per triple (first, second, third).
+  // A host point with one vertex per triple (first, second, third), plane
+  // unless flags say otherwise.
   ComPtr<HostObject> Point(HostObject* system,
                            std::initializer_list<P3> vertices,
-                           unsigned long flags) {
+                           unsigned long flags = kGeoFormPlane | kGeoHasAll) {
     ComPtr<collinear::GeoPointData> data = collinear::GeoPointData::Create(
         collinear::QueryGeoSystem(system).get());
     for (const P3& v : vertices) data->AddVertex(v.x, v.y, v.z, flags);
@@ -610,6 +611,7 @@ TEST_F(CalculatorGeoTest, Wgs84PointInUtmWorkingSystemAgreesWithProj) {
   std::mt19937 rng(8);
   std::uniform_real_distribution<double> lat(45, 55), lon(12, 18), h(0, 900);
   for (int kind : {1, 2}) {
+    SCOPED_TRACE(kind);
     const CCrdCalculator c = Working(kind, utm_.get());
     for (int n = 0; n < 10; ++n) {
       const P3 geodetic(lat(rng), lon(rng), h(rng));
@@ -617,16 +619,13 @@ TEST_F(CalculatorGeoTest, Wgs84PointInUtmWorkingSystemAgreesWithProj) {
           Point(wgs84_.get(), {geodetic}, kGeoFormGeodetic | kGeoHasAll);
       const P3 xyz = c.GetPointAbsCoords(p.get(), nullptr, 0);
       const PJ_XYZ e = ref(geodetic.y, geodetic.x, geodetic.z);
-      EXPECT_NEAR(xyz.x, e.x, kTolMm) << kind;  // x east
-      EXPECT_NEAR(xyz.y, e.y, kTolMm) << kind;
-      EXPECT_NEAR(xyz.z, e.z, kTolMm) << kind;
+      ExpectNear(xyz, P3(e.x, e.y, e.z), kTolMm);  // x east
     }
   }
 }
 
 TEST_F(CalculatorGeoTest, PlaneKindsSwapGeodeticKindsDoNot) {
-  ComPtr<HostObject> p = Point(
-      utm_.get(), {P3(5761038.2, 500000.0, 12.5)}, kGeoFormPlane | kGeoHasAll);
+  ComPtr<HostObject> p = Point(utm_.get(), {P3(5761038.2, 500000.0, 12.5)});
   const P3 plane =
       Working(2, utm_.get()).GetPointAbsCoords(p.get(), nullptr, 0);
   EXPECT_EQ(plane, P3(500000.0, 5761038.2, 12.5));
@@ -671,27 +670,22 @@ TEST_F(CalculatorGeoTest, LocalWorkingSystemRoundTripsToItsBase) {
                                  utm_impl_.get(), shift, angles, 1.0)
                                  .get());
   const P3 grid(5761100.0, 499300.0, 75.0);  // northing, easting, height
-  ComPtr<HostObject> p = Point(utm_.get(), {grid}, kGeoFormPlane | kGeoHasAll);
+  ComPtr<HostObject> p = Point(utm_.get(), {grid});
   const P3 in_local =
       Working(1, local.get()).GetPointAbsCoords(p.get(), nullptr, 0);
   ASSERT_FALSE(DefTriad::IsPartialUndef(in_local));
   EXPECT_NEAR(in_local.z, 25.0, 1e-9);
   // Back: the local point (first = y, second = x) in the UTM working
   // system gives the grid point as x east, y north.
-  ComPtr<HostObject> q = Point(local.get(),
-                               {P3(in_local.y, in_local.x, 25.0)},
-                               kGeoFormPlane | kGeoHasAll);
+  ComPtr<HostObject> q = Point(local.get(), {P3(in_local.y, in_local.x, 25.0)});
   const P3 back = Working(2, utm_.get()).GetPointAbsCoords(q.get(), nullptr, 0);
-  EXPECT_NEAR(back.x, grid.y, 1e-6);
-  EXPECT_NEAR(back.y, grid.x, 1e-6);
-  EXPECT_NEAR(back.z, grid.z, 1e-6);
+  ExpectNear(back, P3(grid.y, grid.x, grid.z), 1e-6);
 }
 
 TEST_F(CalculatorGeoTest, SelectorPicksFirstAndLastVertex) {
   const CCrdCalculator c = Working(2, utm_.get());
-  ComPtr<HostObject> line = Point(utm_.get(),
-                                  {P3(1, 2, 3), P3(4, 5, 6), P3(7, 8, 9)},
-                                  kGeoFormPlane | kGeoHasAll);
+  ComPtr<HostObject> line =
+      Point(utm_.get(), {P3(1, 2, 3), P3(4, 5, 6), P3(7, 8, 9)});
   EXPECT_EQ(c.GetPointAbsCoords(line.get(), nullptr, -1), P3(2, 1, 3));
   EXPECT_EQ(c.GetPointAbsCoords(line.get(), nullptr, 2147483647), P3(8, 7, 9));
   // The owner lends the coordinate system, the point its coordinates.
@@ -770,12 +764,10 @@ TEST_F(CalculatorGeoTest, PointScaleByDepth) {
                {500.0, 0.25}};
   for (const auto& t : cases) {
     // Stored northing 0, easting = depth: object (depth, 0, 0).
-    ComPtr<HostObject> p =
-        Point(utm_.get(), {P3(0.0, t.depth, 0.0)}, kGeoFormPlane | kGeoHasAll);
+    ComPtr<HostObject> p = Point(utm_.get(), {P3(0.0, t.depth, 0.0)});
     EXPECT_DOUBLE_EQ(c.GetPointScale(p.get()), t.scale) << t.depth;
   }
-  ComPtr<HostObject> p =
-      Point(utm_.get(), {P3(0.0, 5.0, 0.0)}, kGeoFormPlane | kGeoHasAll);
+  ComPtr<HostObject> p = Point(utm_.get(), {P3(0.0, 5.0, 0.0)});
   CCrdCalculator no_length = c;
   no_length.m_VectorLength = 0.0;
   EXPECT_EQ(no_length.GetPointScale(p.get()), 1.0);
@@ -806,9 +798,8 @@ TEST_F(CalculatorGeoTest, PointsOnThePictureBorderAreInside) {
       {P3(-10, 2, 1), false},  // behind the camera
   };
   for (const auto& t : cases) {
-    ComPtr<HostObject> p = Point(utm_.get(),
-                                 {P3(t.object.y, t.object.x, t.object.z)},
-                                 kGeoFormPlane | kGeoHasAll);
+    ComPtr<HostObject> p =
+        Point(utm_.get(), {P3(t.object.y, t.object.x, t.object.z)});
     EXPECT_EQ(c.IsPointInAnglesOfVision(p.get()), t.inside)
         << t.object.x << " " << t.object.y << " " << t.object.z;
     P2 i;
@@ -827,12 +818,6 @@ CCrdCalculator Camera(const P3& origin, const P3& vector_end, double f) {
   return c;
 }
 
-void ExpectPoint(const P3& a, const P3& b, double tol) {
-  EXPECT_NEAR(a.x, b.x, tol);
-  EXPECT_NEAR(a.y, b.y, tol);
-  EXPECT_NEAR(a.z, b.z, tol);
-}
-
 }  // namespace
 
 TEST(CCrdCalculator, BaseMatrixLooksFromTheBaseToTheMiddle) {
@@ -844,8 +829,8 @@ TEST(CCrdCalculator, BaseMatrixLooksFromTheBaseToTheMiddle) {
   for (auto calcs : {pair, three}) {
     CCrdCalculator c;
     ASSERT_TRUE(c.CalcBaseMatrix(calcs == pair ? 2 : 3, calcs, nullptr));
-    ExpectPoint(c.m_Origin, P3(5, 5, 1), 1e-12);
-    ExpectPoint(c.m_VectorEnd - c.m_Origin, P3(-5, 5, -1), 1e-12);
+    ExpectNear(c.m_Origin, P3(5, 5, 1), 1e-12);
+    ExpectNear(c.m_VectorEnd - c.m_Origin, P3(-5, 5, -1), 1e-12);
     EXPECT_EQ(c.m_FocusR, 35.0);  // the first camera's
     CCrdCalculator expected;
     expected.InitOrientation(P3(5, 5, 1), P3(-5, 5, -1));
@@ -875,8 +860,8 @@ TEST(CCrdCalculator, BaseMatrixAlongTheAxesAndRefusals) {
     CCrdCalculator* calcs[] = {&a, &b};
     CCrdCalculator c;
     ASSERT_TRUE(c.CalcBaseMatrix(2, calcs, nullptr));
-    ExpectPoint(c.m_Origin, t.foot, 1e-12);
-    ExpectPoint(c.m_VectorEnd, t.end, 1e-12);
+    ExpectNear(c.m_Origin, t.foot, 1e-12);
+    ExpectNear(c.m_VectorEnd, t.end, 1e-12);
   }
 
   CCrdCalculator a = Camera(P3(0, 0, 0), P3(1, 1, 1), 1.0);

@@ -149,6 +149,13 @@ int SolveWith(Method method, const Problem& p, CLeastSq& ls) {
   return -1;
 }
 
+// Singular problems: unknown 1 never observed (a zero diagonal, caught
+// while forming), and two equal columns (non-zero diagonal, zero second
+// pivot).
+const Problem kZeroColumn{{{1, 0}, {2, 0}, {3, 0}}, {1, 2, 3}, {1, 1, 1}};
+const Problem kEqualColumns{
+    {{1, 1}, {1, 1}, {1, 1}, {1, 1}}, {1, 2, 3, 4}, {1, 1, 1, 1}};
+
 // Runs `body` inside a fresh temporary directory and returns to the previous
 // working directory afterwards (also when an assertion fails).
 class TempDirTest : public ::testing::Test {
@@ -503,20 +510,15 @@ TEST(CLeastSq, ResultsFollowTheDocumentedSummationOrder) {
         ASSERT_EQ(ls.GetCovar(i, j), s * ls.m_dSigma);
       }
     }
-    double ss = 0.0;
+    double ss = 0.0, vv = 0.0;
     for (int k = 0; k < m; ++k) {
       double ax = 0.0;
       for (int j = 0; j < n; ++j) ax += ls.GetBcor(j) * a(k, j);
       const double v = a(k, n) - ax;
       ss += p.w[k] * v * v;
+      vv += v * v;
     }
     EXPECT_EQ(ls.m_dSigma, ss / (m - n > 0 ? m - n : m));
-    double vv = 0.0;
-    for (int k = 0; k < m; ++k) {
-      double ax = 0.0;
-      for (int j = 0; j < n; ++j) ax += ls.GetBcor(j) * a(k, j);
-      vv += (a(k, n) - ax) * (a(k, n) - ax);
-    }
     EXPECT_EQ(ls.CalStandard2(), std::sqrt(vv / (m - n >= 1 ? m - n : m)));
     for (int k = 0; k < m; ++k) {
       double var = 0.0;
@@ -610,10 +612,7 @@ TEST(CLeastSq, RowWriterAndCorrectionSolveMatchElementwiseAndSolve) {
 
   // Failures as Solve's: a zero column while forming (b kept, times kept),
   // a zero pivot in the factorisation.
-  const Problem zero_col{{{1, 0}, {2, 0}, {3, 0}}, {1, 2, 3}, {1, 1, 1}};
-  const Problem equal_cols{
-      {{1, 1}, {1, 1}, {1, 1}, {1, 1}}, {1, 2, 3, 4}, {1, 1, 1, 1}};
-  for (const Problem* p : {&zero_col, &equal_cols}) {
+  for (const Problem* p : {&kZeroColumn, &kEqualColumns}) {
     const int m = static_cast<int>(p->A.size());
     CLeastSq full(m, 2), bcor(m, 2);
     Fill(full, *p);
@@ -622,7 +621,7 @@ TEST(CLeastSq, RowWriterAndCorrectionSolveMatchElementwiseAndSolve) {
     EXPECT_EQ(bcor.SolveBcor(), 0);
     EXPECT_EQ(full.Solve(), 0);
     EXPECT_EQ(bcor.GetBcor(0), full.GetBcor(0));
-    if (p == &zero_col) {
+    if (p == &kZeroColumn) {
       EXPECT_EQ(bcor.GetFormTime(), -1.0);
     }
   }
@@ -658,12 +657,10 @@ TEST(CLeastSq, RowWriterFollowsTheRulesOfColumnZero) {
 // -------------------------------------------------------------------
 
 TEST(CLeastSq, SingularNormalMatrixFailsWithoutException) {
-  // Unknown 1 never observed: a zero diagonal, caught while forming.
-  const Problem zero_col{{{1, 0}, {2, 0}, {3, 0}}, {1, 2, 3}, {1, 1, 1}};
   for (Method method : {kSolve, kPISolve, kSwpMat}) {
     SCOPED_TRACE(method);
     CLeastSq ls(3, 2);
-    Fill(ls, zero_col);
+    Fill(ls, kZeroColumn);
     ls.SetFormTime(-1.0);
     ls.m_dComputationTime = -2.0;
     const int ok = method == kSolve     ? ls.Solve()
@@ -675,19 +672,16 @@ TEST(CLeastSq, SingularNormalMatrixFailsWithoutException) {
     EXPECT_EQ(ls.GetBcor(0), 14.0);  // b, not solved
   }
 
-  // Two equal columns: non-zero diagonal, zero second pivot.
-  const Problem equal_cols{
-      {{1, 1}, {1, 1}, {1, 1}, {1, 1}}, {1, 2, 3, 4}, {1, 1, 1, 1}};
   for (Method method : {kSolve, kPISolve, kReduc}) {
     SCOPED_TRACE(method);
     CLeastSq ls(4, 2);
     ls.m_dSigma = -3.0;
-    EXPECT_EQ(SolveWith(method, equal_cols, ls), 0);
+    EXPECT_EQ(SolveWith(method, kEqualColumns, ls), 0);
     EXPECT_EQ(ls.m_dSigma, -3.0);
   }
   // The sweep has no pivot test: it succeeds with non-finite values.
   CLeastSq sweep(4, 2);
-  EXPECT_EQ(SolveWith(kSwpMat, equal_cols, sweep), 1);
+  EXPECT_EQ(SolveWith(kSwpMat, kEqualColumns, sweep), 1);
   EXPECT_FALSE(std::isfinite(sweep.GetBcor(1)));
 
   // Inverting a singular factor: that pivot becomes eps, C is not written.

@@ -11,11 +11,15 @@
 
 #include <collinear/leastsq/leastsq.h>
 #include <collinear/orientation/status_text.h>
+#include <collinear/orientation/test_scenes.h>
 #include <collinear/primitives/constants.h>
 
 namespace {
 
 using PointList = CArray<CXYZ, CXYZ&>;
+using collinear::testdata::PointsInView;
+using collinear::testdata::RandomBox;
+using collinear::testdata::TrueCamera;
 
 // Exact data: the only error is rounding, amplified by the unnormalised
 // normal equations; the errors seen are 100 times or more below these.
@@ -24,71 +28,11 @@ constexpr double kTolLengthRel = 1e-10;  // centre, principal distance, x0, y0
 constexpr double kTolRot = 1e-10;        // matrix elements, angles (rad)
 constexpr double kTolImageMm = 1e-10;    // residuals and projections
 
-// A camera of the model x = x0 - c (r1.d)/(r3.d), y = y0 - c (r2.d)/(r3.d),
-// d = P - centre, R = ROT_KPW(wpk); image unit mm.
-struct Camera {
-  double x0, y0, c;
-  CXYZ centre;
-  CWPK wpk;
-  CRot Rot() const {
-    CRot r;
-    r.SetMatrix(ROT_KPW, wpk);
-    return r;
-  }
-};
-
-CXYZ Project(const Camera& cam, const CXYZ& p) {
-  CXYZ d_cam;
-  cam.Rot().Rotate(p - cam.centre, d_cam);
-  return CXYZ(p.m_strName,
-              cam.x0 - cam.c * d_cam.m_x / d_cam.m_z,
-              cam.y0 - cam.c * d_cam.m_y / d_cam.m_z,
-              0.0);
-}
-
-PointList ProjectAll(const Camera& cam, const PointList& obj) {
-  PointList img;
-  for (int i = 0; i < obj.GetSize(); ++i) {
-    CXYZ q = Project(cam, obj[i]);
-    img.Add(q);
-  }
-  return img;
-}
-
-// n named points in front of the camera: within +-spread across the view and
-// +-relief around the distance depth.
-PointList ScenePoints(const Camera& cam,
-                      int n,
-                      double depth,
-                      double spread,
-                      double relief,
-                      unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  CRot to_obj = cam.Rot();
-  to_obj.T();
-  PointList obj;
-  for (int i = 0; i < n; ++i) {
-    const CXYZ in_cam(
-        u(rng) * spread, u(rng) * spread, -depth + u(rng) * relief);
-    CXYZ p = to_obj * in_cam + cam.centre;
-    p.m_strName = ("P" + std::to_string(i)).c_str();
-    obj.Add(p);
-  }
-  return obj;
-}
-
 // Points of the plane Z = z, spread over +-half in X and Y around (x, y).
 PointList PlanePoints(
     int n, double x, double y, double z, double half, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(-half, half);
-  PointList obj;
-  for (int i = 0; i < n; ++i) {
-    CXYZ p(("Q" + std::to_string(i)).c_str(), x + u(rng), y + u(rng), z);
-    obj.Add(p);
-  }
-  return obj;
+  return RandomBox(
+      n, CXYZ(x - half, y - half, z), CXYZ(x + half, y + half, z), seed);
 }
 
 CDlt Created(const PointList& obj, const PointList& img, double focus) {
@@ -120,15 +64,16 @@ void ExpectText(const CString& message, const char* utf8) {
 constexpr double kDepth = 40.0, kSpread = 15.0, kRelief = 12.0;
 // The object origin lies in front of this camera: the first sign of the
 // rotation is already right.
-const Camera kDownward{
-    0.3, -0.2, 20.0, CXYZ(2.0, -3.0, 45.0), CWPK(0.1, -0.2, 0.6)};
+const TrueCamera kDownward{
+    CXYZ(2.0, -3.0, 45.0), CWPK(0.1, -0.2, 0.6), 20.0, 20.0, 0.3, -0.2};
 // Looks up from just above the origin, which lies behind it: the first sign
 // puts the control points behind the image plane.
-const Camera kUpward{-0.4,
-                     0.25,
-                     15.0,
-                     CXYZ(1.0, 2.0, 5.0),
-                     CWPK(collinear::kPi - 0.1, 0.15, -2.0)};
+const TrueCamera kUpward{CXYZ(1.0, 2.0, 5.0),
+                         CWPK(collinear::kPi - 0.1, 0.15, -2.0),
+                         15.0,
+                         15.0,
+                         -0.4,
+                         0.25};
 
 }  // namespace
 
@@ -144,8 +89,9 @@ TEST(CDlt, NewObjectDefaultsAndInitKeepsFocusXYAndCentre) {
   EXPECT_TRUE(fresh.m_Message.IsEmpty());
   ExpectRotNear(fresh.m_Rot, CRot(), 0.0);
 
-  const PointList obj = ScenePoints(kDownward, 12, kDepth, kSpread, kRelief, 1);
-  CDlt dlt = Created(obj, ProjectAll(kDownward, obj), 50.0);
+  const PointList obj =
+      PointsInView(kDownward, 12, kDepth, kSpread, kRelief, 1);
+  CDlt dlt = Created(obj, kDownward.ProjectAll(obj), 50.0);
   ASSERT_EQ(dlt.CalDlt3D(), 1);
   const double focus_x = dlt.m_FocusX, focus_y = dlt.m_FocusY;
   const CXYZ centre = dlt.m_Center;
@@ -214,8 +160,9 @@ TEST(CDlt, CreateMatchesByNameAndChecksTheCount) {
 }
 
 TEST(CDlt, CopiesAreDeep) {
-  const PointList obj = ScenePoints(kDownward, 10, kDepth, kSpread, kRelief, 2);
-  CDlt original = Created(obj, ProjectAll(kDownward, obj), 50.0);
+  const PointList obj =
+      PointsInView(kDownward, 10, kDepth, kSpread, kRelief, 2);
+  CDlt original = Created(obj, kDownward.ProjectAll(obj), 50.0);
   ASSERT_EQ(original.CalDlt(), 1);
   original.m_Dist.SetDistModel(DIST_K1K2P1P2);
   original.m_Dist.m_Para[0] = 1e-4;
@@ -241,7 +188,7 @@ TEST(CDlt, CopiesAreDeep) {
   original.m_Dist.Init();
   for (const CDlt* c : {&copy, &assigned}) {
     EXPECT_EQ(c->m_ObjPoints[0].m_x, obj[0].m_x);
-    EXPECT_EQ(c->m_ImgPoints[0].m_strName, "P0");
+    EXPECT_EQ(c->m_ImgPoints[0].m_strName, "P1");
     EXPECT_NE(c->m_Dlt[0], -1.0);
     EXPECT_EQ(c->m_Residuals.GetSize(), 10);
     EXPECT_EQ(c->m_Dist.m_NumPara, 4);
@@ -252,13 +199,13 @@ TEST(CDlt, CopiesAreDeep) {
 // (r3.centre > 0), the upward one behind it, where the first pass of the
 // rotation comes out negated.
 TEST(CDlt, SpatialSolutionRecoversExactCameras) {
-  for (const Camera& cam : {kDownward, kUpward}) {
+  for (const TrueCamera& cam : {kDownward, kUpward}) {
     const CRot rot = cam.Rot();
     const CXYZ r3(rot.m_r[6], rot.m_r[7], rot.m_r[8]);
     const double q = -r3.Inn(cam.centre);  // scale that makes L12 = 1
     SCOPED_TRACE(q < 0 ? "first pass right" : "sign check flips");
-    const PointList obj = ScenePoints(cam, 15, kDepth, kSpread, kRelief, 3);
-    CDlt dlt = Created(obj, ProjectAll(cam, obj), 1.0);
+    const PointList obj = PointsInView(cam, 15, kDepth, kSpread, kRelief, 3);
+    CDlt dlt = Created(obj, cam.ProjectAll(obj), 1.0);
     ASSERT_EQ(dlt.CalDlt3D(), 1);
     EXPECT_TRUE(dlt.m_Message.IsEmpty());
 
@@ -267,8 +214,8 @@ TEST(CDlt, SpatialSolutionRecoversExactCameras) {
     ASSERT_EQ(dlt.m_Dlt.GetSize(), 11);
     const CXYZ r1(rot.m_r[0], rot.m_r[1], rot.m_r[2]);
     const CXYZ r2(rot.m_r[3], rot.m_r[4], rot.m_r[5]);
-    const CXYZ row1 = r1 * -cam.c + r3 * cam.x0;
-    const CXYZ row2 = r2 * -cam.c + r3 * cam.y0;
+    const CXYZ row1 = r1 * -cam.cx + r3 * cam.x0;
+    const CXYZ row2 = r2 * -cam.cx + r3 * cam.y0;
     const double want[11] = {row1.m_x / q,
                              row1.m_y / q,
                              row1.m_z / q,
@@ -285,11 +232,11 @@ TEST(CDlt, SpatialSolutionRecoversExactCameras) {
           << "L" << k + 1;
     }
 
-    EXPECT_NEAR(dlt.m_PrincipalPoint.m_x, cam.x0, kTolLengthRel * cam.c);
-    EXPECT_NEAR(dlt.m_PrincipalPoint.m_y, cam.y0, kTolLengthRel * cam.c);
-    EXPECT_NEAR(dlt.m_FocusX, cam.c, kTolLengthRel * cam.c);
-    EXPECT_NEAR(dlt.m_FocusY, cam.c, kTolLengthRel * cam.c);
-    EXPECT_NEAR(dlt.m_FocusMean, cam.c, kTolLengthRel * cam.c);
+    EXPECT_NEAR(dlt.m_PrincipalPoint.m_x, cam.x0, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(dlt.m_PrincipalPoint.m_y, cam.y0, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(dlt.m_FocusX, cam.cx, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(dlt.m_FocusY, cam.cx, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(dlt.m_FocusMean, cam.cx, kTolLengthRel * cam.cx);
     ExpectPointNear(dlt.m_Center, cam.centre, kTolLengthRel * 50.0);
     ExpectRotNear(dlt.m_Rot, rot, kTolRot);
     CRot from_angles;  // the angles describe the same matrix
@@ -298,8 +245,9 @@ TEST(CDlt, SpatialSolutionRecoversExactCameras) {
     EXPECT_LT(dlt.m_Rms.Len(), kTolImageMm);
   }
   // Away from the +-pi seam the angles themselves come back.
-  const PointList obj = ScenePoints(kDownward, 15, kDepth, kSpread, kRelief, 4);
-  CDlt dlt = Created(obj, ProjectAll(kDownward, obj), 1.0);
+  const PointList obj =
+      PointsInView(kDownward, 15, kDepth, kSpread, kRelief, 4);
+  CDlt dlt = Created(obj, kDownward.ProjectAll(obj), 1.0);
   ASSERT_EQ(dlt.CalDlt3D(), 1);
   EXPECT_NEAR(dlt.m_Wpk.m_w, kDownward.wpk.m_w, kTolRot);
   EXPECT_NEAR(dlt.m_Wpk.m_p, kDownward.wpk.m_p, kTolRot);
@@ -368,21 +316,24 @@ TEST(CDlt, SpatialSolutionAgreesWithRqDecomposition) {
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   int checked = 0, flipped = 0;
   while (checked < 20) {
-    Camera cam{unit(rng),
-               unit(rng),
-               12.0 + 4.0 * unit(rng),
-               CXYZ(20.0 * unit(rng), 20.0 * unit(rng), 20.0 * unit(rng)),
-               CWPK(collinear::kPi * unit(rng),
-                    1.2 * unit(rng),
-                    collinear::kPi * unit(rng))};
+    const double x0 = unit(rng), y0 = unit(rng), c = 12.0 + 4.0 * unit(rng);
+    const TrueCamera cam{
+        CXYZ(20.0 * unit(rng), 20.0 * unit(rng), 20.0 * unit(rng)),
+        CWPK(collinear::kPi * unit(rng),
+             1.2 * unit(rng),
+             collinear::kPi * unit(rng)),
+        c,
+        c,
+        x0,
+        y0};
     const CRot rot = cam.Rot();
     const double q = -CXYZ(rot.m_r[6], rot.m_r[7], rot.m_r[8]).Inn(cam.centre);
     // Skip cameras whose vanishing plane nearly passes the object origin:
     // the normalisation L12 = 1 cannot express them.
     if (std::fabs(q) < 3.0) continue;
     SCOPED_TRACE(checked);
-    const PointList obj = ScenePoints(cam, 12, 20.0, 8.0, 6.0, 500 + checked);
-    CDlt dlt = Created(obj, ProjectAll(cam, obj), 1.0);
+    const PointList obj = PointsInView(cam, 12, 20.0, 8.0, 6.0, 500 + checked);
+    CDlt dlt = Created(obj, cam.ProjectAll(obj), 1.0);
     ASSERT_EQ(dlt.CalDlt3D(), 1);
     const double* l = dlt.m_Dlt.GetData();
     const double p[3][4] = {{l[0], l[1], l[2], l[3]},
@@ -419,15 +370,15 @@ TEST(CDlt, PlaneSolutionRecoversCentreAndAngles) {
   const double kZm = 1.5;  // height of the control plane
   for (const auto& tc : kCases) {
     SCOPED_TRACE(tc.what);
-    const Camera cam{0.0, 0.0, 50.0, CXYZ(3.0, -2.0, 40.0), tc.wpk};
+    const TrueCamera cam{CXYZ(3.0, -2.0, 40.0), tc.wpk, 50.0, 50.0};
     const PointList obj = PlanePoints(10, 3.0, -2.0, kZm, 15.0, 5);
-    CDlt dlt = Created(obj, ProjectAll(cam, obj), cam.c);
+    CDlt dlt = Created(obj, cam.ProjectAll(obj), cam.cx);
     ASSERT_EQ(dlt.CalDlt2D(), 1);
     EXPECT_TRUE(dlt.m_Message.IsEmpty());
     EXPECT_EQ(dlt.m_Dlt.GetSize(), 8);
-    EXPECT_EQ(dlt.m_FocusMean, cam.c);
-    EXPECT_EQ(dlt.m_FocusX, cam.c);
-    EXPECT_EQ(dlt.m_FocusY, cam.c);
+    EXPECT_EQ(dlt.m_FocusMean, cam.cx);
+    EXPECT_EQ(dlt.m_FocusX, cam.cx);
+    EXPECT_EQ(dlt.m_FocusY, cam.cx);
     EXPECT_EQ(dlt.m_PrincipalPoint.Len(), 0.0);
     ExpectPointNear(dlt.m_Center, cam.centre, kTolLengthRel * 40.0);
     EXPECT_NEAR(dlt.m_Wpk.m_w, tc.wpk.m_w, kTolRot);
@@ -502,12 +453,12 @@ TEST(CDlt, PlaneSolutionWithOmegaExactlyZero) {
 }
 
 TEST(CDlt, DriverChoosesBySolvabilityAndResiduals) {
-  const Camera plane_cam{
-      0.0, 0.0, 50.0, CXYZ(1.0, 1.0, 30.0), CWPK(0.1, 0.05, 0.3)};
+  const TrueCamera plane_cam{
+      CXYZ(1.0, 1.0, 30.0), CWPK(0.1, 0.05, 0.3), 50, 50};
   const struct {
     const char* what;
     PointList obj;
-    const Camera& cam;
+    const TrueCamera& cam;
     int coefficients;
     const char* text;
   } kCases[] = {
@@ -517,7 +468,7 @@ TEST(CDlt, DriverChoosesBySolvabilityAndResiduals) {
        8,
        "2D射影変換 ( 点数<6 )"},
       {"5 points in space",
-       ScenePoints(kDownward, 5, kDepth, kSpread, kRelief, 7),
+       PointsInView(kDownward, 5, kDepth, kSpread, kRelief, 7),
        kDownward,
        8,
        "2D射影変換 ( 点数<6 )"},
@@ -527,14 +478,14 @@ TEST(CDlt, DriverChoosesBySolvabilityAndResiduals) {
        8,
        "2D射影変換 ( Z=一定 ) "},
       {"spread in space",
-       ScenePoints(kDownward, 9, kDepth, kSpread, kRelief, 9),
+       PointsInView(kDownward, 9, kDepth, kSpread, kRelief, 9),
        kDownward,
        11,
        "3D射影変換"},
   };
   for (const auto& tc : kCases) {
     SCOPED_TRACE(tc.what);
-    CDlt dlt = Created(tc.obj, ProjectAll(tc.cam, tc.obj), tc.cam.c);
+    CDlt dlt = Created(tc.obj, tc.cam.ProjectAll(tc.obj), tc.cam.cx);
     ASSERT_EQ(dlt.CalDlt(), 1);
     EXPECT_EQ(dlt.m_Dlt.GetSize(), tc.coefficients);
     ExpectText(dlt.m_Message, tc.text);
@@ -547,7 +498,7 @@ TEST(CDlt, DriverChoosesBySolvabilityAndResiduals) {
   EXPECT_EQ(empty.m_Message, collinear::kDltTextNotMeasured);
   const PointList three = PlanePoints(3, 0, 0, 0.0, 10.0, 10);
   empty.m_ObjPoints.Copy(three);
-  empty.m_ImgPoints.Copy(ProjectAll(plane_cam, three));
+  empty.m_ImgPoints.Copy(plane_cam.ProjectAll(three));
   EXPECT_EQ(empty.CalDlt(), 0);
   EXPECT_EQ(empty.m_Message, collinear::kDltTextTooFewPoints);
 }
@@ -592,10 +543,10 @@ TEST(CDlt, FailedSolutionsLeaveNoCoefficients) {
        &CDlt::CalDlt2D},
   };
   const PointList obj =
-      ScenePoints(kDownward, 10, kDepth, kSpread, kRelief, 11);
+      PointsInView(kDownward, 10, kDepth, kSpread, kRelief, 11);
   for (const auto& tc : kCases) {
     SCOPED_TRACE(tc.what);
-    CDlt dlt = Created(obj, ProjectAll(kDownward, obj), 50.0);
+    CDlt dlt = Created(obj, kDownward.ProjectAll(obj), 50.0);
     ASSERT_EQ(dlt.CalDlt(), 1);
     dlt.m_Dist.SetDistModel(DIST_K1K2K3K4);  // the attempt must reset it
     tc.breaker(dlt.m_ObjPoints, dlt.m_ImgPoints);
@@ -613,8 +564,8 @@ TEST(CDlt, FailedSolutionsLeaveNoCoefficients) {
 
 TEST(CDlt, ObjToPhcProjectsWithTheCurrentModel) {
   const PointList obj =
-      ScenePoints(kDownward, 10, kDepth, kSpread, kRelief, 12);
-  CDlt dlt = Created(obj, ProjectAll(kDownward, obj), 50.0);
+      PointsInView(kDownward, 10, kDepth, kSpread, kRelief, 12);
+  CDlt dlt = Created(obj, kDownward.ProjectAll(obj), 50.0);
   CXYZ out("marker", 7.0, 8.0, 9.0);
   EXPECT_EQ(dlt.ObjToPhc(obj[0], out, 1, 1e-12), 0);  // no solution yet
   EXPECT_EQ(out.m_strName, "marker");
@@ -629,7 +580,7 @@ TEST(CDlt, ObjToPhcProjectsWithTheCurrentModel) {
   EXPECT_EQ(out.m_strAux, "aux");
   EXPECT_EQ(out.m_nAttr[0], 5);
   EXPECT_EQ(out.m_z, 9.0);
-  const CXYZ want = Project(kDownward, p);
+  const CXYZ want = kDownward.Project(p);
   EXPECT_NEAR(out.m_x, want.m_x, kTolImageMm);
   EXPECT_NEAR(out.m_y, want.m_y, kTolImageMm);
   CXYZ with_reset_dist;
@@ -692,12 +643,12 @@ TEST(CDlt, ObjToPhcWithThePlaneModelIgnoresZAndDistortion) {
 
 TEST(CDlt, ResidualsAreNamedAndOrderedAsTheMatchedImagePoints) {
   const PointList obj =
-      ScenePoints(kDownward, 40, kDepth, kSpread, kRelief, 13);
-  PointList img = ProjectAll(kDownward, obj);
+      PointsInView(kDownward, 40, kDepth, kSpread, kRelief, 13);
+  PointList img = kDownward.ProjectAll(obj);
   PointList reversed;  // image points in another order than the object points
   for (int i = img.GetSize() - 1; i >= 0; --i) reversed.Add(img[i]);
   const double kShiftMm = 0.05;
-  reversed[10].m_x += kShiftMm;  // object point P29, measured too far right
+  reversed[10].m_x += kShiftMm;  // object point P30, measured too far right
   CDlt dlt = Created(obj, reversed, 50.0);
   ASSERT_EQ(dlt.CalDlt3D(), 1);
   ASSERT_EQ(dlt.m_Residuals.GetSize(), 40);
@@ -722,8 +673,8 @@ TEST(CDlt, ResidualsAreNamedAndOrderedAsTheMatchedImagePoints) {
 // with SetObeq and solved with Solve, bit for bit.
 TEST(CDlt, LinearCoefficientsMatchTheElementwiseEngine) {
   const PointList obj =
-      ScenePoints(kDownward, 25, kDepth, kSpread, kRelief, 17);
-  PointList img = ProjectAll(kDownward, obj);
+      PointsInView(kDownward, 25, kDepth, kSpread, kRelief, 17);
+  PointList img = kDownward.ProjectAll(obj);
   std::mt19937 rng(4);
   std::normal_distribution<double> noise_mm(0.0, 0.003);
   for (int i = 0; i < img.GetSize(); ++i) {
@@ -750,7 +701,7 @@ TEST(CDlt, LinearCoefficientsMatchTheElementwiseEngine) {
       }
     }
     ASSERT_EQ(lsq.Solve(), 1);
-    CDlt dlt = Created(obj, img, kDownward.c);
+    CDlt dlt = Created(obj, img, kDownward.cx);
     ASSERT_EQ(dim == 2 ? dlt.CalDlt2D() : dlt.CalDlt3D(), 1);
     ASSERT_EQ(dlt.m_Dlt.GetSize(), n_coef);
     for (int k = 0; k < n_coef; ++k) EXPECT_EQ(dlt.m_Dlt[k], lsq.GetBcor(k));

@@ -11,6 +11,7 @@
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/sinori.h>
+#include <collinear/orientation/test_scenes.h>
 
 namespace {
 
@@ -98,22 +99,7 @@ void CameraPoints(
 }
 
 int SolveDlt(CDlt& dlt, int op) {
-  switch (op) {
-    case 0:
-      return dlt.CalDlt();
-    case 1:
-      return dlt.CalDlt3D();
-    case 2:
-      return dlt.CalDlt2D();
-    case 3:
-      return dlt.CalDltIte3D();
-    case 4:
-      return dlt.CalDltSelfCalib_k1k2k3k4();
-    case 5:
-      return dlt.CalDltSelfCalib_k1k2p1p2();
-    default:
-      return dlt.CalDltSelfCalib_k1k2k3p1p2();
-  }
+  return (dlt.*collinear::testdata::kDltSolvers[op])();
 }
 
 TEST(CDltRobustness, NonFiniteCoordinateFailsEverySolution) {

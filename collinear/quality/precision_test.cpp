@@ -1,14 +1,15 @@
 #include <collinear/quality/precision.h>
 
 #include <cmath>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <collinear/orientation/test_scenes.h>
 #include <collinear/primitives/constants.h>
-#include <collinear/quality/quality_test_data.h>
 
 namespace {
 
@@ -25,125 +26,123 @@ constexpr int kRepetitions = 200;
 // 15 % is three times that.
 constexpr double kMonteCarloTol = 0.15;
 
-// Compares the scatter of each named estimate over the repetitions with the
-// mean of the standard deviations the reports gave for it.
-struct MonteCarlo {
-  std::vector<std::string> names;
-  std::vector<Spread> scatter, reported;
-  explicit MonteCarlo(std::vector<std::string> n)
-      : names(std::move(n)), scatter(names.size()), reported(names.size()) {}
-  // deviation: estimate minus the true value (angles wrapped).
-  void Add(const PrecisionReport& r, const std::vector<double>& deviation) {
+using Deviations = std::map<std::string, double>;
+
+double Wrap(double a) { return std::remainder(a, collinear::kTwoPi); }
+
+// Solves kRepetitions copies of the exact image points with noise of sigma
+// on x and y; solve(obj, img, deviations) returns the report of one solution
+// and fills the estimates minus the true values by parameter name. The
+// scatter of each named estimate must match the mean reported sigma.
+template <class Solve>
+void CheckMonteCarlo(const std::vector<std::string>& names,
+                     const Points& obj,
+                     const Points& exact,
+                     double sigma,
+                     unsigned seed,
+                     Solve solve) {
+  std::mt19937 gen(seed);
+  std::vector<Spread> scatter(names.size()), reported(names.size());
+  for (int rep = 0; rep < kRepetitions; ++rep) {
+    Points obj_in, img = AddNoise(exact, sigma, gen);
+    obj_in.Copy(obj);
+    Deviations dev;
+    const PrecisionReport r = solve(obj_in, img, dev);
+    ASSERT_TRUE(r.valid);
     for (size_t k = 0; k < names.size(); ++k) {
       const collinear::Parameter* p = r.Get(names[k]);
       ASSERT_NE(p, nullptr) << names[k];
-      scatter[k].Add(deviation[k]);
+      scatter[k].Add(dev.at(names[k]));
       reported[k].Add(p->sigma);
     }
   }
-  void Check() const {
-    for (size_t k = 0; k < names.size(); ++k) {
-      SCOPED_TRACE(names[k]);
-      ASSERT_EQ(scatter[k].n, kRepetitions);
-      const double ratio = reported[k].Mean() / scatter[k].Std();
-      EXPECT_NEAR(ratio, 1.0, kMonteCarloTol)
-          << "reported " << reported[k].Mean() << ", Monte Carlo "
-          << scatter[k].Std();
-    }
+  for (size_t k = 0; k < names.size(); ++k) {
+    SCOPED_TRACE(names[k]);
+    const double ratio = reported[k].Mean() / scatter[k].Std();
+    EXPECT_NEAR(ratio, 1.0, kMonteCarloTol)
+        << "reported " << reported[k].Mean() << ", Monte Carlo "
+        << scatter[k].Std();
   }
-};
+}
 
-double Wrap(double a) { return std::remainder(a, collinear::kTwoPi); }
+Deviations PoseDeviations(const CXYZ& centre,
+                          const CWPK& wpk,
+                          const TrueCamera& cam) {
+  return {{"X", centre.m_x - cam.centre.m_x},
+          {"Y", centre.m_y - cam.centre.m_y},
+          {"Z", centre.m_z - cam.centre.m_z},
+          {"omega", Wrap(wpk.m_w - cam.wpk.m_w)},
+          {"phi", Wrap(wpk.m_p - cam.wpk.m_p)},
+          {"kappa", Wrap(wpk.m_k - cam.wpk.m_k)}};
+}
+
+Deviations DltDeviations(const CDlt& dlt, const TrueCamera& cam) {
+  Deviations d = PoseDeviations(dlt.m_Center, dlt.m_Wpk, cam);
+  d["x0"] = dlt.m_PrincipalPoint.m_x - cam.x0;
+  d["y0"] = dlt.m_PrincipalPoint.m_y - cam.y0;
+  d["cx"] = dlt.m_FocusX - cam.cx;
+  d["cy"] = dlt.m_FocusY - cam.cy;
+  d["c"] = dlt.m_FocusMean - 0.5 * (cam.cx + cam.cy);
+  return d;
+}
 
 TEST(EstimatePrecision, ResectionAgreesWithMonteCarlo) {
   // An oblique view of a 100 m field with 30 m of relief, f = 150 mm,
   // 10 um image noise.
-  TrueCamera cam;
-  cam.centre.SetXYZ(30.0, -60.0, 250.0);
-  cam.wpk.SetWPK(0.25, -0.1, 0.4);
-  cam.cx = cam.cy = 150.0;
+  const TrueCamera cam{CXYZ(30, -60, 250), CWPK(0.25, -0.1, 0.4), 150, 150};
   const Points obj = RandomBox(12, CXYZ(-50, -50, 0), CXYZ(50, 50, 30), 7);
-  const Points exact = cam.ProjectAll(obj);
   const double kNoiseMm = 0.01;
-  std::mt19937 gen(11);
-  MonteCarlo mc({"X", "Y", "Z", "omega", "phi", "kappa"});
   Spread sigma0;
-  for (int rep = 0; rep < kRepetitions; ++rep) {
-    Points obj_in, img = AddNoise(exact, kNoiseMm, gen);
-    obj_in.Copy(obj);
-    CSinOri s;
-    ASSERT_EQ(s.Create(obj_in, img, cam.cx), 1);
-    ASSERT_EQ(s.CalSinOri(), 1);
-    const PrecisionReport r = EstimatePrecision(s);
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(r.observations, 24);
-    EXPECT_EQ(r.redundancy, 18);
-    sigma0.Add(r.sigma0);
-    mc.Add(r,
-           {s.m_Center.m_x - cam.centre.m_x,
-            s.m_Center.m_y - cam.centre.m_y,
-            s.m_Center.m_z - cam.centre.m_z,
-            Wrap(s.m_Wpk.m_w - cam.wpk.m_w),
-            Wrap(s.m_Wpk.m_p - cam.wpk.m_p),
-            Wrap(s.m_Wpk.m_k - cam.wpk.m_k)});
-  }
-  mc.Check();
+  CheckMonteCarlo({"X", "Y", "Z", "omega", "phi", "kappa"},
+                  obj,
+                  cam.ProjectAll(obj),
+                  kNoiseMm,
+                  11,
+                  [&](Points& obj_in, Points& img, Deviations& dev) {
+                    CSinOri s;
+                    EXPECT_EQ(s.Create(obj_in, img, cam.cx), 1);
+                    EXPECT_EQ(s.CalSinOri(), 1);
+                    const PrecisionReport r = EstimatePrecision(s);
+                    EXPECT_EQ(r.observations, 24);
+                    EXPECT_EQ(r.redundancy, 18);
+                    sigma0.Add(r.sigma0);
+                    dev = PoseDeviations(s.m_Center, s.m_Wpk, cam);
+                    return r;
+                  });
   EXPECT_NEAR(sigma0.Mean() / kNoiseMm, 1.0, kMonteCarloTol);
 }
 
 TEST(EstimatePrecision, SpatialDltAgreesWithMonteCarlo) {
   // 20 points in a 2 m box seen from 5 m; pixels, 0.5 px noise.
-  TrueCamera cam;
-  cam.centre.SetXYZ(400.0, -300.0, 5000.0);
-  cam.wpk.SetWPK(0.08, 0.12, -0.5);
-  cam.x0 = 12.0;
-  cam.y0 = -7.0;
-  cam.cx = 1000.0;
-  cam.cy = 1010.0;
+  const TrueCamera cam{
+      CXYZ(400, -300, 5000), CWPK(0.08, 0.12, -0.5), 1000, 1010, 12, -7};
   const Points obj =
       RandomBox(20, CXYZ(-1000, -1000, -500), CXYZ(1000, 1000, 500), 3);
-  const Points exact = cam.ProjectAll(obj);
-  const double kNoisePx = 0.5;
-  std::mt19937 gen(5);
-  MonteCarlo mc(
-      {"x0", "y0", "cx", "cy", "X", "Y", "Z", "omega", "phi", "kappa", "c"});
-  for (int rep = 0; rep < kRepetitions; ++rep) {
-    Points obj_in, img = AddNoise(exact, kNoisePx, gen);
-    obj_in.Copy(obj);
-    CDlt dlt;
-    ASSERT_EQ(dlt.Create(obj_in, img, 0.0), 1);
-    ASSERT_EQ(dlt.CalDlt3D(), 1);
-    const PrecisionReport r = EstimatePrecision(dlt);
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(r.unknowns, 11);
-    // The reported values are the solver's.
-    EXPECT_EQ(r.Get("x0")->value, dlt.m_PrincipalPoint.m_x);
-    EXPECT_EQ(r.Get("kappa")->value, dlt.m_Wpk.m_k);
-    mc.Add(r,
-           {dlt.m_PrincipalPoint.m_x - cam.x0,
-            dlt.m_PrincipalPoint.m_y - cam.y0,
-            dlt.m_FocusX - cam.cx,
-            dlt.m_FocusY - cam.cy,
-            dlt.m_Center.m_x - cam.centre.m_x,
-            dlt.m_Center.m_y - cam.centre.m_y,
-            dlt.m_Center.m_z - cam.centre.m_z,
-            Wrap(dlt.m_Wpk.m_w - cam.wpk.m_w),
-            Wrap(dlt.m_Wpk.m_p - cam.wpk.m_p),
-            Wrap(dlt.m_Wpk.m_k - cam.wpk.m_k),
-            dlt.m_FocusMean - 0.5 * (cam.cx + cam.cy)});
-  }
-  mc.Check();
+  CheckMonteCarlo(
+      {"x0", "y0", "cx", "cy", "X", "Y", "Z", "omega", "phi", "kappa", "c"},
+      obj,
+      cam.ProjectAll(obj),
+      0.5,
+      5,
+      [&](Points& obj_in, Points& img, Deviations& dev) {
+        CDlt dlt;
+        EXPECT_EQ(dlt.Create(obj_in, img, 0.0), 1);
+        EXPECT_EQ(dlt.CalDlt3D(), 1);
+        const PrecisionReport r = EstimatePrecision(dlt);
+        EXPECT_EQ(r.unknowns, 11);
+        // The reported values are the solver's.
+        EXPECT_EQ(r.Get("x0")->value, dlt.m_PrincipalPoint.m_x);
+        EXPECT_EQ(r.Get("kappa")->value, dlt.m_Wpk.m_k);
+        dev = DltDeviations(dlt, cam);
+        return r;
+      });
 }
 
 TEST(EstimatePrecision, SelfCalibrationAgreesWithMonteCarlo) {
   // 30 points of a 2 m box seen from 5 m through barrel distortion of
   // about 2 px at 250 px from the principal point; 0.2 px noise.
-  TrueCamera cam;
-  cam.centre.SetXYZ(300.0, -200.0, 5000.0);
-  cam.wpk.SetWPK(0.1, -0.08, 0.4);
-  cam.x0 = 8.0;
-  cam.y0 = -5.0;
-  cam.cx = cam.cy = 1000.0;
+  const TrueCamera cam{
+      CXYZ(300, -200, 5000), CWPK(0.1, -0.08, 0.4), 1000, 1000, 8, -5};
   const double k1 = -1.3e-7;
   const Points obj =
       RandomBox(30, CXYZ(-1100, -1100, -600), CXYZ(1100, 1100, 600), 23);
@@ -160,62 +159,52 @@ TEST(EstimatePrecision, SelfCalibrationAgreesWithMonteCarlo) {
     exact[i].m_x = cam.x0 + mx;
     exact[i].m_y = cam.y0 + my;
   }
-  const double kNoisePx = 0.2;
-  std::mt19937 gen(29);
-  MonteCarlo mc({"x0", "y0", "cx", "X", "Z", "omega", "kappa", "k1", "k2"});
-  for (int rep = 0; rep < kRepetitions; ++rep) {
-    Points obj_in, img = AddNoise(exact, kNoisePx, gen);
-    obj_in.Copy(obj);
-    CDlt dlt;
-    ASSERT_EQ(dlt.Create(obj_in, img, 0.0), 1);
-    ASSERT_EQ(dlt.CalDltSelfCalib_k1k2p1p2(), 1);
-    const PrecisionReport r = EstimatePrecision(dlt);
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(r.unknowns, 15);
-    mc.Add(r,
-           {dlt.m_PrincipalPoint.m_x - cam.x0,
-            dlt.m_PrincipalPoint.m_y - cam.y0,
-            dlt.m_FocusX - cam.cx,
-            dlt.m_Center.m_x - cam.centre.m_x,
-            dlt.m_Center.m_z - cam.centre.m_z,
-            Wrap(dlt.m_Wpk.m_w - cam.wpk.m_w),
-            Wrap(dlt.m_Wpk.m_k - cam.wpk.m_k),
-            dlt.m_Dist.m_Para[0] - k1,
-            dlt.m_Dist.m_Para[1]});
-  }
-  mc.Check();
+  CheckMonteCarlo({"x0", "y0", "cx", "X", "Z", "omega", "kappa", "k1", "k2"},
+                  obj,
+                  exact,
+                  0.2,
+                  29,
+                  [&](Points& obj_in, Points& img, Deviations& dev) {
+                    CDlt dlt;
+                    EXPECT_EQ(dlt.Create(obj_in, img, 0.0), 1);
+                    EXPECT_EQ(dlt.CalDltSelfCalib_k1k2p1p2(), 1);
+                    const PrecisionReport r = EstimatePrecision(dlt);
+                    EXPECT_EQ(r.unknowns, 15);
+                    dev = DltDeviations(dlt, cam);
+                    dev["k1"] = dlt.m_Dist.m_Para[0] - k1;
+                    dev["k2"] = dlt.m_Dist.m_Para[1];
+                    return r;
+                  });
 }
 
 TEST(EstimatePrecision, HelmertAgreesWithMonteCarlo) {
   const double a = 1.2, b = -0.5, c = 5000.0, d = -300.0;
-  const double kNoise = 0.02;
   const Points src = RandomBox(6, CXYZ(0, 0, 0), CXYZ(400, 300, 0), 9);
-  std::mt19937 gen(13);
-  MonteCarlo mc({"a", "b", "c", "d", "scale", "rotation"});
-  for (int rep = 0; rep < kRepetitions; ++rep) {
-    Points dst, src_in;
-    src_in.Copy(src);
-    for (INT_PTR i = 0; i < src.GetSize(); ++i) {
-      const double x = src[i].m_x, y = src[i].m_y;
-      CXYZ t(src[i].m_strName, a * x - b * y + c, b * x + a * y + d, 0.0);
-      dst.Add(t);
-    }
-    dst = AddNoise(dst, kNoise, gen);
-    CHelmert h;
-    ASSERT_EQ(h.SetPoints(dst, src_in), 6);
-    ASSERT_EQ(h.CalPara(), 1);
-    const PrecisionReport r = EstimatePrecision(h);
-    ASSERT_TRUE(r.valid);
-    const double pa = h.m_Para[0], pb = h.m_Para[1];
-    mc.Add(r,
-           {pa - a,
-            pb - b,
-            h.m_Para[2] - c,
-            h.m_Para[3] - d,
-            std::hypot(pa, pb) - std::hypot(a, b),
-            Wrap(std::atan2(pb, pa) - std::atan2(b, a))});
+  Points dst;
+  for (INT_PTR i = 0; i < src.GetSize(); ++i) {
+    const double x = src[i].m_x, y = src[i].m_y;
+    CXYZ t(src[i].m_strName, a * x - b * y + c, b * x + a * y + d, 0.0);
+    dst.Add(t);
   }
-  mc.Check();
+  CheckMonteCarlo(
+      {"a", "b", "c", "d", "scale", "rotation"},
+      src,
+      dst,
+      0.02,
+      13,
+      [&](Points& src_in, Points& dst_in, Deviations& dev) {
+        CHelmert h;
+        EXPECT_EQ(h.SetPoints(dst_in, src_in), 6);
+        EXPECT_EQ(h.CalPara(), 1);
+        const double pa = h.m_Para[0], pb = h.m_Para[1];
+        dev = {{"a", pa - a},
+               {"b", pb - b},
+               {"c", h.m_Para[2] - c},
+               {"d", h.m_Para[3] - d},
+               {"scale", std::hypot(pa, pb) - std::hypot(a, b)},
+               {"rotation", Wrap(std::atan2(pb, pa) - std::atan2(b, a))}};
+        return EstimatePrecision(h);
+      });
 }
 
 TEST(EstimatePrecision, HelmertOfThePublishedExample) {
@@ -255,9 +244,7 @@ TEST(EstimatePrecision, HelmertOfThePublishedExample) {
 }
 
 TEST(EstimatePrecision, CorrelationMatrixIsAProperOne) {
-  TrueCamera cam;
-  cam.centre.SetXYZ(0.0, 0.0, 100.0);
-  cam.cx = cam.cy = 50.0;
+  const TrueCamera cam{CXYZ(0, 0, 100), CWPK(), 50, 50};
   const Points obj = RandomBox(8, CXYZ(-40, -40, 0), CXYZ(40, 40, 10), 21);
   Points obj_in, img = cam.ProjectAll(obj);
   obj_in.Copy(obj);
@@ -317,10 +304,7 @@ TEST(EstimatePrecision, NoRedundancyLeavesSigmasUndetermined) {
 }
 
 TEST(EstimatePrecision, IterativeAndPlaneDltAdjustThePose) {
-  TrueCamera cam;
-  cam.centre.SetXYZ(100.0, 50.0, 3000.0);
-  cam.wpk.SetWPK(0.05, -0.04, 0.2);
-  cam.cx = cam.cy = 800.0;
+  const TrueCamera cam{CXYZ(100, 50, 3000), CWPK(0.05, -0.04, 0.2), 800, 800};
   const Points obj =
       RandomBox(12, CXYZ(-800, -800, -300), CXYZ(800, 800, 300), 17);
   std::mt19937 gen(2);

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/quality/quality_test_data.h>
+#include <collinear/orientation/test_scenes.h>
 
 namespace {
 
@@ -27,10 +27,11 @@ CSinOri TiltedGridView(double distance, double tilt) {
            0.0);
     obj.Add(p);
   }
-  TrueCamera cam;
-  cam.centre.SetXYZ(0.0, -distance * std::sin(tilt), distance * std::cos(tilt));
-  cam.wpk.SetWPK(tilt, 0.0, 0.2);
-  cam.cx = cam.cy = 15.0 * distance;
+  const TrueCamera cam{
+      CXYZ(0.0, -distance * std::sin(tilt), distance * std::cos(tilt)),
+      CWPK(tilt, 0.0, 0.2),
+      15.0 * distance,
+      15.0 * distance};
   std::mt19937 gen(1);
   Points img = AddNoise(cam.ProjectAll(obj), 0.01, gen);
   CSinOri s;

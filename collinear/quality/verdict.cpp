@@ -7,19 +7,20 @@
 namespace collinear {
 namespace {
 
-// printf-style text of a few figures.
+// Adds a warning about point ("" for the whole solution) whose message is
+// the printf-style text of fmt and a few figures.
 template <typename... Args>
-std::string Format(const char* fmt, Args... args) {
+void Warn(Verdict& v,
+          VerdictReason reason,
+          const std::string& point,
+          const char* fmt,
+          Args... args) {
   char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
-}
-
-void Add(Verdict& v,
-         VerdictReason reason,
-         const std::string& message,
-         const std::string& point = std::string()) {
-  v.warnings.push_back({reason, point, message});
+  if constexpr (sizeof...(args) == 0)
+    std::snprintf(buf, sizeof buf, "%s", fmt);
+  else
+    std::snprintf(buf, sizeof buf, fmt, args...);
+  v.warnings.push_back({reason, point, buf});
 }
 
 // Residuals below this fraction of the coordinates are rounding.
@@ -47,28 +48,21 @@ bool AllFinite(const std::vector<Parameter>& params, bool sigmas) {
 }  // namespace
 
 const char* VerdictReasonCode(VerdictReason reason) {
-  switch (reason) {
-    case VerdictReason::kResidualRms:
-      return "residual_rms";
-    case VerdictReason::kTooFewPoints:
-      return "too_few_points";
-    case VerdictReason::kNearlyCoplanar:
-      return "nearly_coplanar";
-    case VerdictReason::kIllConditioned:
-      return "ill_conditioned";
-    case VerdictReason::kOutlier:
-      return "outlier";
-    case VerdictReason::kNonFinite:
-      return "non_finite";
-    case VerdictReason::kDistortionInvalid:
-      return "distortion_invalid";
-    case VerdictReason::kAmbiguous:
-      return "ambiguous";
-    case VerdictReason::kBehindCamera:
-      return "behind_camera";
-    case VerdictReason::kNotOptimal:
-      return "not_optimal";
-  }
+  static const struct {
+    VerdictReason reason;
+    const char* code;
+  } kCodes[] = {{VerdictReason::kResidualRms, "residual_rms"},
+                {VerdictReason::kTooFewPoints, "too_few_points"},
+                {VerdictReason::kNearlyCoplanar, "nearly_coplanar"},
+                {VerdictReason::kIllConditioned, "ill_conditioned"},
+                {VerdictReason::kOutlier, "outlier"},
+                {VerdictReason::kNonFinite, "non_finite"},
+                {VerdictReason::kDistortionInvalid, "distortion_invalid"},
+                {VerdictReason::kAmbiguous, "ambiguous"},
+                {VerdictReason::kBehindCamera, "behind_camera"},
+                {VerdictReason::kNotOptimal, "not_optimal"}};
+  for (const auto& c : kCodes)
+    if (c.reason == reason) return c.code;
   return "unknown";
 }
 
@@ -147,42 +141,46 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
   if (!finite_residuals ||
       (report.valid && !AllFinite(report.params, with_sigmas)) ||
       (with_sigmas && !std::isfinite(report.sigma0)))
-    Add(v,
-        VerdictReason::kNonFinite,
-        "non-finite values (NaN or infinity) among the "
-        "results, their standard deviations or the residuals");
+    Warn(v,
+         VerdictReason::kNonFinite,
+         "",
+         "non-finite values (NaN or infinity) among the "
+         "results, their standard deviations or the residuals");
   if (!report.valid) return v;
 
   const int m = report.observations, r = report.redundancy;
   if (r <= 0) {
-    Add(v,
-        VerdictReason::kTooFewPoints,
-        Format("too few points for the unknowns: %d observations for %d "
-               "unknowns leave no redundancy, so nothing checks the solution",
-               m,
-               report.unknowns));
+    Warn(v,
+         VerdictReason::kTooFewPoints,
+         "",
+         "too few points for the unknowns: %d observations for %d "
+         "unknowns leave no redundancy, so nothing checks the solution",
+         m,
+         report.unknowns);
   } else if (static_cast<double>(r) / m < kMinMeanRedundancy) {
-    Add(v,
-        VerdictReason::kTooFewPoints,
-        Format("too few points for the unknowns: %d observations for %d "
-               "unknowns, redundancy %d (mean redundancy number %.2f < %.2g): "
-               "an error in one point shows in the residuals at only a "
-               "fraction of its size",
-               m,
-               report.unknowns,
-               r,
-               static_cast<double>(r) / m,
-               kMinMeanRedundancy));
+    Warn(v,
+         VerdictReason::kTooFewPoints,
+         "",
+         "too few points for the unknowns: %d observations for %d "
+         "unknowns, redundancy %d (mean redundancy number %.2f < %.2g): "
+         "an error in one point shows in the residuals at only a "
+         "fraction of its size",
+         m,
+         report.unknowns,
+         r,
+         static_cast<double>(r) / m,
+         kMinMeanRedundancy);
   }
 
   if (!(report.condition_number <= kMaxConditionNumber))
-    Add(v,
-        VerdictReason::kIllConditioned,
-        Format("normal equations near singular: condition number %.3g "
-               "(unknowns scaled to unit diagonal) above %.0e; the geometry "
-               "does not determine every parameter",
-               report.condition_number,
-               kMaxConditionNumber));
+    Warn(v,
+         VerdictReason::kIllConditioned,
+         "",
+         "normal equations near singular: condition number %.3g "
+         "(unknowns scaled to unit diagonal) above %.0e; the geometry "
+         "does not determine every parameter",
+         report.condition_number,
+         kMaxConditionNumber);
 
   if (options.obs_sigma > 0.0 && r > 0 && n > 0 && finite_residuals) {
     const double s = std::sqrt(sum2 / r);
@@ -190,31 +188,33 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
         options.obs_sigma *
         std::sqrt(ChiSquareQuantile(r, kRmsTestProbability) / r);
     if (s > limit)
-      Add(v,
-          VerdictReason::kResidualRms,
-          Format("residuals too large: RMS %.4g per coordinate, %.4g over "
-                 "the redundancy, is %.3g times the a-priori %.4g (at most "
-                 "%.4g expected at %.1f %% for redundancy %d)",
-                 std::sqrt(sum2 / (2.0 * n)),
-                 s,
-                 s / options.obs_sigma,
-                 options.obs_sigma,
-                 limit,
-                 100.0 * kRmsTestProbability,
-                 r));
+      Warn(v,
+           VerdictReason::kResidualRms,
+           "",
+           "residuals too large: RMS %.4g per coordinate, %.4g over "
+           "the redundancy, is %.3g times the a-priori %.4g (at most "
+           "%.4g expected at %.1f %% for redundancy %d)",
+           std::sqrt(sum2 / (2.0 * n)),
+           s,
+           s / options.obs_sigma,
+           options.obs_sigma,
+           limit,
+           100.0 * kRmsTestProbability,
+           r);
   }
 
   if (report.sigma0_at_solution >
       kMaxStepGain * std::max(report.sigma0, rounding))
-    Add(v,
-        VerdictReason::kNotOptimal,
-        Format("not at the least-squares optimum: one more linearised step "
-               "would lower the standard deviation of unit weight from %.4g "
-               "to %.4g (more than %.2g times); the standard deviations "
-               "describe the optimum, not this solution",
-               report.sigma0_at_solution,
-               report.sigma0,
-               kMaxStepGain));
+    Warn(v,
+         VerdictReason::kNotOptimal,
+         "",
+         "not at the least-squares optimum: one more linearised step "
+         "would lower the standard deviation of unit weight from %.4g "
+         "to %.4g (more than %.2g times); the standard deviations "
+         "describe the optimum, not this solution",
+         report.sigma0_at_solution,
+         report.sigma0,
+         kMaxStepGain);
 
   if (n > 0 && finite_residuals) {
     const double rms = std::sqrt(sum2 / n);
@@ -223,16 +223,16 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
       const double len = std::hypot(residuals[i].m_x, residuals[i].m_y);
       if (len > kOutlierFactor * floor) {
         const std::string name = residuals[i].m_strName.GetString();
-        Add(v,
-            VerdictReason::kOutlier,
-            Format("point %s: residual %.4g is %.3g times the RMS residual "
-                   "%.4g (limit %.3g times)",
-                   name.c_str(),
-                   len,
-                   len / rms,
-                   rms,
-                   kOutlierFactor),
-            name);
+        Warn(v,
+             VerdictReason::kOutlier,
+             name,
+             "point %s: residual %.4g is %.3g times the RMS residual "
+             "%.4g (limit %.3g times)",
+             name.c_str(),
+             len,
+             len / rms,
+             rms,
+             kOutlierFactor);
       }
     }
   }
@@ -261,13 +261,13 @@ Verdict Judge(const CSinOri& solved,
     for (size_t i = 0; i < behind.size() && i < 5; ++i)
       names += (i ? ", " : "") + behind[i];
     if (behind.size() > 5) names += ", ...";
-    Add(v,
-        VerdictReason::kBehindCamera,
-        Format("%d control point(s) lie behind the camera (%s): the pose "
-               "fits the image as a mirror image and is not physical",
-               static_cast<int>(behind.size()),
-               names.c_str()),
-        behind.front());
+    Warn(v,
+         VerdictReason::kBehindCamera,
+         behind.front(),
+         "%d control point(s) lie behind the camera (%s): the pose "
+         "fits the image as a mirror image and is not physical",
+         static_cast<int>(behind.size()),
+         names.c_str());
   }
   return v;
 }
@@ -282,14 +282,15 @@ Verdict Judge(const CDlt& solved,
   if (solved.m_Dlt.GetSize() == 11) {
     const double ratio = ThicknessRatio(solved.m_ObjPoints);
     if (ratio < kCoplanarRatio)
-      Add(v,
-          VerdictReason::kNearlyCoplanar,
-          Format("control points nearly coplanar for a spatial solution: "
-                 "their depth across the mean plane is %.3g of their extent "
-                 "in it (below %.2g); principal point and distances are "
-                 "poorly determined",
-                 ratio,
-                 kCoplanarRatio));
+      Warn(v,
+           VerdictReason::kNearlyCoplanar,
+           "",
+           "control points nearly coplanar for a spatial solution: "
+           "their depth across the mean plane is %.3g of their extent "
+           "in it (below %.2g); principal point and distances are "
+           "poorly determined",
+           ratio,
+           kCoplanarRatio);
   }
   return v;
 }

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/quality/quality_test_data.h>
+#include <collinear/orientation/test_scenes.h>
 
 namespace {
 
@@ -22,13 +22,7 @@ using collinear::testdata::RandomBox;
 using collinear::testdata::TrueCamera;
 
 // A vertical photograph of a 100 m field with 20 m of relief, f = 150 mm.
-TrueCamera AerialCamera() {
-  TrueCamera cam;
-  cam.centre.SetXYZ(10.0, -20.0, 400.0);
-  cam.wpk.SetWPK(0.02, -0.03, 0.7);
-  cam.cx = cam.cy = 150.0;
-  return cam;
-}
+const TrueCamera kAerial{CXYZ(10, -20, 400), CWPK(0.02, -0.03, 0.7), 150, 150};
 
 constexpr double kNoiseMm = 0.005;
 
@@ -41,7 +35,7 @@ struct Resection {
 // Resection of n points of the aerial field with kNoiseMm of image noise;
 // bad_mm is added to x of point P<bad + 1> (bad < 0: none).
 Resection Resect(int n, int bad = -1, double bad_mm = 0.0) {
-  const TrueCamera cam = AerialCamera();
+  const TrueCamera& cam = kAerial;
   Points obj = RandomBox(n, CXYZ(-50, -50, 0), CXYZ(50, 50, 20), 41);
   std::mt19937 gen(43);
   Points img = AddNoise(cam.ProjectAll(obj), kNoiseMm, gen);
@@ -108,10 +102,7 @@ TEST(Verdict, SolutionAwayFromTheOptimum) {
 TEST(Verdict, ExactDataRaiseNoAlarm) {
   // Residuals at the rounding level scatter freely: neither a gross error
   // nor a sign of a solution short of the optimum.
-  TrueCamera cam;
-  cam.centre.SetXYZ(200.0, -100.0, 5000.0);
-  cam.wpk.SetWPK(0.1, 0.05, 0.3);
-  cam.cx = cam.cy = 1000.0;
+  const TrueCamera cam{CXYZ(200, -100, 5000), CWPK(0.1, 0.05, 0.3), 1000, 1000};
   int flagged_seeds = 0;
   for (unsigned seed = 1; seed <= 20; ++seed) {
     Points obj =
@@ -138,7 +129,7 @@ TEST(Verdict, TooFewPoints) {
 TEST(Verdict, MirrorPoseBehindTheCamera) {
   // A plane field seen from (C, R) and from its mirror image through the
   // plane with the rotation -R S gives the same image points.
-  const TrueCamera cam = AerialCamera();
+  const TrueCamera& cam = kAerial;
   Points obj = RandomBox(10, CXYZ(-50, -50, 0), CXYZ(50, 50, 0), 3);
   Points img = cam.ProjectAll(obj);
   CSinOri s;
@@ -159,10 +150,7 @@ TEST(Verdict, MirrorPoseBehindTheCamera) {
 }
 
 TEST(Verdict, SpatialDltOnANearlyPlaneField) {
-  TrueCamera cam;
-  cam.centre.SetXYZ(200.0, -100.0, 5000.0);
-  cam.wpk.SetWPK(0.1, 0.05, 0.3);
-  cam.cx = cam.cy = 1000.0;
+  const TrueCamera cam{CXYZ(200, -100, 5000), CWPK(0.1, 0.05, 0.3), 1000, 1000};
   std::mt19937 gen(8);
   for (double depth : {400.0, 2.0}) {
     SCOPED_TRACE(depth);

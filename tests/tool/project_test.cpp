@@ -1,55 +1,24 @@
 // Runs the project, beam and orient commands of the collinear program on
 // the example project and on broken copies of it, as a user would.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tool_run.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-struct ToolRun {
-  int code = -1;
-  std::string out, err;
-};
+using tool_test::ReadAll;
+using tool_test::TempFile;
+using tool_test::ToolRun;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "collinear_project_tool_" + name;
-}
-
-// Runs the tool; stdout and stderr apart, so that --json output parses.
 ToolRun Tool(const std::string& args) {
-  ToolRun r;
-  static int calls = 0;
-  const std::string err_path = TempPath("stderr_" + std::to_string(getpid()) +
-                                        "_" + std::to_string(++calls));
-  const std::string cmd =
-      std::string(COLLINEAR_TOOL) + " " + args + " 2>" + err_path;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.err = ReadAll(err_path);
-  std::remove(err_path.c_str());
-  return r;
+  return tool_test::RunTool(args, false);
 }
 
 const std::string kExample =
@@ -62,9 +31,7 @@ template <class Edit>
 std::string ChangedCopy(const std::string& name, Edit edit) {
   Json doc = Example();
   edit(doc);
-  const std::string path = TempPath(name);
-  std::ofstream(path) << doc.dump(2);
-  return path;
+  return TempFile(name, doc.dump(2));
 }
 
 Json& ImageOf(Json& doc, const std::string& id) {
@@ -254,8 +221,8 @@ TEST(ToolProject, TheFormatsPageExampleLoads) {
   const std::size_t begin = page.find("```json\n", section);
   ASSERT_NE(begin, std::string::npos);
   const std::size_t end = page.find("```", begin + 8);
-  const std::string path = TempPath("formats.json");
-  std::ofstream(path) << page.substr(begin + 8, end - begin - 8);
+  const std::string path =
+      TempFile("formats.json", page.substr(begin + 8, end - begin - 8));
   for (const char* image : {"IMG_0101", "TS_0001"}) {
     SCOPED_TRACE(image);
     const ToolRun r =
@@ -278,8 +245,8 @@ TEST(ToolProjectErrors, BadInputIsExitTwoWithAMessage) {
   const std::string unknown_point = ChangedCopy("point.json", [](Json& d) {
     ImageOf(d, "IMG_0101")["control"][2]["point"] = "P99";
   });
-  const std::string syntax = TempPath("syntax.json");
-  std::ofstream(syntax) << "{\n  \"coordinate_systems\": [\n    {\"id\": 1,}\n";
+  const std::string syntax = TempFile(
+      "syntax.json", "{\n  \"coordinate_systems\": [\n    {\"id\": 1,}\n");
   const Case cases[] = {
       {"unknown image",
        "project " + kExample + " --image IMG_9",
