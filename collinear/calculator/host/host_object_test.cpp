@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/calculator/host/geo_coord.h>
 #include <collinear/calculator/host/host_catalogue.h>
 
 using collinear::ComPtr;
@@ -26,29 +27,13 @@ ComPtr<HostObject> NamedPoint(const char* name) {
 }
 
 // An extra interface served by a tear-off that holds its owner.
-class Extra : public IUnknown {
+class Extra : public collinear::GeoUnknown<IUnknown, kExtraIid> {
  public:
   explicit Extra(IPropertyObject* owner) : owner_(owner) {}
-  HRESULT QueryInterface(const GUID& iid, void** out) override {
-    if (iid == kExtraIid || iid == IID_IUnknown) {
-      AddRef();
-      *out = this;
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
   IPropertyObject* owner() const { return owner_.get(); }
 
  private:
-  virtual ~Extra() = default;
-  ULONG refs_ = 0;
+  ~Extra() override = default;  // released, never deleted directly
   ComPtr<IPropertyObject> owner_;
 };
 
