@@ -1,13 +1,13 @@
 #include <collinear/orientation/helmert.h>
 
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include <collinear/io/point_file.h>
 
 namespace {
 
@@ -291,19 +291,17 @@ TEST(CHelmert, FailedFitKeepsEarlierResults) {
 TEST(CHelmert, PublishedConformalExample) {
   const std::string dir =
       std::string(COLLINEAR_DATA_DIR) + "/helmert2d-ghilani/";
-  std::ifstream control(dir + "control.txt");
-  ASSERT_TRUE(control) << dir;
-  PointList ground, measured;
-  std::string line;
-  while (std::getline(control, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream in(line);
-    std::string name;
-    double e, n, x, y;
-    ASSERT_TRUE(in >> name >> e >> n >> x >> y) << line;
-    AddPoint(ground, name.c_str(), e, n);
-    AddPoint(measured, name.c_str(), x, y);
-  }
+  PointList ground, measured, more;
+  std::string error;
+  ASSERT_TRUE(
+      collinear::ReadPointFile(dir + "target.txt", false, ground, error))
+      << error;
+  ASSERT_TRUE(
+      collinear::ReadPointFile(dir + "source.txt", false, measured, error))
+      << error;
+  ASSERT_TRUE(
+      collinear::ReadPointFile(dir + "transform.txt", false, more, error))
+      << error;
   CHelmert h;
   ASSERT_EQ(h.SetPoints(ground, measured), 3);
   ASSERT_EQ(h.CalPara(), 1);
@@ -324,26 +322,18 @@ TEST(CHelmert, PublishedConformalExample) {
   EXPECT_NEAR(h.m_Rms.m_x, 0.0840, 5e-5);
   EXPECT_NEAR(h.m_Rms.m_y, 0.0773, 5e-5);
 
-  std::ifstream more(dir + "transform.txt");
-  ASSERT_TRUE(more);
   const std::map<std::string, std::pair<double, double>> published = {
       {"1", {1049187.361, 51040.629}},
       {"2", {1047637.713, 51278.829}},
       {"3", {1046582.113, 50656.241}},
       {"4", {1045644.713, 49749.336}}};
-  int transformed = 0;
-  while (std::getline(more, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream in(line);
-    std::string name;
-    double x, y;
-    ASSERT_TRUE(in >> name >> x >> y) << line;
+  ASSERT_EQ(more.GetSize(), 4);
+  for (INT_PTR i = 0; i < more.GetSize(); ++i) {
+    const std::string name = more[i].m_strName.GetString();
     CXYZ ground_pt;
-    ASSERT_EQ(h.Transform(CXYZ(x, y, 0), ground_pt, 1), 1);
+    ASSERT_EQ(h.Transform(CXYZ(more[i].m_x, more[i].m_y, 0), ground_pt, 1), 1);
     const auto& want = published.at(name);
     EXPECT_NEAR(ground_pt.m_x, want.first, 1e-3) << name;
     EXPECT_NEAR(ground_pt.m_y, want.second, 1e-3) << name;
-    ++transformed;
   }
-  EXPECT_EQ(transformed, 4);
 }
