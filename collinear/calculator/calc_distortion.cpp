@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <collinear/distortion/dist_formula.h>
+
 namespace collinear {
 namespace {
 
@@ -41,169 +43,6 @@ typedef double Pair __attribute__((vector_size(16)));
 // is ample), the slope formulas at most 14 (so 32).
 constexpr double kDistRoundings = 16.0;
 constexpr double kSlopeRoundings = 32.0;
-
-// The four models: NR radial terms p0..p(NR-1) on r^2..r^(2 NR), then
-// Kind::kRadial nothing, kDecentring two decentring terms (a, b) behind
-// them, kFurther the six further terms of model 4. Comp<I> evaluates the
-// distortion of coordinate I at the point whose coordinate I is m and
-// other coordinate c, in the calculator's order of operations; the full
-// evaluation is made of the two components, so both agree bit for bit.
-enum class Kind { kRadial, kDecentring, kFurther };
-
-template <int NR, Kind K>
-struct Model {
-  const double* p;
-
-  template <class T>
-  T Radial(T r2) const {
-    const T r4 = r2 * r2;
-    T k = p[0] * r2 + p[1] * r4;
-    if (NR >= 3) {
-      const T r6 = r4 * r2;
-      k = k + p[2] * r6;
-      if (NR >= 4) {
-        const T r8 = r6 * r2;
-        k = k + p[3] * r8;
-      }
-    }
-    return k;
-  }
-
-  // d(radial bracket) / d(r2), Horner form.
-  double RadialDerivative(double r2) const {
-    double k1 = p[NR - 1] * NR;
-    for (int j = NR - 1; j >= 1; --j) k1 = k1 * r2 + p[j - 1] * j;
-    return k1;
-  }
-
-  // T is double, or a vector of doubles evaluated lane by lane with the
-  // same operations (so with the same results).
-  template <int I, class T>
-  T Comp(T m, T c) const {
-    const T x = I == 0 ? m : c;
-    const T y = I == 0 ? c : m;
-    const T r2 = x * x + y * y;
-    const T k = Radial(r2);
-    if (K == Kind::kRadial) return (I == 0 ? x : y) * k;
-    if (K == Kind::kDecentring) {
-      const double a = p[NR], b = p[NR + 1];
-      return I == 0 ? x * k + a * (r2 + 2.0 * x * x) + 2.0 * b * x * y
-                    : y * k + b * (r2 + 2.0 * y * y) + 2.0 * a * x * y;
-    }
-    return I == 0 ? x * k + p[2] * x + p[3] * y + p[4] * x * y + p[5] * y * y
-                  : y * k + p[6] * x * y + p[7] * x * x;
-  }
-
-  void operator()(double x, double y, double& dx, double& dy) const {
-    dx = Comp<0>(x, y);
-    dy = Comp<1>(y, x);
-  }
-
-  // Partial derivatives of D, row by row: ddx/dx, ddx/dy, ddy/dx, ddy/dy.
-  void Jacobian(double x, double y, double* jac) const {
-    const double r2 = x * x + y * y;
-    const double k1 = RadialDerivative(r2);
-    const double k = Radial(r2);
-    jac[0] = k + 2.0 * x * x * k1;
-    jac[1] = 2.0 * x * y * k1;
-    jac[2] = jac[1];
-    jac[3] = k + 2.0 * y * y * k1;
-    if (K == Kind::kDecentring) {
-      const double a = p[NR], b = p[NR + 1];
-      jac[0] += 6.0 * a * x + 2.0 * b * y;
-      jac[1] += 2.0 * a * y + 2.0 * b * x;
-      jac[2] += 2.0 * b * x + 2.0 * a * y;
-      jac[3] += 6.0 * b * y + 2.0 * a * x;
-    } else if (K == Kind::kFurther) {
-      jac[0] += p[2] + p[4] * y;
-      jac[1] += p[3] + p[4] * x + 2.0 * p[5] * y;
-      jac[2] += p[6] * y + 2.0 * p[7] * x;
-      jac[3] += p[6] * x;
-    }
-  }
-
-  // dD_I / dq_I at the point whose coordinate I is m, the other c.
-  template <int I>
-  double Slope(double m, double c) const {
-    const double r2 = m * m + c * c;
-    double d = Radial(r2) + 2.0 * m * m * RadialDerivative(r2);
-    if (K == Kind::kDecentring) {
-      const double a = p[I == 0 ? NR : NR + 1], b = p[I == 0 ? NR + 1 : NR];
-      d += 6.0 * a * m + 2.0 * b * c;
-    } else if (K == Kind::kFurther) {
-      d += I == 0 ? p[2] + p[4] * c : p[6] * c;
-    }
-    return d;
-  }
-
-  // Over |q_I| <= mm with |q_other| = ca, upper bounds of: |dD_I/dq_I| and
-  // the sum of the magnitudes of its terms in *slope; the sum of the
-  // magnitudes of the terms of D_I in *mag; |d2D_I/dq_I^2| in *curv.
-  template <int I>
-  void Bound(
-      double mm, double ca, double* slope, double* mag, double* curv) const {
-    const double r2 = mm * mm + ca * ca;
-    // Radial bracket k and its first two derivatives in r2, on |p|.
-    double k = 0.0, k1 = 0.0, k2 = 0.0, rn = 1.0, rm = 0.0;
-    for (int j = 0; j < NR; ++j) {  // rn = r2^j, rm = r2^(j-1)
-      k2 += (j + 1) * j * std::fabs(p[j]) * rm;
-      k1 += (j + 1) * std::fabs(p[j]) * rn;
-      rm = rn;
-      rn *= r2;
-      k += std::fabs(p[j]) * rn;
-    }
-    double s = k + 2.0 * mm * mm * k1, g = mm * k;
-    double cv = 6.0 * mm * k1 + 4.0 * mm * mm * mm * k2;
-    if (K == Kind::kDecentring) {
-      const double a = std::fabs(p[I == 0 ? NR : NR + 1]);
-      const double b = std::fabs(p[I == 0 ? NR + 1 : NR]);
-      s += 6.0 * a * mm + 2.0 * b * ca;
-      g += a * (r2 + 2.0 * mm * mm) + 2.0 * b * mm * ca;
-      cv += 6.0 * a;
-    } else if (K == Kind::kFurther) {
-      if (I == 0) {
-        s += std::fabs(p[2]) + std::fabs(p[4]) * ca;
-        g += std::fabs(p[2]) * mm + std::fabs(p[3]) * ca +
-             std::fabs(p[4]) * mm * ca + std::fabs(p[5]) * ca * ca;
-      } else {
-        s += std::fabs(p[6]) * ca;
-        g += std::fabs(p[6]) * ca * mm + std::fabs(p[7]) * ca * ca;
-      }
-    }
-    *slope = s;
-    *mag = g;
-    *curv = cv;
-  }
-};
-
-using Radial4 = Model<4, Kind::kRadial>;                // model 1
-using Radial2Decentring = Model<2, Kind::kDecentring>;  // model 2
-using Radial3Decentring = Model<3, Kind::kDecentring>;  // model 3
-using Radial2Further = Model<2, Kind::kFurther>;        // model 4
-
-struct NoDistortion {
-  template <int I, class T>
-  T Comp(T, T) const {
-    return T{};
-  }
-  void operator()(double, double, double& dx, double& dy) const {
-    dx = 0.0;
-    dy = 0.0;
-  }
-  void Jacobian(double, double, double* jac) const {
-    jac[0] = jac[1] = jac[2] = jac[3] = 0.0;
-  }
-  template <int I>
-  double Slope(double, double) const {
-    return 0.0;
-  }
-  template <int I>
-  void Bound(double, double, double* slope, double* mag, double* curv) const {
-    *slope = 0.0;
-    *mag = 0.0;
-    *curv = 0.0;
-  }
-};
 
 // Doubles as integers in the order of their values: the magnitude's bit
 // pattern, negated for negative numbers (both zeros give 0).
@@ -1367,24 +1206,9 @@ CalcDistortion::CalcDistortion(unsigned long model, const double* para)
   for (int k = 0; k < kMaxPara; ++k) p_[k] = para[k];
 }
 
-// Calls f with the evaluator of the model.
-#define COLLINEAR_WITH_MODEL(f)        \
-  switch (model_) {                    \
-    case 1:                            \
-      return f(Radial4{p_});           \
-    case 2:                            \
-      return f(Radial2Decentring{p_}); \
-    case 3:                            \
-      return f(Radial3Decentring{p_}); \
-    case 4:                            \
-      return f(Radial2Further{p_});    \
-    default:                           \
-      return f(NoDistortion{});        \
-  }
-
 void CalcDistortion::Distort(double x, double y, double& dx, double& dy) const {
   auto f = [&](const auto& dist) { dist(x, y, dx, dy); };
-  COLLINEAR_WITH_MODEL(f)
+  return WithDistFormula(model_, p_, f);
 }
 
 bool CalcDistortion::Search(double x,
@@ -1398,7 +1222,7 @@ bool CalcDistortion::Search(double x,
   auto f = [&](const auto& dist) {
     return SearchT(dist, x, y, tol, sign, qx, qy, residual, best);
   };
-  COLLINEAR_WITH_MODEL(f)
+  return WithDistFormula(model_, p_, f);
 }
 
 bool CalcDistortion::SearchReference(double x,
@@ -1411,7 +1235,7 @@ bool CalcDistortion::SearchReference(double x,
   auto f = [&](const auto& dist) {
     return SearchPlain(dist, x, y, tol, sign, qx, qy, residual);
   };
-  COLLINEAR_WITH_MODEL(f)
+  return WithDistFormula(model_, p_, f);
 }
 
 void CalcDistortion::Bisect(double* p,
@@ -1452,7 +1276,7 @@ void CalcDistortion::Bisect(double* p,
                           nullptr);
     }
   };
-  COLLINEAR_WITH_MODEL(f)
+  return WithDistFormula(model_, p_, f);
 }
 
 void CalcDistortion::BisectReference(double* p,
@@ -1465,15 +1289,13 @@ void CalcDistortion::BisectReference(double* p,
   auto f = [&](const auto& dist) {
     BisectPlain(dist, p, i, target, low, high, s, tol);
   };
-  COLLINEAR_WITH_MODEL(f)
+  return WithDistFormula(model_, p_, f);
 }
 
 void CalcDistortion::Jacobian(double x, double y, double jac[4]) const {
   auto f = [&](const auto& dist) { dist.Jacobian(x, y, jac); };
-  COLLINEAR_WITH_MODEL(f)
+  return WithDistFormula(model_, p_, f);
 }
-
-#undef COLLINEAR_WITH_MODEL
 
 bool CalcDistortion::Newton(double x,
                             double y,

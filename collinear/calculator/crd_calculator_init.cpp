@@ -9,6 +9,7 @@
 #include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/image_host.h>
 #include <collinear/calculator/host/picture_info.h>
+#include <collinear/distortion/dist_model.h>
 #include <collinear/framework/array.h>
 #include <collinear/orientation/sinori.h>
 #include <collinear/primitives/constants.h>
@@ -136,10 +137,9 @@ void CCrdCalculator::InitCameraFromImage(IPropertyObject* image) {
         camera.get_value_dims(collinear::kCameraPropRadial);
     const unsigned long further =
         camera.get_value_dims(collinear::kCameraPropFurther);
-    if (radial == 4 && further == 0) m_DistModel = 1;
-    if (radial == 2 && further == 2) m_DistModel = 2;
-    if (radial == 3 && further == 2) m_DistModel = 3;
-    if (radial == 2 && further == 6) m_DistModel = 4;
+    // Counts that no model has leave the model as it was.
+    const DIST_MODEL model = collinear::DistModelFromCounts(radial, further);
+    if (model != DIST_NONE) m_DistModel = model;
     // Radial coefficients first, the further ones behind them. No model
     // reads more than eight, so any beyond the eighth are dropped.
     int n = 0;

@@ -1,5 +1,6 @@
 #include <collinear/calculator/crd_calculator.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -12,6 +13,7 @@
 #include <collinear/calculator/host/host_object.h>
 #include <collinear/calculator/host/proj_reference.h>
 #include <collinear/calculator/host/proj_system.h>
+#include <collinear/distortion/dist_model.h>
 #include <collinear/primitives/constants.h>
 
 using P2 = TAbstractPoint2<double>;
@@ -316,6 +318,36 @@ TEST(CCrdCalculator, RoundTripOfAModel4PixelNearTheAxis) {
   for (const P2& p : {P2(3001.0037, 3700.2408), P2(2987.2101, 3944.0761)}) {
     SCOPED_TRACE(testing::Message() << p.x << ", " << p.y);
     ExpectNear(c.Phc2Imc(c.Imc2Phc(p)), p, kTolPx);
+  }
+}
+
+// The calculator and CDist evaluate the same model with opposite signs:
+// the calculator's ideal photo point is the measured one minus D, CDist's
+// the measured one plus its correction D.
+TEST(CCrdCalculator, DistortionIsCDistsWithTheOppositeSign) {
+  const double para[][8] = {
+      {},
+      {1e-4, -2e-7, 5e-10, -1e-12},
+      {1e-4, -2e-7, 2e-4, -1e-4},
+      {1e-4, -2e-7, 5e-10, 2e-4, -1e-4},
+      {1e-4, -2e-7, 2e-4, -3e-4, 1e-5, -2e-5, 3e-5, -4e-5}};
+  const double kTolMm = 1e-14;  // rounding of m - (m - D) near 20 mm
+  for (const collinear::DistModelSpec& spec : collinear::kDistModels) {
+    SCOPED_TRACE(spec.name);
+    CCrdCalculator c;
+    SetRealCamera(c);
+    c.SetDistortionModelData(spec.model, 8, para[spec.model]);
+    CDist d;
+    d.SetDistModel(spec.model);
+    std::copy(para[spec.model], para[spec.model] + 8, d.m_Para);
+    for (const P2& p : {P2(0, 0), P2(5999, 3999), P2(1234.5, 3210.25)}) {
+      const P2 measured = c.Imc2PhcProj(p), ideal = c.Imc2Phc(p);
+      double dx = 0.0, dy = 0.0;
+      d.CalDist(measured.x, measured.y, dx, dy);
+      EXPECT_NEAR(measured.x - ideal.x, dx, kTolMm);
+      EXPECT_NEAR(measured.y - ideal.y, dy, kTolMm);
+      ExpectNear(c.Phc2Imc(ideal), p, kTolPx);
+    }
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <collinear/distortion/dist_formula.h>
+#include <collinear/distortion/dist_model.h>
 #include <collinear/leastsq/leastsq.h>
 
 namespace {
@@ -50,26 +52,9 @@ void CDist::Init() {
 }
 
 void CDist::SetDistModel(DIST_MODEL model) {
-  switch (model) {
-    case DIST_NONE:
-      m_NumPara = 0;
-      break;
-    case DIST_K1K2K3K4:
-    case DIST_K1K2P1P2:
-      m_NumPara = 4;
-      break;
-    case DIST_K1K2K3P1P2:
-      m_NumPara = 5;
-      break;
-    case DIST_K1K2_EXT6:
-      m_NumPara = 8;
-      break;
-    default:
-      m_Model = DIST_NONE;
-      m_NumPara = 0;
-      return;
-  }
-  m_Model = model;
+  const collinear::DistModelSpec* spec = collinear::FindDistModel(model);
+  m_Model = spec ? model : DIST_NONE;
+  m_NumPara = spec ? spec->Count() : 0;
 }
 
 DIST_MODEL& CDist::GetDistModel() { return m_Model; }
@@ -77,41 +62,8 @@ DIST_MODEL& CDist::GetDistModel() { return m_Model; }
 int CDist::GetNumPara() { return m_NumPara; }
 
 void CDist::CalDist(double x, double y, double& dx, double& dy) const {
-  const double* p = m_Para;
-  const double r2 = x * x + y * y;
-  const double r4 = r2 * r2;
-  const double r6 = r4 * r2;
-  const double r8 = r6 * r2;
-  switch (m_Model) {
-    case DIST_K1K2K3K4: {
-      const double radial = p[0] * r2 + p[1] * r4 + p[2] * r6 + p[3] * r8;
-      dx = x * radial;
-      dy = y * radial;
-      return;
-    }
-    case DIST_K1K2P1P2: {
-      const double radial = p[0] * r2 + p[1] * r4;
-      dx = x * radial + p[2] * (r2 + 2 * x * x) + 2 * p[3] * x * y;
-      dy = y * radial + p[3] * (r2 + 2 * y * y) + 2 * p[2] * x * y;
-      return;
-    }
-    case DIST_K1K2K3P1P2: {
-      const double radial = p[0] * r2 + p[1] * r4 + p[2] * r6;
-      dx = x * radial + p[3] * (r2 + 2 * x * x) + 2 * p[4] * x * y;
-      dy = y * radial + p[4] * (r2 + 2 * y * y) + 2 * p[3] * x * y;
-      return;
-    }
-    case DIST_K1K2_EXT6: {
-      const double radial = p[0] * r2 + p[1] * r4;
-      dx = x * radial + p[2] * x + p[3] * y + p[4] * x * y + p[5] * y * y;
-      dy = y * radial + p[6] * x * y + p[7] * x * x;
-      return;
-    }
-    default:
-      dx = 0.0;
-      dy = 0.0;
-      return;
-  }
+  collinear::WithDistFormula(
+      m_Model, m_Para, [&](const auto& f) { f(x, y, dx, dy); });
 }
 
 int CDist::CalDistInv(

@@ -1,9 +1,13 @@
 #include <collinear/distortion/dist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
 #include <gtest/gtest.h>
+
+#include <collinear/distortion/dist_formula.h>
+#include <collinear/distortion/dist_model.h>
 
 namespace {
 
@@ -113,6 +117,46 @@ TEST(CDist, EachModelMatchesExactValues) {
     EXPECT_NEAR(dx, t.dx, kTolMm);
     EXPECT_NEAR(dy, t.dy, kTolMm);
   }
+}
+
+// Every model of the table: found by number, name and host counts, and
+// D linear in its parameters with the derivatives the solvers use.
+TEST(DistModels, TableAndParameterDerivatives) {
+  for (const collinear::DistModelSpec& spec : collinear::kDistModels) {
+    SCOPED_TRACE(spec.name);
+    ASSERT_NE(collinear::FindDistModel(spec.model), nullptr);
+    EXPECT_STREQ(collinear::FindDistModel(spec.model)->name, spec.name);
+    ASSERT_NE(collinear::FindDistModel(std::string(spec.name)), nullptr);
+    EXPECT_EQ(collinear::FindDistModel(std::string(spec.name))->model,
+              spec.model);
+    EXPECT_EQ(collinear::DistModelFromCounts(spec.radial, spec.further),
+              spec.model);
+    CDist d;
+    d.SetDistModel(spec.model);
+    EXPECT_EQ(d.GetNumPara(), spec.Count());
+    EXPECT_EQ(collinear::DistortionParameterNames(spec.model).size(),
+              static_cast<size_t>(spec.Count()));
+    // A unit parameter gives its derivative column.
+    const double x = 7.5, y = -4.25;
+    double px[collinear::kMaxDistPara], py[collinear::kMaxDistPara];
+    const int n =
+        collinear::WithDistFormula(spec.model, d.m_Para, [&](const auto& f) {
+          return f.ParamDerivatives(x, y, px, py);
+        });
+    ASSERT_EQ(n, spec.Count());
+    for (int k = 0; k < n; ++k) {
+      SCOPED_TRACE(spec.para_names[k]);
+      std::fill(d.m_Para, d.m_Para + 10, 0.0);
+      d.m_Para[k] = 1.0;
+      double dx = 0.0, dy = 0.0;
+      d.CalDist(x, y, dx, dy);
+      EXPECT_DOUBLE_EQ(px[k], dx);
+      EXPECT_DOUBLE_EQ(py[k], dy);
+    }
+  }
+  EXPECT_EQ(collinear::FindDistModel(5), nullptr);
+  EXPECT_EQ(collinear::FindDistModel(std::string("k1")), nullptr);
+  EXPECT_EQ(collinear::DistModelFromCounts(4, 2), DIST_NONE);
 }
 
 TEST(CDist, InverseOfSimpleRadialModel) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include <collinear/distortion/dist_formula.h>
 #include <collinear/leastsq/leastsq.h>
 #include <collinear/orientation/point_match.h>
 #include <collinear/orientation/status_text.h>
@@ -14,7 +15,6 @@ constexpr int kPlaneCount = 8;     // b1..b8
 constexpr int kMinPlanePairs = 4;
 constexpr int kMinSpatialPairs = 6;
 constexpr int kMinSelfCalibPairs = 8;
-constexpr int kMaxDistUnknowns = 5;  // k1, k2, k3, p1, p2
 // Tolerance of the distortion inversion in the residuals, in the image unit:
 // far below any measurement precision.
 constexpr double kResidualDistTol = 1e-12;
@@ -165,27 +165,14 @@ void AddProductCondition(CLeastSq& lsq, const double* l, int first) {
 // of the correction (dx, dy) by each parameter, in parameter order.
 int DistortionColumns(
     DIST_MODEL model, double xb, double yb, double* col_x, double* col_y) {
-  const double r2 = xb * xb + yb * yb;
-  int k = 0;
-  const int radial = model == DIST_K1K2K3K4     ? 4
-                     : model == DIST_K1K2P1P2   ? 2
-                     : model == DIST_K1K2K3P1P2 ? 3
-                                                : 0;
-  double r_pow = r2;  // r^(2i)
-  for (int i = 0; i < radial; ++i, ++k) {
-    col_x[k] = -xb * r_pow;
-    col_y[k] = -yb * r_pow;
-    r_pow *= r2;
+  const int n = collinear::WithDistFormula(model, nullptr, [&](const auto& f) {
+    return f.ParamDerivatives(xb, yb, col_x, col_y);
+  });
+  for (int k = 0; k < n; ++k) {
+    col_x[k] = -col_x[k];
+    col_y[k] = -col_y[k];
   }
-  if (model == DIST_K1K2P1P2 || model == DIST_K1K2K3P1P2) {
-    col_x[k] = -(r2 + 2.0 * xb * xb);  // p1
-    col_y[k] = -2.0 * xb * yb;
-    ++k;
-    col_x[k] = -2.0 * xb * yb;  // p2
-    col_y[k] = -(r2 + 2.0 * yb * yb);
-    ++k;
-  }
-  return k;
+  return n;
 }
 
 }  // namespace
@@ -707,7 +694,7 @@ int CDlt::CalDltSelfCalib(DIST_MODEL model) {
       // Divided by the previous denominator: weighted as the nonlinear
       // problem; multiplied by it, exactly the model.
       const double w = l[8] * xyz[0] + l[9] * xyz[1] + l[10] * xyz[2] + 1.0;
-      double dist_col[2][kMaxDistUnknowns];
+      double dist_col[2][collinear::kMaxDistPara];
       DistortionColumns(
           model, img.m_x - x0, img.m_y - y0, dist_col[0], dist_col[1]);
       for (int axis = 0; axis < 2; ++axis) {

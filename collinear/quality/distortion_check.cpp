@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include <collinear/distortion/dist_model.h>
 #include <collinear/primitives/constants.h>
 
 namespace collinear {
@@ -27,28 +28,6 @@ double Determinant(const CDist& dist, double x, double y, double h) {
   const double j01 = (exp - exm) / (2.0 * h);
   const double j11 = 1.0 + (eyp - eym) / (2.0 * h);
   return j00 * j11 - j01 * j10;
-}
-
-// The distortion with every parameter but the radial ones set to zero.
-CDist RadialPart(const CDist& dist) {
-  int radial = 0;
-  switch (dist.m_Model) {
-    case DIST_K1K2K3K4:
-      radial = 4;
-      break;
-    case DIST_K1K2K3P1P2:
-      radial = 3;
-      break;
-    case DIST_K1K2P1P2:
-    case DIST_K1K2_EXT6:
-      radial = 2;
-      break;
-    default:
-      break;
-  }
-  CDist out = dist;
-  std::fill(out.m_Para + radial, out.m_Para + 10, 0.0);
-  return out;
 }
 
 }  // namespace
@@ -110,13 +89,10 @@ DistortionValidity CheckDistortion(const CDist& dist,
     }
   }
   // r + dr(r) must increase: dr(r) is the x correction on the +x axis.
-  const CDist radial = RadialPart(dist);
   double prev = 0.0;
   for (int i = 1; i <= kRadialSteps && i * step < valid; ++i) {
     const double r = i * step;
-    double dx = 0.0, dy = 0.0;
-    radial.CalDist(r, 0.0, dx, dy);
-    const double g = r + dx;
+    const double g = r + RadialDistortion(dist.m_Model, dist.m_Para, r);
     if (!(g > prev)) {
       valid = std::min(valid, r - step);
       break;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include <collinear/distortion/dist_formula.h>
 #include <collinear/leastsq/leastsq.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
@@ -334,16 +335,14 @@ Design SpatialDltDesign(const CDlt& dlt) {
   const int n_dist = dist.m_Model == DIST_NONE ? 0 : dist.m_NumPara;
   Design d;
   d.n = kSpatialCount + n_dist;
-  // The model is linear in its parameters: a unit parameter gives a column.
-  std::vector<CDist> basis(n_dist, dist);
-  for (int k = 0; k < n_dist; ++k) {
-    std::fill(basis[k].m_Para, basis[k].m_Para + 10, 0.0);
-    basis[k].m_Para[k] = 1.0;
-  }
   const double* l = dlt.m_Dlt.GetData();
   const double x0 = dlt.m_PrincipalPoint.m_x, y0 = dlt.m_PrincipalPoint.m_y;
   const int n = d.n;
-  std::vector<double> rows(2 * n), col_x(n_dist), col_y(n_dist);
+  std::vector<double> rows(2 * n);
+  // Parameters beyond those of the model (m_NumPara may count more) have
+  // zero columns.
+  std::vector<double> col_x(std::max(n_dist, kMaxDistPara), 0.0);
+  std::vector<double> col_y(col_x.size(), 0.0);
   for (INT_PTR i = 0; i < dlt.m_ObjPoints.GetSize(); ++i) {
     const CXYZ& o = dlt.m_ObjPoints[i];
     const CXYZ& img = dlt.m_ImgPoints[i];
@@ -355,8 +354,9 @@ Design SpatialDltDesign(const CDlt& dlt) {
     const double xb = img.m_x - x0, yb = img.m_y - y0;
     double corr[2] = {0.0, 0.0};
     dist.CalDist(xb, yb, corr[0], corr[1]);
-    for (int k = 0; k < n_dist; ++k)
-      basis[k].CalDist(xb, yb, col_x[k], col_y[k]);
+    WithDistFormula(dist.m_Model, dist.m_Para, [&](const auto& f) {
+      f.ParamDerivatives(xb, yb, col_x.data(), col_y.data());
+    });
     const double measured[2] = {img.m_x, img.m_y};
     double misclosure[2];
     std::fill(rows.begin(), rows.end(), 0.0);
@@ -611,21 +611,6 @@ PrecisionReport EstimatePrecision(const CHelmert& solved) {
                {"rotation", ParamKind::kAngle, std::atan2(b, a), 0.0}};
   Finish(r, sol, {}, {{a / s, b / s, 0.0, 0.0}, {-b / s2, a / s2, 0.0, 0.0}});
   return r;
-}
-
-std::vector<std::string> DistortionParameterNames(DIST_MODEL model) {
-  switch (model) {
-    case DIST_K1K2K3K4:
-      return {"k1", "k2", "k3", "k4"};
-    case DIST_K1K2P1P2:
-      return {"k1", "k2", "p1", "p2"};
-    case DIST_K1K2K3P1P2:
-      return {"k1", "k2", "k3", "p1", "p2"};
-    case DIST_K1K2_EXT6:
-      return {"k1", "k2", "e1", "e2", "e3", "e4", "e5", "e6"};
-    default:
-      return {};
-  }
 }
 
 std::vector<double> SymmetricEigenvalues(std::vector<double> a, int n) {

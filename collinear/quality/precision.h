@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <collinear/distortion/dist.h>
+#include <collinear/distortion/dist_model.h>
 #include <collinear/framework/export.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
@@ -100,11 +101,6 @@ COLLINEAR_API PrecisionReport EstimatePrecision(
 // coordinates of every pair; derived scale = |(a, b)| and rotation =
 // atan2(b, a) (radians). Invalid without 4 parameters.
 COLLINEAR_API PrecisionReport EstimatePrecision(const CHelmert& solved);
-
-// Names of the distortion parameters of a model, in the order of m_Para
-// (k1..k4; k1 k2 p1 p2; k1 k2 k3 p1 p2; k1 k2 e1..e6); none for others.
-COLLINEAR_API std::vector<std::string> DistortionParameterNames(
-    DIST_MODEL model);
 
 // Eigenvalues of the symmetric n x n matrix a (row-major), ascending, by
 // cyclic Jacobi rotations: small eigenvalues of a matrix with unit diagonal
