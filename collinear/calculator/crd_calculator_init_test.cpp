@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/host_object.h>
 #include <collinear/calculator/host/image_host.h>
-#include <collinear/calculator/host/picture_fixtures.h>
-#include <collinear/calculator/host/picture_info.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_system.h>
+#include <collinear/picture/picture_info.h>
+#include <collinear/picture/picture_test_util.h>
 #include <collinear/primitives/constants.h>
 
 namespace ci = collinear;

@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/derived_system.h>
-#include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/calculator/host/host_object.h>
-#include <collinear/calculator/host/proj_reference.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/derived_system.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_system.h>
+#include <collinear/geo/proj_test_util.h>
 #include <collinear/primitives/constants.h>
 
 using P2 = TAbstractPoint2<double>;

@@ -11,14 +11,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include <collinear/calculator/host/derived_system.h>
-#include <collinear/calculator/host/geo_coord.h>
-#include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/image_host.h>
-#include <collinear/calculator/host/picture_info.h>
-#include <collinear/calculator/host/proj_system.h>
-#include <collinear/calculator/host/stream.h>
+#include <collinear/geo/derived_system.h>
+#include <collinear/geo/geo_coord.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_system.h>
 #include <collinear/io/point_file.h>
+#include <collinear/picture/picture_info.h>
+#include <collinear/picture/stream.h>
 
 namespace collinear {
 namespace {

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <collinear/calculator/crd_calculator.h>
-#include <collinear/calculator/host/geo_host.h>
-#include <collinear/calculator/host/proj_reference.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_test_util.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
 

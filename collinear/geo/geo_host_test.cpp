@@ -1,10 +1,10 @@
-#include <collinear/calculator/host/geo_host.h>
+#include <collinear/geo/geo_host.h>
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/derived_system.h>
 #include <collinear/calculator/host/host_catalogue.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/derived_system.h>
+#include <collinear/geo/proj_system.h>
 #include <collinear/primitives/constants.h>
 
 using collinear::AttachGeoSystem;
