@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <map>
 #include <set>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -23,24 +26,92 @@
 namespace collinear {
 namespace {
 
+// Keys keep the order of the file, so that a document written back reads
+// as the user wrote it.
 using Json = nlohmann::ordered_json;
 
-// Kinds of the working coordinate-system object: a local (derived) system,
-// a projected one.
-constexpr std::int32_t kKindLocal = 1;
-constexpr std::int32_t kKindProjected = 2;
+// Paths and names as messages show them.
+std::string Member(const std::string& path, const std::string& key);
+std::string Element(const std::string& path, std::size_t i);
+std::string Quote(const std::string& s);
+// "a, b, c", or "none" for no names.
+std::string JoinNames(const std::vector<std::string>& names);
+// The shortest text that reads back as v.
+std::string NumberText(double v);
 
-// Project files are laid out for lines of this many columns.
-constexpr std::size_t kLineWidth = 80;
+// The value under key, or null when j has none.
+const Json* Find(const Json& j, const char* key);
 
-// A problem found while loading: where in the document and what.
-struct LoadError {
-  std::string path;
-  std::string what;
+// Parses a document and reads its values with their types checked. The
+// first problem met is kept as a JSON path ("cameras[0].focal_length_mm",
+// empty for the whole document) and a text, and every read returns false
+// from then on, so that a loader gives up at the first problem with the
+// message the user reads.
+class JsonReader {
+ public:
+  // Records the problem unless one is recorded already; returns false.
+  bool Fail(const std::string& path, const std::string& what);
+  bool failed() const { return failed_; }
+  // "path: what", or "what" for a problem of the whole document.
+  std::string message() const;
+
+  // Parses text into doc. A key that appears twice in one object (which a
+  // JSON reader would silently let win) is a problem too.
+  bool Parse(const std::string& text, Json& doc);
+
+  // j must be an object whose keys are among allowed or start with '_'
+  // (notes).
+  bool CheckKeys(const Json& j,
+                 const std::string& path,
+                 const std::vector<std::string>& allowed);
+  // A finite number.
+  bool Number(const Json& v, const std::string& path, double& out);
+  bool RequiredNumber(const Json& j,
+                      const char* key,
+                      const std::string& path,
+                      double& out);
+  // Leaves out as it is when j has no key.
+  bool OptionalNumber(const Json& j,
+                      const char* key,
+                      const std::string& path,
+                      double& out);
+  bool Positive(double v, const std::string& path);
+  // A string that is not empty.
+  bool Text(const Json& v, const std::string& path, std::string& out);
+  // A name or id: a string, or a whole number taken as its decimal text.
+  bool Name(const Json& v, const std::string& path, std::string& out);
+  bool RequiredName(const Json& j,
+                    const char* key,
+                    const std::string& path,
+                    std::string& out);
+  // A list of count numbers; of any length for count 0.
+  bool Numbers(const Json& v,
+               const std::string& path,
+               std::size_t count,
+               std::vector<double>& out);
+  // The list under key of doc; an empty list when doc has none.
+  bool List(const Json& doc,
+            const char* key,
+            const std::string& path,
+            const Json*& out);
+
+ private:
+  bool failed_ = false;
+  std::string path_, what_;
 };
 
-[[noreturn]] void Fail(const std::string& path, const std::string& what) {
-  throw LoadError{path, what};
+// Runs step, a function returning bool, for a public entry point of io/.
+// An exception of nlohmann::json or of the standard library (memory
+// exhausted, say) becomes error = prefix + its text and false: the one
+// place where io/ catches.
+template <class Step>
+bool CatchForeign(const std::string& prefix, std::string& error, Step&& step) {
+  try {
+    return step();
+  } catch (const std::exception& e) {
+    error = prefix + e.what();
+  }
+  return false;
 }
 
 std::string Member(const std::string& path, const std::string& key) {
@@ -53,66 +124,12 @@ std::string Element(const std::string& path, std::size_t i) {
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
-std::string KindOf(const Json& j) {
-  if (j.is_object()) return "an object";
-  if (j.is_array()) return "a list";
-  if (j.is_string()) return "a string";
-  if (j.is_boolean()) return "true/false";
-  if (j.is_null()) return "null";
-  return "a number";
-}
-
 std::string JoinNames(const std::vector<std::string>& names) {
   std::string s;
   for (const std::string& n : names) s += (s.empty() ? "" : ", ") + n;
   return s.empty() ? "none" : s;
 }
 
-// The keys of an object: those given, and any starting with '_' (notes).
-void CheckKeys(const Json& j,
-               const std::string& path,
-               const std::vector<std::string>& allowed) {
-  if (!j.is_object()) Fail(path, "must be an object, not " + KindOf(j));
-  for (auto it = j.begin(); it != j.end(); ++it) {
-    const std::string& key = it.key();
-    if (!key.empty() && key[0] == '_') continue;
-    bool known = false;
-    for (const std::string& a : allowed) known = known || a == key;
-    if (!known)
-      Fail(Member(path, key),
-           "unknown key; allowed here: " + JoinNames(allowed));
-  }
-}
-
-const Json* Find(const Json& j, const char* key) {
-  const auto it = j.find(key);
-  return it == j.end() ? nullptr : &*it;
-}
-
-double Number(const Json& v, const std::string& path) {
-  if (!v.is_number()) Fail(path, "must be a number, not " + KindOf(v));
-  const double d = v.get<double>();
-  if (!std::isfinite(d)) Fail(path, "must be a finite number");
-  return d;
-}
-
-double RequiredNumber(const Json& j, const char* key, const std::string& path) {
-  const Json* v = Find(j, key);
-  if (!v) Fail(path, std::string("needs '") + key + "'");
-  return Number(*v, Member(path, key));
-}
-
-bool OptionalNumber(const Json& j,
-                    const char* key,
-                    const std::string& path,
-                    double& out) {
-  const Json* v = Find(j, key);
-  if (!v) return false;
-  out = Number(*v, Member(path, key));
-  return true;
-}
-
-// The shortest text that reads back as v.
 std::string NumberText(double v) {
   char buf[32];
   for (int digits = 6; digits <= 17; ++digits) {
@@ -122,134 +139,332 @@ std::string NumberText(double v) {
   return buf;
 }
 
-double Positive(double v, const std::string& path) {
-  if (!(v > 0.0))
-    Fail(path, "must be greater than 0 (it is " + NumberText(v) + ")");
-  return v;
+const Json* Find(const Json& j, const char* key) {
+  const auto it = j.find(key);
+  return it == j.end() ? nullptr : &*it;
 }
 
-std::string Text(const Json& v, const std::string& path) {
-  if (!v.is_string()) Fail(path, "must be a string, not " + KindOf(v));
-  std::string s = v.get<std::string>();
-  if (s.empty()) Fail(path, "must not be empty");
-  return s;
+std::string KindOf(const Json& j) {
+  if (j.is_object()) return "an object";
+  if (j.is_array()) return "a list";
+  if (j.is_string()) return "a string";
+  if (j.is_boolean()) return "true/false";
+  if (j.is_null()) return "null";
+  return "a number";
 }
 
-// A name or id: a string, or a whole number taken as its decimal text.
-std::string Name(const Json& v, const std::string& path) {
-  if (v.is_number_integer()) return v.dump();
-  if (!v.is_string())
-    Fail(path, "must be a string (or a whole number), not " + KindOf(v));
-  return Text(v, path);
-}
+// Builds the document from the events of nlohmann::json's parser, as its
+// own builder does, and notes the first key that appears twice in an
+// object and the parser's error, without an exception.
+class DocumentBuilder {
+ public:
+  using number_integer_t = Json::number_integer_t;
+  using number_unsigned_t = Json::number_unsigned_t;
+  using number_float_t = Json::number_float_t;
+  using string_t = Json::string_t;
+  using binary_t = Json::binary_t;
 
-std::string RequiredName(const Json& j,
-                         const char* key,
-                         const std::string& path) {
-  const Json* v = Find(j, key);
-  if (!v) Fail(path, std::string("needs '") + key + "'");
-  return Name(*v, Member(path, key));
-}
+  explicit DocumentBuilder(Json& root) : root_(root) {}
 
-std::vector<double> Numbers(const Json& v,
-                            const std::string& path,
-                            std::size_t count) {
-  if (!v.is_array() || (count > 0 && v.size() != count))
-    Fail(path,
-         count > 0 ? "must be a list of " + std::to_string(count) + " numbers"
-                   : "must be a list of numbers");
-  std::vector<double> out;
-  for (std::size_t i = 0; i < v.size(); ++i)
-    out.push_back(Number(v[i], Element(path, i)));
-  return out;
-}
+  bool null() { return Add(nullptr) != nullptr; }
+  bool boolean(bool v) { return Add(v) != nullptr; }
+  bool number_integer(number_integer_t v) { return Add(v) != nullptr; }
+  bool number_unsigned(number_unsigned_t v) { return Add(v) != nullptr; }
+  bool number_float(number_float_t v, const string_t&) {
+    return Add(v) != nullptr;
+  }
+  bool string(string_t& v) { return Add(std::move(v)) != nullptr; }
+  bool binary(binary_t& v) { return Add(Json::binary(std::move(v))); }
+  bool start_object(std::size_t) {
+    stack_.push_back(Frame{Add(Json::object()), nullptr, "", {}});
+    return true;
+  }
+  bool key(string_t& k) {
+    Frame& f = stack_.back();
+    if (!f.keys.insert(k).second && duplicate_key_.empty()) {
+      duplicate_key_ = k;
+      duplicate_path_ = Where();
+    }
+    f.key = k;
+    f.element = &(*f.value)[k];
+    return true;
+  }
+  bool end_object() {
+    stack_.pop_back();
+    return true;
+  }
+  bool start_array(std::size_t) {
+    stack_.push_back(Frame{Add(Json::array()), nullptr, "", {}});
+    return true;
+  }
+  bool end_array() {
+    stack_.pop_back();
+    return true;
+  }
+  // "... parse error at line L, column C: what" becomes "line L, column C:
+  // not valid JSON: what"; a number too large for a double is the other
+  // kind of error the parser reports.
+  bool parse_error(std::size_t, const std::string&, const Json::exception& e) {
+    std::string what = e.what();
+    if (dynamic_cast<const Json::parse_error*>(&e)) {
+      const std::size_t at = what.find("parse error at line ");
+      int line = 0, column = 0;
+      if (at != std::string::npos &&
+          std::sscanf(what.c_str() + at,
+                      "parse error at line %d, column %d",
+                      &line,
+                      &column) == 2) {
+        const std::size_t colon = what.find(": ", at);
+        what = colon == std::string::npos ? what : what.substr(colon + 2);
+        error_ = "line " + std::to_string(line) + ", column " +
+                 std::to_string(column) + ": not valid JSON: " + what;
+      } else {
+        error_ = "not valid JSON: " + what;
+      }
+    } else {
+      const std::size_t close = what.find("] ");
+      error_ = "not valid JSON: " +
+               (close == std::string::npos ? what : what.substr(close + 2));
+    }
+    return false;
+  }
 
-const Json& List(const Json& doc, const char* key, const std::string& path) {
-  static const Json kEmpty = Json::array();
-  const Json* v = Find(doc, key);
-  if (!v) return kEmpty;
-  if (!v->is_array())
-    Fail(Member(path, key), "must be a list, not " + KindOf(*v));
-  return *v;
-}
+  const std::string& error() const { return error_; }
+  const std::string& duplicate_key() const { return duplicate_key_; }
+  const std::string& duplicate_path() const { return duplicate_path_; }
 
-// Parses text; reports the first object key that appears twice (which a
-// JSON reader would silently let win) as an error.
-Json ParseDocument(const std::string& text) {
+ private:
   struct Frame {
-    bool object = false;
+    Json* value;    // the object or list being read
+    Json* element;  // in an object, the value of the last key
     std::string key;
-    long index = -1;
     std::set<std::string> keys;
   };
-  std::vector<Frame> stack;
-  std::string duplicate_path, duplicate_key;
-  auto where = [&stack]() {
-    std::string p;
-    for (std::size_t i = 0; i + 1 < stack.size(); ++i)
-      p = stack[i].object
-              ? Member(p, stack[i].key)
-              : Element(p, static_cast<std::size_t>(stack[i].index));
-    return p;
-  };
-  auto callback = [&](int, Json::parse_event_t event, Json& parsed) {
-    using E = Json::parse_event_t;
-    const bool in_array = !stack.empty() && !stack.back().object;
-    switch (event) {
-      case E::object_start:
-      case E::array_start:
-        if (in_array) ++stack.back().index;
-        stack.push_back(Frame{event == E::object_start, "", -1, {}});
-        break;
-      case E::key:
-        stack.back().key = parsed.get<std::string>();
-        if (!stack.back().keys.insert(stack.back().key).second &&
-            duplicate_key.empty()) {
-          duplicate_key = stack.back().key;
-          duplicate_path = where();
-        }
-        break;
-      case E::value:
-        if (in_array) ++stack.back().index;
-        break;
-      case E::object_end:
-      case E::array_end:
-        if (!stack.empty()) stack.pop_back();
-        break;
+
+  // Places v where the parser stands: the document, the next element of a
+  // list or the value of the last key of an object.
+  template <class V>
+  Json* Add(V&& v) {
+    if (stack_.empty()) {
+      root_ = Json(std::forward<V>(v));
+      return &root_;
     }
-    return true;
-  };
-  Json doc;
-  try {
-    doc = Json::parse(text, callback);
-  } catch (const Json::parse_error& e) {
-    // "... parse error at line L, column C: what": keep L, C and what.
-    std::string what = e.what();
-    const std::size_t at = what.find("parse error at line ");
-    int line = 0, column = 0;
-    if (at != std::string::npos &&
-        std::sscanf(what.c_str() + at,
-                    "parse error at line %d, column %d",
-                    &line,
-                    &column) == 2) {
-      const std::size_t colon = what.find(": ", at);
-      what = colon == std::string::npos ? what : what.substr(colon + 2);
-      Fail("",
-           "line " + std::to_string(line) + ", column " +
-               std::to_string(column) + ": not valid JSON: " + what);
+    Frame& f = stack_.back();
+    if (f.value->is_array()) {
+      f.value->push_back(Json(std::forward<V>(v)));
+      return &f.value->back();
     }
-    Fail("", "not valid JSON: " + what);
-  } catch (const Json::exception& e) {
-    std::string what = e.what();
-    const std::size_t close = what.find("] ");
-    Fail("",
-         "not valid JSON: " +
-             (close == std::string::npos ? what : what.substr(close + 2)));
+    *f.element = Json(std::forward<V>(v));
+    return f.element;
   }
-  if (!duplicate_key.empty())
-    Fail(duplicate_path, "key " + Quote(duplicate_key) + " appears twice");
-  return doc;
+
+  // The path of the object or list being read.
+  std::string Where() const {
+    std::string p;
+    for (std::size_t i = 0; i + 1 < stack_.size(); ++i)
+      p = stack_[i].value->is_object()
+              ? Member(p, stack_[i].key)
+              : Element(p, stack_[i].value->size() - 1);
+    return p;
+  }
+
+  Json& root_;
+  std::vector<Frame> stack_;
+  std::string error_, duplicate_key_, duplicate_path_;
+};
+
+bool JsonReader::Fail(const std::string& path, const std::string& what) {
+  if (!failed_) {
+    failed_ = true;
+    path_ = path;
+    what_ = what;
+  }
+  return false;
 }
+
+std::string JsonReader::message() const {
+  return (path_.empty() ? "" : path_ + ": ") + what_;
+}
+
+bool JsonReader::Parse(const std::string& text, Json& doc) {
+  DocumentBuilder builder(doc);
+  if (!Json::sax_parse(text, &builder)) return Fail("", builder.error());
+  if (!builder.duplicate_key().empty())
+    return Fail(builder.duplicate_path(),
+                "key " + Quote(builder.duplicate_key()) + " appears twice");
+  return true;
+}
+
+bool JsonReader::CheckKeys(const Json& j,
+                           const std::string& path,
+                           const std::vector<std::string>& allowed) {
+  if (!j.is_object()) return Fail(path, "must be an object, not " + KindOf(j));
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& key = it.key();
+    if (!key.empty() && key[0] == '_') continue;
+    bool known = false;
+    for (const std::string& a : allowed) known = known || a == key;
+    if (!known)
+      return Fail(Member(path, key),
+                  "unknown key; allowed here: " + JoinNames(allowed));
+  }
+  return !failed_;
+}
+
+bool JsonReader::Number(const Json& v, const std::string& path, double& out) {
+  if (!v.is_number()) return Fail(path, "must be a number, not " + KindOf(v));
+  const double d = v.get<double>();
+  if (!std::isfinite(d)) return Fail(path, "must be a finite number");
+  out = d;
+  return !failed_;
+}
+
+bool JsonReader::RequiredNumber(const Json& j,
+                                const char* key,
+                                const std::string& path,
+                                double& out) {
+  const Json* v = Find(j, key);
+  if (!v) return Fail(path, std::string("needs '") + key + "'");
+  return Number(*v, Member(path, key), out);
+}
+
+bool JsonReader::OptionalNumber(const Json& j,
+                                const char* key,
+                                const std::string& path,
+                                double& out) {
+  const Json* v = Find(j, key);
+  return v ? Number(*v, Member(path, key), out) : !failed_;
+}
+
+bool JsonReader::Positive(double v, const std::string& path) {
+  if (!(v > 0.0))
+    return Fail(path, "must be greater than 0 (it is " + NumberText(v) + ")");
+  return !failed_;
+}
+
+bool JsonReader::Text(const Json& v,
+                      const std::string& path,
+                      std::string& out) {
+  if (!v.is_string()) return Fail(path, "must be a string, not " + KindOf(v));
+  std::string s = v.get<std::string>();
+  if (s.empty()) return Fail(path, "must not be empty");
+  out = std::move(s);
+  return !failed_;
+}
+
+bool JsonReader::Name(const Json& v,
+                      const std::string& path,
+                      std::string& out) {
+  if (v.is_number_integer()) {
+    out = v.dump();
+    return !failed_;
+  }
+  if (!v.is_string())
+    return Fail(path, "must be a string (or a whole number), not " + KindOf(v));
+  return Text(v, path, out);
+}
+
+bool JsonReader::RequiredName(const Json& j,
+                              const char* key,
+                              const std::string& path,
+                              std::string& out) {
+  const Json* v = Find(j, key);
+  if (!v) return Fail(path, std::string("needs '") + key + "'");
+  return Name(*v, Member(path, key), out);
+}
+
+bool JsonReader::Numbers(const Json& v,
+                         const std::string& path,
+                         std::size_t count,
+                         std::vector<double>& out) {
+  if (!v.is_array() || (count > 0 && v.size() != count))
+    return Fail(path,
+                count > 0
+                    ? "must be a list of " + std::to_string(count) + " numbers"
+                    : "must be a list of numbers");
+  out.clear();
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    double d = 0.0;
+    if (!Number(v[i], Element(path, i), d)) return false;
+    out.push_back(d);
+  }
+  return !failed_;
+}
+
+bool JsonReader::List(const Json& doc,
+                      const char* key,
+                      const std::string& path,
+                      const Json*& out) {
+  static const Json kEmpty = Json::array();
+  const Json* v = Find(doc, key);
+  if (v && !v->is_array())
+    return Fail(Member(path, key), "must be a list, not " + KindOf(*v));
+  out = v ? v : &kEmpty;
+  return !failed_;
+}
+
+// Project files are laid out for lines of this many columns.
+constexpr std::size_t kLineWidth = 80;
+
+// The value on one line.
+std::string Inline(const Json& j) {
+  if (j.is_array()) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < j.size(); ++i)
+      s += (i ? ", " : "") + Inline(j[i]);
+    return s + "]";
+  }
+  if (j.is_object()) {
+    std::string s = "{";
+    bool first = true;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      s += (first ? "" : ", ") + Json(it.key()).dump() + ": " +
+           Inline(it.value());
+      first = false;
+    }
+    return s + "}";
+  }
+  return j.dump();
+}
+
+// One line per value where the value does not fit from column on.
+void Layout(const Json& j,
+            std::size_t indent,
+            std::size_t column,
+            std::string& out) {
+  const std::string flat = Inline(j);
+  if (!j.is_structured() || j.empty() || column + flat.size() <= kLineWidth) {
+    out += flat;
+    return;
+  }
+  const std::string pad(indent + 2, ' ');
+  out += j.is_array() ? "[\n" : "{\n";
+  std::size_t i = 0;
+  for (auto it = j.begin(); it != j.end(); ++it, ++i) {
+    out += pad;
+    std::size_t at = pad.size();
+    if (j.is_object()) {
+      const std::string key = Json(it.key()).dump() + ": ";
+      out += key;
+      at += key.size();
+    }
+    // A trailing comma takes a column too.
+    Layout(it.value(), indent + 2, at + (i + 1 < j.size() ? 1 : 0), out);
+    out += i + 1 < j.size() ? ",\n" : "\n";
+  }
+  out += std::string(indent, ' ') + (j.is_array() ? "]" : "}");
+}
+
+std::string LayoutJson(const Json& doc) {
+  std::string out;
+  Layout(doc, 0, 0, out);
+  return out + "\n";
+}
+
+// Kinds of the working coordinate-system object: a local (derived) system,
+// a projected one.
+constexpr std::int32_t kKindLocal = 1;
+constexpr std::int32_t kKindProjected = 2;
 
 // A picture file opened anew for each read and seek, so that a project of
 // many images does not hold one file open per image.
@@ -302,66 +517,35 @@ bool IsAbsolute(const std::string& path) {
   return !path.empty() && path[0] == '/';
 }
 
+std::vector<std::string> Ids(const std::map<std::string, std::size_t>& m) {
+  std::vector<std::string> ids;
+  for (const auto& e : m) ids.push_back(e.first);
+  return ids;
+}
+
+// Radians per unit of a project file's angles ("deg", "gon" or "rad");
+// 0 for any other text.
+double AngleUnitSize(const std::string& unit) {
+  if (unit == "deg") return kRadPerDeg;
+  if (unit == "gon") return kPi / 200.0;
+  if (unit == "rad") return 1.0;
+  return 0.0;
+}
+
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// One line per value where the value does not fit; see FormatProjectJson.
-std::string Inline(const Json& j) {
-  if (j.is_array()) {
-    std::string s = "[";
-    for (std::size_t i = 0; i < j.size(); ++i)
-      s += (i ? ", " : "") + Inline(j[i]);
-    return s + "]";
-  }
-  if (j.is_object()) {
-    std::string s = "{";
-    bool first = true;
-    for (auto it = j.begin(); it != j.end(); ++it) {
-      s += (first ? "" : ", ") + Json(it.key()).dump() + ": " +
-           Inline(it.value());
-      first = false;
-    }
-    return s + "}";
-  }
-  return j.dump();
+template <class T, class Key>
+const T* FindIn(const std::vector<T>& list, const std::string& key, Key get) {
+  for (const T& item : list)
+    if (get(item) == key) return &item;
+  return nullptr;
 }
 
-void Layout(const Json& j,
-            std::size_t indent,
-            std::size_t column,
-            std::string& out) {
-  const std::string flat = Inline(j);
-  if (!j.is_structured() || j.empty() || column + flat.size() <= kLineWidth) {
-    out += flat;
-    return;
-  }
-  const std::string pad(indent + 2, ' ');
-  out += j.is_array() ? "[\n" : "{\n";
-  std::size_t i = 0;
-  for (auto it = j.begin(); it != j.end(); ++it, ++i) {
-    out += pad;
-    std::size_t at = pad.size();
-    if (j.is_object()) {
-      const std::string key = Json(it.key()).dump() + ": ";
-      out += key;
-      at += key.size();
-    }
-    // A trailing comma takes a column too.
-    Layout(it.value(), indent + 2, at + (i + 1 < j.size() ? 1 : 0), out);
-    out += i + 1 < j.size() ? ",\n" : "\n";
-  }
-  out += std::string(indent, ' ') + (j.is_array() ? "]" : "}");
-}
-
-std::string LayoutDocument(const Json& doc) {
-  std::string out;
-  Layout(doc, 0, 0, out);
-  return out + "\n";
-}
-
+// Writes text to a temporary file beside path and renames it over path.
 bool WriteAtomically(const std::string& path,
                      const std::string& text,
                      std::string& error) {
@@ -389,732 +573,951 @@ bool WriteAtomically(const std::string& path,
   return true;
 }
 
-// Radians per unit of the file's angles.
-double AngleUnitSize(const std::string& unit) {
-  if (unit == "deg") return kRadPerDeg;
-  if (unit == "gon") return kPi / 200.0;
-  if (unit == "rad") return 1.0;
-  return 0.0;
+// Sets the updates in doc, the document of a project file.
+bool SetExteriorOrientations(
+    Json& doc,
+    const std::vector<std::pair<std::string, ExteriorOrientation>>& updates,
+    JsonReader& r) {
+  std::string unit = "deg";
+  if (doc.is_object() && doc.contains("angle_unit") &&
+      doc["angle_unit"].is_string())
+    unit = doc["angle_unit"].get<std::string>();
+  const double size = AngleUnitSize(unit);
+  if (size == 0.0)
+    return r.Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
+  if (!doc.is_object() || !doc.contains("images") || !doc["images"].is_array())
+    return r.Fail("images", "the file has no list of images");
+  Json& images = doc["images"];
+  // Micrometres and a billionth of the angle unit: far below what a
+  // resection determines, and short to read.
+  auto round = [](double v, double per_unit) {
+    return std::round(v * per_unit) / per_unit;
+  };
+  for (const auto& u : updates) {
+    Json* target = nullptr;
+    for (Json& img : images)
+      if (img.is_object() && img.contains("id") &&
+          (img["id"] == u.first ||
+           (img["id"].is_number_integer() && img["id"].dump() == u.first)))
+        target = &img;
+    if (!target)
+      return r.Fail("images", "no image has the id " + Quote(u.first));
+    const ExteriorOrientation& x = u.second;
+    Json e = Json::object();
+    e["x"] = round(x.x, 1e6);
+    e["y"] = round(x.y, 1e6);
+    e["z"] = round(x.z, 1e6);
+    e["omega"] = round(x.omega / size, 1e9);
+    e["phi"] = round(x.phi / size, 1e9);
+    e["kappa"] = round(x.kappa / size, 1e9);
+    (*target)["exterior"] = e;
+  }
+  return true;
 }
 
 }  // namespace
 
-// Builds the host objects of a project from its JSON document.
+// Builds the host objects of a project from its JSON document; pictures are
+// found relative to folder.
 class ProjectLoader {
  public:
-  ProjectLoader(Project& project, std::string folder)
-      : p_(project), folder_(std::move(folder)) {}
+  ProjectLoader(Project& project, std::string folder, JsonReader& reader);
 
-  void Load(const Json& doc) {
-    CheckKeys(doc,
-              "",
-              {"format",
-               "version",
-               "name",
-               "angle_unit",
-               "working_system",
-               "geoid",
-               "coordinate_systems",
-               "cameras",
-               "points",
-               "stations",
-               "images"});
-    if (const Json* f = Find(doc, "format")) {
-      if (Text(*f, "format") != "collinear-project")
-        Fail("format", "must be \"collinear-project\"");
-    }
-    if (const Json* v = Find(doc, "version")) {
-      if (!v->is_number_integer() || v->get<long>() != 1)
-        Fail("version", "this program reads version 1 project files");
-    }
-    if (const Json* n = Find(doc, "name")) p_.name_ = Text(*n, "name");
-    if (const Json* u = Find(doc, "angle_unit")) {
-      p_.angle_unit_ = Text(*u, "angle_unit");
-      if (AngleUnitSize(p_.angle_unit_) == 0.0)
-        Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
-    }
-    p_.radians_per_unit_ = AngleUnitSize(p_.angle_unit_);
-    LoadSystems(doc);
-    LoadWorkingObject(doc);
-    LoadCameras(doc);
-    LoadPoints(doc);
-    LoadStations(doc);
-    LoadImages(doc);
-  }
+  // False at the first problem, which reader then holds; the project is
+  // filled in part.
+  bool Load(const Json& doc);
 
  private:
-  double Angle(const Json& j, const char* key, const std::string& path) {
-    return RequiredNumber(j, key, path) * p_.radians_per_unit_;
-  }
-
-  std::vector<std::string> Ids(const std::map<std::string, std::size_t>& m) {
-    std::vector<std::string> ids;
-    for (const auto& e : m) ids.push_back(e.first);
-    return ids;
-  }
-
-  // The index of the entry named by key in j, which must be one of known.
-  std::size_t Lookup(const std::map<std::string, std::size_t>& known,
-                     const std::string& name,
-                     const std::string& path,
-                     const char* what) {
-    const auto it = known.find(name);
-    if (it == known.end())
-      Fail(path,
-           std::string("unknown ") + what + " " + Quote(name) +
-               " (known: " + JoinNames(Ids(known)) + ")");
-    return it->second;
-  }
-
-  void LoadSystems(const Json& doc) {
-    const Json& list = List(doc, "coordinate_systems", "");
-    if (list.empty())
-      Fail("coordinate_systems",
-           "at least one coordinate system is needed, for example "
-           "{\"id\": \"utm32\", \"crs\": \"EPSG:25832\"}");
-    // Plain systems first, so that a derived one may name any as its base.
-    for (int pass = 0; pass < 2; ++pass) {
-      for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::string path = Element("coordinate_systems", i);
-        const Json& s = list[i];
-        CheckKeys(
-            s, path, {"id", "crs", "base", "similarity", "affine", "heights"});
-        const bool derived = Find(s, "base") != nullptr;
-        if (derived != (pass == 1)) continue;
-        ProjectSystem sys;
-        sys.id = RequiredName(s, "id", path);
-        if (system_index_.count(sys.id))
-          Fail(Member(path, "id"), "the id " + Quote(sys.id) + " repeats");
-        sys.object = HostObject::Create();
-        if (derived)
-          LoadDerived(s, path, sys);
-        else
-          LoadPlain(s, path, sys);
-        sys.orthometric = !sys.geographic;
-        if (const Json* h = Find(s, "heights")) {
-          if (derived)
-            Fail(Member(path, "heights"),
-                 "a local system's heights are carried through its "
-                 "definition as they stand");
-          const std::string kind = Text(*h, Member(path, "heights"));
-          if (kind != "orthometric" && kind != "ellipsoidal")
-            Fail(Member(path, "heights"),
-                 "must be \"orthometric\" or \"ellipsoidal\"");
-          sys.orthometric = kind == "orthometric";
-        }
-        // The reference that points of the system carry: a stored
-        // orientation is read only in a working system of its kind.
-        ComPtr<HostObject> ref = HostObject::Create();
-        ref->AddClass(kGeoReferenceClass)
-            .SetObject(kGeoPropStandsFor, sys.object.get())
-            .SetInt32(kGeoPropRefFlag, 1);
-        if (sys.derived) ref->AddClass(kGeoDerivedClass);
-        references_[sys.id] = ref;
-        p_.helpers_.push_back(ref);
-        system_index_[sys.id] = p_.systems_.size();
-        p_.systems_.push_back(std::move(sys));
-      }
-    }
-  }
-
-  void LoadPlain(const Json& s, const std::string& path, ProjectSystem& sys) {
-    for (const char* k : {"similarity", "affine"})
-      if (Find(s, k))
-        Fail(Member(path, k), "belongs to a derived system (one with 'base')");
-    const Json* crs = Find(s, "crs");
-    if (!crs)
-      Fail(path, "needs 'crs' (an EPSG code, PROJ string or WKT) or 'base'");
-    sys.crs = Text(*crs, Member(path, "crs"));
-    ComPtr<ProjCoordSystem> proj = ProjCoordSystem::Create(sys.crs.c_str());
-    if (!proj->IsValid())
-      Fail(Member(path, "crs"),
-           "PROJ cannot use " + Quote(sys.crs) + ": " + proj->GetError());
-    sys.geographic = (proj->GetForms() & kGeoFormPlane) == 0;
-    AttachGeoSystem(*sys.object, proj.get());
-  }
-
-  void LoadDerived(const Json& s, const std::string& path, ProjectSystem& sys) {
-    if (Find(s, "crs"))
-      Fail(Member(path, "crs"),
-           "a derived system takes its CRS from its base; give one of them");
-    sys.derived = true;
-    sys.base = RequiredName(s, "base", path);
-    const auto it = system_index_.find(sys.base);
-    if (it == system_index_.end() || p_.systems_[it->second].derived)
-      Fail(Member(path, "base"),
-           "must name a system with a 'crs' (known: " + JoinNames(PlainIds()) +
-               ")");
-    const ProjectSystem& base = p_.systems_[it->second];
-    if (base.geographic)
-      Fail(Member(path, "base"),
-           "the base " + Quote(base.id) +
-               " is geographic; a local system needs a projected base");
-    const ComPtr<IGeoCoordSystem> base_system =
-        QueryGeoSystem(base.object.get());
-    const Json* sim = Find(s, "similarity");
-    const Json* aff = Find(s, "affine");
-    if ((sim != nullptr) == (aff != nullptr))
-      Fail(path, "needs exactly one of 'similarity' and 'affine'");
-    ComPtr<DerivedCoordSystem> derived;
-    if (sim) {
-      const std::string sp = Member(path, "similarity");
-      CheckKeys(*sim, sp, {"origin", "rotation", "scale"});
-      const Json* o = Find(*sim, "origin");
-      if (!o) Fail(sp, "needs 'origin'");
-      const std::vector<double> origin = Numbers(*o, Member(sp, "origin"), 3);
-      double rotation = 0.0, scale = 1.0;
-      if (OptionalNumber(*sim, "rotation", sp, rotation))
-        rotation *= p_.radians_per_unit_;
-      if (OptionalNumber(*sim, "scale", sp, scale))
-        Positive(scale, Member(sp, "scale"));
-      // The base's plane form is northing, easting, height and a turn
-      // about its third axis goes from north to east: a local x axis
-      // turned anticlockwise from east by r is a turn of -r there.
-      const double shift[3] = {origin[1], origin[0], origin[2]};
-      const double angles[3] = {0.0, 0.0, -rotation};
-      derived = DerivedCoordSystem::CreateSimilarity(
-          base_system.get(), shift, angles, scale);
-    } else {
-      const std::string ap = Member(path, "affine");
-      CheckKeys(*aff, ap, {"x", "y"});
-      const Json* xj = Find(*aff, "x");
-      const Json* yj = Find(*aff, "y");
-      if (!xj || !yj) Fail(ap, "needs 'x' and 'y', three numbers each");
-      const std::vector<double> x = Numbers(*xj, Member(ap, "x"), 3);
-      const std::vector<double> y = Numbers(*yj, Member(ap, "y"), 3);
-      // x_base = x0 + x1 x + x2 y, in the base's (north, east) order and
-      // the local (y, x) order.
-      const double first[3] = {y[0], y[2], y[1]};
-      const double second[3] = {x[0], x[2], x[1]};
-      derived =
-          DerivedCoordSystem::CreateAffine(base_system.get(), first, second);
-    }
-    if (!derived->IsValid())
-      Fail(path, "unusable local system: " + derived->GetError());
-    sys.object->AddClass(kGeoDerivedClass);
-    AttachGeoSystem(*sys.object, derived.get());
-  }
-
-  std::vector<std::string> PlainIds() const {
-    std::vector<std::string> ids;
-    for (const ProjectSystem& s : p_.systems_)
-      if (!s.derived) ids.push_back(s.id);
-    return ids;
-  }
-
-  void LoadWorkingObject(const Json& doc) {
-    std::string id;
-    if (const Json* w = Find(doc, "working_system")) {
-      id = Name(*w, "working_system");
-    } else if (p_.systems_.size() == 1) {
-      id = p_.systems_[0].id;
-    } else {
-      Fail("working_system",
-           "is needed when there are several coordinate systems: the id of "
-           "the one in which images are oriented");
-    }
-    const ProjectSystem& sys =
-        p_.systems_[Lookup(system_index_, id, "working_system", "system")];
-    if (sys.geographic)
-      Fail("working_system",
-           Quote(id) +
-               " is geographic; images are oriented in a projected or "
-               "local system with coordinates in metres");
-    p_.working_system_ = id;
-    working_ = &sys;
-    if (!sys.orthometric)
-      Fail("working_system",
-           "the working system keeps heights above the geoid; " + Quote(id) +
-               " is declared with ellipsoidal heights");
-    // The kind of the working system and the system itself.
-    auto describe = [this, &sys](HostObject& o) {
-      if (sys.derived)
-        o.SetInt32(kGeoPropKind, kKindLocal)
-            .SetObject(kGeoPropSystemKind1, sys.object.get())
-            .SetObject(kGeoPropBaseSystem,
-                       p_.systems_[system_index_.at(sys.base)].object.get());
-      else
-        o.SetInt32(kGeoPropKind, kKindProjected)
-            .SetObject(kGeoPropSystemKind2, sys.object.get())
-            .SetObject(kGeoPropBaseSystem, sys.object.get());
-    };
-    p_.working_object_ = HostObject::Create();
-    describe(*p_.working_object_);
-    // Points with ellipsoidal heights refer to a copy of the working
-    // object that also names the geoid; the others need none.
-    const Json* g = Find(doc, "geoid");
-    if (!g) return;
-    CheckKeys(*g, "geoid", {"grid", "undulation_m"});
-    ComPtr<HostObject> geoid = HostObject::Create();
-    double n = 0.0;
-    if (const Json* grid = Find(*g, "grid")) {
-      const std::string name = Text(*grid, "geoid.grid");
-      ComPtr<ProjGridGeoid> model = ProjGridGeoid::Create(name.c_str());
-      if (!model->IsValid())
-        Fail("geoid.grid",
-             "cannot use the geoid grid " + Quote(name) + ": " +
-                 model->GetError());
-      AttachGeoid(*geoid, model.get());
-    } else if (OptionalNumber(*g, "undulation_m", "geoid", n)) {
-      AttachGeoid(*geoid, ConstantGeoid::Create(n).get());
-    } else {
-      Fail("geoid", "needs 'grid' or 'undulation_m'");
-    }
-    ellipsoidal_object_ = HostObject::Create();
-    describe(*ellipsoidal_object_);
-    ellipsoidal_object_->SetObject(kGeoPropGeoid, geoid.get());
-    p_.helpers_.push_back(geoid);
-    p_.helpers_.push_back(ellipsoidal_object_);
-  }
-
-  void LoadCameras(const Json& doc) {
-    const Json& list = List(doc, "cameras", "");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string path = Element("cameras", i);
-      const Json& c = list[i];
-      CheckKeys(c,
-                path,
-                {"id",
-                 "focal_length_mm",
-                 "pixel_size_mm",
-                 "picture_size_px",
-                 "principal_point_mm",
-                 "principal_point_px",
-                 "distortion",
-                 "mount"});
-      ProjectCamera cam;
-      cam.id = RequiredName(c, "id", path);
-      if (camera_index_.count(cam.id))
-        Fail(Member(path, "id"), "the id " + Quote(cam.id) + " repeats");
-      cam.focal_mm = Positive(RequiredNumber(c, "focal_length_mm", path),
-                              Member(path, "focal_length_mm"));
-      const Json* px = Find(c, "pixel_size_mm");
-      if (!px) Fail(path, "needs 'pixel_size_mm' (one number or [x, y])");
-      if (px->is_array()) {
-        const std::vector<double> v =
-            Numbers(*px, Member(path, "pixel_size_mm"), 2);
-        cam.pixel_mm[0] = v[0];
-        cam.pixel_mm[1] = v[1];
-      } else {
-        cam.pixel_mm[0] = cam.pixel_mm[1] =
-            Number(*px, Member(path, "pixel_size_mm"));
-      }
-      for (int k = 0; k < 2; ++k)
-        Positive(cam.pixel_mm[k], Member(path, "pixel_size_mm"));
-      if (const Json* size = Find(c, "picture_size_px")) {
-        const std::string sp = Member(path, "picture_size_px");
-        const std::vector<double> v = Numbers(*size, sp, 2);
-        for (int k = 0; k < 2; ++k)
-          if (!(v[k] >= 1.0 && v[k] <= 1e6 && v[k] == std::floor(v[k])))
-            Fail(Element(sp, k), "must be a whole number of pixels, 1 or more");
-        cam.width_px = static_cast<int>(v[0]);
-        cam.height_px = static_cast<int>(v[1]);
-      }
-      const Json* pp_mm = Find(c, "principal_point_mm");
-      const Json* pp_px = Find(c, "principal_point_px");
-      if (pp_mm && pp_px)
-        Fail(path, "give the principal point in mm or in pixels, not both");
-      if (pp_mm) {
-        const std::vector<double> v =
-            Numbers(*pp_mm, Member(path, "principal_point_mm"), 2);
-        cam.principal_mm[0] = v[0];
-        cam.principal_mm[1] = v[1];
-      } else if (pp_px) {
-        const std::vector<double> v =
-            Numbers(*pp_px, Member(path, "principal_point_px"), 2);
-        cam.principal_mm[0] = v[0] * cam.pixel_mm[0];
-        cam.principal_mm[1] = v[1] * cam.pixel_mm[1];
-      } else if (cam.width_px > 0) {
-        cam.principal_mm[0] = 0.5 * cam.width_px * cam.pixel_mm[0];
-        cam.principal_mm[1] = 0.5 * cam.height_px * cam.pixel_mm[1];
-      } else {
-        Fail(path,
-             "needs 'principal_point_mm' or 'principal_point_px' (or "
-             "'picture_size_px', which puts it at the picture's centre)");
-      }
-      if (const Json* d = Find(c, "distortion"))
-        LoadDistortion(*d, Member(path, "distortion"), cam);
-      cam.object = HostObject::Create();
-      HostObject& o = *cam.object;
-      o.SetString(kPointPropName, cam.id)
-          .SetDouble(kCameraPropFocus, cam.focal_mm)
-          .SetDouble(kCameraPropPrincipalX, cam.principal_mm[0])
-          .SetDouble(kCameraPropPrincipalY, cam.principal_mm[1])
-          .SetDouble(kCameraPropPixelSizeX, cam.pixel_mm[0])
-          .SetDouble(kCameraPropPixelSizeY, cam.pixel_mm[1]);
-      if (!cam.radial.empty()) o.SetDoubles(kCameraPropRadial, cam.radial);
-      if (!cam.further.empty()) o.SetDoubles(kCameraPropFurther, cam.further);
-      if (const Json* m = Find(c, "mount")) {
-        const std::string mp = Member(path, "mount");
-        CheckKeys(*m, mp, {"offset_m", "pan", "tilt", "roll"});
-        if (const Json* off = Find(*m, "offset_m")) {
-          const std::vector<double> v =
-              Numbers(*off, Member(mp, "offset_m"), 3);
-          for (int k = 0; k < 3; ++k) cam.mount_offset_m[k] = v[k];
-        }
-        const char* keys[3] = {"pan", "tilt", "roll"};
-        for (int k = 0; k < 3; ++k) {
-          double a = 0.0;
-          if (OptionalNumber(*m, keys[k], mp, a))
-            cam.mount_deg[k] = a * p_.radians_per_unit_ * kDegPerRad;
-        }
-        cam.mounted = true;
-        o.AddClass(kMountedCameraClass);
-        o.SetDouble(kMountPropOffsetX, cam.mount_offset_m[0])
-            .SetDouble(kMountPropOffsetY, cam.mount_offset_m[1])
-            .SetDouble(kMountPropOffsetZ, cam.mount_offset_m[2])
-            .SetDouble(kMountPropPanDeg, cam.mount_deg[0])
-            .SetDouble(kMountPropTiltDeg, cam.mount_deg[1])
-            .SetDouble(kMountPropRollDeg, cam.mount_deg[2]);
-      }
-      camera_index_[cam.id] = p_.cameras_.size();
-      p_.cameras_.push_back(std::move(cam));
-    }
-  }
-
-  void LoadDistortion(const Json& d,
+  bool Angle(const Json& j,
+             const char* key,
+             const std::string& path,
+             double& out);
+  // The index of the entry named name among known; what says what it is
+  // ("system", "camera", ...).
+  bool Lookup(const std::map<std::string, std::size_t>& known,
+              const std::string& name,
+              const std::string& path,
+              const char* what,
+              std::size_t& index);
+  bool LoadSystems(const Json& doc);
+  bool LoadPlain(const Json& s, const std::string& path, ProjectSystem& sys);
+  bool LoadDerived(const Json& s, const std::string& path, ProjectSystem& sys);
+  std::vector<std::string> PlainIds() const;
+  bool LoadWorkingObject(const Json& doc);
+  bool LoadCameras(const Json& doc);
+  bool LoadMount(const Json& m, const std::string& path, ProjectCamera& cam);
+  bool LoadDistortion(const Json& d,
                       const std::string& path,
-                      ProjectCamera& cam) {
-    CheckKeys(d, path, {"model", "coefficients"});
-    const Json* m = Find(d, "model");
-    if (!m) Fail(path, "needs 'model'");
-    const std::string model = Text(*m, Member(path, "model"));
-    // Coefficients per model: radial ones, then the further ones.
-    struct Model {
-      const char* name;
-      std::size_t radial, further;
-    };
-    static const Model kModels[] = {{"none", 0, 0},
-                                    {"k1k2k3k4", 4, 0},
-                                    {"k1k2p1p2", 2, 2},
-                                    {"k1k2k3p1p2", 3, 2},
-                                    {"k1k2e1e6", 2, 6}};
-    const Model* found = nullptr;
-    for (const Model& k : kModels)
-      if (model == k.name) found = &k;
-    if (!found)
-      Fail(Member(path, "model"),
-           "unknown model " + Quote(model) +
-               "; known: none, k1k2k3k4, k1k2p1p2, k1k2k3p1p2, k1k2e1e6");
-    const std::size_t n = found->radial + found->further;
-    std::vector<double> coef;
-    if (const Json* c = Find(d, "coefficients")) {
-      coef = Numbers(*c, Member(path, "coefficients"), 0);
-      if (coef.size() != n)
-        Fail(Member(path, "coefficients"),
-             "model " + model + " takes " + std::to_string(n) +
-                 " coefficients, not " + std::to_string(coef.size()));
-    } else if (n > 0) {
-      Fail(path, "needs 'coefficients' for model " + model);
-    }
-    if (n == 0) return;
-    cam.distortion_model = model;
-    cam.radial.assign(coef.begin(), coef.begin() + found->radial);
-    cam.further.assign(coef.begin() + found->radial, coef.end());
-  }
-
+                      ProjectCamera& cam);
   ComPtr<HostObject> MakePoint(const ProjectSystem& sys,
                                const double coords[3],
-                               const std::string& name) {
-    const ComPtr<GeoPointData> data =
-        GeoPointData::Create(QueryGeoSystem(sys.object.get()).get());
-    const unsigned long flags =
-        (sys.geographic ? kGeoFormGeodetic : kGeoFormPlane) | kGeoHasAll |
-        (sys.orthometric ? kGeoGeoidHeights : 0ul);
-    if (sys.geographic)
-      data->AddVertex(coords[0], coords[1], coords[2], flags);
-    else  // plane form: northing (y) first
-      data->AddVertex(coords[1], coords[0], coords[2], flags);
-    ComPtr<HostObject> p = HostObject::Create();
-    p->AddClass(kPointClass)
-        .SetString(kPointPropName, name)
-        .SetObject(kPointPropCrsObject,
-                   sys.orthometric ? p_.working_object_.get()
-                                   : ellipsoidal_object_.get())
-        .SetObject(kPointPropCrsReference, references_.at(sys.id).get());
-    AttachGeoPoint(*p, data.get());
-    return p;
-  }
-
-  void LoadPoints(const Json& doc) {
-    const Json& list = List(doc, "points", "");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string path = Element("points", i);
-      const Json& j = list[i];
-      CheckKeys(j, path, {"name", "system", "x", "y", "z", "lat", "lon", "h"});
-      ProjectPoint pt;
-      pt.name = RequiredName(j, "name", path);
-      const auto dup = point_index_.find(pt.name);
-      if (dup != point_index_.end())
-        Fail(Member(path, "name"),
-             "the name " + Quote(pt.name) + " repeats points[" +
-                 std::to_string(dup->second) + "]");
-      pt.system = p_.working_system_;
-      if (const Json* s = Find(j, "system"))
-        pt.system = Name(*s, Member(path, "system"));
-      const ProjectSystem& sys = p_.systems_[Lookup(
-          system_index_, pt.system, Member(path, "system"), "system")];
-      const char* plane[3] = {"x", "y", "z"};
-      const char* geodetic[3] = {"lat", "lon", "h"};
-      const char* const* want = sys.geographic ? geodetic : plane;
-      const char* const* other = sys.geographic ? plane : geodetic;
-      for (int k = 0; k < 3; ++k) {
-        if (Find(j, other[k]))
-          Fail(Member(path, other[k]),
-               std::string("system ") + Quote(sys.id) + " takes " +
-                   (sys.geographic ? "lat, lon, h" : "x, y, z"));
-        pt.coords[k] = RequiredNumber(j, want[k], path);
-      }
-      if (sys.geographic && std::fabs(pt.coords[0]) > 90.0)
-        Fail(Member(path, "lat"), "must lie within -90 to 90 degrees");
-      if (!sys.orthometric && working_->derived)
-        Fail(path,
-             "its system " + Quote(sys.id) +
-                 " has ellipsoidal heights, which the local working system " +
-                 Quote(working_->id) +
-                 " cannot take; work in a projected "
-                 "system");
-      if (!sys.orthometric && !ellipsoidal_object_)
-        Fail(path,
-             "its system " + Quote(sys.id) +
-                 " has ellipsoidal heights and the project gives no 'geoid' "
-                 "to reduce them (or declare the system's heights "
-                 "\"orthometric\")");
-      pt.object = MakePoint(sys, pt.coords, pt.name);
-      point_index_[pt.name] = p_.points_.size();
-      p_.points_.push_back(std::move(pt));
-    }
-  }
-
-  HostObject* PointObject(const std::string& name, const std::string& path) {
-    return p_.points_[Lookup(point_index_, name, path, "point")].object.get();
-  }
-
-  void LoadStations(const Json& doc) {
-    const Json& list = List(doc, "stations", "");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string path = Element("stations", i);
-      const Json& j = list[i];
-      CheckKeys(j, path, {"id", "point", "instrument_height", "measurements"});
-      ProjectStation st;
-      st.id = RequiredName(j, "id", path);
-      if (station_index_.count(st.id))
-        Fail(Member(path, "id"), "the id " + Quote(st.id) + " repeats");
-      st.point = RequiredName(j, "point", path);
-      st.object = HostObject::Create();
-      st.object->SetObject(kStationPropPoint,
-                           PointObject(st.point, Member(path, "point")));
-      OptionalNumber(j, "instrument_height", path, st.instrument_height);
-      st.object->SetDouble(kStationPropHeight, st.instrument_height);
-      const Json& ms = List(j, "measurements", path);
-      ComPtr<HostObjectSet> set = HostObjectSet::Create();
-      std::set<std::string> ids;
-      for (std::size_t k = 0; k < ms.size(); ++k) {
-        const std::string mp = Element(Member(path, "measurements"), k);
-        ProjectMeasurement m = LoadMeasurement(ms[k], mp, st);
-        if (!m.id.empty() && !ids.insert(m.id).second)
-          Fail(Member(mp, "id"),
-               "the id " + Quote(m.id) + " repeats within the station");
-        set->Add(m.object.get());
-        st.measurements.push_back(std::move(m));
-      }
-      st.object->SetObjectSet(kStationPropMeasurements, set.get());
-      station_index_[st.id] = p_.stations_.size();
-      p_.stations_.push_back(std::move(st));
-    }
-  }
-
-  ProjectMeasurement LoadMeasurement(const Json& j,
-                                     const std::string& path,
-                                     const ProjectStation& st) {
-    CheckKeys(j,
-              path,
-              {"id",
-               "target",
-               "role",
-               "horizontal_direction",
-               "vertical_angle",
-               "zenith_angle",
-               "slope_distance",
-               "azimuth"});
-    ProjectMeasurement m;
-    if (const Json* id = Find(j, "id")) m.id = Name(*id, Member(path, "id"));
-    m.role = "sight";
-    if (const Json* r = Find(j, "role"))
-      m.role = Text(*r, Member(path, "role"));
-    std::int32_t code = 0;
-    if (m.role == "backsight")
-      code = kMeasKindBacksight;
-    else if (m.role == "azimuth")
-      code = kMeasKindAzimuth;
-    else if (m.role != "sight")
-      Fail(Member(path, "role"),
-           "must be \"sight\", \"backsight\" or \"azimuth\"");
-    m.object = HostObject::Create();
-    HostObject& o = *m.object;
-    o.SetObject(kMeasPropStation, st.object.get())
-        .SetObject(kMeasPropCrsObject, p_.working_object_.get())
-        .SetInt32(kMeasPropCode, code);
-    if (const Json* t = Find(j, "target")) {
-      m.target = Name(*t, Member(path, "target"));
-      o.SetObject(kMeasPropTarget,
-                  PointObject(m.target, Member(path, "target")));
-    } else if (m.role == "backsight") {
-      Fail(path, "a backsight needs the 'target' it sights");
-    }
-    m.direction = Angle(j, "horizontal_direction", path);
-    o.SetDouble(kMeasPropDirection, m.direction);
-    const Json* va = Find(j, "vertical_angle");
-    const Json* za = Find(j, "zenith_angle");
-    if (va && za)
-      Fail(path, "give 'vertical_angle' or 'zenith_angle', not both");
-    if (va)
-      m.vertical =
-          Number(*va, Member(path, "vertical_angle")) * p_.radians_per_unit_;
-    if (za)
-      m.vertical = 0.5 * kPi - Number(*za, Member(path, "zenith_angle")) *
-                                   p_.radians_per_unit_;
-    if (va || za) o.SetDouble(kMeasPropVertical, m.vertical);
-    double d = 0.0;
-    if (OptionalNumber(j, "slope_distance", path, d)) {
-      m.distance = Positive(d, Member(path, "slope_distance"));
-      o.SetDouble(kMeasPropDistance, m.distance);
-    }
-    if (Find(j, "azimuth")) {
-      if (m.role != "azimuth")
-        Fail(Member(path, "azimuth"),
-             "belongs to a measurement of role azimuth");
-      m.azimuth = Angle(j, "azimuth", path);
-      o.SetDouble(kMeasPropAzimuth, m.azimuth);
-    } else if (m.role == "azimuth") {
-      Fail(path, "a measurement of role azimuth needs 'azimuth'");
-    }
-    return m;
-  }
-
-  void LoadImages(const Json& doc) {
-    const Json& list = List(doc, "images", "");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string path = Element("images", i);
-      const Json& j = list[i];
-      CheckKeys(
-          j,
-          path,
-          {"id", "camera", "picture", "exterior", "control", "total_station"});
-      ProjectImage img;
-      img.id = RequiredName(j, "id", path);
-      if (image_index_.count(img.id))
-        Fail(Member(path, "id"), "the id " + Quote(img.id) + " repeats");
-      img.camera = RequiredName(j, "camera", path);
-      const ProjectCamera& cam = p_.cameras_[Lookup(
-          camera_index_, img.camera, Member(path, "camera"), "camera")];
-      img.object = HostObject::Create();
-      HostObject& o = *img.object;
-      o.SetString(kPointPropName, img.id)
-          .SetObject(kImagePropCamera, cam.object.get())
-          .SetObject(kImagePropCrsObject, p_.working_object_.get());
-      if (const Json* pic = Find(j, "picture")) {
-        const std::string file = Text(*pic, Member(path, "picture"));
-        img.picture = IsAbsolute(file) ? file : folder_ + "/" + file;
-        if (!FileStream::Open(img.picture))
-          Fail(Member(path, "picture"),
-               "cannot open the picture " + Quote(img.picture) +
-                   " (a relative path starts at the project file's folder)");
-        const ComPtr<PictureFile> stream = PictureFile::Create(img.picture);
-        PictureInfo info;
-        if (!ReadPictureInfo(stream.get(), &info))
-          Fail(Member(path, "picture"),
-               Quote(img.picture) +
-                   " is not a JPEG, PNG, BMP or TIFF picture that can be read");
-        AttachPicture(o, stream.get());
-      }
-      if (const Json* e = Find(j, "exterior")) {
-        const std::string ep = Member(path, "exterior");
-        CheckKeys(*e, ep, {"x", "y", "z", "omega", "phi", "kappa"});
-        ExteriorOrientation& x = img.exterior;
-        x.x = RequiredNumber(*e, "x", ep);
-        x.y = RequiredNumber(*e, "y", ep);
-        x.z = RequiredNumber(*e, "z", ep);
-        x.omega = Angle(*e, "omega", ep);
-        x.phi = Angle(*e, "phi", ep);
-        x.kappa = Angle(*e, "kappa", ep);
-        img.has_exterior = true;
-        const double c[3] = {x.x, x.y, x.z};
-        ComPtr<HostObject> centre = MakePoint(*working_, c, img.id + " centre");
-        p_.helpers_.push_back(centre);
-        o.SetDouble(kImagePropPhi, x.phi)
-            .SetDouble(kImagePropOmega, x.omega)
-            .SetDouble(kImagePropKappa, x.kappa)
-            .SetObject(kImagePropCentre, centre.get());
-      }
-      LoadControl(j, path, img);
-      if (const Json* ts = Find(j, "total_station")) {
-        const std::string tp = Member(path, "total_station");
-        CheckKeys(*ts, tp, {"station", "measurement"});
-        img.station = RequiredName(*ts, "station", tp);
-        img.measurement = RequiredName(*ts, "measurement", tp);
-        const ProjectStation& st = p_.stations_[Lookup(
-            station_index_, img.station, Member(tp, "station"), "station")];
-        const ProjectMeasurement* found = nullptr;
-        std::vector<std::string> ids;
-        for (const ProjectMeasurement& m : st.measurements) {
-          if (m.id == img.measurement) found = &m;
-          if (!m.id.empty()) ids.push_back(m.id);
-        }
-        if (!found)
-          Fail(Member(tp, "measurement"),
-               "station " + Quote(st.id) + " has no measurement " +
-                   Quote(img.measurement) + " (its ids: " + JoinNames(ids) +
-                   ")");
-        o.SetObject(kImagePropMeasurement, found->object.get());
-      }
-      image_index_[img.id] = p_.images_.size();
-      p_.images_.push_back(std::move(img));
-    }
-  }
-
-  void LoadControl(const Json& j, const std::string& path, ProjectImage& img) {
-    const Json& list = List(j, "control", path);
-    ComPtr<HostObjectSet> set = HostObjectSet::Create();
-    std::map<std::string, std::size_t> seen;
-    for (std::size_t k = 0; k < list.size(); ++k) {
-      const std::string cp = Element(Member(path, "control"), k);
-      CheckKeys(list[k], cp, {"point", "pixel"});
-      ProjectControl c;
-      c.point = RequiredName(list[k], "point", cp);
-      const auto dup = seen.find(c.point);
-      if (dup != seen.end())
-        Fail(Member(cp, "point"),
-             "point " + Quote(c.point) + " is measured already in control[" +
-                 std::to_string(dup->second) + "]");
-      seen[c.point] = k;
-      const Json* px = Find(list[k], "pixel");
-      if (!px) Fail(cp, "needs 'pixel': [x, y]");
-      const std::vector<double> v = Numbers(*px, Member(cp, "pixel"), 2);
-      c.x_px = v[0];
-      c.y_px = v[1];
-      c.object = HostObject::Create();
-      c.object
-          ->SetObject(kImageMeasPropPoint,
-                      PointObject(c.point, Member(cp, "point")))
-          .SetDouble(kImageMeasPropX, c.x_px)
-          .SetDouble(kImageMeasPropY, c.y_px)
-          .SetObject(kGeoPropCrsObject, p_.working_object_.get());
-      set->Add(c.object.get());
-      img.control.push_back(std::move(c));
-    }
-    if (!list.empty())
-      img.object->SetObjectSet(kImagePropControlMeasurements, set.get());
-  }
+                               const std::string& name);
+  bool LoadPoints(const Json& doc);
+  bool PointObject(const std::string& name,
+                   const std::string& path,
+                   HostObject*& out);
+  bool LoadStations(const Json& doc);
+  bool LoadMeasurement(const Json& j,
+                       const std::string& path,
+                       const ProjectStation& st,
+                       ProjectMeasurement& m);
+  bool LoadImages(const Json& doc);
+  bool LoadPicture(const Json& pic, const std::string& path, ProjectImage& img);
+  bool LoadExterior(const Json& e, const std::string& path, ProjectImage& img);
+  bool LoadControl(const Json& j, const std::string& path, ProjectImage& img);
+  bool LoadTotalStation(const Json& ts,
+                        const std::string& path,
+                        ProjectImage& img);
 
   Project& p_;
   std::string folder_;
+  JsonReader& r_;
   const ProjectSystem* working_ = nullptr;
   ComPtr<HostObject> ellipsoidal_object_;
   std::map<std::string, std::size_t> system_index_, camera_index_, point_index_,
       station_index_, image_index_;
   std::map<std::string, ComPtr<HostObject>> references_;
 };
+
+ProjectLoader::ProjectLoader(Project& project,
+                             std::string folder,
+                             JsonReader& reader)
+    : p_(project), folder_(std::move(folder)), r_(reader) {}
+
+bool ProjectLoader::Load(const Json& doc) {
+  if (!r_.CheckKeys(doc,
+                    "",
+                    {"format",
+                     "version",
+                     "name",
+                     "angle_unit",
+                     "working_system",
+                     "geoid",
+                     "coordinate_systems",
+                     "cameras",
+                     "points",
+                     "stations",
+                     "images"}))
+    return false;
+  if (const Json* f = Find(doc, "format")) {
+    std::string format;
+    if (!r_.Text(*f, "format", format)) return false;
+    if (format != "collinear-project")
+      return r_.Fail("format", "must be \"collinear-project\"");
+  }
+  if (const Json* v = Find(doc, "version")) {
+    if (!v->is_number_integer() || v->get<long>() != 1)
+      return r_.Fail("version", "this program reads version 1 project files");
+  }
+  if (const Json* n = Find(doc, "name")) {
+    if (!r_.Text(*n, "name", p_.name_)) return false;
+  }
+  if (const Json* u = Find(doc, "angle_unit")) {
+    if (!r_.Text(*u, "angle_unit", p_.angle_unit_)) return false;
+    if (AngleUnitSize(p_.angle_unit_) == 0.0)
+      return r_.Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
+  }
+  p_.radians_per_unit_ = AngleUnitSize(p_.angle_unit_);
+  return LoadSystems(doc) && LoadWorkingObject(doc) && LoadCameras(doc) &&
+         LoadPoints(doc) && LoadStations(doc) && LoadImages(doc);
+}
+
+bool ProjectLoader::Angle(const Json& j,
+                          const char* key,
+                          const std::string& path,
+                          double& out) {
+  if (!r_.RequiredNumber(j, key, path, out)) return false;
+  out *= p_.radians_per_unit_;
+  return true;
+}
+
+bool ProjectLoader::Lookup(const std::map<std::string, std::size_t>& known,
+                           const std::string& name,
+                           const std::string& path,
+                           const char* what,
+                           std::size_t& index) {
+  const auto it = known.find(name);
+  if (it == known.end())
+    return r_.Fail(path,
+                   std::string("unknown ") + what + " " + Quote(name) +
+                       " (known: " + JoinNames(Ids(known)) + ")");
+  index = it->second;
+  return true;
+}
+
+bool ProjectLoader::LoadSystems(const Json& doc) {
+  const Json* list = nullptr;
+  if (!r_.List(doc, "coordinate_systems", "", list)) return false;
+  if (list->empty())
+    return r_.Fail("coordinate_systems",
+                   "at least one coordinate system is needed, for example "
+                   "{\"id\": \"utm32\", \"crs\": \"EPSG:25832\"}");
+  // Plain systems first, so that a derived one may name any as its base.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      const std::string path = Element("coordinate_systems", i);
+      const Json& s = (*list)[i];
+      if (!r_.CheckKeys(
+              s,
+              path,
+              {"id", "crs", "base", "similarity", "affine", "heights"}))
+        return false;
+      const bool derived = Find(s, "base") != nullptr;
+      if (derived != (pass == 1)) continue;
+      ProjectSystem sys;
+      if (!r_.RequiredName(s, "id", path, sys.id)) return false;
+      if (system_index_.count(sys.id))
+        return r_.Fail(Member(path, "id"),
+                       "the id " + Quote(sys.id) + " repeats");
+      sys.object = HostObject::Create();
+      if (!(derived ? LoadDerived(s, path, sys) : LoadPlain(s, path, sys)))
+        return false;
+      sys.orthometric = !sys.geographic;
+      if (const Json* h = Find(s, "heights")) {
+        if (derived)
+          return r_.Fail(Member(path, "heights"),
+                         "a local system's heights are carried through its "
+                         "definition as they stand");
+        std::string kind;
+        if (!r_.Text(*h, Member(path, "heights"), kind)) return false;
+        if (kind != "orthometric" && kind != "ellipsoidal")
+          return r_.Fail(Member(path, "heights"),
+                         "must be \"orthometric\" or \"ellipsoidal\"");
+        sys.orthometric = kind == "orthometric";
+      }
+      // The reference that points of the system carry: a stored
+      // orientation is read only in a working system of its kind.
+      ComPtr<HostObject> ref = HostObject::Create();
+      ref->AddClass(kGeoReferenceClass)
+          .SetObject(kGeoPropStandsFor, sys.object.get())
+          .SetInt32(kGeoPropRefFlag, 1);
+      if (sys.derived) ref->AddClass(kGeoDerivedClass);
+      references_[sys.id] = ref;
+      p_.helpers_.push_back(ref);
+      system_index_[sys.id] = p_.systems_.size();
+      p_.systems_.push_back(std::move(sys));
+    }
+  }
+  return true;
+}
+
+bool ProjectLoader::LoadPlain(const Json& s,
+                              const std::string& path,
+                              ProjectSystem& sys) {
+  for (const char* k : {"similarity", "affine"})
+    if (Find(s, k))
+      return r_.Fail(Member(path, k),
+                     "belongs to a derived system (one with 'base')");
+  const Json* crs = Find(s, "crs");
+  if (!crs)
+    return r_.Fail(path,
+                   "needs 'crs' (an EPSG code, PROJ string or WKT) or 'base'");
+  if (!r_.Text(*crs, Member(path, "crs"), sys.crs)) return false;
+  ComPtr<ProjCoordSystem> proj = ProjCoordSystem::Create(sys.crs.c_str());
+  if (!proj->IsValid())
+    return r_.Fail(
+        Member(path, "crs"),
+        "PROJ cannot use " + Quote(sys.crs) + ": " + proj->GetError());
+  sys.geographic = (proj->GetForms() & kGeoFormPlane) == 0;
+  AttachGeoSystem(*sys.object, proj.get());
+  return true;
+}
+
+bool ProjectLoader::LoadDerived(const Json& s,
+                                const std::string& path,
+                                ProjectSystem& sys) {
+  if (Find(s, "crs"))
+    return r_.Fail(
+        Member(path, "crs"),
+        "a derived system takes its CRS from its base; give one of them");
+  sys.derived = true;
+  if (!r_.RequiredName(s, "base", path, sys.base)) return false;
+  const auto it = system_index_.find(sys.base);
+  if (it == system_index_.end() || p_.systems_[it->second].derived)
+    return r_.Fail(Member(path, "base"),
+                   "must name a system with a 'crs' (known: " +
+                       JoinNames(PlainIds()) + ")");
+  const ProjectSystem& base = p_.systems_[it->second];
+  if (base.geographic)
+    return r_.Fail(Member(path, "base"),
+                   "the base " + Quote(base.id) +
+                       " is geographic; a local system needs a projected base");
+  const ComPtr<IGeoCoordSystem> base_system = QueryGeoSystem(base.object.get());
+  const Json* sim = Find(s, "similarity");
+  const Json* aff = Find(s, "affine");
+  if ((sim != nullptr) == (aff != nullptr))
+    return r_.Fail(path, "needs exactly one of 'similarity' and 'affine'");
+  ComPtr<DerivedCoordSystem> derived;
+  if (sim) {
+    const std::string sp = Member(path, "similarity");
+    if (!r_.CheckKeys(*sim, sp, {"origin", "rotation", "scale"})) return false;
+    const Json* o = Find(*sim, "origin");
+    if (!o) return r_.Fail(sp, "needs 'origin'");
+    std::vector<double> origin;
+    double rotation = 0.0, scale = 1.0;
+    if (!r_.Numbers(*o, Member(sp, "origin"), 3, origin) ||
+        !r_.OptionalNumber(*sim, "rotation", sp, rotation) ||
+        !r_.OptionalNumber(*sim, "scale", sp, scale) ||
+        !r_.Positive(scale, Member(sp, "scale")))
+      return false;
+    rotation *= p_.radians_per_unit_;
+    // The base's plane form is northing, easting, height and a turn
+    // about its third axis goes from north to east: a local x axis
+    // turned anticlockwise from east by r is a turn of -r there.
+    const double shift[3] = {origin[1], origin[0], origin[2]};
+    const double angles[3] = {0.0, 0.0, -rotation};
+    derived = DerivedCoordSystem::CreateSimilarity(
+        base_system.get(), shift, angles, scale);
+  } else {
+    const std::string ap = Member(path, "affine");
+    if (!r_.CheckKeys(*aff, ap, {"x", "y"})) return false;
+    const Json* xj = Find(*aff, "x");
+    const Json* yj = Find(*aff, "y");
+    if (!xj || !yj) return r_.Fail(ap, "needs 'x' and 'y', three numbers each");
+    std::vector<double> x, y;
+    if (!r_.Numbers(*xj, Member(ap, "x"), 3, x) ||
+        !r_.Numbers(*yj, Member(ap, "y"), 3, y))
+      return false;
+    // x_base = x0 + x1 x + x2 y, in the base's (north, east) order and
+    // the local (y, x) order.
+    const double first[3] = {y[0], y[2], y[1]};
+    const double second[3] = {x[0], x[2], x[1]};
+    derived =
+        DerivedCoordSystem::CreateAffine(base_system.get(), first, second);
+  }
+  if (!derived->IsValid())
+    return r_.Fail(path, "unusable local system: " + derived->GetError());
+  sys.object->AddClass(kGeoDerivedClass);
+  AttachGeoSystem(*sys.object, derived.get());
+  return true;
+}
+
+std::vector<std::string> ProjectLoader::PlainIds() const {
+  std::vector<std::string> ids;
+  for (const ProjectSystem& s : p_.systems_)
+    if (!s.derived) ids.push_back(s.id);
+  return ids;
+}
+
+bool ProjectLoader::LoadWorkingObject(const Json& doc) {
+  std::string id;
+  if (const Json* w = Find(doc, "working_system")) {
+    if (!r_.Name(*w, "working_system", id)) return false;
+  } else if (p_.systems_.size() == 1) {
+    id = p_.systems_[0].id;
+  } else {
+    return r_.Fail("working_system",
+                   "is needed when there are several coordinate systems: the "
+                   "id of the one in which images are oriented");
+  }
+  std::size_t index = 0;
+  if (!Lookup(system_index_, id, "working_system", "system", index))
+    return false;
+  const ProjectSystem& sys = p_.systems_[index];
+  if (sys.geographic)
+    return r_.Fail("working_system",
+                   Quote(id) +
+                       " is geographic; images are oriented in a projected "
+                       "or local system with coordinates in metres");
+  p_.working_system_ = id;
+  working_ = &sys;
+  if (!sys.orthometric)
+    return r_.Fail("working_system",
+                   "the working system keeps heights above the geoid; " +
+                       Quote(id) + " is declared with ellipsoidal heights");
+  // The kind of the working system and the system itself.
+  auto describe = [this, &sys](HostObject& o) {
+    if (sys.derived)
+      o.SetInt32(kGeoPropKind, kKindLocal)
+          .SetObject(kGeoPropSystemKind1, sys.object.get())
+          .SetObject(kGeoPropBaseSystem,
+                     p_.systems_[system_index_.at(sys.base)].object.get());
+    else
+      o.SetInt32(kGeoPropKind, kKindProjected)
+          .SetObject(kGeoPropSystemKind2, sys.object.get())
+          .SetObject(kGeoPropBaseSystem, sys.object.get());
+  };
+  p_.working_object_ = HostObject::Create();
+  describe(*p_.working_object_);
+  // Points with ellipsoidal heights refer to a copy of the working
+  // object that also names the geoid; the others need none.
+  const Json* g = Find(doc, "geoid");
+  if (!g) return true;
+  if (!r_.CheckKeys(*g, "geoid", {"grid", "undulation_m"})) return false;
+  ComPtr<HostObject> geoid = HostObject::Create();
+  if (const Json* grid = Find(*g, "grid")) {
+    std::string name;
+    if (!r_.Text(*grid, "geoid.grid", name)) return false;
+    ComPtr<ProjGridGeoid> model = ProjGridGeoid::Create(name.c_str());
+    if (!model->IsValid())
+      return r_.Fail("geoid.grid",
+                     "cannot use the geoid grid " + Quote(name) + ": " +
+                         model->GetError());
+    AttachGeoid(*geoid, model.get());
+  } else if (Find(*g, "undulation_m")) {
+    double n = 0.0;
+    if (!r_.OptionalNumber(*g, "undulation_m", "geoid", n)) return false;
+    AttachGeoid(*geoid, ConstantGeoid::Create(n).get());
+  } else {
+    return r_.Fail("geoid", "needs 'grid' or 'undulation_m'");
+  }
+  ellipsoidal_object_ = HostObject::Create();
+  describe(*ellipsoidal_object_);
+  ellipsoidal_object_->SetObject(kGeoPropGeoid, geoid.get());
+  p_.helpers_.push_back(geoid);
+  p_.helpers_.push_back(ellipsoidal_object_);
+  return true;
+}
+
+bool ProjectLoader::LoadCameras(const Json& doc) {
+  const Json* list = nullptr;
+  if (!r_.List(doc, "cameras", "", list)) return false;
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const std::string path = Element("cameras", i);
+    const Json& c = (*list)[i];
+    if (!r_.CheckKeys(c,
+                      path,
+                      {"id",
+                       "focal_length_mm",
+                       "pixel_size_mm",
+                       "picture_size_px",
+                       "principal_point_mm",
+                       "principal_point_px",
+                       "distortion",
+                       "mount"}))
+      return false;
+    ProjectCamera cam;
+    if (!r_.RequiredName(c, "id", path, cam.id)) return false;
+    if (camera_index_.count(cam.id))
+      return r_.Fail(Member(path, "id"),
+                     "the id " + Quote(cam.id) + " repeats");
+    if (!r_.RequiredNumber(c, "focal_length_mm", path, cam.focal_mm) ||
+        !r_.Positive(cam.focal_mm, Member(path, "focal_length_mm")))
+      return false;
+    const Json* px = Find(c, "pixel_size_mm");
+    if (!px)
+      return r_.Fail(path, "needs 'pixel_size_mm' (one number or [x, y])");
+    if (px->is_array()) {
+      std::vector<double> v;
+      if (!r_.Numbers(*px, Member(path, "pixel_size_mm"), 2, v)) return false;
+      cam.pixel_mm[0] = v[0];
+      cam.pixel_mm[1] = v[1];
+    } else {
+      if (!r_.Number(*px, Member(path, "pixel_size_mm"), cam.pixel_mm[0]))
+        return false;
+      cam.pixel_mm[1] = cam.pixel_mm[0];
+    }
+    for (int k = 0; k < 2; ++k)
+      if (!r_.Positive(cam.pixel_mm[k], Member(path, "pixel_size_mm")))
+        return false;
+    if (const Json* size = Find(c, "picture_size_px")) {
+      const std::string sp = Member(path, "picture_size_px");
+      std::vector<double> v;
+      if (!r_.Numbers(*size, sp, 2, v)) return false;
+      for (int k = 0; k < 2; ++k)
+        if (!(v[k] >= 1.0 && v[k] <= 1e6 && v[k] == std::floor(v[k])))
+          return r_.Fail(Element(sp, k),
+                         "must be a whole number of pixels, 1 or more");
+      cam.width_px = static_cast<int>(v[0]);
+      cam.height_px = static_cast<int>(v[1]);
+    }
+    const Json* pp_mm = Find(c, "principal_point_mm");
+    const Json* pp_px = Find(c, "principal_point_px");
+    if (pp_mm && pp_px)
+      return r_.Fail(path,
+                     "give the principal point in mm or in pixels, not both");
+    if (pp_mm) {
+      std::vector<double> v;
+      if (!r_.Numbers(*pp_mm, Member(path, "principal_point_mm"), 2, v))
+        return false;
+      cam.principal_mm[0] = v[0];
+      cam.principal_mm[1] = v[1];
+    } else if (pp_px) {
+      std::vector<double> v;
+      if (!r_.Numbers(*pp_px, Member(path, "principal_point_px"), 2, v))
+        return false;
+      cam.principal_mm[0] = v[0] * cam.pixel_mm[0];
+      cam.principal_mm[1] = v[1] * cam.pixel_mm[1];
+    } else if (cam.width_px > 0) {
+      cam.principal_mm[0] = 0.5 * cam.width_px * cam.pixel_mm[0];
+      cam.principal_mm[1] = 0.5 * cam.height_px * cam.pixel_mm[1];
+    } else {
+      return r_.Fail(
+          path,
+          "needs 'principal_point_mm' or 'principal_point_px' (or "
+          "'picture_size_px', which puts it at the picture's centre)");
+    }
+    if (const Json* d = Find(c, "distortion")) {
+      if (!LoadDistortion(*d, Member(path, "distortion"), cam)) return false;
+    }
+    cam.object = HostObject::Create();
+    HostObject& o = *cam.object;
+    o.SetString(kPointPropName, cam.id)
+        .SetDouble(kCameraPropFocus, cam.focal_mm)
+        .SetDouble(kCameraPropPrincipalX, cam.principal_mm[0])
+        .SetDouble(kCameraPropPrincipalY, cam.principal_mm[1])
+        .SetDouble(kCameraPropPixelSizeX, cam.pixel_mm[0])
+        .SetDouble(kCameraPropPixelSizeY, cam.pixel_mm[1]);
+    if (!cam.radial.empty()) o.SetDoubles(kCameraPropRadial, cam.radial);
+    if (!cam.further.empty()) o.SetDoubles(kCameraPropFurther, cam.further);
+    if (const Json* m = Find(c, "mount")) {
+      if (!LoadMount(*m, Member(path, "mount"), cam)) return false;
+    }
+    camera_index_[cam.id] = p_.cameras_.size();
+    p_.cameras_.push_back(std::move(cam));
+  }
+  return true;
+}
+
+bool ProjectLoader::LoadMount(const Json& m,
+                              const std::string& path,
+                              ProjectCamera& cam) {
+  if (!r_.CheckKeys(m, path, {"offset_m", "pan", "tilt", "roll"})) return false;
+  if (const Json* off = Find(m, "offset_m")) {
+    std::vector<double> v;
+    if (!r_.Numbers(*off, Member(path, "offset_m"), 3, v)) return false;
+    for (int k = 0; k < 3; ++k) cam.mount_offset_m[k] = v[k];
+  }
+  const char* keys[3] = {"pan", "tilt", "roll"};
+  for (int k = 0; k < 3; ++k) {
+    double a = 0.0;
+    if (!Find(m, keys[k])) continue;
+    if (!r_.OptionalNumber(m, keys[k], path, a)) return false;
+    cam.mount_deg[k] = a * p_.radians_per_unit_ * kDegPerRad;
+  }
+  cam.mounted = true;
+  HostObject& o = *cam.object;
+  o.AddClass(kMountedCameraClass);
+  o.SetDouble(kMountPropOffsetX, cam.mount_offset_m[0])
+      .SetDouble(kMountPropOffsetY, cam.mount_offset_m[1])
+      .SetDouble(kMountPropOffsetZ, cam.mount_offset_m[2])
+      .SetDouble(kMountPropPanDeg, cam.mount_deg[0])
+      .SetDouble(kMountPropTiltDeg, cam.mount_deg[1])
+      .SetDouble(kMountPropRollDeg, cam.mount_deg[2]);
+  return true;
+}
+
+bool ProjectLoader::LoadDistortion(const Json& d,
+                                   const std::string& path,
+                                   ProjectCamera& cam) {
+  if (!r_.CheckKeys(d, path, {"model", "coefficients"})) return false;
+  const Json* m = Find(d, "model");
+  if (!m) return r_.Fail(path, "needs 'model'");
+  std::string model;
+  if (!r_.Text(*m, Member(path, "model"), model)) return false;
+  // Coefficients per model: radial ones, then the further ones.
+  struct Model {
+    const char* name;
+    std::size_t radial, further;
+  };
+  static const Model kModels[] = {{"none", 0, 0},
+                                  {"k1k2k3k4", 4, 0},
+                                  {"k1k2p1p2", 2, 2},
+                                  {"k1k2k3p1p2", 3, 2},
+                                  {"k1k2e1e6", 2, 6}};
+  const Model* found = nullptr;
+  for (const Model& k : kModels)
+    if (model == k.name) found = &k;
+  if (!found)
+    return r_.Fail(Member(path, "model"),
+                   "unknown model " + Quote(model) +
+                       "; known: none, k1k2k3k4, k1k2p1p2, k1k2k3p1p2, "
+                       "k1k2e1e6");
+  const std::size_t n = found->radial + found->further;
+  std::vector<double> coef;
+  if (const Json* c = Find(d, "coefficients")) {
+    if (!r_.Numbers(*c, Member(path, "coefficients"), 0, coef)) return false;
+    if (coef.size() != n)
+      return r_.Fail(Member(path, "coefficients"),
+                     "model " + model + " takes " + std::to_string(n) +
+                         " coefficients, not " + std::to_string(coef.size()));
+  } else if (n > 0) {
+    return r_.Fail(path, "needs 'coefficients' for model " + model);
+  }
+  if (n == 0) return true;
+  cam.distortion_model = model;
+  cam.radial.assign(coef.begin(), coef.begin() + found->radial);
+  cam.further.assign(coef.begin() + found->radial, coef.end());
+  return true;
+}
+
+ComPtr<HostObject> ProjectLoader::MakePoint(const ProjectSystem& sys,
+                                            const double coords[3],
+                                            const std::string& name) {
+  const ComPtr<GeoPointData> data =
+      GeoPointData::Create(QueryGeoSystem(sys.object.get()).get());
+  const unsigned long flags =
+      (sys.geographic ? kGeoFormGeodetic : kGeoFormPlane) | kGeoHasAll |
+      (sys.orthometric ? kGeoGeoidHeights : 0ul);
+  if (sys.geographic)
+    data->AddVertex(coords[0], coords[1], coords[2], flags);
+  else  // plane form: northing (y) first
+    data->AddVertex(coords[1], coords[0], coords[2], flags);
+  ComPtr<HostObject> p = HostObject::Create();
+  p->AddClass(kPointClass)
+      .SetString(kPointPropName, name)
+      .SetObject(kPointPropCrsObject,
+                 sys.orthometric ? p_.working_object_.get()
+                                 : ellipsoidal_object_.get())
+      .SetObject(kPointPropCrsReference, references_.at(sys.id).get());
+  AttachGeoPoint(*p, data.get());
+  return p;
+}
+
+bool ProjectLoader::LoadPoints(const Json& doc) {
+  const Json* list = nullptr;
+  if (!r_.List(doc, "points", "", list)) return false;
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const std::string path = Element("points", i);
+    const Json& j = (*list)[i];
+    if (!r_.CheckKeys(
+            j, path, {"name", "system", "x", "y", "z", "lat", "lon", "h"}))
+      return false;
+    ProjectPoint pt;
+    if (!r_.RequiredName(j, "name", path, pt.name)) return false;
+    const auto dup = point_index_.find(pt.name);
+    if (dup != point_index_.end())
+      return r_.Fail(Member(path, "name"),
+                     "the name " + Quote(pt.name) + " repeats points[" +
+                         std::to_string(dup->second) + "]");
+    pt.system = p_.working_system_;
+    if (const Json* s = Find(j, "system")) {
+      if (!r_.Name(*s, Member(path, "system"), pt.system)) return false;
+    }
+    std::size_t index = 0;
+    if (!Lookup(
+            system_index_, pt.system, Member(path, "system"), "system", index))
+      return false;
+    const ProjectSystem& sys = p_.systems_[index];
+    const char* plane[3] = {"x", "y", "z"};
+    const char* geodetic[3] = {"lat", "lon", "h"};
+    const char* const* want = sys.geographic ? geodetic : plane;
+    const char* const* other = sys.geographic ? plane : geodetic;
+    for (int k = 0; k < 3; ++k) {
+      if (Find(j, other[k]))
+        return r_.Fail(Member(path, other[k]),
+                       std::string("system ") + Quote(sys.id) + " takes " +
+                           (sys.geographic ? "lat, lon, h" : "x, y, z"));
+      if (!r_.RequiredNumber(j, want[k], path, pt.coords[k])) return false;
+    }
+    if (sys.geographic && std::fabs(pt.coords[0]) > 90.0)
+      return r_.Fail(Member(path, "lat"), "must lie within -90 to 90 degrees");
+    if (!sys.orthometric && working_->derived)
+      return r_.Fail(path,
+                     "its system " + Quote(sys.id) +
+                         " has ellipsoidal heights, which the local working "
+                         "system " +
+                         Quote(working_->id) +
+                         " cannot take; work in a projected system");
+    if (!sys.orthometric && !ellipsoidal_object_)
+      return r_.Fail(path,
+                     "its system " + Quote(sys.id) +
+                         " has ellipsoidal heights and the project gives no "
+                         "'geoid' to reduce them (or declare the system's "
+                         "heights \"orthometric\")");
+    pt.object = MakePoint(sys, pt.coords, pt.name);
+    point_index_[pt.name] = p_.points_.size();
+    p_.points_.push_back(std::move(pt));
+  }
+  return true;
+}
+
+bool ProjectLoader::PointObject(const std::string& name,
+                                const std::string& path,
+                                HostObject*& out) {
+  std::size_t index = 0;
+  if (!Lookup(point_index_, name, path, "point", index)) return false;
+  out = p_.points_[index].object.get();
+  return true;
+}
+
+bool ProjectLoader::LoadStations(const Json& doc) {
+  const Json* list = nullptr;
+  if (!r_.List(doc, "stations", "", list)) return false;
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const std::string path = Element("stations", i);
+    const Json& j = (*list)[i];
+    if (!r_.CheckKeys(
+            j, path, {"id", "point", "instrument_height", "measurements"}))
+      return false;
+    ProjectStation st;
+    if (!r_.RequiredName(j, "id", path, st.id)) return false;
+    if (station_index_.count(st.id))
+      return r_.Fail(Member(path, "id"), "the id " + Quote(st.id) + " repeats");
+    if (!r_.RequiredName(j, "point", path, st.point)) return false;
+    HostObject* point = nullptr;
+    if (!PointObject(st.point, Member(path, "point"), point)) return false;
+    st.object = HostObject::Create();
+    st.object->SetObject(kStationPropPoint, point);
+    if (!r_.OptionalNumber(j, "instrument_height", path, st.instrument_height))
+      return false;
+    st.object->SetDouble(kStationPropHeight, st.instrument_height);
+    const Json* ms = nullptr;
+    if (!r_.List(j, "measurements", path, ms)) return false;
+    ComPtr<HostObjectSet> set = HostObjectSet::Create();
+    std::set<std::string> ids;
+    for (std::size_t k = 0; k < ms->size(); ++k) {
+      const std::string mp = Element(Member(path, "measurements"), k);
+      ProjectMeasurement m;
+      if (!LoadMeasurement((*ms)[k], mp, st, m)) return false;
+      if (!m.id.empty() && !ids.insert(m.id).second)
+        return r_.Fail(Member(mp, "id"),
+                       "the id " + Quote(m.id) + " repeats within the station");
+      set->Add(m.object.get());
+      st.measurements.push_back(std::move(m));
+    }
+    st.object->SetObjectSet(kStationPropMeasurements, set.get());
+    station_index_[st.id] = p_.stations_.size();
+    p_.stations_.push_back(std::move(st));
+  }
+  return true;
+}
+
+bool ProjectLoader::LoadMeasurement(const Json& j,
+                                    const std::string& path,
+                                    const ProjectStation& st,
+                                    ProjectMeasurement& m) {
+  if (!r_.CheckKeys(j,
+                    path,
+                    {"id",
+                     "target",
+                     "role",
+                     "horizontal_direction",
+                     "vertical_angle",
+                     "zenith_angle",
+                     "slope_distance",
+                     "azimuth"}))
+    return false;
+  if (const Json* id = Find(j, "id")) {
+    if (!r_.Name(*id, Member(path, "id"), m.id)) return false;
+  }
+  m.role = "sight";
+  if (const Json* r = Find(j, "role")) {
+    if (!r_.Text(*r, Member(path, "role"), m.role)) return false;
+  }
+  std::int32_t code = 0;
+  if (m.role == "backsight")
+    code = kMeasKindBacksight;
+  else if (m.role == "azimuth")
+    code = kMeasKindAzimuth;
+  else if (m.role != "sight")
+    return r_.Fail(Member(path, "role"),
+                   "must be \"sight\", \"backsight\" or \"azimuth\"");
+  m.object = HostObject::Create();
+  HostObject& o = *m.object;
+  o.SetObject(kMeasPropStation, st.object.get())
+      .SetObject(kMeasPropCrsObject, p_.working_object_.get())
+      .SetInt32(kMeasPropCode, code);
+  if (const Json* t = Find(j, "target")) {
+    HostObject* target = nullptr;
+    if (!r_.Name(*t, Member(path, "target"), m.target) ||
+        !PointObject(m.target, Member(path, "target"), target))
+      return false;
+    o.SetObject(kMeasPropTarget, target);
+  } else if (m.role == "backsight") {
+    return r_.Fail(path, "a backsight needs the 'target' it sights");
+  }
+  if (!Angle(j, "horizontal_direction", path, m.direction)) return false;
+  o.SetDouble(kMeasPropDirection, m.direction);
+  const Json* va = Find(j, "vertical_angle");
+  const Json* za = Find(j, "zenith_angle");
+  if (va && za)
+    return r_.Fail(path, "give 'vertical_angle' or 'zenith_angle', not both");
+  double angle = 0.0;
+  if (va) {
+    if (!r_.Number(*va, Member(path, "vertical_angle"), angle)) return false;
+    m.vertical = angle * p_.radians_per_unit_;
+  }
+  if (za) {
+    if (!r_.Number(*za, Member(path, "zenith_angle"), angle)) return false;
+    m.vertical = 0.5 * kPi - angle * p_.radians_per_unit_;
+  }
+  if (va || za) o.SetDouble(kMeasPropVertical, m.vertical);
+  if (Find(j, "slope_distance")) {
+    double d = 0.0;
+    if (!r_.OptionalNumber(j, "slope_distance", path, d) ||
+        !r_.Positive(d, Member(path, "slope_distance")))
+      return false;
+    m.distance = d;
+    o.SetDouble(kMeasPropDistance, m.distance);
+  }
+  if (Find(j, "azimuth")) {
+    if (m.role != "azimuth")
+      return r_.Fail(Member(path, "azimuth"),
+                     "belongs to a measurement of role azimuth");
+    if (!Angle(j, "azimuth", path, m.azimuth)) return false;
+    o.SetDouble(kMeasPropAzimuth, m.azimuth);
+  } else if (m.role == "azimuth") {
+    return r_.Fail(path, "a measurement of role azimuth needs 'azimuth'");
+  }
+  return true;
+}
+
+bool ProjectLoader::LoadImages(const Json& doc) {
+  const Json* list = nullptr;
+  if (!r_.List(doc, "images", "", list)) return false;
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const std::string path = Element("images", i);
+    const Json& j = (*list)[i];
+    if (!r_.CheckKeys(j,
+                      path,
+                      {"id",
+                       "camera",
+                       "picture",
+                       "exterior",
+                       "control",
+                       "total_station"}))
+      return false;
+    ProjectImage img;
+    if (!r_.RequiredName(j, "id", path, img.id)) return false;
+    if (image_index_.count(img.id))
+      return r_.Fail(Member(path, "id"),
+                     "the id " + Quote(img.id) + " repeats");
+    if (!r_.RequiredName(j, "camera", path, img.camera)) return false;
+    std::size_t camera = 0;
+    if (!Lookup(camera_index_,
+                img.camera,
+                Member(path, "camera"),
+                "camera",
+                camera))
+      return false;
+    img.object = HostObject::Create();
+    img.object->SetString(kPointPropName, img.id)
+        .SetObject(kImagePropCamera, p_.cameras_[camera].object.get())
+        .SetObject(kImagePropCrsObject, p_.working_object_.get());
+    if (const Json* pic = Find(j, "picture")) {
+      if (!LoadPicture(*pic, Member(path, "picture"), img)) return false;
+    }
+    if (const Json* e = Find(j, "exterior")) {
+      if (!LoadExterior(*e, Member(path, "exterior"), img)) return false;
+    }
+    if (!LoadControl(j, path, img)) return false;
+    if (const Json* ts = Find(j, "total_station")) {
+      if (!LoadTotalStation(*ts, Member(path, "total_station"), img))
+        return false;
+    }
+    image_index_[img.id] = p_.images_.size();
+    p_.images_.push_back(std::move(img));
+  }
+  return true;
+}
+
+bool ProjectLoader::LoadPicture(const Json& pic,
+                                const std::string& path,
+                                ProjectImage& img) {
+  std::string file;
+  if (!r_.Text(pic, path, file)) return false;
+  img.picture = IsAbsolute(file) ? file : folder_ + "/" + file;
+  if (!FileStream::Open(img.picture))
+    return r_.Fail(path,
+                   "cannot open the picture " + Quote(img.picture) +
+                       " (a relative path starts at the project file's "
+                       "folder)");
+  const ComPtr<PictureFile> stream = PictureFile::Create(img.picture);
+  PictureInfo info;
+  if (!ReadPictureInfo(stream.get(), &info))
+    return r_.Fail(path,
+                   Quote(img.picture) +
+                       " is not a JPEG, PNG, BMP or TIFF picture that can be "
+                       "read");
+  AttachPicture(*img.object, stream.get());
+  return true;
+}
+
+bool ProjectLoader::LoadExterior(const Json& e,
+                                 const std::string& path,
+                                 ProjectImage& img) {
+  if (!r_.CheckKeys(e, path, {"x", "y", "z", "omega", "phi", "kappa"}))
+    return false;
+  ExteriorOrientation& x = img.exterior;
+  if (!r_.RequiredNumber(e, "x", path, x.x) ||
+      !r_.RequiredNumber(e, "y", path, x.y) ||
+      !r_.RequiredNumber(e, "z", path, x.z) ||
+      !Angle(e, "omega", path, x.omega) || !Angle(e, "phi", path, x.phi) ||
+      !Angle(e, "kappa", path, x.kappa))
+    return false;
+  img.has_exterior = true;
+  const double c[3] = {x.x, x.y, x.z};
+  ComPtr<HostObject> centre = MakePoint(*working_, c, img.id + " centre");
+  p_.helpers_.push_back(centre);
+  img.object->SetDouble(kImagePropPhi, x.phi)
+      .SetDouble(kImagePropOmega, x.omega)
+      .SetDouble(kImagePropKappa, x.kappa)
+      .SetObject(kImagePropCentre, centre.get());
+  return true;
+}
+
+bool ProjectLoader::LoadControl(const Json& j,
+                                const std::string& path,
+                                ProjectImage& img) {
+  const Json* list = nullptr;
+  if (!r_.List(j, "control", path, list)) return false;
+  ComPtr<HostObjectSet> set = HostObjectSet::Create();
+  std::map<std::string, std::size_t> seen;
+  for (std::size_t k = 0; k < list->size(); ++k) {
+    const std::string cp = Element(Member(path, "control"), k);
+    const Json& m = (*list)[k];
+    if (!r_.CheckKeys(m, cp, {"point", "pixel"})) return false;
+    ProjectControl c;
+    if (!r_.RequiredName(m, "point", cp, c.point)) return false;
+    const auto dup = seen.find(c.point);
+    if (dup != seen.end())
+      return r_.Fail(Member(cp, "point"),
+                     "point " + Quote(c.point) +
+                         " is measured already in control[" +
+                         std::to_string(dup->second) + "]");
+    seen[c.point] = k;
+    const Json* px = Find(m, "pixel");
+    if (!px) return r_.Fail(cp, "needs 'pixel': [x, y]");
+    std::vector<double> v;
+    if (!r_.Numbers(*px, Member(cp, "pixel"), 2, v)) return false;
+    c.x_px = v[0];
+    c.y_px = v[1];
+    HostObject* point = nullptr;
+    if (!PointObject(c.point, Member(cp, "point"), point)) return false;
+    c.object = HostObject::Create();
+    c.object->SetObject(kImageMeasPropPoint, point)
+        .SetDouble(kImageMeasPropX, c.x_px)
+        .SetDouble(kImageMeasPropY, c.y_px)
+        .SetObject(kGeoPropCrsObject, p_.working_object_.get());
+    set->Add(c.object.get());
+    img.control.push_back(std::move(c));
+  }
+  if (!list->empty())
+    img.object->SetObjectSet(kImagePropControlMeasurements, set.get());
+  return true;
+}
+
+bool ProjectLoader::LoadTotalStation(const Json& ts,
+                                     const std::string& path,
+                                     ProjectImage& img) {
+  if (!r_.CheckKeys(ts, path, {"station", "measurement"}) ||
+      !r_.RequiredName(ts, "station", path, img.station) ||
+      !r_.RequiredName(ts, "measurement", path, img.measurement))
+    return false;
+  std::size_t index = 0;
+  if (!Lookup(station_index_,
+              img.station,
+              Member(path, "station"),
+              "station",
+              index))
+    return false;
+  const ProjectStation& st = p_.stations_[index];
+  // A station holds a handful of measurements: a plain search.
+  const ProjectMeasurement* found = nullptr;
+  std::vector<std::string> ids;
+  for (const ProjectMeasurement& m : st.measurements) {
+    if (m.id == img.measurement) found = &m;
+    if (!m.id.empty()) ids.push_back(m.id);
+  }
+  if (!found)
+    return r_.Fail(Member(path, "measurement"),
+                   "station " + Quote(st.id) + " has no measurement " +
+                       Quote(img.measurement) + " (its ids: " + JoinNames(ids) +
+                       ")");
+  img.object->SetObject(kImagePropMeasurement, found->object.get());
+  return true;
+}
 
 Project::~Project() {
   // Stations and their measurements refer to each other; every object is
@@ -1136,12 +1539,10 @@ Project::~Project() {
 std::unique_ptr<Project> Project::Load(const std::string& path,
                                        std::string& error) {
   std::string text;
-  try {
-    if (!ReadTextFile(path, text, error)) return nullptr;
-  } catch (const std::exception& e) {
-    error = path + ": " + e.what();
+  if (!CatchForeign(path + ": ", error, [&]() {
+        return ReadTextFile(path, text, error);
+      }))
     return nullptr;
-  }
   return Parse(text, path, FolderOf(path), error);
 }
 
@@ -1150,31 +1551,24 @@ std::unique_ptr<Project> Project::Parse(const std::string& text,
                                         const std::string& folder,
                                         std::string& error) {
   error.clear();
-  try {
-    const Json doc = ParseDocument(text);
-    if (!doc.is_object()) Fail("", "the document must be a JSON object");
-    std::unique_ptr<Project> p(new Project());
-    p->source_ = source;
-    ProjectLoader(*p, folder.empty() ? "." : folder).Load(doc);
-    return p;
-  } catch (const LoadError& e) {
-    error = source + ": " + (e.path.empty() ? "" : e.path + ": ") + e.what;
-  } catch (const std::exception& e) {
-    error = source + ": " + e.what();
-  }
-  return nullptr;
+  std::unique_ptr<Project> p;
+  const bool ok = CatchForeign(source + ": ", error, [&]() {
+    JsonReader r;
+    Json doc;
+    if (r.Parse(text, doc) && !doc.is_object())
+      r.Fail("", "the document must be a JSON object");
+    if (!r.failed()) {
+      p.reset(new Project());
+      p->source_ = source;
+      ProjectLoader(*p, folder.empty() ? "." : folder, r).Load(doc);
+    }
+    if (!r.failed()) return true;
+    error = source + ": " + r.message();
+    return false;
+  });
+  if (!ok) p.reset();
+  return p;
 }
-
-namespace {
-
-template <class T, class Key>
-const T* FindIn(const std::vector<T>& list, const std::string& key, Key get) {
-  for (const T& item : list)
-    if (get(item) == key) return &item;
-  return nullptr;
-}
-
-}  // namespace
 
 const ProjectSystem* Project::FindSystem(const std::string& id) const {
   return FindIn(systems_, id, [](const ProjectSystem& s) { return s.id; });
@@ -1197,65 +1591,33 @@ bool WriteExteriorOrientations(
     const std::vector<std::pair<std::string, ExteriorOrientation>>& updates,
     std::string& error) {
   error.clear();
-  try {
+  return CatchForeign(path + ": ", error, [&]() {
     std::string text;
     if (!ReadTextFile(path, text, error)) return false;
-    Json doc = ParseDocument(text);
-    std::string unit = "deg";
-    if (doc.is_object() && doc.contains("angle_unit") &&
-        doc["angle_unit"].is_string())
-      unit = doc["angle_unit"].get<std::string>();
-    const double size = AngleUnitSize(unit);
-    if (size == 0.0) Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
-    if (!doc.is_object() || !doc.contains("images") ||
-        !doc["images"].is_array())
-      Fail("images", "the file has no list of images");
-    Json& images = doc["images"];
-    // Micrometres and a billionth of the angle unit: far below what a
-    // resection determines, and short to read.
-    auto round = [](double v, double per_unit) {
-      return std::round(v * per_unit) / per_unit;
-    };
-    for (const auto& u : updates) {
-      Json* target = nullptr;
-      for (Json& img : images)
-        if (img.is_object() && img.contains("id") &&
-            (img["id"] == u.first ||
-             (img["id"].is_number_integer() && img["id"].dump() == u.first)))
-          target = &img;
-      if (!target) Fail("images", "no image has the id " + Quote(u.first));
-      const ExteriorOrientation& x = u.second;
-      Json e = Json::object();
-      e["x"] = round(x.x, 1e6);
-      e["y"] = round(x.y, 1e6);
-      e["z"] = round(x.z, 1e6);
-      e["omega"] = round(x.omega / size, 1e9);
-      e["phi"] = round(x.phi / size, 1e9);
-      e["kappa"] = round(x.kappa / size, 1e9);
-      (*target)["exterior"] = e;
+    JsonReader r;
+    Json doc;
+    if (!r.Parse(text, doc) || !SetExteriorOrientations(doc, updates, r)) {
+      error = path + ": " + r.message();
+      return false;
     }
-    return WriteAtomically(path, LayoutDocument(doc), error);
-  } catch (const LoadError& e) {
-    error = path + ": " + (e.path.empty() ? "" : e.path + ": ") + e.what;
-  } catch (const std::exception& e) {
-    error = path + ": " + e.what();
-  }
-  return false;
+    return WriteAtomically(path, LayoutJson(doc), error);
+  });
 }
 
 bool FormatProjectJson(const std::string& text,
                        std::string& out,
                        std::string& error) {
   error.clear();
-  try {
-    out = LayoutDocument(ParseDocument(text));
+  return CatchForeign("", error, [&]() {
+    JsonReader r;
+    Json doc;
+    if (!r.Parse(text, doc)) {
+      error = r.message();
+      return false;
+    }
+    out = LayoutJson(doc);
     return true;
-  } catch (const LoadError& e) {
-    error = (e.path.empty() ? "" : e.path + ": ") + e.what;
-  } catch (const std::exception& e) {
-    error = e.what();
-  }
-  return false;
+  });
 }
 
 }  // namespace collinear
