@@ -339,6 +339,12 @@ TEST(Project, BadInputNamesFilePathAndProblem) {
                "\"focal_length_mm\": 24.0,",
                "\"focal_length_mm\": 24.0, \"focal_length_mm\": 25,"),
        "p.json: cameras[0]: key 'focal_length_mm' appears twice"},
+      {"duplicate key deep in lists",
+       Replace(k, "{\"id\": \"north\",", "{\"id\": \"north\", \"id\": \"n\","),
+       "p.json: stations[0].measurements[1]: key 'id' appears twice"},
+      {"syntax after a duplicate key",
+       "{\"name\": \"a\", \"name\": \"b\"",
+       "p.json: line 1, column 26: not valid JSON: syntax error"},
       {"unknown key",
        Replace(k, "\"focal_length_mm\": 24.0", "\"focal_lenght_mm\": 24.0"),
        "p.json: cameras[0].focal_lenght_mm: unknown key; allowed here: id, "
