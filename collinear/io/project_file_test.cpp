@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/calculator/calculator_test_util.h>
 #include <collinear/calculator/crd_calculator.h>
 #include <collinear/geo/geo_host.h>
 #include <collinear/geo/proj_test_util.h>
@@ -107,12 +108,7 @@ IPropertyObject* Ref(IPropertyObject* o, long id) {
 
 // A calculator whose working system is the project's.
 CCrdCalculator Working(const Project& p) {
-  CCrdCalculator c;
-  std::int32_t kind = 0;
-  p.working_object()->get_raw_value(kGeoPropKind, &kind, 0);
-  c.m_CrdSysType = kind;
-  c.m_CrdSysObject = TComPropertyObject(p.working_object());
-  return c;
+  return test_support::WorkingIn(p.working_object());
 }
 
 TEST(Project, CamerasCarryThePropertiesTheCalculatorReads) {
