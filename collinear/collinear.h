@@ -28,18 +28,20 @@
 #include <collinear/calculator/calc_distortion.h>
 #include <collinear/calculator/crd_calculator.h>
 #include <collinear/calculator/host/bin_value.h>
-#include <collinear/calculator/host/bitmap.h>
-#include <collinear/calculator/host/derived_system.h>
-#include <collinear/calculator/host/geo_coord.h>
-#include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/calculator/host/host_object.h>
 #include <collinear/calculator/host/image_host.h>
-#include <collinear/calculator/host/picture_info.h>
-#include <collinear/calculator/host/proj_system.h>
 #include <collinear/calculator/host/property_object.h>
-#include <collinear/calculator/host/stream.h>
 #include <collinear/calculator/host/unknown.h>
+
+#include <collinear/geo/derived_system.h>
+#include <collinear/geo/geo_coord.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_system.h>
+
+#include <collinear/picture/bitmap.h>
+#include <collinear/picture/picture_info.h>
+#include <collinear/picture/stream.h>
 
 #include <collinear/adjust/adj_image.h>
 

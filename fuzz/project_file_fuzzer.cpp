@@ -8,7 +8,7 @@
 #include <string>
 
 #include <collinear/calculator/crd_calculator.h>
-#include <collinear/calculator/host/geo_host.h>
+#include <collinear/geo/geo_host.h>
 #include <collinear/io/project_file.h>
 #include "fuzz_input.h"
 

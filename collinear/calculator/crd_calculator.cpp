@@ -6,8 +6,8 @@
 #include <utility>
 
 #include <collinear/calculator/calc_distortion.h>
-#include <collinear/calculator/host/geo_coord.h>
-#include <collinear/calculator/host/geo_host.h>
+#include <collinear/geo/geo_coord.h>
+#include <collinear/geo/geo_host.h>
 #include <collinear/primitives/constants.h>
 
 namespace {

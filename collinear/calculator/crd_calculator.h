@@ -6,9 +6,9 @@
 #ifndef COLLINEAR_CALCULATOR_CRD_CALCULATOR_H_
 #define COLLINEAR_CALCULATOR_CRD_CALCULATOR_H_
 
-#include <collinear/calculator/host/bitmap.h>
 #include <collinear/calculator/host/property_object.h>
 #include <collinear/framework/export.h>
+#include <collinear/picture/bitmap.h>
 #include <collinear/primitives/host_geometry.h>
 
 class COLLINEAR_API CCrdCalculator {

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <limits>
 
-#include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/image_host.h>
-#include <collinear/calculator/host/picture_info.h>
 #include <collinear/distortion/dist_model.h>
 #include <collinear/framework/array.h>
+#include <collinear/geo/geo_host.h>
 #include <collinear/orientation/sinori.h>
+#include <collinear/picture/picture_info.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
 #include <collinear/primitives/wpk.h>

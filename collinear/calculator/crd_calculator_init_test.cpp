@@ -8,12 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/geo_host.h>
 #include <collinear/calculator/host/host_object.h>
 #include <collinear/calculator/host/image_host.h>
-#include <collinear/calculator/host/picture_fixtures.h>
-#include <collinear/calculator/host/picture_info.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/geo_test_util.h>
+#include <collinear/geo/proj_system.h>
+#include <collinear/picture/picture_info.h>
+#include <collinear/picture/picture_test_util.h>
 #include <collinear/primitives/constants.h>
 
 namespace ci = collinear;
@@ -92,10 +93,7 @@ void Measure(ci::HostObjectSet* set, IPropertyObject* point, const P2& px) {
 // changes its kind.
 class CCrdCalculatorInit : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ci::AttachGeoSystem(*utm_, ci::ProjCoordSystem::Create("EPSG:32633").get());
-    UseWorkingKind(2);
-  }
+  void SetUp() override { UseWorkingKind(2); }
   void TearDown() override {
     for (auto& o : cycles_) o->Clear();  // stations and their measurements
   }
@@ -104,23 +102,15 @@ class CCrdCalculatorInit : public ::testing::Test {
   // property of its kind (1 or 2).
   void UseWorkingKind(int kind) {
     crs_->Clear();
-    crs_->SetInt32(ci::kGeoPropKind, kind)
-        .SetObject(
-            kind == 1 ? ci::kGeoPropSystemKind1 : ci::kGeoPropSystemKind2,
-            utm_.get());
+    ci::test_support::SetWorking(*crs_, kind, utm_.get());
   }
 
   // A host object with coordinates: one vertex per point given as x east,
   // y north, height.
   ComPtr<HostObject> Located(std::initializer_list<P3> xyz) {
-    ComPtr<ci::GeoPointData> data =
-        ci::GeoPointData::Create(ci::QueryGeoSystem(utm_.get()).get());
-    for (const P3& p : xyz)
-      data->AddVertex(p.y, p.x, p.z, ci::kGeoFormPlane | ci::kGeoHasAll);
-    ComPtr<HostObject> o = HostObject::Create();
-    ci::AttachGeoPoint(*o, data.get());
-    o->SetObject(ci::kPointPropCrsObject, crs_.get());
-    return o;
+    std::vector<P3> north_first;
+    for (const P3& p : xyz) north_first.emplace_back(p.y, p.x, p.z);
+    return ci::test_support::PointObject(utm_.get(), north_first, crs_.get());
   }
   ComPtr<HostObject> Point(const char* name, const P3& xyz) {
     ComPtr<HostObject> p = Located({xyz});
@@ -219,7 +209,8 @@ class CCrdCalculatorInit : public ::testing::Test {
         .SetObject(ci::kImagePropCentre, centre);
   }
 
-  ComPtr<HostObject> utm_ = HostObject::Create();
+  ComPtr<HostObject> utm_ = ci::test_support::SystemObject(
+      ci::ProjCoordSystem::Create("EPSG:32633").get());
   ComPtr<HostObject> crs_ = HostObject::Create();
   std::vector<ComPtr<HostObject>> cycles_;
 };

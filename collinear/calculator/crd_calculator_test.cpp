@@ -4,16 +4,19 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/derived_system.h>
-#include <collinear/calculator/host/geo_host.h>
+#include <collinear/calculator/calculator_test_util.h>
 #include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/calculator/host/host_object.h>
-#include <collinear/calculator/host/proj_reference.h>
-#include <collinear/calculator/host/proj_system.h>
 #include <collinear/distortion/dist_model.h>
+#include <collinear/geo/derived_system.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/geo_test_util.h>
+#include <collinear/geo/proj_system.h>
+#include <collinear/geo/proj_test_util.h>
 #include <collinear/primitives/constants.h>
 
 using P2 = TAbstractPoint2<double>;
@@ -581,39 +584,22 @@ constexpr double kTolMm = 1e-3;  // agreement with PROJ asked for, m
 // points, as a host application would set them up.
 class CalculatorGeoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    collinear::AttachGeoSystem(*utm_, utm_impl_.get());
-    collinear::AttachGeoSystem(*wgs84_, wgs84_impl_.get());
-    collinear::AttachGeoSystem(
-        *bad_, collinear::ProjCoordSystem::Create("EPSG:999999").get());
-  }
   void TearDown() override {
     collinear::HostCatalogue::Unregister(collinear::kGeoCatalogueClass);
   }
 
   // A calculator working in the system object `system` of the kind.
   CCrdCalculator Working(int kind, HostObject* system) {
-    long id = collinear::kGeoPropSystemGeodetic;
-    if (kind == 1) id = collinear::kGeoPropSystemKind1;
-    if (kind == 2) id = collinear::kGeoPropSystemKind2;
-    crs_->SetInt32(collinear::kGeoPropKind, kind).SetObject(id, system);
-    CCrdCalculator c;
-    c.m_CrdSysType = kind;
-    c.m_CrdSysObject = TComPropertyObject(crs_.get());
-    return c;
+    collinear::test_support::SetWorking(*crs_, kind, system);
+    return collinear::test_support::WorkingIn(crs_.get());
   }
   // A host point with one vertex per triple (first, second, third), plane
   // unless flags say otherwise.
   ComPtr<HostObject> Point(HostObject* system,
-                           std::initializer_list<P3> vertices,
+                           const std::vector<P3>& vertices,
                            unsigned long flags = kGeoFormPlane | kGeoHasAll) {
-    ComPtr<collinear::GeoPointData> data = collinear::GeoPointData::Create(
-        collinear::QueryGeoSystem(system).get());
-    for (const P3& v : vertices) data->AddVertex(v.x, v.y, v.z, flags);
-    ComPtr<HostObject> p = HostObject::Create();
-    collinear::AttachGeoPoint(*p, data.get());
-    p->SetObject(collinear::kGeoPropCrsObject, point_crs_.get());
-    return p;
+    return collinear::test_support::PointObject(
+        system, vertices, point_crs_.get(), flags);
   }
   void RegisterWgs84Catalogue() {
     ComPtr<collinear::HostObjectSet> systems =
@@ -628,9 +614,12 @@ class CalculatorGeoTest : public ::testing::Test {
       collinear::ProjCoordSystem::Create("EPSG:32633");
   ComPtr<collinear::ProjCoordSystem> wgs84_impl_ =
       collinear::ProjCoordSystem::Create("EPSG:4326");
-  ComPtr<HostObject> utm_ = HostObject::Create();
-  ComPtr<HostObject> wgs84_ = HostObject::Create();
-  ComPtr<HostObject> bad_ = HostObject::Create();
+  ComPtr<HostObject> utm_ =
+      collinear::test_support::SystemObject(utm_impl_.get());
+  ComPtr<HostObject> wgs84_ =
+      collinear::test_support::SystemObject(wgs84_impl_.get());
+  ComPtr<HostObject> bad_ = collinear::test_support::SystemObject(
+      collinear::ProjCoordSystem::Create("EPSG:999999").get());
   ComPtr<HostObject> crs_ = HostObject::Create();
   ComPtr<HostObject> point_crs_ = HostObject::Create();
 };
@@ -695,12 +684,11 @@ TEST_F(CalculatorGeoTest, GeoidAndUnitOfTheWorkingSystem) {
 TEST_F(CalculatorGeoTest, LocalWorkingSystemRoundTripsToItsBase) {
   const double shift[3] = {5761000.0, 499000.0, 50.0};
   const double angles[3] = {0.0, 0.0, 0.25};
-  ComPtr<HostObject> local = HostObject::Create();
-  local->AddClass(collinear::kGeoDerivedClass);
-  collinear::AttachGeoSystem(*local,
-                             collinear::DerivedCoordSystem::CreateSimilarity(
-                                 utm_impl_.get(), shift, angles, 1.0)
-                                 .get());
+  ComPtr<HostObject> local = collinear::test_support::SystemObject(
+      collinear::DerivedCoordSystem::CreateSimilarity(
+          utm_impl_.get(), shift, angles, 1.0)
+          .get(),
+      &collinear::kGeoDerivedClass);
   const P3 grid(5761100.0, 499300.0, 75.0);  // northing, easting, height
   ComPtr<HostObject> p = Point(utm_.get(), {grid});
   const P3 in_local =

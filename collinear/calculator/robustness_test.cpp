@@ -12,7 +12,7 @@
 #include <proj.h>
 
 #include <collinear/calculator/crd_calculator.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/proj_system.h>
 
 namespace {
 

@@ -10,9 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/calculator/calculator_test_util.h>
 #include <collinear/calculator/crd_calculator.h>
-#include <collinear/calculator/host/geo_host.h>
-#include <collinear/calculator/host/proj_reference.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_test_util.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
 
@@ -107,12 +108,7 @@ IPropertyObject* Ref(IPropertyObject* o, long id) {
 
 // A calculator whose working system is the project's.
 CCrdCalculator Working(const Project& p) {
-  CCrdCalculator c;
-  std::int32_t kind = 0;
-  p.working_object()->get_raw_value(kGeoPropKind, &kind, 0);
-  c.m_CrdSysType = kind;
-  c.m_CrdSysObject = TComPropertyObject(p.working_object());
-  return c;
+  return test_support::WorkingIn(p.working_object());
 }
 
 TEST(Project, CamerasCarryThePropertiesTheCalculatorReads) {
@@ -339,6 +335,12 @@ TEST(Project, BadInputNamesFilePathAndProblem) {
                "\"focal_length_mm\": 24.0,",
                "\"focal_length_mm\": 24.0, \"focal_length_mm\": 25,"),
        "p.json: cameras[0]: key 'focal_length_mm' appears twice"},
+      {"duplicate key deep in lists",
+       Replace(k, "{\"id\": \"north\",", "{\"id\": \"north\", \"id\": \"n\","),
+       "p.json: stations[0].measurements[1]: key 'id' appears twice"},
+      {"syntax after a duplicate key",
+       "{\"name\": \"a\", \"name\": \"b\"",
+       "p.json: line 1, column 26: not valid JSON: syntax error"},
       {"unknown key",
        Replace(k, "\"focal_length_mm\": 24.0", "\"focal_lenght_mm\": 24.0"),
        "p.json: cameras[0].focal_lenght_mm: unknown key; allowed here: id, "

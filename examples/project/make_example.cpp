@@ -19,8 +19,8 @@
 #include <nlohmann/json.hpp>
 
 #include <collinear/calculator/crd_calculator.h>
-#include <collinear/calculator/host/geo_host.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/proj_system.h>
 #include <collinear/io/project_file.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/geo_coord.h>
 #include <collinear/calculator/host/host_catalogue.h>
+#include <collinear/geo/geo_coord.h>
 
 using collinear::ComPtr;
 using collinear::HostObject;

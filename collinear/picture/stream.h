@@ -2,8 +2,8 @@
 // for example): the part of the component model's stream interface that
 // readers need, reading and seeking, and two streams of our own, over a
 // memory buffer and over a file. Positions and sizes are in bytes.
-#ifndef COLLINEAR_CALCULATOR_HOST_STREAM_H_
-#define COLLINEAR_CALCULATOR_HOST_STREAM_H_
+#ifndef COLLINEAR_PICTURE_STREAM_H_
+#define COLLINEAR_PICTURE_STREAM_H_
 
 #include <atomic>
 #include <cstdint>
@@ -99,4 +99,4 @@ class COLLINEAR_API FileStream : public StreamObject {
 
 }  // namespace collinear
 
-#endif  // COLLINEAR_CALCULATOR_HOST_STREAM_H_
+#endif  // COLLINEAR_PICTURE_STREAM_H_

@@ -6,15 +6,15 @@
 // Host systems are property objects that answer QueryInterface for
 // IGeoCoordSystem (AttachGeoSystem); points answer for IGeoCoordPoint,
 // units for IMetricUnit and geoid sources for IGeoid.
-#ifndef COLLINEAR_CALCULATOR_HOST_GEO_HOST_H_
-#define COLLINEAR_CALCULATOR_HOST_GEO_HOST_H_
+#ifndef COLLINEAR_GEO_GEO_HOST_H_
+#define COLLINEAR_GEO_GEO_HOST_H_
 
 #include <vector>
 
-#include <collinear/calculator/host/geo_coord.h>
 #include <collinear/calculator/host/host_object.h>
 #include <collinear/calculator/host/property_object.h>
 #include <collinear/framework/export.h>
+#include <collinear/geo/geo_coord.h>
 
 namespace collinear {
 
@@ -118,4 +118,4 @@ COLLINEAR_API void ConvertToHostSystem(GeoCoordPoint& g,
 
 }  // namespace collinear
 
-#endif  // COLLINEAR_CALCULATOR_HOST_GEO_HOST_H_
+#endif  // COLLINEAR_GEO_GEO_HOST_H_

@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/proj_system.h>
 
 #include <cmath>
 #include <random>
@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/geo_coord.h>
-#include <collinear/calculator/host/proj_reference.h>
+#include <collinear/geo/geo_coord.h>
+#include <collinear/geo/proj_test_util.h>
 #include <collinear/primitives/constants.h>
 
 using collinear::ComPtr;

@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/geo_host.h>
+#include <collinear/geo/geo_host.h>
 
 #include <atomic>
 #include <cstdint>

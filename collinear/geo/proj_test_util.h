@@ -1,8 +1,8 @@
 // Test support, not installed: PROJ's own answer for a transformation, as
 // cs2cs gives it, built apart from the library in a context of its own
 // between the two CRSs with ellipsoidal heights, in PROJ's east-first order.
-#ifndef COLLINEAR_CALCULATOR_HOST_PROJ_REFERENCE_H_
-#define COLLINEAR_CALCULATOR_HOST_PROJ_REFERENCE_H_
+#ifndef COLLINEAR_GEO_PROJ_TEST_UTIL_H_
+#define COLLINEAR_GEO_PROJ_TEST_UTIL_H_
 
 #include <cmath>
 
@@ -47,4 +47,4 @@ class ProjReference {
 
 }  // namespace collinear::test_support
 
-#endif  // COLLINEAR_CALCULATOR_HOST_PROJ_REFERENCE_H_
+#endif  // COLLINEAR_GEO_PROJ_TEST_UTIL_H_

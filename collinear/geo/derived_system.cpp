@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/derived_system.h>
+#include <collinear/geo/derived_system.h>
 
 #include <cmath>
 #include <cstdio>

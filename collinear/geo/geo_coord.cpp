@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/geo_coord.h>
+#include <collinear/geo/geo_coord.h>
 
 #include <cmath>
 #include <string>

@@ -2,13 +2,13 @@
 // onto the plane form of the base (northing, easting, height, in metres) by
 // a 3-D similarity or by a plane affine transformation with the height
 // passed through. Its only form is the plane form.
-#ifndef COLLINEAR_CALCULATOR_HOST_DERIVED_SYSTEM_H_
-#define COLLINEAR_CALCULATOR_HOST_DERIVED_SYSTEM_H_
+#ifndef COLLINEAR_GEO_DERIVED_SYSTEM_H_
+#define COLLINEAR_GEO_DERIVED_SYSTEM_H_
 
 #include <string>
 
-#include <collinear/calculator/host/geo_coord.h>
 #include <collinear/framework/export.h>
+#include <collinear/geo/geo_coord.h>
 
 namespace collinear {
 
@@ -61,4 +61,4 @@ class COLLINEAR_API DerivedCoordSystem
 
 }  // namespace collinear
 
-#endif  // COLLINEAR_CALCULATOR_HOST_DERIVED_SYSTEM_H_
+#endif  // COLLINEAR_GEO_DERIVED_SYSTEM_H_

@@ -2,8 +2,8 @@
 // JPEG, PNG and BMP come from stb_image_write (a writer apart from the
 // reader under test), TIFF and BigTIFF from libtiff's own writer, and two
 // hand-made headers carry sizes far beyond the bytes that follow them.
-#ifndef COLLINEAR_CALCULATOR_HOST_PICTURE_FIXTURES_H_
-#define COLLINEAR_CALCULATOR_HOST_PICTURE_FIXTURES_H_
+#ifndef COLLINEAR_PICTURE_PICTURE_TEST_UTIL_H_
+#define COLLINEAR_PICTURE_PICTURE_TEST_UTIL_H_
 
 #include <cstdint>
 #include <cstdio>
@@ -183,4 +183,4 @@ inline Bytes PngHeaderOnly(std::uint32_t w, std::uint32_t h) {
 
 }  // namespace collinear::test_support
 
-#endif  // COLLINEAR_CALCULATOR_HOST_PICTURE_FIXTURES_H_
+#endif  // COLLINEAR_PICTURE_PICTURE_TEST_UTIL_H_

@@ -1,8 +1,8 @@
-#include <collinear/calculator/host/geo_coord.h>
+#include <collinear/geo/geo_coord.h>
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/proj_system.h>
 #include <collinear/primitives/constants.h>
 
 using collinear::ComPtr;

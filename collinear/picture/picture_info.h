@@ -2,15 +2,15 @@
 // QueryInterface for IImagePicture and hands out the encoded picture (JPEG,
 // PNG, BMP or TIFF bytes) as a stream. ReadPictureInfo learns the picture's
 // size in pixels from its header alone, without decoding pixels.
-#ifndef COLLINEAR_CALCULATOR_HOST_PICTURE_INFO_H_
-#define COLLINEAR_CALCULATOR_HOST_PICTURE_INFO_H_
+#ifndef COLLINEAR_PICTURE_PICTURE_INFO_H_
+#define COLLINEAR_PICTURE_PICTURE_INFO_H_
 
 #include <cstdint>
 
 #include <collinear/calculator/host/host_object.h>
-#include <collinear/calculator/host/stream.h>
 #include <collinear/calculator/host/unknown.h>
 #include <collinear/framework/export.h>
+#include <collinear/picture/stream.h>
 
 inline constexpr GUID IID_IImagePicture =
     collinear::MakeGuid("{4d4c60c9-480f-476c-8751-aac3111576e4}");
@@ -53,4 +53,4 @@ COLLINEAR_API bool ReadPictureInfo(IStream* stream, PictureInfo* info);
 
 }  // namespace collinear
 
-#endif  // COLLINEAR_CALCULATOR_HOST_PICTURE_INFO_H_
+#endif  // COLLINEAR_PICTURE_PICTURE_INFO_H_

@@ -4,8 +4,8 @@
 // are pixels with y counting upwards from the bottom edge. The transformation
 // puts original pixels into an output plane; the transformed bitmap occupies
 // that plane from the output offset on.
-#ifndef COLLINEAR_CALCULATOR_HOST_BITMAP_H_
-#define COLLINEAR_CALCULATOR_HOST_BITMAP_H_
+#ifndef COLLINEAR_PICTURE_BITMAP_H_
+#define COLLINEAR_PICTURE_BITMAP_H_
 
 #include <cstdint>
 
@@ -72,4 +72,4 @@ class COLLINEAR_API Bitmap {
 
 }  // namespace ImgAn
 
-#endif  // COLLINEAR_CALCULATOR_HOST_BITMAP_H_
+#endif  // COLLINEAR_PICTURE_BITMAP_H_

@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/stream.h>
+#include <collinear/picture/stream.h>
 
 #include <cstdio>
 #include <string>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/picture_fixtures.h>
+#include <collinear/picture/picture_test_util.h>
 
 using collinear::ComPtr;
 

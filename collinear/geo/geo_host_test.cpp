@@ -1,10 +1,11 @@
-#include <collinear/calculator/host/geo_host.h>
+#include <collinear/geo/geo_host.h>
+#include <collinear/geo/geo_test_util.h>
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/derived_system.h>
 #include <collinear/calculator/host/host_catalogue.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/derived_system.h>
+#include <collinear/geo/proj_system.h>
 #include <collinear/primitives/constants.h>
 
 using collinear::AttachGeoSystem;
@@ -15,21 +16,13 @@ using collinear::kGeoFormGeodetic;
 using collinear::kGeoFormPlane;
 using collinear::kGeoGeoidHeights;
 using collinear::kGeoHasAll;
+using collinear::test_support::SystemObject;
 
 namespace {
 
 constexpr unsigned long kBest = collinear::kGeoBestOperation;
 constexpr double kTolM = 1e-6;     // metres after conversions there and back
 constexpr double kTolDeg = 1e-10;  // degrees, about 10 micrometres
-
-// A host system object of the given class exposing system.
-ComPtr<HostObject> SystemObject(IGeoCoordSystem* system,
-                                const GUID* cls = nullptr) {
-  ComPtr<HostObject> o = HostObject::Create();
-  if (cls) o->AddClass(*cls);
-  if (system) AttachGeoSystem(*o, system);
-  return o;
-}
 
 // A reference standing for `proper`, answering as its system does.
 ComPtr<HostObject> Reference(HostObject* proper, int flag) {

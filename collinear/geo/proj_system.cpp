@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/proj_system.h>
 
 #include <cctype>
 #include <cmath>

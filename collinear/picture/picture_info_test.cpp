@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/picture_info.h>
+#include <collinear/picture/picture_info.h>
 
 #include <cstdio>
 #include <random>
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/picture_fixtures.h>
+#include <collinear/picture/picture_test_util.h>
 
 using collinear::ComPtr;
 using collinear::PictureFormat;

@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/picture_info.h>
+#include <collinear/picture/picture_info.h>
 
 #include <atomic>
 #include <cstdarg>

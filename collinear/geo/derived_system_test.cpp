@@ -1,11 +1,11 @@
-#include <collinear/calculator/host/derived_system.h>
+#include <collinear/geo/derived_system.h>
 
 #include <random>
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/geo_coord.h>
-#include <collinear/calculator/host/proj_system.h>
+#include <collinear/geo/geo_coord.h>
+#include <collinear/geo/proj_system.h>
 #include <collinear/primitives/constants.h>
 
 using collinear::ComPtr;

@@ -7,8 +7,8 @@
 // coordinates: northing, easting, height (first = north, as surveyors
 // write them; hosts that want x east swap the first two). Lengths are in
 // the point's metric unit, metres when it has none.
-#ifndef COLLINEAR_CALCULATOR_HOST_GEO_COORD_H_
-#define COLLINEAR_CALCULATOR_HOST_GEO_COORD_H_
+#ifndef COLLINEAR_GEO_GEO_COORD_H_
+#define COLLINEAR_GEO_GEO_COORD_H_
 
 #include <atomic>
 
@@ -272,4 +272,4 @@ class COLLINEAR_API GeoCoordPoint {
   }
 };
 
-#endif  // COLLINEAR_CALCULATOR_HOST_GEO_COORD_H_
+#endif  // COLLINEAR_GEO_GEO_COORD_H_

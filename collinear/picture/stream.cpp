@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/stream.h>
+#include <collinear/picture/stream.h>
 
 #include <cstring>
 #include <filesystem>

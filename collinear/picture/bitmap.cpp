@@ -1,4 +1,4 @@
-#include <collinear/calculator/host/bitmap.h>
+#include <collinear/picture/bitmap.h>
 
 #include <algorithm>
 #include <cmath>

@@ -2,14 +2,14 @@
 // PROJ context, guarded by a mutex, so objects may be used from several
 // threads; transformations are built once per target system and form and
 // kept in the source system.
-#ifndef COLLINEAR_CALCULATOR_HOST_PROJ_SYSTEM_H_
-#define COLLINEAR_CALCULATOR_HOST_PROJ_SYSTEM_H_
+#ifndef COLLINEAR_GEO_PROJ_SYSTEM_H_
+#define COLLINEAR_GEO_PROJ_SYSTEM_H_
 
 #include <memory>
 #include <string>
 
-#include <collinear/calculator/host/geo_coord.h>
 #include <collinear/framework/export.h>
+#include <collinear/geo/geo_coord.h>
 
 namespace collinear {
 
@@ -75,4 +75,4 @@ class COLLINEAR_API ProjGridGeoid : public GeoUnknown<IGeoid, IID_IGeoid> {
 
 }  // namespace collinear
 
-#endif  // COLLINEAR_CALCULATOR_HOST_PROJ_SYSTEM_H_
+#endif  // COLLINEAR_GEO_PROJ_SYSTEM_H_

@@ -1,0 +1,125 @@
+// Writing back into project files: stored exterior orientations, and the
+// layout every written file gets.
+#include <collinear/io/project_file.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include <collinear/io/json_layout.h>
+#include <collinear/io/json_reader.h>
+#include <collinear/io/point_file.h>
+#include <collinear/io/project_loader.h>
+
+namespace collinear {
+namespace {
+
+// Writes text to a temporary file beside path and renames it over path.
+bool WriteAtomically(const std::string& path,
+                     const std::string& text,
+                     std::string& error) {
+  const std::string tmp = path + ".tmp." + std::to_string(getpid());
+  {
+    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+    if (!f) {
+      error = path + ": cannot write a temporary file beside it";
+      return false;
+    }
+    f << text;
+    f.flush();
+    if (!f) {
+      f.close();
+      std::remove(tmp.c_str());
+      error = path + ": writing the file failed";
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    error = path + ": cannot replace the file";
+    return false;
+  }
+  return true;
+}
+
+// Sets the updates in doc, the document of a project file.
+bool SetExteriorOrientations(
+    Json& doc,
+    const std::vector<std::pair<std::string, ExteriorOrientation>>& updates,
+    JsonReader& r) {
+  std::string unit = "deg";
+  if (doc.is_object() && doc.contains("angle_unit") &&
+      doc["angle_unit"].is_string())
+    unit = doc["angle_unit"].get<std::string>();
+  const double size = AngleUnitSize(unit);
+  if (size == 0.0)
+    return r.Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
+  if (!doc.is_object() || !doc.contains("images") || !doc["images"].is_array())
+    return r.Fail("images", "the file has no list of images");
+  Json& images = doc["images"];
+  // Micrometres and a billionth of the angle unit: far below what a
+  // resection determines, and short to read.
+  auto round = [](double v, double per_unit) {
+    return std::round(v * per_unit) / per_unit;
+  };
+  for (const auto& u : updates) {
+    Json* target = nullptr;
+    for (Json& img : images)
+      if (img.is_object() && img.contains("id") &&
+          (img["id"] == u.first ||
+           (img["id"].is_number_integer() && img["id"].dump() == u.first)))
+        target = &img;
+    if (!target)
+      return r.Fail("images", "no image has the id " + Quote(u.first));
+    const ExteriorOrientation& x = u.second;
+    Json e = Json::object();
+    e["x"] = round(x.x, 1e6);
+    e["y"] = round(x.y, 1e6);
+    e["z"] = round(x.z, 1e6);
+    e["omega"] = round(x.omega / size, 1e9);
+    e["phi"] = round(x.phi / size, 1e9);
+    e["kappa"] = round(x.kappa / size, 1e9);
+    (*target)["exterior"] = e;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteExteriorOrientations(
+    const std::string& path,
+    const std::vector<std::pair<std::string, ExteriorOrientation>>& updates,
+    std::string& error) {
+  error.clear();
+  return CatchForeign(path + ": ", error, [&]() {
+    std::string text;
+    if (!ReadTextFile(path, text, error)) return false;
+    JsonReader r;
+    Json doc;
+    if (!r.Parse(text, doc) || !SetExteriorOrientations(doc, updates, r)) {
+      error = path + ": " + r.message();
+      return false;
+    }
+    return WriteAtomically(path, LayoutJson(doc), error);
+  });
+}
+
+bool FormatProjectJson(const std::string& text,
+                       std::string& out,
+                       std::string& error) {
+  error.clear();
+  return CatchForeign("", error, [&]() {
+    JsonReader r;
+    Json doc;
+    if (!r.Parse(text, doc)) {
+      error = r.message();
+      return false;
+    }
+    out = LayoutJson(doc);
+    return true;
+  });
+}
+
+}  // namespace collinear
