@@ -6,6 +6,7 @@
 #include <utility>
 
 #include <collinear/calculator/host/image_host.h>
+#include <collinear/distortion/dist_model.h>
 #include <collinear/geo/derived_system.h>
 #include <collinear/geo/geo_coord.h>
 #include <collinear/geo/geo_host.h>
@@ -522,24 +523,12 @@ bool ProjectLoader::LoadDistortion(const Json& d,
   std::string model;
   if (!r_.Text(*m, Member(path, "model"), model)) return false;
   // Coefficients per model: radial ones, then the further ones.
-  struct Model {
-    const char* name;
-    std::size_t radial, further;
-  };
-  static const Model kModels[] = {{"none", 0, 0},
-                                  {"k1k2k3k4", 4, 0},
-                                  {"k1k2p1p2", 2, 2},
-                                  {"k1k2k3p1p2", 3, 2},
-                                  {"k1k2e1e6", 2, 6}};
-  const Model* found = nullptr;
-  for (const Model& k : kModels)
-    if (model == k.name) found = &k;
+  const DistModelSpec* found = FindDistModel(model);
   if (!found)
-    return r_.Fail(Member(path, "model"),
-                   "unknown model " + Quote(model) +
-                       "; known: none, k1k2k3k4, k1k2p1p2, k1k2k3p1p2, "
-                       "k1k2e1e6");
-  const std::size_t n = found->radial + found->further;
+    return r_.Fail(
+        Member(path, "model"),
+        "unknown model " + Quote(model) + "; known: " + DistModelNameList());
+  const std::size_t n = found->Count();
   std::vector<double> coef;
   if (const Json* c = Find(d, "coefficients")) {
     if (!r_.Numbers(*c, Member(path, "coefficients"), 0, coef)) return false;
