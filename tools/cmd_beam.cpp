@@ -1,6 +1,5 @@
 // beam: the ray in object coordinates through pixels of one image.
 #include <cmath>
-#include <sstream>
 
 #include <collinear/primitives/constants.h>
 
@@ -36,7 +35,24 @@ P2 ParsePixel(const std::string& text) {
   return p;
 }
 
-int RunBeam(const BeamArgs& a, const CommonOptions& common) {
+// The ray through one pixel.
+struct Ray {
+  P2 px;
+  bool inside = false;  // the pixel lies in the picture
+  P3 direction;         // unit vector, object axes
+  double bearing_deg = 0.0, elevation_deg = 0.0;
+  bool reaches_height = false;  // ahead of the camera (with --height)
+  P3 at_height;
+  double range = 0.0;  // centre to at_height
+  P3 at_distance;      // with --distance
+};
+
+struct BeamResult {
+  ImageInfo image;
+  std::vector<Ray> rays;
+};
+
+BeamResult Compute(const BeamArgs& a) {
   std::vector<P2> pixels;
   for (const std::string& s : a.pixels) pixels.push_back(ParsePixel(s));
   if (!IsUndefined(a.distance) && !(a.distance > 0.0))
@@ -45,86 +61,102 @@ int RunBeam(const BeamArgs& a, const CommonOptions& common) {
   const ProjectImage& img = RequireImage(*p, a.image);
   const ImageSetup s = SetUp(*p, img);
   const CCrdCalculator& c = s.calc;
+  BeamResult r;
+  r.image = Describe(*p, img, s);
   const P3 o = c.GetOrigin();
   const TAbstractRect<double> rect = c.GetPictureRect();
-
-  Json doc;
-  doc["command"] = "beam";
-  doc["image"] = img.id;
-  doc["orientation_from"] = s.source;
-  doc["projection_centre"] = PointJson(o);
-  Json rays = Json::array();
-  std::ostringstream text;
-  text << ImageHeader(*p, img, c) << "Orientation from: " << s.source
-       << "\nProjection centre  X " << Fixed(o.x, a.decimals) << "  Y "
-       << Fixed(o.y, a.decimals) << "  Z " << Fixed(o.z, a.decimals)
-       << " m\n\nRays (unit direction in object coordinates; bearing "
-          "clockwise from grid north, elevation from the horizon):\n";
-  std::vector<std::string> head = {
-      "pixel", "dx", "dy", "dz", "bearing [deg]", "elev [deg]"};
-  if (!IsUndefined(a.height))
-    for (const char* h : {"X at height", "Y at height", "range [m]"})
-      head.push_back(h);
-  if (!IsUndefined(a.distance))
-    for (const char* h : {"X at dist", "Y at dist", "Z at dist"})
-      head.push_back(h);
-  Table t(head);
-  int missed = 0;  // rays that do not reach --height
   for (const P2& px : pixels) {
+    Ray ray;
+    ray.px = px;
     P3 cam;
     c.CalculateBeamInCameraCoordinates(px, cam, false);
     // The unit vector turned into object axes (its end, less the centre,
     // would lose digits to map-grid coordinates).
     const P3 unit_cam = cam * (1.0 / cam.Module());
-    const P3 d = matr3_3(c.GetConversionMatr(), 't') * unit_cam;
-    double bearing = std::atan2(d.x, d.y) * kDegPerRad;
-    if (bearing < 0.0) bearing += 360.0;
-    const double elevation =
+    const P3 d = ray.direction = matr3_3(c.GetConversionMatr(), 't') * unit_cam;
+    ray.bearing_deg = std::atan2(d.x, d.y) * kDegPerRad;
+    if (ray.bearing_deg < 0.0) ray.bearing_deg += 360.0;
+    ray.elevation_deg =
         std::atan2(d.z, std::sqrt(d.x * d.x + d.y * d.y)) * kDegPerRad;
-    const bool inside = px.x >= rect.left && px.x <= rect.right &&
-                        px.y >= rect.top && px.y <= rect.bottom;
-    Json ray = {{"pixel", {px.x, px.y}},
-                {"inside_picture", inside},
+    ray.inside = px.x >= rect.left && px.x <= rect.right && px.y >= rect.top &&
+                 px.y <= rect.bottom;
+    if (!IsUndefined(a.height)) {
+      // Where the ray meets the level z = height, if ahead of the camera.
+      ray.range = std::fabs(d.z) > 1e-12 ? (a.height - o.z) / d.z : -1.0;
+      ray.reaches_height = ray.range > 0.0;
+      if (ray.reaches_height) ray.at_height = o + d * ray.range;
+    }
+    if (!IsUndefined(a.distance))
+      c.CalculateBeamInGeoCoordinates(unit_cam * a.distance, ray.at_distance);
+    r.rays.push_back(ray);
+  }
+  return r;
+}
+
+Report Render(const BeamResult& r, const BeamArgs& a) {
+  Report rep;
+  const P3& o = r.image.pose.centre;
+  const bool height = !IsUndefined(a.height);
+  const bool distance = !IsUndefined(a.distance);
+  rep.json["command"] = "beam";
+  ImageSection(r.image, false, rep);
+  rep.json["projection_centre"] = PointJson(o);
+  rep.text += "Projection centre  X " + Fixed(o.x, a.decimals) + "  Y " +
+              Fixed(o.y, a.decimals) + "  Z " + Fixed(o.z, a.decimals) +
+              " m\n\nRays (unit direction in object coordinates; bearing "
+              "clockwise from grid north, elevation from the horizon):\n";
+  std::vector<std::string> head = {
+      "pixel", "dx", "dy", "dz", "bearing [deg]", "elev [deg]"};
+  if (height)
+    for (const char* h : {"X at height", "Y at height", "range [m]"})
+      head.push_back(h);
+  if (distance)
+    for (const char* h : {"X at dist", "Y at dist", "Z at dist"})
+      head.push_back(h);
+  Table t(head);
+  Json& rays = rep.json["rays"] = Json::array();
+  int missed = 0;  // rays that do not reach --height
+  for (const Ray& x : r.rays) {
+    const P3& d = x.direction;
+    Json ray = {{"pixel", {x.px.x, x.px.y}},
+                {"inside_picture", x.inside},
                 {"direction", PointJson(d)},
-                {"bearing_deg", bearing},
-                {"elevation_deg", elevation}};
+                {"bearing_deg", x.bearing_deg},
+                {"elevation_deg", x.elevation_deg}};
     std::vector<std::string> row = {
-        Exact(px.x) + "," + Exact(px.y) + (inside ? "" : " (outside)"),
+        Exact(x.px.x) + "," + Exact(x.px.y) + (x.inside ? "" : " (outside)"),
         Fixed(d.x, 6),
         Fixed(d.y, 6),
         Fixed(d.z, 6),
-        Fixed(bearing, 4),
-        Fixed(elevation, 4)};
-    if (!IsUndefined(a.height)) {
-      // Where the ray meets the level z = height, if ahead of the camera.
-      const double range =
-          std::fabs(d.z) > 1e-12 ? (a.height - o.z) / d.z : -1.0;
-      if (range > 0.0) {
-        const P3 g = o + d * range;
-        ray["at_height"] = {
-            {"x", g.x}, {"y", g.y}, {"z", a.height}, {"range", range}};
-        for (double v : {g.x, g.y, range}) row.push_back(Fixed(v, a.decimals));
-      } else {
-        ray["at_height"] = nullptr;
-        for (int k = 0; k < 3; ++k) row.push_back("-");
-        ++missed;
-      }
+        Fixed(x.bearing_deg, 4),
+        Fixed(x.elevation_deg, 4)};
+    if (height && x.reaches_height) {
+      const P3& g = x.at_height;
+      ray["at_height"] = {
+          {"x", g.x}, {"y", g.y}, {"z", a.height}, {"range", x.range}};
+      for (double v : {g.x, g.y, x.range}) row.push_back(Fixed(v, a.decimals));
+    } else if (height) {
+      ray["at_height"] = nullptr;
+      for (int k = 0; k < 3; ++k) row.push_back("-");
+      ++missed;
     }
-    if (!IsUndefined(a.distance)) {
-      P3 g;
-      c.CalculateBeamInGeoCoordinates(unit_cam * a.distance, g);
+    if (distance) {
+      const P3& g = x.at_distance;
       ray["at_distance"] = PointJson(g);
       for (double v : {g.x, g.y, g.z}) row.push_back(Fixed(v, a.decimals));
     }
     rays.push_back(ray);
     t.AddRow(row);
   }
-  doc["rays"] = rays;
-  text << t.Render();
+  rep.text += t.Render();
   if (missed > 0)
-    text << "(- : the ray does not reach the height " << Exact(a.height)
-         << " in front of the camera)\n";
-  Emit(common, doc, text.str());
+    rep.text += "(- : the ray does not reach the height " + Exact(a.height) +
+                " in front of the camera)\n";
+  return rep;
+}
+
+int RunBeam(const BeamArgs& a, const CommonOptions& common) {
+  Print(Render(Compute(a), a), common);
   return kExitOk;
 }
 

@@ -1,6 +1,5 @@
 // project: the project's points projected into one image.
-#include <cmath>
-#include <sstream>
+#include <cstddef>
 
 #include <collinear/primitives/constants.h>
 
@@ -10,13 +9,6 @@
 namespace collinear::cli {
 namespace {
 
-const ProjectControl* MeasuredIn(const ProjectImage& img,
-                                 const std::string& point) {
-  for (const ProjectControl& c : img.control)
-    if (c.point == point) return &c;
-  return nullptr;
-}
-
 struct ProjectArgs {
   std::string project, image;
   std::vector<std::string> points;
@@ -24,7 +16,24 @@ struct ProjectArgs {
   int decimals = 2;
 };
 
-int RunProject(const ProjectArgs& a, const CommonOptions& common) {
+// One point projected into the image.
+struct Projected {
+  std::string name;
+  P2 px;                  // undefined when the point has no coordinates
+  bool in_front = false;  // of the camera
+  bool in_picture = false;
+  bool measured = false;  // a control point of the image, at m_px
+  P2 m_px;
+};
+
+struct ProjectResult {
+  ImageInfo image;
+  std::vector<Projected> points;  // those listed (--visible: visible ones)
+  int visible = 0;
+  std::size_t total = 0;  // points projected
+};
+
+ProjectResult Compute(const ProjectArgs& a) {
   const std::unique_ptr<Project> p = LoadProject(a.project);
   const ProjectImage& img = RequireImage(*p, a.image);
   std::vector<const ProjectPoint*> points;
@@ -37,68 +46,80 @@ int RunProject(const ProjectArgs& a, const CommonOptions& common) {
     for (const ProjectPoint& pt : p->points()) points.push_back(&pt);
   const ImageSetup s = SetUp(*p, img);
   const CCrdCalculator& c = s.calc;
-
-  Json doc;
-  doc["command"] = "project";
-  doc["image"] = img.id;
-  doc["camera"] = img.camera;
-  doc["orientation_from"] = s.source;
-  const TAbstractRect<double> rect = c.GetPictureRect();
-  doc["picture_px"] = {rect.right - rect.left, rect.bottom - rect.top};
-  doc["projection_centre"] = PointJson(c.GetOrigin());
-  doc["angles"] = AngleJson(Angles(c));
-  Json rows = Json::array();
-  Table t({"point", "x [px]", "y [px]", "", "dx [px]", "dy [px]"});
-  int visible = 0;
+  ProjectResult r;
+  r.image = Describe(*p, img, s);
+  r.total = points.size();
   for (const ProjectPoint* pt : points) {
     IPropertyObject* o = pt->object.get();
-    P2 px(kUndefined, kUndefined);
-    const bool in_front = c.GetPointOnImageCoords(o, px, false);
-    const bool in_picture = in_front && c.IsPointInAnglesOfVision(o);
-    const bool computed = !IsUndefined(px.x);
+    Projected x;
+    x.name = pt->name;
+    x.px = P2(kUndefined, kUndefined);
+    x.in_front = c.GetPointOnImageCoords(o, x.px, false);
+    x.in_picture = x.in_front && c.IsPointInAnglesOfVision(o);
+    if (x.in_picture) ++r.visible;
+    if (a.visible_only && !x.in_picture) continue;
+    for (const ProjectControl& m : img.control)
+      if (m.point == pt->name && !x.measured) {
+        x.measured = true;
+        x.m_px = P2(m.x_px, m.y_px);
+      }
+    r.points.push_back(x);
+  }
+  return r;
+}
+
+Report Render(const ProjectResult& r, int decimals) {
+  Report rep;
+  rep.json["command"] = "project";
+  ImageSection(r.image, true, rep);
+  rep.text += "\n";
+  OrientationSection(r.image.pose, 4, rep.text, rep.json);
+  Json& rows = rep.json["points"] = Json::array();
+  Table t({"point", "x [px]", "y [px]", "", "dx [px]", "dy [px]"});
+  for (const Projected& x : r.points) {
+    const bool computed = !IsUndefined(x.px.x);
     std::string status = "visible";
     if (!computed)
       status = "no coordinates";
-    else if (!in_front)
+    else if (!x.in_front)
       status = "behind the camera";
-    else if (!in_picture)
+    else if (!x.in_picture)
       status = "outside the picture";
-    if (in_picture) ++visible;
-    if (a.visible_only && !in_picture) continue;
-    Json row = {{"name", pt->name},
-                {"x_px", computed ? Json(px.x) : Json()},
-                {"y_px", computed ? Json(px.y) : Json()},
-                {"in_front", in_front},
-                {"in_picture", in_picture}};
+    Json row = {{"name", x.name},
+                {"x_px", computed ? Json(x.px.x) : Json()},
+                {"y_px", computed ? Json(x.px.y) : Json()},
+                {"in_front", x.in_front},
+                {"in_picture", x.in_picture}};
     std::string dx, dy;
-    if (const ProjectControl* m = MeasuredIn(img, pt->name)) {
-      row["measured"] = {{"x_px", m->x_px}, {"y_px", m->y_px}};
+    if (x.measured) {
+      row["measured"] = {{"x_px", x.m_px.x}, {"y_px", x.m_px.y}};
       if (computed) {
-        row["measured"]["dx"] = px.x - m->x_px;
-        row["measured"]["dy"] = px.y - m->y_px;
-        dx = Fixed(px.x - m->x_px, a.decimals);
-        dy = Fixed(px.y - m->y_px, a.decimals);
+        row["measured"]["dx"] = x.px.x - x.m_px.x;
+        row["measured"]["dy"] = x.px.y - x.m_px.y;
+        dx = Fixed(x.px.x - x.m_px.x, decimals);
+        dy = Fixed(x.px.y - x.m_px.y, decimals);
       }
     }
     rows.push_back(row);
     // A point behind the camera has a pixel, but not one to look for.
-    t.AddRow({pt->name,
-              in_front ? Fixed(px.x, a.decimals) : "-",
-              in_front ? Fixed(px.y, a.decimals) : "-",
+    t.AddRow({x.name,
+              x.in_front ? Fixed(x.px.x, decimals) : "-",
+              x.in_front ? Fixed(x.px.y, decimals) : "-",
               status,
               dx,
               dy});
   }
-  doc["points"] = rows;
-  doc["visible"] = visible;
+  rep.json["visible"] = r.visible;
+  rep.text +=
+      "\nPoints in pixels (x right, y down from the top-left "
+      "corner); dx, dy: projected - measured\n" +
+      t.Render() + std::to_string(r.visible) + " of " +
+      std::to_string(r.total) + " points visible\n";
+  return rep;
+}
 
-  std::ostringstream text;
-  text << ImageHeader(*p, img, c) << "Orientation from: " << s.source << "\n\n"
-       << OrientationTable(c, 4) << "\nPoints in pixels (x right, y down "
-       << "from the top-left corner); dx, dy: projected - measured\n"
-       << t.Render() << visible << " of " << points.size()
-       << " points visible\n";
-  Emit(common, doc, text.str());
+int RunProject(const ProjectArgs& a, const CommonOptions& common) {
+  Print(Render(Compute(a), a.decimals), common);
   return kExitOk;
 }
 

@@ -5,7 +5,6 @@
 #include "project_image.h"
 
 #include <cmath>
-#include <sstream>
 
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
@@ -120,30 +119,61 @@ ImageSetup SetUp(const Project& p, const ProjectImage& img) {
                      "spread over the picture and not all on one line?)");
 }
 
-CWPK Angles(const CCrdCalculator& c) {
+Pose PoseOf(const CCrdCalculator& c) {
   CRot r;
   const matr3_3 m = c.GetConversionMatr();
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) r.m_r[3 * i + j] = m(i, j);
-  CWPK a(0.0, 0.0, 0.0);
-  r.CalAngle(ROT_KPW, a);
-  return a;
+  Pose pose;
+  pose.centre = c.GetOrigin();
+  pose.angles = CWPK(0.0, 0.0, 0.0);
+  r.CalAngle(ROT_KPW, pose.angles);
+  return pose;
+}
+
+ImageInfo Describe(const Project& p,
+                   const ProjectImage& img,
+                   const ImageSetup& s) {
+  const TAbstractRect<double> r = s.calc.GetPictureRect();
+  ImageInfo info;
+  info.id = img.id;
+  info.camera = img.camera;
+  info.working_system = p.working_system();
+  info.orientation_from = s.source;
+  info.focal_mm = s.calc.GetFocusR();
+  info.width_px = r.right - r.left;
+  info.height_px = r.bottom - r.top;
+  info.pose = PoseOf(s.calc);
+  return info;
 }
 
 Json PointJson(const P3& p) { return {{"x", p.x}, {"y", p.y}, {"z", p.z}}; }
 
-Json AngleJson(const CWPK& a) {
-  return {{"omega_deg", a.m_w * kDegPerRad},
-          {"phi_deg", a.m_p * kDegPerRad},
-          {"kappa_deg", a.m_k * kDegPerRad},
-          {"omega_rad", a.m_w},
-          {"phi_rad", a.m_p},
-          {"kappa_rad", a.m_k}};
+void ImageSection(const ImageInfo& info, bool full, Report& report) {
+  report.json["image"] = info.id;
+  if (full) report.json["camera"] = info.camera;
+  report.json["orientation_from"] = info.orientation_from;
+  if (full) report.json["picture_px"] = {info.width_px, info.height_px};
+  report.text += "Image " + info.id + ", camera " + info.camera + " (f " +
+                 Exact(info.focal_mm) + " mm, picture " + Exact(info.width_px) +
+                 " x " + Exact(info.height_px) + " px), working system " +
+                 info.working_system +
+                 "\nOrientation from: " + info.orientation_from + "\n";
 }
 
-std::string OrientationTable(const CCrdCalculator& c, int decimals) {
-  const P3 o = c.GetOrigin();
-  const CWPK a = Angles(c);
+void OrientationSection(const Pose& pose,
+                        int decimals,
+                        std::string& text,
+                        Json& json) {
+  const P3& o = pose.centre;
+  const CWPK& a = pose.angles;
+  json["projection_centre"] = PointJson(o);
+  json["angles"] = {{"omega_deg", a.m_w * kDegPerRad},
+                    {"phi_deg", a.m_p * kDegPerRad},
+                    {"kappa_deg", a.m_k * kDegPerRad},
+                    {"omega_rad", a.m_w},
+                    {"phi_rad", a.m_p},
+                    {"kappa_rad", a.m_k}};
   Table t({"", "value", "[rad]"});
   t.AddRow({"X [m]", Fixed(o.x, decimals), ""});
   t.AddRow({"Y [m]", Fixed(o.y, decimals), ""});
@@ -154,19 +184,7 @@ std::string OrientationTable(const CCrdCalculator& c, int decimals) {
     t.AddRow({names[k],
               Fixed(values[k] * kDegPerRad, decimals + 2),
               Fixed(values[k], decimals + 4)});
-  return t.Render();
-}
-
-std::string ImageHeader(const Project& p,
-                        const ProjectImage& img,
-                        const CCrdCalculator& c) {
-  const TAbstractRect<double> r = c.GetPictureRect();
-  std::ostringstream s;
-  s << "Image " << img.id << ", camera " << img.camera << " (f "
-    << Exact(c.GetFocusR()) << " mm, picture " << Exact(r.right - r.left)
-    << " x " << Exact(r.bottom - r.top) << " px), working system "
-    << p.working_system() << "\n";
-  return s.str();
+  text += t.Render();
 }
 
 CLI::App* AddProjectCommand(CLI::App& root,

@@ -18,6 +18,7 @@
 #include <collinear/primitives/wpk.h>
 
 #include "cli_common.h"
+#include "report.h"
 
 namespace collinear::cli {
 
@@ -54,16 +55,38 @@ struct ImageSetup {
 // image has no orientation.
 ImageSetup SetUp(const Project& p, const ProjectImage& img);
 
-// Omega, phi, kappa of the object-to-camera rotation (ROT_KPW).
-CWPK Angles(const CCrdCalculator& c);
+// Projection centre (working system, metres) and omega, phi, kappa of the
+// object-to-camera rotation (ROT_KPW, radians).
+struct Pose {
+  P3 centre;
+  CWPK angles;
+};
+Pose PoseOf(const CCrdCalculator& c);
+
+// What the report says of an image set up by SetUp.
+struct ImageInfo {
+  std::string id, camera, working_system, orientation_from;
+  double focal_mm = 0.0;
+  double width_px = 0.0, height_px = 0.0;  // of the picture
+  Pose pose;
+};
+ImageInfo Describe(const Project& p,
+                   const ProjectImage& img,
+                   const ImageSetup& s);
 
 Json PointJson(const P3& p);
-Json AngleJson(const CWPK& a);
-// Projection centre and angles as a table, degrees and radians.
-std::string OrientationTable(const CCrdCalculator& c, int decimals);
-std::string ImageHeader(const Project& p,
-                        const ProjectImage& img,
-                        const CCrdCalculator& c);
+
+// "Image ..., camera ... (f, picture), working system ..." and where the
+// orientation came from; JSON image and orientation_from, with full also
+// camera and picture_px.
+void ImageSection(const ImageInfo& info, bool full, Report& report);
+
+// The pose as a table, angles in degrees and radians; JSON
+// projection_centre and angles (degrees and radians).
+void OrientationSection(const Pose& pose,
+                        int decimals,
+                        std::string& text,
+                        Json& json);
 
 // A subcommand on a project file: its help is what, then the note on the
 // file and its frames.
