@@ -6,7 +6,7 @@ set -euo pipefail
 test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format pkg-config
            libcli11-dev nlohmann-json3-dev libproj-dev proj-data
            libstb-dev libtiff-dev
-           libgtest-dev googletest)
+           libgtest-dev googletest libexpat1-dev)
 bench_pkgs=(libbenchmark-dev libeigen3-dev libopencv-dev)
 
 case "${1:-test}" in

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <iostream>
-#include <numeric>
 #include <sstream>
 
 #include <unistd.h>
@@ -113,64 +111,6 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
     std::remove(tmp.c_str());
     throw InputError(path + ": cannot replace the file");
   }
-}
-
-void Emit(const CommonOptions& opt, const Json& doc, const std::string& text) {
-  if (opt.json)
-    std::cout << doc.dump(2) << '\n';
-  else
-    std::cout << text;
-}
-
-std::vector<int> OrderByLength(const std::vector<double>& lengths) {
-  std::vector<int> idx(lengths.size());
-  std::iota(idx.begin(), idx.end(), 0);
-  std::stable_sort(idx.begin(), idx.end(), [&](int a, int b) {
-    return lengths[a] > lengths[b];
-  });
-  return idx;
-}
-
-ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
-                                  int decimals,
-                                  double y_sign,
-                                  int max_rows) {
-  const int n = static_cast<int>(residuals.GetSize());
-  std::vector<double> len(n);
-  double sum2 = 0.0;
-  for (int i = 0; i < n; ++i) {
-    len[i] = std::hypot(residuals[i].m_x, residuals[i].m_y);
-    sum2 += len[i] * len[i];
-  }
-  ResidualReport r;
-  r.rms = n > 0 ? std::sqrt(sum2 / n) : 0.0;
-  const std::vector<int> order = OrderByLength(len);
-  Table t({"point", "vx", "vy", "|v|", ""});
-  for (int k = 0; k < n; ++k) {
-    const int i = order[k];
-    const CXYZ& v = residuals[i];
-    const double vy = y_sign * v.m_y;
-    const bool flag = k == 0 && len[i] > 0;
-    if (flag) {
-      r.largest_name = v.m_strName.GetString();
-      r.largest = len[i];
-    }
-    if (max_rows <= 0 || k < max_rows)
-      t.AddRow({v.m_strName.GetString(),
-                Fixed(v.m_x, decimals),
-                Fixed(vy, decimals),
-                Fixed(len[i], decimals),
-                flag ? "<- largest" : ""});
-    r.json.push_back({{"name", v.m_strName.GetString()},
-                      {"vx", v.m_x},
-                      {"vy", vy},
-                      {"length", len[i]}});
-  }
-  r.table = t.Render();
-  if (max_rows > 0 && n > max_rows)
-    r.table += "  ... " + std::to_string(n - max_rows) +
-               " smaller residuals not shown (--max-rows)\n";
-  return r;
 }
 
 }  // namespace collinear::cli

@@ -1,6 +1,6 @@
 // Shared pieces of the collinear command-line tool: exit codes, the errors
-// that carry them, aligned text tables, number formatting, JSON output and
-// writing files without leaving partial output behind.
+// that carry them, aligned text tables, number formatting, reading point
+// files and writing files without leaving partial output behind.
 #ifndef COLLINEAR_TOOLS_CLI_COMMON_H_
 #define COLLINEAR_TOOLS_CLI_COMMON_H_
 
@@ -58,28 +58,6 @@ CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path, bool require_z);
 // Writes text to path through a temporary file in the same folder and a
 // rename, so that a failure leaves no partial file. Throws InputError.
 void WriteFileAtomically(const std::string& path, const std::string& text);
-
-// Prints the JSON document (indent 2) or the text report to stdout.
-void Emit(const CommonOptions& opt, const Json& doc, const std::string& text);
-
-// Residual row helpers: sorts indices by residual length, largest first.
-std::vector<int> OrderByLength(const std::vector<double>& lengths);
-
-// Table (name, vx, vy, |v|, flag) and JSON array of 2-D residuals, largest
-// first, the largest flagged. y_sign -1 turns residuals of a y-up frame
-// into a y-down one (pixels).
-struct ResidualReport {
-  std::string table;
-  Json json = Json::array();
-  double rms = 0.0;  // sqrt(mean(vx^2 + vy^2))
-  std::string largest_name;
-  double largest = 0.0;
-};
-// At most max_rows rows (0: all) go into the table; the JSON has all.
-ResidualReport MakeResidualReport(const CArray<CXYZ, CXYZ&>& residuals,
-                                  int decimals,
-                                  double y_sign = 1.0,
-                                  int max_rows = 0);
 
 }  // namespace collinear::cli
 

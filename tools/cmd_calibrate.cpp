@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "control_input.h"
 #include "quality_report.h"
+#include "report.h"
 
 namespace collinear::cli {
 namespace {
@@ -70,10 +71,30 @@ std::vector<std::pair<double, double>> RadialSamples(
   return samples;
 }
 
-int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
-  ControlInput in = LoadControl(a.object, a.image, a.frame == "pixel", true);
-  const bool self_calib = a.model != "none";
-  const int needed = (self_calib || a.iterate) ? 6 : 4;
+// The solution in the file's frame, its quality, and what the plot needs.
+struct CalibrateResult {
+  ControlFit fit;
+  std::string method, status;  // the solution computed; CDlt's status text
+  std::vector<double> coefficients;
+  double x0 = 0, y0 = 0;         // principal point, file frame
+  double cx = 0, cy = 0, c = 0;  // principal distances and their mean
+  CXYZ centre;
+  CWPK wpk;
+  std::vector<std::string> distortion_names;
+  std::vector<double> distortion;
+  // With self-calibration: where the distortion model can be inverted,
+  // over the picture (whole_picture) or the control points' bounds.
+  bool self_calib = false, whole_picture = false;
+  DistortionValidity validity;
+  std::vector<std::pair<double, double>> radial;  // RadialSamples
+};
+
+CalibrateResult Compute(const CalibrateArgs& a) {
+  CalibrateResult r;
+  r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel", true);
+  ControlInput& in = r.fit.in;
+  r.self_calib = a.model != "none";
+  const int needed = (r.self_calib || a.iterate) ? 6 : 4;
   if (in.matched < needed)
     throw InputError(std::to_string(in.matched) +
                      " control point(s) have both object and image "
@@ -88,7 +109,7 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
     throw InputError("cannot match the control points: " +
                      StatusTextToUtf8(dlt.m_Message));
   int ok = 0;
-  std::string method;
+  std::string& method = r.method;
   if (a.model == "k1k2k3k4") {
     ok = dlt.CalDltSelfCalib_k1k2k3k4();
     method = "spatial DLT with self-calibration k1 k2 k3 k4";
@@ -108,132 +129,133 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
     method = dlt.m_Dlt.GetSize() == 8 ? "plane DLT (8 coefficients)"
                                       : "spatial DLT (11 coefficients)";
   }
-  const std::string status = StatusTextToUtf8(dlt.m_Message);
+  r.status = StatusTextToUtf8(dlt.m_Message);
   if (!ok)
     throw ComputeError(method + " failed" +
-                       (status.empty() ? std::string() : ": " + status) +
+                       (r.status.empty() ? std::string() : ": " + r.status) +
                        " (control points coplanar or in a degenerate "
                        "configuration, or no convergence)");
 
-  const CXYZ center = ObjectPoint(in, dlt.m_Center);
-  PrecisionReport precision =
-      EstimatePrecision(dlt,
-                        a.iterate && !self_calib ? DltInterior::kCentredEqual
-                                                 : DltInterior::kFree);
-  CentreToFileFrame(precision, center, in.scale);
-  if (in.pixel_frame) NegateParameter(precision, "y0");
-  JudgeOptions judge;
-  judge.obs_sigma = a.quality.sigma >= 0 ? a.quality.sigma
-                                         : DefaultImageSigma(in.pixel_frame);
-  Verdict verdict = Judge(dlt, precision, judge);
-  const double x0 = dlt.m_PrincipalPoint.m_x;
-  const double y0 = ImageY(in, dlt.m_PrincipalPoint.m_y);
-  const ResidualReport res = MakeResidualReport(
-      dlt.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1, common.max_rows);
-  const std::string unit = in.pixel_frame ? "px" : "image units";
-
-  Json doc;
-  doc["command"] = "calibrate";
-  doc["solution"] = method;
-  doc["status"] = status;
-  doc["coefficients"] = Json::array();
+  r.fit.unit = in.pixel_frame ? "px" : "image units";
   for (INT_PTR i = 0; i < dlt.m_Dlt.GetSize(); ++i)
-    doc["coefficients"].push_back(dlt.m_Dlt[i]);
-  doc["image_frame"] = a.frame;
-  doc["principal_point"] = {{"x", x0}, {"y", y0}};
-  doc["principal_distance"] = {
-      {"cx", dlt.m_FocusX}, {"cy", dlt.m_FocusY}, {"mean", dlt.m_FocusMean}};
-  AddPoseJson(doc, center, dlt.m_Wpk);
-  const std::vector<std::string> dnames =
-      DistortionParameterNames(dlt.m_Dist.m_Model);
-  Json jd = Json::object();
-  for (size_t k = 0; k < dnames.size(); ++k)
-    jd[dnames[k]] = dlt.m_Dist.m_Para[k];
-  doc["distortion"] = jd;
-  doc["residuals"] = res.json;
-  doc["rms"] = {{"x", dlt.m_Rms.m_x}, {"y", dlt.m_Rms.m_y}, {"total", res.rms}};
-  const QualityUnits units{"object units", unit};
-  doc["precision"] = PrecisionJson(precision, units);
-  doc["a_priori_sigma"] = judge.obs_sigma;
+    r.coefficients.push_back(dlt.m_Dlt[i]);
+  r.x0 = dlt.m_PrincipalPoint.m_x;
+  r.y0 = ImageY(in, dlt.m_PrincipalPoint.m_y);
+  r.cx = dlt.m_FocusX;
+  r.cy = dlt.m_FocusY;
+  r.c = dlt.m_FocusMean;
+  r.centre = ObjectPoint(in, dlt.m_Center);
+  r.wpk = dlt.m_Wpk;
+  r.distortion_names = DistortionParameterNames(dlt.m_Dist.m_Model);
+  for (size_t k = 0; k < r.distortion_names.size(); ++k)
+    r.distortion.push_back(dlt.m_Dist.m_Para[k]);
+  r.fit.solver_residuals.Copy(dlt.m_Residuals);
+  r.fit.residuals = SortResiduals(dlt.m_Residuals, in.pixel_frame ? -1 : 1);
+  r.fit.rms = dlt.m_Rms;
 
-  std::ostringstream t;
-  t << "Camera calibration: " << method << "\n";
-  if (!status.empty()) t << "  status: " << status << "\n";
-  t << "  " << in.matched << " control points; image coordinates in "
-    << (in.pixel_frame ? "pixels (origin top-left, y down)"
-                       : "the photo frame (y up)")
-    << "\n\n";
-  Table cam({"parameter", "value", "unit"});
-  cam.AddRow({"principal point x0", Fixed(x0, a.decimals), unit});
-  cam.AddRow({"principal point y0", Fixed(y0, a.decimals), unit});
-  cam.AddRow({"principal distance cx", Fixed(dlt.m_FocusX, a.decimals), unit});
-  cam.AddRow({"principal distance cy", Fixed(dlt.m_FocusY, a.decimals), unit});
-  cam.AddRow(
-      {"principal distance c", Fixed(dlt.m_FocusMean, a.decimals), unit});
-  AddPoseRows(cam, center, dlt.m_Wpk, a.decimals);
-  for (size_t k = 0; k < dnames.size(); ++k)
-    cam.AddRow({dnames[k], Exact(dlt.m_Dist.m_Para[k]), unit + " powers"});
-  t << cam.Render() << "\n  Angles: rotation R = Rx(omega) Ry(phi) "
-    << "Rz(kappa) from object to camera axes; the camera looks along its -z.\n"
-    << ResidualSection(res, dlt.m_Rms, unit, a.decimals)
-    << PrecisionSection(precision, units, judge.obs_sigma, a.decimals);
-  std::vector<std::pair<double, std::string>> markers;
-  if (self_calib) {
-    const bool whole_picture = a.image_size.size() == 2 && in.pixel_frame;
+  r.fit.precision =
+      EstimatePrecision(dlt,
+                        a.iterate && !r.self_calib ? DltInterior::kCentredEqual
+                                                   : DltInterior::kFree);
+  CentreToFileFrame(r.fit.precision, r.centre, in.scale);
+  if (in.pixel_frame) NegateParameter(r.fit.precision, "y0");
+  JudgeOptions judge;
+  judge.obs_sigma = r.fit.obs_sigma = a.quality.sigma >= 0
+                                          ? a.quality.sigma
+                                          : DefaultImageSigma(in.pixel_frame);
+  r.fit.verdict = Judge(dlt, r.fit.precision, judge);
+  if (r.self_calib) {
+    r.whole_picture = a.image_size.size() == 2 && in.pixel_frame;
     const PictureRect picture =
-        whole_picture ? PictureRect{0.0, -a.image_size[1], a.image_size[0], 0.0}
-                      : BoundingRect(dlt.m_ImgPoints);
-    const DistortionValidity validity = CheckDistortion(dlt, picture);
-    verdict.Append(Judge(validity));
+        r.whole_picture
+            ? PictureRect{0.0, -a.image_size[1], a.image_size[0], 0.0}
+            : BoundingRect(dlt.m_ImgPoints);
+    r.validity = CheckDistortion(dlt, picture);
+    r.fit.verdict.Append(Judge(r.validity));
+  }
+  r.radial = RadialSamples(dlt, in, a.image_size);
+  return r;
+}
+
+Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
+  Report rep;
+  Json& doc = rep.json;
+  const std::string& unit = r.fit.unit;
+  const int dec = a.decimals;
+  doc["command"] = "calibrate";
+  doc["solution"] = r.method;
+  doc["status"] = r.status;
+  doc["coefficients"] = r.coefficients;
+  doc["image_frame"] = a.frame;
+  std::ostringstream t;
+  t << "Camera calibration: " << r.method << "\n";
+  if (!r.status.empty()) t << "  status: " << r.status << "\n";
+  t << "  " << r.fit.in.matched << " control points; image coordinates in "
+    << (r.fit.in.pixel_frame ? "pixels (origin top-left, y down)"
+                             : "the photo frame (y up)")
+    << "\n\n";
+
+  doc["principal_point"] = {{"x", r.x0}, {"y", r.y0}};
+  doc["principal_distance"] = {{"cx", r.cx}, {"cy", r.cy}, {"mean", r.c}};
+  Table cam({"parameter", "value", "unit"});
+  cam.AddRow({"principal point x0", Fixed(r.x0, dec), unit});
+  cam.AddRow({"principal point y0", Fixed(r.y0, dec), unit});
+  cam.AddRow({"principal distance cx", Fixed(r.cx, dec), unit});
+  cam.AddRow({"principal distance cy", Fixed(r.cy, dec), unit});
+  cam.AddRow({"principal distance c", Fixed(r.c, dec), unit});
+  PoseSection(r.centre, r.wpk, dec, cam, doc);
+  Json& jd = doc["distortion"] = Json::object();
+  for (size_t k = 0; k < r.distortion.size(); ++k) {
+    jd[r.distortion_names[k]] = r.distortion[k];
+    cam.AddRow(
+        {r.distortion_names[k], Exact(r.distortion[k]), unit + " powers"});
+  }
+  t << cam.Render() << "\n  Angles: rotation R = Rx(omega) Ry(phi) "
+    << "Rz(kappa) from object to camera axes; the camera looks along its -z.\n";
+  rep.text = t.str();
+  FitSections(r.fit, dec, max_rows, rep);
+  if (r.self_calib) {
+    const DistortionValidity& v = r.validity;
     doc["distortion_validity"] = {
-        {"picture", whole_picture ? "image size" : "control point bounds"},
+        {"picture", r.whole_picture ? "image size" : "control point bounds"},
         {"grid",
-         std::to_string(validity.grid_side) + "x" +
-             std::to_string(validity.grid_side)},
-        {"grid_failures", validity.grid_failures},
-        {"picture_radius", validity.picture_radius},
-        {"search_radius", validity.search_radius},
-        {"valid_radius", validity.valid_radius},
-        {"limit_found", validity.limited},
-        {"ok", validity.Ok()}};
-    t << "\nDistortion validity over the "
-      << (whole_picture ? "picture"
-                        : "bounding box of the control points "
-                          "(--image-size gives the picture)")
-      << ":\n  invertible with an increasing radial part "
-      << (validity.limited ? "up to radius " : "beyond radius ")
-      << Fixed(validity.valid_radius, 1) << " " << unit
-      << " from the principal point; the picture reaches "
-      << Fixed(validity.picture_radius, 1) << " " << unit << ": "
-      << (validity.Ok() ? "valid over the whole picture"
-                        : "FOLDS OVER inside the picture")
-      << "\n";
-    if (!validity.Ok())
-      markers.emplace_back(validity.valid_radius, "valid limit");
+         std::to_string(v.grid_side) + "x" + std::to_string(v.grid_side)},
+        {"grid_failures", v.grid_failures},
+        {"picture_radius", v.picture_radius},
+        {"search_radius", v.search_radius},
+        {"valid_radius", v.valid_radius},
+        {"limit_found", v.limited},
+        {"ok", v.Ok()}};
+    rep.text +=
+        "\nDistortion validity over the " +
+        std::string(r.whole_picture ? "picture"
+                                    : "bounding box of the control points "
+                                      "(--image-size gives the picture)") +
+        ":\n  invertible with an increasing radial part " +
+        (v.limited ? "up to radius " : "beyond radius ") +
+        Fixed(v.valid_radius, 1) + " " + unit +
+        " from the principal point; the picture reaches " +
+        Fixed(v.picture_radius, 1) + " " + unit + ": " +
+        (v.Ok() ? "valid over the whole picture"
+                : "FOLDS OVER inside the picture") +
+        "\n";
   }
-  doc["verdict"] = VerdictJson(verdict);
-  t << VerdictSection(verdict);
+  CloseFit(r.fit, rep);
+  return rep;
+}
+
+int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
+  CalibrateResult r = Compute(a);
   if (!a.plot.empty()) {
-    WriteResidualPlot(
-        a.plot,
-        in,
-        dlt.m_Residuals,
-        "collinear calibrate: residuals",
-        ResidualCaption(method,
-                        res,
-                        unit,
-                        a.decimals,
-                        in.matched,
-                        QualityCaption(verdict, precision, units)),
-        a.image_size,
-        RadialSamples(dlt, in, a.image_size),
-        0.0,
-        0.0,
-        markers);
-    doc["plot"] = a.plot;
+    PlotLayout layout;
+    layout.image_size = a.image_size;
+    layout.radial = r.radial;
+    if (r.self_calib && !r.validity.Ok())
+      layout.markers.emplace_back(r.validity.valid_radius, "valid limit");
+    WritePlot(a.plot, "calibrate", r.method, a.decimals, layout, r.fit);
   }
-  Emit(common, doc, t.str());
-  return VerdictExitCode(verdict, a.quality.strict);
+  Print(Render(r, a, common.max_rows), common);
+  return VerdictExitCode(r.fit.verdict, a.quality.strict);
 }
 
 }  // namespace

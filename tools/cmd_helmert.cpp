@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "quality_report.h"
+#include "report.h"
 
 namespace collinear::cli {
 namespace {
@@ -18,11 +19,29 @@ struct HelmertArgs {
   QualityArgs quality;
 };
 
-int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
+// The fit, its quality and the --apply points in the target system.
+struct HelmertResult {
+  int common_points = 0;
+  double a = 0, b = 0, c = 0, d = 0;  // X = a*x - b*y + c, Y = b*x + a*y + d
+  double scale = 0, rotation_rad = 0;
+  Residuals residuals;  // transformed source - target
+  CXYZ rms, max_residual;
+  PrecisionReport precision;
+  double obs_sigma = 0;
+  Verdict verdict;
+  struct Transformed {
+    std::string name;
+    double x, y, X, Y;
+  };
+  std::vector<Transformed> transformed;  // of --apply
+};
+
+HelmertResult Compute(const HelmertArgs& a) {
   CArray<CXYZ, CXYZ&> target = LoadPoints(a.target, false);
   CArray<CXYZ, CXYZ&> source = LoadPoints(a.source, false);
   CHelmert h;
-  const int n = h.SetPoints(target, source);
+  HelmertResult r;
+  const int n = r.common_points = h.SetPoints(target, source);
   if (n < 2)
     throw InputError(std::to_string(n) +
                      (n == 1 ? " point name appears" : " point names appear") +
@@ -33,77 +52,93 @@ int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
     throw ComputeError(
         "the normal equations are singular: the common points of " + a.source +
         " coincide");
-  const double pa = h.m_Para[0], pb = h.m_Para[1], pc = h.m_Para[2],
-               pd = h.m_Para[3];
-  const double scale = std::sqrt(pa * pa + pb * pb);
-  const double rot_rad = std::atan2(pb, pa);
-
-  Json doc;
-  doc["command"] = "helmert";
-  doc["model"] = "X = a*x - b*y + c, Y = b*x + a*y + d";
-  doc["common_points"] = n;
-  doc["parameters"] = {{"a", pa}, {"b", pb}, {"c", pc}, {"d", pd}};
-  doc["scale"] = scale;
-  doc["rotation_deg"] = rot_rad * kDegPerRad;
-  doc["rotation_rad"] = rot_rad;
-
-  const ResidualReport res =
-      MakeResidualReport(h.m_Residuals, a.decimals, 1.0, common.max_rows);
-  doc["residuals"] = res.json;
-  doc["rms"] = {{"x", h.m_Rms.m_x}, {"y", h.m_Rms.m_y}};
-  doc["max_residual"] = {{"x", h.m_MaxRes.m_x}, {"y", h.m_MaxRes.m_y}};
-
-  std::ostringstream t;
-  t << "Helmert transformation (4 parameters), " << n
-    << " common points\n  X = a*x - b*y + c,  Y = b*x + a*y + d"
-       "   (x, y: source; X, Y: target)\n\n";
-  Table par({"parameter", "value"});
-  par.AddRow({"a", Exact(pa)});
-  par.AddRow({"b", Exact(pb)});
-  par.AddRow({"c", Exact(pc)});
-  par.AddRow({"d", Exact(pd)});
-  par.AddRow({"scale", Exact(scale)});
-  par.AddRow({"rotation [deg]", Fixed(rot_rad * kDegPerRad, 8)});
-  par.AddRow({"rotation [rad]", Fixed(rot_rad, 10)});
-  t << par.Render() << "\nResiduals (transformed source - target), "
-    << "largest first:\n"
-    << res.table << "\n  RMS x " << Fixed(h.m_Rms.m_x, a.decimals) << ", RMS y "
-    << Fixed(h.m_Rms.m_y, a.decimals) << "\n";
-
-  const PrecisionReport precision = EstimatePrecision(h);
+  r.a = h.m_Para[0];
+  r.b = h.m_Para[1];
+  r.c = h.m_Para[2];
+  r.d = h.m_Para[3];
+  r.scale = std::sqrt(r.a * r.a + r.b * r.b);
+  r.rotation_rad = std::atan2(r.b, r.a);
+  r.residuals = SortResiduals(h.m_Residuals);
+  r.rms = h.m_Rms;
+  r.max_residual = h.m_MaxRes;
+  r.precision = EstimatePrecision(h);
   JudgeOptions judge;
-  judge.obs_sigma = std::max(a.quality.sigma, 0.0);
-  const Verdict verdict = Judge(h, precision, judge);
-  const QualityUnits units{"target units", "target units"};
-  doc["precision"] = PrecisionJson(precision, units);
-  doc["a_priori_sigma"] = judge.obs_sigma;
-  doc["verdict"] = VerdictJson(verdict);
-  t << PrecisionSection(precision, units, judge.obs_sigma, a.decimals);
-
+  judge.obs_sigma = r.obs_sigma = std::max(a.quality.sigma, 0.0);
+  r.verdict = Judge(h, r.precision, judge);
   if (!a.apply.empty()) {
     CArray<CXYZ, CXYZ&> pts = LoadPoints(a.apply, false);
-    Table tr({"point", "x", "y", "X", "Y"});
-    Json jtr = Json::array();
     for (INT_PTR i = 0; i < pts.GetSize(); ++i) {
       CXYZ out = pts[i];
       h.Transform(pts[i], out, 1);
-      tr.AddRow({pts[i].m_strName.GetString(),
-                 Fixed(pts[i].m_x, a.decimals),
-                 Fixed(pts[i].m_y, a.decimals),
-                 Fixed(out.m_x, a.decimals),
-                 Fixed(out.m_y, a.decimals)});
-      jtr.push_back({{"name", pts[i].m_strName.GetString()},
-                     {"x", pts[i].m_x},
-                     {"y", pts[i].m_y},
-                     {"X", out.m_x},
-                     {"Y", out.m_y}});
+      r.transformed.push_back({pts[i].m_strName.GetString(),
+                               pts[i].m_x,
+                               pts[i].m_y,
+                               out.m_x,
+                               out.m_y});
     }
-    doc["transformed"] = jtr;
-    t << "\nTransformed points (" << a.apply << "):\n" << tr.Render();
   }
-  t << VerdictSection(verdict);
-  Emit(common, doc, t.str());
-  return VerdictExitCode(verdict, a.quality.strict);
+  return r;
+}
+
+Report Render(const HelmertResult& r,
+              const HelmertArgs& a,
+              const CommonOptions& common) {
+  Report rep;
+  Json& doc = rep.json;
+  std::ostringstream t;
+  doc["command"] = "helmert";
+  doc["model"] = "X = a*x - b*y + c, Y = b*x + a*y + d";
+  doc["common_points"] = r.common_points;
+  t << "Helmert transformation (4 parameters), " << r.common_points
+    << " common points\n  X = a*x - b*y + c,  Y = b*x + a*y + d"
+       "   (x, y: source; X, Y: target)\n\n";
+
+  doc["parameters"] = {{"a", r.a}, {"b", r.b}, {"c", r.c}, {"d", r.d}};
+  doc["scale"] = r.scale;
+  doc["rotation_deg"] = r.rotation_rad * kDegPerRad;
+  doc["rotation_rad"] = r.rotation_rad;
+  Table par({"parameter", "value"});
+  par.AddRow({"a", Exact(r.a)});
+  par.AddRow({"b", Exact(r.b)});
+  par.AddRow({"c", Exact(r.c)});
+  par.AddRow({"d", Exact(r.d)});
+  par.AddRow({"scale", Exact(r.scale)});
+  par.AddRow({"rotation [deg]", Fixed(r.rotation_rad * kDegPerRad, 8)});
+  par.AddRow({"rotation [rad]", Fixed(r.rotation_rad, 10)});
+  t << par.Render()
+    << "\nResiduals (transformed source - target), largest first:\n";
+  rep.text = t.str();
+  ResidualRows(
+      r.residuals, a.decimals, common.max_rows, rep.text, doc["residuals"]);
+  doc["rms"] = {{"x", r.rms.m_x}, {"y", r.rms.m_y}};
+  doc["max_residual"] = {{"x", r.max_residual.m_x}, {"y", r.max_residual.m_y}};
+  rep.text += "\n  RMS x " + Fixed(r.rms.m_x, a.decimals) + ", RMS y " +
+              Fixed(r.rms.m_y, a.decimals) + "\n";
+
+  const QualityUnits units{"target units", "target units"};
+  PrecisionSection(r.precision, units, r.obs_sigma, a.decimals, rep);
+  VerdictSection(r.verdict, rep);
+  if (!a.apply.empty()) {
+    Table tr({"point", "x", "y", "X", "Y"});
+    Json& jtr = doc["transformed"] = Json::array();
+    for (const auto& p : r.transformed) {
+      tr.AddRow({p.name,
+                 Fixed(p.x, a.decimals),
+                 Fixed(p.y, a.decimals),
+                 Fixed(p.X, a.decimals),
+                 Fixed(p.Y, a.decimals)});
+      jtr.push_back(
+          {{"name", p.name}, {"x", p.x}, {"y", p.y}, {"X", p.X}, {"Y", p.Y}});
+    }
+    rep.text += "\nTransformed points (" + a.apply + "):\n" + tr.Render();
+  }
+  return rep;
+}
+
+int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
+  const HelmertResult r = Compute(a);
+  Print(Render(r, a, common), common);
+  return VerdictExitCode(r.verdict, a.quality.strict);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <collinear/primitives/geomath_consts.h>
 
 #include "commands.h"
+#include "report.h"
 
 namespace collinear::cli {
 namespace {
@@ -31,7 +32,22 @@ const std::map<std::string, double>& SigmaUnits() {
   return units;
 }
 
-int RunIntersect(const IntersectArgs& a, const CommonOptions& common) {
+// The position, its precision, and each ray's misclosure there.
+struct IntersectResult {
+  int rays = 0;
+  TAbstractPoint3<double> position;
+  double sx = 0, sy = 0, sz = 0;   // a-priori standard deviations
+  std::vector<double> covariance;  // packed (0,0), (1,0), (1,1), (2,0), ...
+  struct Misclosure {
+    std::string name;
+    double dh, dv;    // observed - computed direction, in the sigma unit
+    double offset;    // of the position from the ray's line
+    double distance;  // station to position
+  };
+  std::vector<Misclosure> misclosures;
+};
+
+IntersectResult Compute(const IntersectArgs& a) {
   std::string text, error;
   std::vector<PointRow> rows;
   if (!ReadTextFile(a.rays, text, error) ||
@@ -74,25 +90,14 @@ int RunIntersect(const IntersectArgs& a, const CommonOptions& common) {
           pts[2 * i + 1] == original[2 * j + 1] && names[i].empty())
         names[i] = rows[j].name;
 
-  const TAbstractPoint3<double> x = adj.GetPosition();
+  IntersectResult r;
+  r.rays = n;
+  const TAbstractPoint3<double> x = r.position = adj.GetPosition();
   const covar c = adj.GetCovarMatrix();
-  const double sx = std::sqrt(c(0, 0)), sy = std::sqrt(c(1, 1)),
-               sz = std::sqrt(c(2, 2));
-
-  Json doc;
-  doc["command"] = "intersect";
-  doc["rays"] = n;
-  doc["position"] = {{"x", x.x}, {"y", x.y}, {"z", x.z}};
-  doc["std_dev"] = {{"x", sx}, {"y", sy}, {"z", sz}};
-  doc["covariance"] = {c[0], c[1], c[2], c[3], c[4], c[5]};
-  doc["sigma_unit"] = a.sigma_unit;
-
-  Table rt({"ray",
-            "dh [" + a.sigma_unit + "]",
-            "dv [" + a.sigma_unit + "]",
-            "offset",
-            "distance"});
-  Json jr = Json::array();
+  r.sx = std::sqrt(c(0, 0));
+  r.sy = std::sqrt(c(1, 1));
+  r.sz = std::sqrt(c(2, 2));
+  r.covariance = {c[0], c[1], c[2], c[3], c[4], c[5]};
   for (int i = 0; i < n; ++i) {
     const TAbstractPoint3<double> d1 = pts[2 * i + 1] - pts[2 * i];
     const TAbstractPoint3<double> d2 = x - pts[2 * i];
@@ -105,31 +110,57 @@ int RunIntersect(const IntersectArgs& a, const CommonOptions& common) {
     // Perpendicular distance of the position from the ray's line.
     const double along = (d1 * d2) / l1;
     const double offset = std::sqrt(std::max(0.0, l2 * l2 - along * along));
-    rt.AddRow({names[i],
-               Fixed(dh / unit, 2),
-               Fixed(dv / unit, 2),
-               Fixed(offset, a.decimals),
-               Fixed(l2, 3)});
-    jr.push_back({{"name", names[i]},
-                  {"dh", dh / unit},
-                  {"dv", dv / unit},
-                  {"offset", offset},
-                  {"distance", l2}});
+    r.misclosures.push_back({names[i], dh / unit, dv / unit, offset, l2});
   }
-  doc["ray_misclosures"] = jr;
+  return r;
+}
 
-  std::ostringstream t;
-  t << "Intersection of " << n << " rays (one weighted Gauss-Newton step on "
-    << "the directions)\n\n";
+Report Render(const IntersectResult& r, const IntersectArgs& a) {
+  Report rep;
+  Json& doc = rep.json;
+  const TAbstractPoint3<double>& x = r.position;
+  doc["command"] = "intersect";
+  doc["rays"] = r.rays;
+  doc["position"] = {{"x", x.x}, {"y", x.y}, {"z", x.z}};
+  doc["std_dev"] = {{"x", r.sx}, {"y", r.sy}, {"z", r.sz}};
+  doc["covariance"] = r.covariance;
+  doc["sigma_unit"] = a.sigma_unit;
   Table pt({"", "position", "std dev"});
-  pt.AddRow({"X", Fixed(x.x, a.decimals), Fixed(sx, a.decimals)});
-  pt.AddRow({"Y", Fixed(x.y, a.decimals), Fixed(sy, a.decimals)});
-  pt.AddRow({"Z", Fixed(x.z, a.decimals), Fixed(sz, a.decimals)});
-  t << pt.Render()
+  pt.AddRow({"X", Fixed(x.x, a.decimals), Fixed(r.sx, a.decimals)});
+  pt.AddRow({"Y", Fixed(x.y, a.decimals), Fixed(r.sy, a.decimals)});
+  pt.AddRow({"Z", Fixed(x.z, a.decimals), Fixed(r.sz, a.decimals)});
+
+  Table rt({"ray",
+            "dh [" + a.sigma_unit + "]",
+            "dv [" + a.sigma_unit + "]",
+            "offset",
+            "distance"});
+  Json& jr = doc["ray_misclosures"] = Json::array();
+  for (const IntersectResult::Misclosure& m : r.misclosures) {
+    rt.AddRow({m.name,
+               Fixed(m.dh, 2),
+               Fixed(m.dv, 2),
+               Fixed(m.offset, a.decimals),
+               Fixed(m.distance, 3)});
+    jr.push_back({{"name", m.name},
+                  {"dh", m.dh},
+                  {"dv", m.dv},
+                  {"offset", m.offset},
+                  {"distance", m.distance}});
+  }
+  std::ostringstream t;
+  t << "Intersection of " << r.rays
+    << " rays (one weighted Gauss-Newton step on the directions)\n\n"
+    << pt.Render()
     << "\nMisclosures at the position (observed - computed direction), "
        "offset from each ray:\n"
     << rt.Render();
-  Emit(common, doc, t.str());
+  rep.text = t.str();
+  return rep;
+}
+
+int RunIntersect(const IntersectArgs& a, const CommonOptions& common) {
+  Print(Render(Compute(a), a), common);
   return kExitOk;
 }
 

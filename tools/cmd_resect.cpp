@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "control_input.h"
 #include "quality_report.h"
+#include "report.h"
 
 namespace collinear::cli {
 namespace {
@@ -27,79 +28,30 @@ struct ResectArgs {
   QualityArgs quality;
 };
 
-// The best and second-best distinct solutions of the pre-rotation trials.
-void AmbiguityReport(const ResectionAmbiguity& amb,
-                     const ControlInput& in,
-                     const std::string& unit,
-                     int decimals,
-                     Json& doc,
-                     std::ostringstream& t) {
-  auto solution = [&](const ResectionSolution& s) {
-    const CXYZ c = ObjectPoint(in, s.centre);
-    return Json{
-        {"projection_centre", {{"X", c.m_x}, {"Y", c.m_y}, {"Z", c.m_z}}},
-        {"angles_rad",
-         {{"omega", s.wpk.m_w}, {"phi", s.wpk.m_p}, {"kappa", s.wpk.m_k}}},
-        {"rms", s.score},
-        {"pre_rotation_deg", {{"omega", s.omega_deg}, {"phi", s.phi_deg}}}};
-  };
-  Json j = {
-      {"trials", amb.trials},
-      {"converged", amb.converged},
-      {"behind_camera", amb.behind},
-      {"object_distance", amb.object_distance},
-      {"distinct_distance", kDistinctCentreFraction * amb.object_distance},
-      {"ambiguous", amb.ambiguous}};
-  j["best"] = amb.HasBest() ? solution(amb.solutions.front()) : Json();
-  j["second"] = amb.HasSecond() ? solution(amb.solutions[amb.second]) : Json();
-  j["ratio"] = amb.HasSecond() ? Json(amb.ratio) : Json();
-  doc["ambiguity"] = j;
+// The solution in the file's frame, its quality, and what the plot needs.
+struct ResectResult {
+  ControlFit fit;           // image points about the principal point
+  double px0 = 0, py0 = 0;  // the principal point in the solver frame
+  ROT_SYSTEM rotation = ROT_KPW;
+  CXYZ centre;
+  CWPK wpk;
+  std::vector<double> rotation_matrix;  // row by row
+  // With --search: the pre-rotation trials, centres in the file frame.
+  ResectionAmbiguity ambiguity;
+};
 
-  t << "\nPre-rotation trials: " << amb.trials << ", " << amb.converged
-    << " converged (" << amb.behind
-    << " of them with points behind the camera, not counted)\n";
-  if (!amb.HasBest()) return;
-  // A distinct trial this many times worse than the best is no competitor;
-  // such trials often end far off with absurd centres.
-  const double kCompetitorRatio = 100.0;
-  const bool competitor = amb.HasSecond() && amb.ratio <= kCompetitorRatio;
-  Table s({"solution", "centre X", "centre Y", "centre Z", "RMS " + unit});
-  auto row = [&](const char* name, const ResectionSolution& r) {
-    const CXYZ c = ObjectPoint(in, r.centre);
-    char rms[32];
-    std::snprintf(rms, sizeof rms, "%.4g", r.score);
-    s.AddRow({name,
-              Fixed(c.m_x, decimals),
-              Fixed(c.m_y, decimals),
-              Fixed(c.m_z, decimals),
-              rms});
-  };
-  row("best", amb.solutions.front());
-  if (competitor) row("second", amb.solutions[amb.second]);
-  t << s.Render();
-  if (competitor)
-    t << "  second-best distinct solution (centre more than "
-      << Fixed(100 * kDistinctCentreFraction, 0)
-      << " % of the object distance away): RMS ratio " << Fixed(amb.ratio, 3)
-      << (amb.ambiguous ? ", within " : ", above ")
-      << Fixed(kAmbiguityFactor, 1) << "\n";
-  else if (amb.HasSecond())
-    t << "  no competing solution: the best distinct trial fits "
-      << Fixed(amb.ratio, 0) << " times worse\n";
-  else
-    t << "  no distinct second solution among the trials\n";
-}
-
-int RunResect(const ResectArgs& a, const CommonOptions& common) {
+ResectResult Compute(const ResectArgs& a) {
   if (!(a.focal > 0) || !std::isfinite(a.focal))
     throw InputError("--focal must be a positive principal distance");
-  ControlInput in = LoadControl(a.object, a.image, a.frame == "pixel");
+  ResectResult r;
+  r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel");
+  ControlInput& in = r.fit.in;
   // Photo coordinates about the principal point; pixel y is already up.
-  const double px0 = a.principal_point[0];
-  const double py0 = ImageY(in, a.principal_point[1]);
+  r.px0 = a.principal_point[0];
+  r.py0 = ImageY(in, a.principal_point[1]);
   for (INT_PTR i = 0; i < in.image.GetSize(); ++i) {
     CXYZ& p = in.image[i];
-    p.SetXYZ(p.m_x - px0, p.m_y - py0, 0.0);
+    p.SetXYZ(p.m_x - r.px0, p.m_y - r.py0, 0.0);
   }
   if (in.matched < 4)
     throw InputError(std::to_string(in.matched) +
@@ -117,75 +69,138 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
         " did not converge" +
         (a.search ? "" : "; try --search for steep or unusual views"));
 
-  const CXYZ center = ObjectPoint(in, s.m_Center);
-  PrecisionReport precision = EstimatePrecision(s);
-  CentreToFileFrame(precision, center, 1.0);
+  r.fit.unit = in.pixel_frame ? "px" : "mm";
+  r.rotation = s.m_RotSystem;
+  r.centre = ObjectPoint(in, s.m_Center);
+  r.wpk = s.m_Wpk;
+  r.rotation_matrix.assign(s.m_Rot.m_r, s.m_Rot.m_r + 9);
+  r.fit.solver_residuals.Copy(s.m_Residuals);
+  r.fit.residuals = SortResiduals(s.m_Residuals, in.pixel_frame ? -1 : 1);
+  r.fit.rms = s.m_Rms;
+  r.fit.precision = EstimatePrecision(s);
+  CentreToFileFrame(r.fit.precision, r.centre, 1.0);
   JudgeOptions judge;
-  judge.obs_sigma = a.quality.sigma >= 0 ? a.quality.sigma
-                                         : DefaultImageSigma(in.pixel_frame);
-  Verdict verdict = Judge(s, precision, judge);
-  const std::string unit = in.pixel_frame ? "px" : "mm";
-  const ResidualReport res = MakeResidualReport(
-      s.m_Residuals, a.decimals, in.pixel_frame ? -1 : 1, common.max_rows);
-  const char* conv = s.m_RotSystem == ROT_WPK
-                         ? "R = Rz(kappa) Ry(phi) Rx(omega)"
-                         : "R = Rx(omega) Ry(phi) Rz(kappa)";
+  judge.obs_sigma = r.fit.obs_sigma = a.quality.sigma >= 0
+                                          ? a.quality.sigma
+                                          : DefaultImageSigma(in.pixel_frame);
+  r.fit.verdict = Judge(s, r.fit.precision, judge);
+  if (a.search) {
+    r.ambiguity = AnalyseResectionAmbiguity(s);
+    r.fit.verdict.Append(Judge(r.ambiguity));
+    for (ResectionSolution& x : r.ambiguity.solutions)
+      x.centre = ObjectPoint(in, x.centre);
+  }
+  return r;
+}
 
-  Json doc;
+// The best and second-best distinct solutions of the pre-rotation trials.
+void AmbiguitySection(const ResectionAmbiguity& amb,
+                      const std::string& unit,
+                      int decimals,
+                      Report& report) {
+  auto solution = [&](const ResectionSolution& s) {
+    const CXYZ& c = s.centre;
+    return Json{
+        {"projection_centre", {{"X", c.m_x}, {"Y", c.m_y}, {"Z", c.m_z}}},
+        {"angles_rad",
+         {{"omega", s.wpk.m_w}, {"phi", s.wpk.m_p}, {"kappa", s.wpk.m_k}}},
+        {"rms", s.score},
+        {"pre_rotation_deg", {{"omega", s.omega_deg}, {"phi", s.phi_deg}}}};
+  };
+  Json j = {
+      {"trials", amb.trials},
+      {"converged", amb.converged},
+      {"behind_camera", amb.behind},
+      {"object_distance", amb.object_distance},
+      {"distinct_distance", kDistinctCentreFraction * amb.object_distance},
+      {"ambiguous", amb.ambiguous}};
+  j["best"] = amb.HasBest() ? solution(amb.solutions.front()) : Json();
+  j["second"] = amb.HasSecond() ? solution(amb.solutions[amb.second]) : Json();
+  j["ratio"] = amb.HasSecond() ? Json(amb.ratio) : Json();
+  report.json["ambiguity"] = j;
+
+  std::ostringstream t;
+  t << "\nPre-rotation trials: " << amb.trials << ", " << amb.converged
+    << " converged (" << amb.behind
+    << " of them with points behind the camera, not counted)\n";
+  if (amb.HasBest()) {
+    // A distinct trial this many times worse than the best is no
+    // competitor; such trials often end far off with absurd centres.
+    const double kCompetitorRatio = 100.0;
+    const bool competitor = amb.HasSecond() && amb.ratio <= kCompetitorRatio;
+    Table s({"solution", "centre X", "centre Y", "centre Z", "RMS " + unit});
+    auto row = [&](const char* name, const ResectionSolution& r) {
+      char rms[32];
+      std::snprintf(rms, sizeof rms, "%.4g", r.score);
+      s.AddRow({name,
+                Fixed(r.centre.m_x, decimals),
+                Fixed(r.centre.m_y, decimals),
+                Fixed(r.centre.m_z, decimals),
+                rms});
+    };
+    row("best", amb.solutions.front());
+    if (competitor) row("second", amb.solutions[amb.second]);
+    t << s.Render();
+    if (competitor)
+      t << "  second-best distinct solution (centre more than "
+        << Fixed(100 * kDistinctCentreFraction, 0)
+        << " % of the object distance away): RMS ratio " << Fixed(amb.ratio, 3)
+        << (amb.ambiguous ? ", within " : ", above ")
+        << Fixed(kAmbiguityFactor, 1) << "\n";
+    else if (amb.HasSecond())
+      t << "  no competing solution: the best distinct trial fits "
+        << Fixed(amb.ratio, 0) << " times worse\n";
+    else
+      t << "  no distinct second solution among the trials\n";
+  }
+  report.text += t.str();
+}
+
+Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
+  Report rep;
+  Json& doc = rep.json;
+  const bool wpk = r.rotation == ROT_WPK;
   doc["command"] = "resect";
   doc["method"] = a.search ? "pre-rotation search (41 resections)"
                            : "resection from the plane projective start";
   doc["focal"] = a.focal;
   doc["image_frame"] = a.frame;
-  doc["rotation_convention"] = s.m_RotSystem == ROT_WPK ? "wpk" : "kpw";
-  AddPoseJson(doc, center, s.m_Wpk);
-  Json rot = Json::array();
-  for (int k = 0; k < 9; ++k) rot.push_back(s.m_Rot.m_r[k]);
-  doc["rotation_matrix"] = rot;
-  doc["residuals"] = res.json;
-  doc["rms"] = {{"x", s.m_Rms.m_x}, {"y", s.m_Rms.m_y}, {"total", res.rms}};
-  const QualityUnits units{"object units", unit};
-  doc["precision"] = PrecisionJson(precision, units);
-  doc["a_priori_sigma"] = judge.obs_sigma;
-
-  std::ostringstream t;
-  t << "Space resection, " << in.matched << " control points, principal "
-    << "distance " << Exact(a.focal) << " " << unit
-    << (a.search ? ", pre-rotation search" : "") << "\n\n";
+  doc["rotation_convention"] = wpk ? "wpk" : "kpw";
   Table ext({"parameter", "value", "unit"});
-  AddPoseRows(ext, center, s.m_Wpk, a.decimals);
-  t << ext.Render() << "\n  Rotation " << conv
-    << " from object to camera axes; the camera looks along its -z.\n"
-    << ResidualSection(res, s.m_Rms, unit, a.decimals)
-    << PrecisionSection(precision, units, judge.obs_sigma, a.decimals);
-  if (a.search) {
-    const ResectionAmbiguity amb = AnalyseResectionAmbiguity(s);
-    AmbiguityReport(amb, in, unit, a.decimals, doc, t);
-    verdict.Append(Judge(amb));
-  }
-  doc["verdict"] = VerdictJson(verdict);
-  t << VerdictSection(verdict);
+  PoseSection(r.centre, r.wpk, a.decimals, ext, doc);
+  doc["rotation_matrix"] = r.rotation_matrix;
+  std::ostringstream t;
+  t << "Space resection, " << r.fit.in.matched << " control points, principal "
+    << "distance " << Exact(a.focal) << " " << r.fit.unit
+    << (a.search ? ", pre-rotation search" : "") << "\n\n"
+    << ext.Render() << "\n  Rotation "
+    << (wpk ? "R = Rz(kappa) Ry(phi) Rx(omega)"
+            : "R = Rx(omega) Ry(phi) Rz(kappa)")
+    << " from object to camera axes; the camera looks along its -z.\n";
+  rep.text = t.str();
+  FitSections(r.fit, a.decimals, max_rows, rep);
+  if (a.search) AmbiguitySection(r.ambiguity, r.fit.unit, a.decimals, rep);
+  CloseFit(r.fit, rep);
+  return rep;
+}
+
+int RunResect(const ResectArgs& a, const CommonOptions& common) {
+  ResectResult r = Compute(a);
   if (!a.plot.empty()) {
-    WriteResidualPlot(
-        a.plot,
-        in,
-        s.m_Residuals,
-        "collinear resect: residuals",
-        ResidualCaption(std::string("space resection") +
-                            (a.search ? ", pre-rotation search" : ""),
-                        res,
-                        unit,
-                        a.decimals,
-                        in.matched,
-                        QualityCaption(verdict, precision, units)),
-        a.image_size,
-        {},
-        px0,
-        py0);
-    doc["plot"] = a.plot;
+    PlotLayout layout;
+    layout.image_size = a.image_size;
+    layout.offset_x = r.px0;
+    layout.offset_y = r.py0;
+    WritePlot(a.plot,
+              "resect",
+              std::string("space resection") +
+                  (a.search ? ", pre-rotation search" : ""),
+              a.decimals,
+              layout,
+              r.fit);
   }
-  Emit(common, doc, t.str());
-  return VerdictExitCode(verdict, a.quality.strict);
+  Print(Render(r, a, common.max_rows), common);
+  return VerdictExitCode(r.fit.verdict, a.quality.strict);
 }
 
 }  // namespace

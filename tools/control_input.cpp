@@ -7,7 +7,6 @@
 #include <set>
 
 #include <collinear/io/point_file.h>
-#include <collinear/primitives/constants.h>
 
 #include "svg_plot.h"
 
@@ -90,42 +89,40 @@ CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p) {
   return q;
 }
 
-void AddPoseJson(Json& doc, const CXYZ& center, const CWPK& wpk) {
-  doc["projection_centre"] = {
-      {"X", center.m_x}, {"Y", center.m_y}, {"Z", center.m_z}};
-  doc["angles_rad"] = {
-      {"omega", wpk.m_w}, {"phi", wpk.m_p}, {"kappa", wpk.m_k}};
-  doc["angles_deg"] = {{"omega", wpk.m_w * kDegPerRad},
-                       {"phi", wpk.m_p * kDegPerRad},
-                       {"kappa", wpk.m_k * kDegPerRad}};
+void FitSections(const ControlFit& fit,
+                 int decimals,
+                 int max_rows,
+                 Report& report) {
+  ResidualSection(fit.residuals, fit.rms, fit.unit, decimals, max_rows, report);
+  PrecisionSection(fit.precision, fit.Units(), fit.obs_sigma, decimals, report);
 }
 
-void AddPoseRows(Table& t, const CXYZ& center, const CWPK& wpk, int decimals) {
-  t.AddRow({"centre X", Fixed(center.m_x, decimals), "object"});
-  t.AddRow({"centre Y", Fixed(center.m_y, decimals), "object"});
-  t.AddRow({"centre Z", Fixed(center.m_z, decimals), "object"});
-  const char* names[] = {"omega", "phi", "kappa"};
-  const double angles[] = {wpk.m_w, wpk.m_p, wpk.m_k};
-  for (int k = 0; k < 3; ++k) {
-    t.AddRow({names[k], Fixed(angles[k] * kDegPerRad, 6), "deg"});
-    t.AddRow({names[k], Fixed(angles[k], 8), "rad"});
-  }
+void CloseFit(const ControlFit& fit, Report& report) {
+  VerdictSection(fit.verdict, report);
+  if (!fit.plot.empty()) report.json["plot"] = fit.plot;
 }
 
-void WriteResidualPlot(
-    const std::string& path,
-    const ControlInput& in,
-    const CArray<CXYZ, CXYZ&>& residuals,
-    const std::string& title,
-    const std::vector<std::string>& caption,
-    const std::vector<double>& image_size,
-    const std::vector<std::pair<double, double>>& radial,
-    double frame_offset_x,
-    double frame_offset_y,
-    const std::vector<std::pair<double, std::string>>& radial_markers) {
+void WritePlot(const std::string& path,
+               const std::string& command,
+               const std::string& method,
+               int decimals,
+               const PlotLayout& layout,
+               ControlFit& fit) {
+  const ControlInput& in = fit.in;
+  const CArray<CXYZ, CXYZ&>& residuals = fit.solver_residuals;
+  const std::vector<double>& image_size = layout.image_size;
   ResidualPlot plot;
-  plot.title = title;
-  plot.caption = caption;
+  plot.title = "collinear " + command + ": residuals";
+  const Residual* largest = fit.residuals.Largest();
+  plot.caption = {method,
+                  "RMS " + Fixed(fit.residuals.rms, decimals) + " " + fit.unit +
+                      ", largest " +
+                      Fixed(largest ? largest->length : 0.0, decimals) + " " +
+                      fit.unit + " at " + (largest ? largest->name : "") +
+                      ", " + std::to_string(in.matched) + " points"};
+  for (const std::string& line :
+       QualityCaption(fit.verdict, fit.precision, fit.Units()))
+    plot.caption.push_back(line);
   const std::string unit = in.pixel_frame ? "px" : "mm";
   // Measured image points by name, back in the file's frame.
   std::map<std::string, CXYZ> measured;
@@ -137,8 +134,8 @@ void WriteResidualPlot(
     if (m == measured.end()) continue;
     PlotPoint p;
     p.name = m->first;
-    p.x = m->second.m_x + frame_offset_x;
-    p.y = ImageY(in, m->second.m_y + frame_offset_y);
+    p.x = m->second.m_x + layout.offset_x;
+    p.y = ImageY(in, m->second.m_y + layout.offset_y);
     p.vx = residuals[i].m_x;
     p.vy = ImageY(in, residuals[i].m_y);
     x0 = std::min(x0, p.x);
@@ -158,39 +155,14 @@ void WriteResidualPlot(
     plot.frame.y_up = !in.pixel_frame;
   }
   plot.frame.unit = unit;
-  if (!radial.empty()) {
-    plot.radial.samples = radial;
+  if (!layout.radial.empty()) {
+    plot.radial.samples = layout.radial;
     plot.radial.radius_unit = unit;
     plot.radial.value_unit = unit;
-    plot.radial.markers = radial_markers;
+    plot.radial.markers = layout.markers;
   }
   WriteFileAtomically(path, RenderResidualPlot(plot));
-}
-
-std::vector<std::string> ResidualCaption(
-    const std::string& method,
-    const ResidualReport& res,
-    const std::string& unit,
-    int decimals,
-    int points,
-    const std::vector<std::string>& quality) {
-  std::vector<std::string> caption = {
-      method,
-      "RMS " + Fixed(res.rms, decimals) + " " + unit + ", largest " +
-          Fixed(res.largest, decimals) + " " + unit + " at " +
-          res.largest_name + ", " + std::to_string(points) + " points"};
-  caption.insert(caption.end(), quality.begin(), quality.end());
-  return caption;
-}
-
-std::string ResidualSection(const ResidualReport& res,
-                            const CXYZ& rms,
-                            const std::string& unit,
-                            int decimals) {
-  return "\nResiduals (projected - measured, " + unit + "), largest first:\n" +
-         res.table + "\n  RMS x " + Fixed(rms.m_x, decimals) + ", RMS y " +
-         Fixed(rms.m_y, decimals) + ", total " + Fixed(res.rms, decimals) +
-         " " + unit + "\n";
+  fit.plot = path;
 }
 
 }  // namespace collinear::cli

@@ -8,14 +8,20 @@
 // its back by comparing the scene's depth with the principal distance, which
 // needs the scene farther away than c in object units. A similarity of the
 // object changes no camera parameter but the centre, which is moved back.
+// Also what both solutions report besides their parameters (ControlFit):
+// residuals, precision, verdict, and their residual picture.
 #ifndef COLLINEAR_TOOLS_CONTROL_INPUT_H_
 #define COLLINEAR_TOOLS_CONTROL_INPUT_H_
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <collinear/primitives/wpk.h>
 
 #include "cli_common.h"
+#include "quality_report.h"
+#include "report.h"
 
 namespace collinear::cli {
 
@@ -43,43 +49,50 @@ inline double ImageY(const ControlInput& c, double y) {
 // Object point of the solver frame back in the file's frame.
 CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p);
 
-// The exterior orientation in the report: centre (file frame) and angles in
-// degrees and radians, as JSON fields and as table rows.
-void AddPoseJson(Json& doc, const CXYZ& center, const CWPK& wpk);
-void AddPoseRows(Table& t, const CXYZ& center, const CWPK& wpk, int decimals);
+// What a control-point solution reports besides its parameters: the
+// residuals, the precision and the verdict, in the file's frame.
+struct ControlFit {
+  ControlInput in;
+  std::string unit;                      // of image coordinates
+  CArray<CXYZ, CXYZ&> solver_residuals;  // y up
+  Residuals residuals;                   // file frame
+  CXYZ rms;
+  PrecisionReport precision;
+  double obs_sigma = 0.0;  // the a-priori noise the verdict tested
+  Verdict verdict;
+  std::string plot;  // the picture written, or empty
+  QualityUnits Units() const { return {"object units", unit}; }
+};
 
-// Writes the residual-vector picture of a control-point solution to path
-// (SVG). residuals are the solver's (y up); image_size (pixels) gives the
-// picture frame, else the frame is the points' bounding box. radial holds
+// The residual and the precision sections.
+void FitSections(const ControlFit& fit,
+                 int decimals,
+                 int max_rows,
+                 Report& report);
+// The verdict, and the picture written (JSON plot).
+void CloseFit(const ControlFit& fit, Report& report);
+
+// Where the residual picture puts the points: image_size (pixels) gives
+// the picture frame, else the frame is the points' bounding box; offset
+// moves the solver's image points back to the file's origin. radial holds
 // (radius, radial correction) samples for a distortion panel, or nothing;
-// radial_markers label radii on it.
-void WriteResidualPlot(
-    const std::string& path,
-    const ControlInput& in,
-    const CArray<CXYZ, CXYZ&>& residuals,
-    const std::string& title,
-    const std::vector<std::string>& caption,
-    const std::vector<double>& image_size,
-    const std::vector<std::pair<double, double>>& radial,
-    double frame_offset_x = 0.0,
-    double frame_offset_y = 0.0,
-    const std::vector<std::pair<double, std::string>>& radial_markers = {});
+// markers label radii on it.
+struct PlotLayout {
+  std::vector<double> image_size;
+  double offset_x = 0.0, offset_y = 0.0;
+  std::vector<std::pair<double, double>> radial;
+  std::vector<std::pair<double, std::string>> markers;
+};
 
-// Caption of a residual plot: the method, the RMS and the largest residual
-// of `points` matched points, then the quality lines.
-std::vector<std::string> ResidualCaption(
-    const std::string& method,
-    const ResidualReport& res,
-    const std::string& unit,
-    int decimals,
-    int points,
-    const std::vector<std::string>& quality);
-
-// "Residuals ... largest first" with the table and the RMS line.
-std::string ResidualSection(const ResidualReport& res,
-                            const CXYZ& rms,
-                            const std::string& unit,
-                            int decimals);
+// Writes the residual-vector picture of fit to path (SVG), captioned with
+// method, the RMS and largest residual, the verdict and the largest standard
+// deviations, and records path in fit.plot. Throws InputError.
+void WritePlot(const std::string& path,
+               const std::string& command,
+               const std::string& method,
+               int decimals,
+               const PlotLayout& layout,
+               ControlFit& fit);
 
 }  // namespace collinear::cli
 

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
       "top-left corner of the picture with y pointing down.",
       "collinear"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "collinear 0.1.0");
+  app.set_version_flag("--version", "collinear " COLLINEAR_VERSION);
   CommonOptions common;
   std::vector<Command> commands;
   commands.push_back(AddHelmert(app, common));

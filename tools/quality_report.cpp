@@ -35,30 +35,32 @@ std::string UnitText(ParamKind kind, const QualityUnits& u) {
   return "";
 }
 
-void AddRow(Table& t, const Parameter& p, const QualityUnits& u, int decimals) {
-  if (p.kind == ParamKind::kAngle) {
-    t.AddRow({p.name,
-              Fixed(p.value * kDegPerRad, 6),
-              Sig(p.sigma * kDegPerRad),
-              "deg"});
-  } else if (p.kind == ParamKind::kDistortion || p.kind == ParamKind::kScalar) {
-    t.AddRow({p.name, Exact(p.value), Sig(p.sigma), UnitText(p.kind, u)});
-  } else {
-    t.AddRow(
-        {p.name, Fixed(p.value, decimals), Sig(p.sigma), UnitText(p.kind, u)});
-  }
-}
-
-Json ParamJson(const Parameter& p, const QualityUnits& u) {
+// One parameter: a row of the table (angles in degrees) and an entry of
+// the JSON list (angles in radians and degrees).
+void ParamRow(const Parameter& p,
+              const QualityUnits& u,
+              int decimals,
+              Table& t,
+              Json& list) {
   Json j = {{"name", p.name}, {"value", p.value}, {"sigma", p.sigma}};
   if (p.kind == ParamKind::kAngle) {
     j["unit"] = "rad";
     j["value_deg"] = p.value * kDegPerRad;
     j["sigma_deg"] = p.sigma * kDegPerRad;
+    t.AddRow({p.name,
+              Fixed(p.value * kDegPerRad, 6),
+              Sig(p.sigma * kDegPerRad),
+              "deg"});
   } else {
     j["unit"] = UnitText(p.kind, u);
+    const bool exact =
+        p.kind == ParamKind::kDistortion || p.kind == ParamKind::kScalar;
+    t.AddRow({p.name,
+              exact ? Exact(p.value) : Fixed(p.value, decimals),
+              Sig(p.sigma),
+              UnitText(p.kind, u)});
   }
-  return j;
+  list.push_back(j);
 }
 
 // "too_few_points" -> "too few points".
@@ -109,115 +111,104 @@ void NegateParameter(PrecisionReport& report, const std::string& name) {
   }
 }
 
-std::string PrecisionSection(const PrecisionReport& report,
-                             const QualityUnits& units,
-                             double obs_sigma,
-                             int decimals) {
+void PrecisionSection(const PrecisionReport& precision,
+                      const QualityUnits& units,
+                      double obs_sigma,
+                      int decimals,
+                      Report& report) {
+  const PrecisionReport& p = precision;
+  Json j = {{"valid", p.valid},
+            {"model", p.model},
+            {"observations", p.observations},
+            {"unknowns", p.unknowns},
+            {"redundancy", p.redundancy},
+            {"sigma0", p.sigma0},
+            {"sigma0_at_solution", p.sigma0_at_solution},
+            {"condition_number", p.condition_number}};
+  Table t({"parameter", "value", "std dev", "unit"});
+  j["parameters"] = Json::array();
+  for (const Parameter& x : p.params)
+    ParamRow(x, units, decimals, t, j["parameters"]);
+  j["derived"] = Json::array();
+  for (const Parameter& x : p.derived)
+    ParamRow(x, units, decimals, t, j["derived"]);
+  // The lower triangle in the text, the whole matrix in the JSON.
+  const int n = static_cast<int>(p.params.size());
+  const bool matrix = p.correlation.size() == static_cast<size_t>(n) * n;
+  std::vector<std::string> head = {""};
+  Json names = Json::array(), rows = Json::array();
+  for (const Parameter& x : p.params) {
+    head.push_back(x.name);
+    names.push_back(x.name);
+  }
+  Table c(head);
+  for (int i = 0; i < n; ++i) {
+    std::vector<std::string> cells = {p.params[i].name};
+    Json row = Json::array();
+    for (int k = 0; k < n && matrix; ++k) {
+      row.push_back(p.Correlation(i, k));
+      if (k <= i) cells.push_back(Fixed(p.Correlation(i, k), 3));
+    }
+    rows.push_back(row);
+    c.AddRow(cells);
+  }
+  j["correlation"] = {{"names", names}, {"matrix", rows}};
+  std::string flagged;
+  j["high_correlations"] = Json::array();
+  for (const CorrelatedPair& h : HighCorrelations(p, kFlagCorrelation)) {
+    const std::string &a = p.params[h.i].name, &b = p.params[h.j].name;
+    j["high_correlations"].push_back({{"a", a}, {"b", b}, {"r", h.r}});
+    flagged +=
+        (flagged.empty() ? " " : ", ") + a + "-" + b + " " + Fixed(h.r, 3);
+  }
+  report.json["precision"] = j;
+  report.json["a_priori_sigma"] = obs_sigma;
+
   std::ostringstream o;
   o << "\nPrecision (one more linearised adjustment at the solution: "
-    << report.model << ")\n";
-  if (!report.valid) {
-    o << "  not available for this solution\n";
-    return o.str();
+    << p.model << ")\n";
+  if (!p.valid) {
+    report.text += o.str() + "  not available for this solution\n";
+    return;
   }
-  o << "  sigma0 " << Sig(report.sigma0, 4) << " " << units.image << " from "
-    << report.observations << " observations, " << report.unknowns
-    << " unknowns, redundancy " << report.redundancy << "; condition number "
-    << Sig(report.condition_number) << " (unknowns scaled to unit diagonal)\n";
+  o << "  sigma0 " << Sig(p.sigma0, 4) << " " << units.image << " from "
+    << p.observations << " observations, " << p.unknowns
+    << " unknowns, redundancy " << p.redundancy << "; condition number "
+    << Sig(p.condition_number) << " (unknowns scaled to unit diagonal)\n";
   if (obs_sigma > 0)
     o << "  a-priori noise " << Sig(obs_sigma) << " " << units.image
       << " per coordinate\n";
-  if (report.redundancy <= 0)
+  if (p.redundancy <= 0)
     o << "  no redundancy: standard deviations undetermined\n";
-  o << "\n";
-  Table t({"parameter", "value", "std dev", "unit"});
-  for (const Parameter& p : report.params) AddRow(t, p, units, decimals);
-  for (const Parameter& p : report.derived) AddRow(t, p, units, decimals);
-  o << t.Render();
-  const int n = static_cast<int>(report.params.size());
-  if (n > 1 && report.correlation.size() == static_cast<size_t>(n) * n) {
-    std::vector<std::string> head = {""};
-    for (const Parameter& p : report.params) head.push_back(p.name);
-    Table c(head);
-    for (int i = 0; i < n; ++i) {
-      std::vector<std::string> row = {report.params[i].name};
-      for (int j = 0; j <= i; ++j)
-        row.push_back(Fixed(report.Correlation(i, j), 3));
-      c.AddRow(row);
-    }
+  o << "\n" << t.Render();
+  if (n > 1 && matrix) {
     o << "\n  Correlations:\n" << c.Render("  ");
-    const auto high = HighCorrelations(report, kFlagCorrelation);
-    if (high.empty()) {
+    if (flagged.empty())
       o << "  No correlation above " << kFlagCorrelation << ".\n";
-    } else {
-      o << "  Correlations above " << kFlagCorrelation << ":";
-      for (size_t k = 0; k < high.size(); ++k)
-        o << (k ? "," : "") << " " << report.params[high[k].i].name << "-"
-          << report.params[high[k].j].name << " " << Fixed(high[k].r, 3);
-      o << "\n";
-    }
+    else
+      o << "  Correlations above " << kFlagCorrelation << ":" << flagged
+        << "\n";
   }
-  return o.str();
+  report.text += o.str();
 }
 
-Json PrecisionJson(const PrecisionReport& report, const QualityUnits& units) {
-  Json j;
-  j["valid"] = report.valid;
-  j["model"] = report.model;
-  j["observations"] = report.observations;
-  j["unknowns"] = report.unknowns;
-  j["redundancy"] = report.redundancy;
-  j["sigma0"] = report.sigma0;
-  j["sigma0_at_solution"] = report.sigma0_at_solution;
-  j["condition_number"] = report.condition_number;
-  j["parameters"] = Json::array();
-  for (const Parameter& p : report.params)
-    j["parameters"].push_back(ParamJson(p, units));
-  j["derived"] = Json::array();
-  for (const Parameter& p : report.derived)
-    j["derived"].push_back(ParamJson(p, units));
-  const int n = static_cast<int>(report.params.size());
-  Json names = Json::array(), matrix = Json::array();
-  for (int i = 0; i < n; ++i) {
-    names.push_back(report.params[i].name);
-    Json row = Json::array();
-    for (int k = 0;
-         k < n && report.correlation.size() == static_cast<size_t>(n) * n;
-         ++k)
-      row.push_back(report.Correlation(i, k));
-    matrix.push_back(row);
-  }
-  j["correlation"] = {{"names", names}, {"matrix", matrix}};
-  Json high = Json::array();
-  for (const CorrelatedPair& c : HighCorrelations(report, kFlagCorrelation))
-    high.push_back({{"a", report.params[c.i].name},
-                    {"b", report.params[c.j].name},
-                    {"r", c.r}});
-  j["high_correlations"] = high;
-  return j;
-}
-
-std::string VerdictSection(const Verdict& verdict) {
-  std::ostringstream o;
-  if (verdict.Ok()) {
-    o << "\nVerdict: ok\n";
-    return o.str();
-  }
+void VerdictSection(const Verdict& verdict, Report& report) {
   const size_t n = verdict.warnings.size();
-  o << "\nVerdict: " << n << (n == 1 ? " warning" : " warnings") << "\n";
-  for (const Warning& w : verdict.warnings)
-    o << "  - [" << VerdictReasonCode(w.reason) << "] " << w.message << "\n";
-  return o.str();
-}
-
-Json VerdictJson(const Verdict& verdict) {
+  std::ostringstream o;
+  o << "\nVerdict: ";
+  if (verdict.Ok())
+    o << "ok\n";
+  else
+    o << n << (n == 1 ? " warning" : " warnings") << "\n";
   Json w = Json::array();
   for (const Warning& x : verdict.warnings) {
     Json e = {{"reason", VerdictReasonCode(x.reason)}, {"message", x.message}};
     if (!x.point.empty()) e["point"] = x.point;
     w.push_back(e);
+    o << "  - [" << VerdictReasonCode(x.reason) << "] " << x.message << "\n";
   }
-  return {{"ok", verdict.Ok()}, {"warnings", w}};
+  report.json["verdict"] = {{"ok", verdict.Ok()}, {"warnings", w}};
+  report.closing = o.str();
 }
 
 std::vector<std::string> QualityCaption(const Verdict& verdict,

@@ -1,7 +1,8 @@
-// Quality sections of the calibrate, resect and helmert reports: standard
-// deviations with the correlation matrix (pairs above 0.9 flagged by name),
-// the verdict with its warnings, their JSON, the plot caption lines, and the
-// --strict and a-priori noise options.
+// Quality sections of the calibrate, resect and helmert reports, each
+// written to the text and the JSON of a Report: standard deviations with the
+// correlation matrix (pairs above 0.9 flagged by name) and the verdict with
+// its warnings; the plot caption lines, and the --strict and a-priori noise
+// options.
 #ifndef COLLINEAR_TOOLS_QUALITY_REPORT_H_
 #define COLLINEAR_TOOLS_QUALITY_REPORT_H_
 
@@ -14,6 +15,7 @@
 #include <collinear/quality/verdict.h>
 
 #include "cli_common.h"
+#include "report.h"
 
 namespace collinear::cli {
 
@@ -55,15 +57,16 @@ void NegateParameter(PrecisionReport& report, const std::string& name);
 
 // "Precision" section: the adjustment's figures, a table of values and
 // standard deviations, the lower triangle of the correlation matrix and the
-// flagged pairs; the a-priori noise used by the verdict (0: none).
-std::string PrecisionSection(const PrecisionReport& report,
-                             const QualityUnits& units,
-                             double obs_sigma,
-                             int decimals);
-Json PrecisionJson(const PrecisionReport& report, const QualityUnits& units);
+// flagged pairs; the a-priori noise used by the verdict (0: none). JSON
+// precision and a_priori_sigma.
+void PrecisionSection(const PrecisionReport& precision,
+                      const QualityUnits& units,
+                      double obs_sigma,
+                      int decimals,
+                      Report& report);
 
-std::string VerdictSection(const Verdict& verdict);
-Json VerdictJson(const Verdict& verdict);
+// The verdict with its warnings: the report's closing text, JSON verdict.
+void VerdictSection(const Verdict& verdict, Report& report);
 
 // Caption lines for a plot: the verdict in one line and the largest standard
 // deviation of each kind of parameter.

@@ -1,0 +1,109 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <numeric>
+
+#include <collinear/primitives/constants.h>
+
+namespace collinear::cli {
+
+void Print(const Report& report, const CommonOptions& opt) {
+  if (opt.json)
+    std::cout << report.json.dump(2) << '\n';
+  else
+    std::cout << report.text << report.closing;
+}
+
+const Residual* Residuals::Largest() const {
+  return !rows.empty() && rows.front().length > 0 ? &rows.front() : nullptr;
+}
+
+Residuals SortResiduals(const CArray<CXYZ, CXYZ&>& residuals, double y_sign) {
+  const int n = static_cast<int>(residuals.GetSize());
+  std::vector<double> len(n);
+  double sum2 = 0.0;
+  for (int i = 0; i < n; ++i) {
+    len[i] = std::hypot(residuals[i].m_x, residuals[i].m_y);
+    sum2 += len[i] * len[i];
+  }
+  Residuals r;
+  r.rms = n > 0 ? std::sqrt(sum2 / n) : 0.0;
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return len[a] > len[b];
+  });
+  for (int i : order)
+    r.rows.push_back({residuals[i].m_strName.GetString(),
+                      residuals[i].m_x,
+                      y_sign * residuals[i].m_y,
+                      len[i]});
+  return r;
+}
+
+void ResidualRows(const Residuals& res,
+                  int decimals,
+                  int max_rows,
+                  std::string& text,
+                  Json& rows) {
+  const int n = static_cast<int>(res.rows.size());
+  Table t({"point", "vx", "vy", "|v|", ""});
+  rows = Json::array();
+  for (int k = 0; k < n; ++k) {
+    const Residual& v = res.rows[k];
+    if (max_rows <= 0 || k < max_rows)
+      t.AddRow({v.name,
+                Fixed(v.vx, decimals),
+                Fixed(v.vy, decimals),
+                Fixed(v.length, decimals),
+                &v == res.Largest() ? "<- largest" : ""});
+    rows.push_back(
+        {{"name", v.name}, {"vx", v.vx}, {"vy", v.vy}, {"length", v.length}});
+  }
+  text += t.Render();
+  if (max_rows > 0 && n > max_rows)
+    text += "  ... " + std::to_string(n - max_rows) +
+            " smaller residuals not shown (--max-rows)\n";
+}
+
+void ResidualSection(const Residuals& res,
+                     const CXYZ& rms,
+                     const std::string& unit,
+                     int decimals,
+                     int max_rows,
+                     Report& report) {
+  report.text +=
+      "\nResiduals (projected - measured, " + unit + "), largest first:\n";
+  ResidualRows(res, decimals, max_rows, report.text, report.json["residuals"]);
+  report.text += "\n  RMS x " + Fixed(rms.m_x, decimals) + ", RMS y " +
+                 Fixed(rms.m_y, decimals) + ", total " +
+                 Fixed(res.rms, decimals) + " " + unit + "\n";
+  report.json["rms"] = {{"x", rms.m_x}, {"y", rms.m_y}, {"total", res.rms}};
+}
+
+void PoseSection(const CXYZ& centre,
+                 const CWPK& wpk,
+                 int decimals,
+                 Table& table,
+                 Json& json) {
+  json["projection_centre"] = {
+      {"X", centre.m_x}, {"Y", centre.m_y}, {"Z", centre.m_z}};
+  json["angles_rad"] = {
+      {"omega", wpk.m_w}, {"phi", wpk.m_p}, {"kappa", wpk.m_k}};
+  json["angles_deg"] = {{"omega", wpk.m_w * kDegPerRad},
+                        {"phi", wpk.m_p * kDegPerRad},
+                        {"kappa", wpk.m_k * kDegPerRad}};
+  table.AddRow({"centre X", Fixed(centre.m_x, decimals), "object"});
+  table.AddRow({"centre Y", Fixed(centre.m_y, decimals), "object"});
+  table.AddRow({"centre Z", Fixed(centre.m_z, decimals), "object"});
+  const char* names[] = {"omega", "phi", "kappa"};
+  const double angles[] = {wpk.m_w, wpk.m_p, wpk.m_k};
+  for (int k = 0; k < 3; ++k) {
+    table.AddRow({names[k], Fixed(angles[k] * kDegPerRad, 6), "deg"});
+    table.AddRow({names[k], Fixed(angles[k], 8), "rad"});
+  }
+}
+
+}  // namespace collinear::cli
