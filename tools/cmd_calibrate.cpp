@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include <collinear/distortion/dist_model.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/status_text.h>
 #include <collinear/primitives/constants.h>
@@ -28,20 +29,23 @@ struct CalibrateArgs {
   QualityArgs quality;
 };
 
-// Radial part of the correction of the self-calibrated model at radius r.
-double RadialCorrection(const CDist& d, double r) {
-  const double r2 = r * r, r4 = r2 * r2, r6 = r4 * r2, r8 = r6 * r2;
-  const double* k = d.m_Para;
-  switch (d.m_Model) {
-    case DIST_K1K2K3K4:
-      return r * (k[0] * r2 + k[1] * r4 + k[2] * r6 + k[3] * r8);
-    case DIST_K1K2P1P2:
-      return r * (k[0] * r2 + k[1] * r4);
-    case DIST_K1K2K3P1P2:
-      return r * (k[0] * r2 + k[1] * r4 + k[2] * r6);
-    default:
-      return 0.0;
-  }
+// The DLT's self-calibrations, by distortion model.
+struct SelfCalibration {
+  DIST_MODEL model;
+  int (CDlt::*run)();
+};
+const SelfCalibration kSelfCalibrations[] = {
+    {DIST_K1K2K3K4, &CDlt::CalDltSelfCalib_k1k2k3k4},
+    {DIST_K1K2P1P2, &CDlt::CalDltSelfCalib_k1k2p1p2},
+    {DIST_K1K2K3P1P2, &CDlt::CalDltSelfCalib_k1k2k3p1p2},
+};
+
+// "none" and the names of the models the DLT self-calibrates.
+std::vector<std::string> ModelChoices() {
+  std::vector<std::string> names = {"none"};
+  for (const SelfCalibration& c : kSelfCalibrations)
+    names.push_back(FindDistModel(c.model)->name);
+  return names;
 }
 
 // (radius, radial correction) from the principal point out to the farthest
@@ -66,7 +70,8 @@ std::vector<std::pair<double, double>> RadialSamples(
   const int kSamples = 100;
   for (int i = 0; i <= kSamples; ++i) {
     const double r = r_max * i / kSamples;
-    samples.emplace_back(r, RadialCorrection(dlt.m_Dist, r));
+    samples.emplace_back(
+        r, RadialDistortion(dlt.m_Dist.m_Model, dlt.m_Dist.m_Para, r));
   }
   return samples;
 }
@@ -110,15 +115,13 @@ CalibrateResult Compute(const CalibrateArgs& a) {
                      StatusTextToUtf8(dlt.m_Message));
   int ok = 0;
   std::string& method = r.method;
-  if (a.model == "k1k2k3k4") {
-    ok = dlt.CalDltSelfCalib_k1k2k3k4();
-    method = "spatial DLT with self-calibration k1 k2 k3 k4";
-  } else if (a.model == "k1k2p1p2") {
-    ok = dlt.CalDltSelfCalib_k1k2p1p2();
-    method = "spatial DLT with self-calibration k1 k2 p1 p2";
-  } else if (a.model == "k1k2k3p1p2") {
-    ok = dlt.CalDltSelfCalib_k1k2k3p1p2();
-    method = "spatial DLT with self-calibration k1 k2 k3 p1 p2";
+  const DistModelSpec* spec = FindDistModel(a.model);
+  if (spec && spec->model != DIST_NONE) {
+    for (const SelfCalibration& c : kSelfCalibrations)
+      if (c.model == spec->model) ok = (dlt.*c.run)();
+    method = "spatial DLT with self-calibration";
+    for (int k = 0; k < spec->Count(); ++k)
+      method += std::string(" ") + spec->para_names[k];
   } else if (a.iterate) {
     ok = dlt.CalDltIte3D();
     method =
@@ -285,7 +288,7 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "self-calibrated lens distortion: none, k1k2k3k4 (radial), "
                   "k1k2p1p2 or k1k2k3p1p2 (radial and decentring)")
       ->capture_default_str()
-      ->check(CLI::IsMember({"none", "k1k2k3k4", "k1k2p1p2", "k1k2k3p1p2"}));
+      ->check(CLI::IsMember(ModelChoices()));
   app->add_flag("--iterate",
                 args->iterate,
                 "iterative spatial DLT with the principal point at the image "
