@@ -160,43 +160,13 @@ void Finish(PrecisionReport& report,
 // --- Collinearity equations ------------------------------------------------
 
 // x = x0 - cx (r1.d) / (r3.d), y = y0 - cy (r2.d) / (r3.d), d = X - centre,
-// r = rot d; d_rot holds d rot / d omega, phi, kappa.
+// r = rot d; d_rot holds d rot / d omega, phi, kappa, row by row.
 struct Camera {
   CXYZ centre;
   CRot rot;
-  CRot d_rot[3];
+  double d_rot[3][9] = {};
   double x0 = 0.0, y0 = 0.0, cx = 1.0, cy = 1.0;
 };
-
-CRot FromRows(const double (&m)[9]) {
-  CRot r;
-  std::copy(m, m + 9, r.m_r);
-  return r;
-}
-
-// Derivatives of the rotation of sys by its three angles, from the
-// elementary rotations: d Rx(w) / dw = Gx Rx(w), and so on.
-bool RotationDerivatives(ROT_SYSTEM sys, const CWPK& a, CRot (&d)[3]) {
-  CRot rx, ry, rz;
-  rx.SetMatrix(ROT_KPW, CWPK(a.m_w, 0.0, 0.0));
-  ry.SetMatrix(ROT_KPW, CWPK(0.0, a.m_p, 0.0));
-  rz.SetMatrix(ROT_KPW, CWPK(0.0, 0.0, a.m_k));
-  const CRot gx = FromRows({0, 0, 0, 0, 0, -1, 0, 1, 0});
-  const CRot gy = FromRows({0, 0, 1, 0, 0, 0, -1, 0, 0});
-  const CRot gz = FromRows({0, -1, 0, 1, 0, 0, 0, 0, 0});
-  if (sys == ROT_KPW) {  // Rx(w) Ry(p) Rz(k)
-    d[0] = gx * rx * ry * rz;
-    d[1] = rx * gy * ry * rz;
-    d[2] = rx * ry * rz * gz;
-  } else if (sys == ROT_WPK) {  // Rz(k) Ry(p) Rx(w)
-    d[0] = rz * ry * rx * gx;
-    d[1] = rz * gy * ry * rx;
-    d[2] = gz * rz * ry * rx;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 // Two rows per point pair; unknowns X, Y, Z, omega, phi, kappa and, with
 // free_c, one principal distance c shared by cx and cy.
@@ -216,7 +186,7 @@ Design CollinearityDesign(const Camera& cam,
       rd[row] =
           r[3 * row] * dx[0] + r[3 * row + 1] * dx[1] + r[3 * row + 2] * dx[2];
       for (int k = 0; k < 3; ++k) {
-        const double* dr = cam.d_rot[k].m_r;
+        const double* dr = cam.d_rot[k];
         drd[k][row] = dr[3 * row] * dx[0] + dr[3 * row + 1] * dx[1] +
                       dr[3 * row + 2] * dx[2];
       }
