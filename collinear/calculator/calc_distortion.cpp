@@ -6,11 +6,12 @@
 #include <cstring>
 
 #include <collinear/distortion/dist_formula.h>
+#include <collinear/primitives/constants.h>
 
 namespace collinear {
 namespace {
 
-constexpr double kEps = 2.220446049250313e-16;  // the double epsilon
+constexpr double kEps = ::collinear::kEpsilon;  // the double epsilon
 constexpr double kUnitRoundoff = kEps / 2;      // bound of one rounding
 constexpr std::uint64_t kSignBit = 0x8000000000000000u;
 constexpr std::uint64_t kExpBits = 0x7FF0000000000000u;

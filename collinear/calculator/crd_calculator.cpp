@@ -12,6 +12,8 @@
 
 namespace {
 
+using collinear::kEpsilon;
+
 constexpr int kMaxDistPara = 8;
 // Tolerance of the inverse distortion search on the way from photo
 // coordinates to pixels, mm: below rounding for any photo coordinate.
@@ -23,8 +25,6 @@ constexpr double kCameraPlaneTol = 1e-10;
 // Points nearer than this fraction of the focal length in front of the
 // camera count as behind it.
 constexpr double kNearPlaneFraction = 0.001;
-// Slope below which a base line counts as parallel to an axis.
-constexpr double kBaseEps = 2.220446049250313e-16;
 
 // The working system of a coordinate-system object for the kind.
 TComPropertyObject WorkingSystem(int kind, IPropertyObject* crs_object) {
@@ -512,11 +512,12 @@ bool CCrdCalculator::CalcBaseMatrix(int count,
   const TAbstractPoint3<double> mid = (e0 + e1) * 0.5;
   m_VectorEnd = mid;
 
-  // Base line in plan: k x + a y + c = 0.
+  // Base line in plan: k x + a y + c = 0. Differences, slopes and the
+  // determinant within machine epsilon count as zero.
   double k, a, c;
-  if (std::fabs(o1.x - o0.x) <= kBaseEps) {
+  if (std::fabs(o1.x - o0.x) <= kEpsilon) {
     a = 0.0;
-    if (std::fabs(o0.x) <= kBaseEps) {
+    if (std::fabs(o0.x) <= kEpsilon) {
       k = 1.0;
       c = 0.0;
     } else {
@@ -529,7 +530,7 @@ bool CCrdCalculator::CalcBaseMatrix(int count,
     c = -(o0.x * k + o0.y);
   }
   TAbstractPoint3<double> foot;
-  if (a != 0.0 && std::fabs(k) <= kBaseEps) {
+  if (a != 0.0 && std::fabs(k) <= kEpsilon) {
     // Parallel to x: the perpendicular is vertical in plan.
     foot.x = mid.x;
     foot.y = -(k * mid.x + c);
@@ -537,7 +538,7 @@ bool CCrdCalculator::CalcBaseMatrix(int count,
     const double m = -a / k;  // perpendicular through mid: y + m x + q = 0
     const double q = -mid.y - m * mid.x;
     const double det = k - m * a;
-    if (std::fabs(det) <= kBaseEps) return false;
+    if (std::fabs(det) <= kEpsilon) return false;
     foot.x = (a * q - c) / det;
     foot.y = (m * c - q * k) / det;
   }
@@ -545,7 +546,7 @@ bool CCrdCalculator::CalcBaseMatrix(int count,
   const double base =
       std::sqrt((o1.x - o0.x) * (o1.x - o0.x) + (o1.y - o0.y) * (o1.y - o0.y));
   foot.z = o0.z;
-  if (std::fabs(o1.z - o0.z) > kBaseEps && base > 0.0) {
+  if (std::fabs(o1.z - o0.z) > kEpsilon && base > 0.0) {
     const double along = std::sqrt((foot.x - o0.x) * (foot.x - o0.x) +
                                    (foot.y - o0.y) * (foot.y - o0.y));
     foot.z = o0.z + (o1.z - o0.z) * along / base;

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include <collinear/calculator/host/image_host.h>
 #include <collinear/distortion/dist_model.h>
@@ -22,11 +21,11 @@ namespace {
 using P2 = TAbstractPoint2<double>;
 using P3 = TAbstractPoint3<double>;
 using collinear::IsUndefined;
+using collinear::kEpsilon;
 using collinear::kPi;
 using collinear::kTwoPi;
 
 constexpr int kMaxDistPara = 8;
-constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 constexpr double kMetresToMm = 1000.0;
 constexpr double kMmToMetres = 0.001;
 // Vertex selectors of a multi-vertex object: its first and last vertex.

@@ -36,14 +36,59 @@ int PairCount(const CArray<CXYZ, CXYZ&>& obj_points,
   return n;
 }
 
-// L1..L11 of a spatial solution with D = L9^2 + L10^2 + L11^2, or null when
-// dlt holds no spatial solution or D is exactly 0.
+// --- The camera of the spatial coefficients L1..L11 (l[0..10]) -------------
+// Shared by the CDlt members and collinear::CameraFromDlt, which must agree
+// to the last bit.
+
+// D = L9^2 + L10^2 + L11^2, the squared scale of the third rotation row.
+double DltDenominator(const double* l) {
+  return l[8] * l[8] + l[9] * l[9] + l[10] * l[10];
+}
+
+// L1..L11 of a spatial solution with its D, or null when dlt holds no
+// spatial solution or D is exactly 0.
 const double* SpatialWithDenominator(const CArray<double, double>& dlt,
                                      double& d) {
   if (dlt.GetSize() != kSpatialCount) return nullptr;
   const double* l = dlt.GetData();
-  d = l[8] * l[8] + l[9] * l[9] + l[10] * l[10];
+  d = DltDenominator(l);
   return d == 0.0 ? nullptr : l;
+}
+
+// x0 = (L1, L2, L3).(L9, L10, L11) / D, y0 likewise from L5..L7.
+void DltPrincipalPoint(const double* l, double d, double& x0, double& y0) {
+  x0 = (l[0] * l[8] + l[1] * l[9] + l[2] * l[10]) / d;
+  y0 = (l[4] * l[8] + l[5] * l[9] + l[6] * l[10]) / d;
+}
+
+// cx = sqrt(|L1..L3|^2 / D - x0^2), cy likewise. A negative radicand (no
+// real camera) gives NaN, deliberately unchecked here.
+void DltPrincipalDistances(
+    const double* l, double d, double x0, double y0, double& cx, double& cy) {
+  cx = std::sqrt((l[0] * l[0] + l[1] * l[1] + l[2] * l[2]) / d - x0 * x0);
+  cy = std::sqrt((l[4] * l[4] + l[5] * l[5] + l[6] * l[6]) / d - y0 * y0);
+}
+
+// The centre, where both numerators and the denominator vanish, by a 3x3
+// least-squares solve. False, centre untouched, when the solve fails or
+// overflows (huge coefficients).
+bool DltCentre(const double* l, CXYZ& centre) {
+  CLeastSq lsq(3, 3);
+  for (int row = 0; row < 3; ++row) {
+    const double* lr = l + 4 * row;  // L1.., L5.., L9..
+    lsq.SetObeq(0, lr[0]);
+    lsq.SetObeq(1, lr[1]);
+    lsq.SetObeq(2, lr[2]);
+    lsq.SetObeq(3, row < 2 ? -lr[3] : -1.0);
+  }
+  if (lsq.Solve() == 0) return false;
+  if (!std::isfinite(lsq.GetBcor(0)) || !std::isfinite(lsq.GetBcor(1)) ||
+      !std::isfinite(lsq.GetBcor(2)))
+    return false;
+  centre.m_x = lsq.GetBcor(0);
+  centre.m_y = lsq.GetBcor(1);
+  centre.m_z = lsq.GetBcor(2);
+  return true;
 }
 
 // Rotation rows from the spatial coefficients with the scale s (= -+1/sqrt D):
@@ -62,6 +107,33 @@ void SetRotationRows(const double* l,
     r[j] = -(s * l[j] - r[6 + j] * x0) / cx;
     r[3 + j] = -(s * l[4 + j] - r[6 + j] * y0) / cy;
   }
+}
+
+// The coefficients fix the rotation only up to its sign: true when rot puts
+// the mean control point less than c in front of the centre (the camera
+// looks along -z), so the other sign is the camera's.
+bool MeanPointBehind(const CRot& rot,
+                     const CXYZ& centre,
+                     const CXYZ& mean_point,
+                     double c) {
+  const CXYZ to_mean(mean_point.m_x - centre.m_x,
+                     mean_point.m_y - centre.m_y,
+                     mean_point.m_z - centre.m_z);
+  CXYZ to_mean_cam;
+  rot.Rotate(to_mean, to_mean_cam);
+  return to_mean_cam.m_z > -c;
+}
+
+// The mean of the points, summed in order; n > 0 points.
+CXYZ MeanPoint(const CArray<CXYZ, CXYZ&>& points, int n) {
+  double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const CXYZ& p = points[i];
+    sum_x += p.m_x;
+    sum_y += p.m_y;
+    sum_z += p.m_z;
+  }
+  return CXYZ(sum_x / n, sum_y / n, sum_z / n);
 }
 
 // Adds the two observation rows of one point pair: `from` (dim <= 3
@@ -356,8 +428,7 @@ int CDlt::CalPrincipalPoint() {
   double d = 0.0;
   const double* l = SpatialWithDenominator(m_Dlt, d);
   if (l == nullptr) return 0;
-  m_PrincipalPoint.m_x = (l[0] * l[8] + l[1] * l[9] + l[2] * l[10]) / d;
-  m_PrincipalPoint.m_y = (l[4] * l[8] + l[5] * l[9] + l[6] * l[10]) / d;
+  DltPrincipalPoint(l, d, m_PrincipalPoint.m_x, m_PrincipalPoint.m_y);
   return 1;
 }
 
@@ -365,35 +436,15 @@ int CDlt::CalFocalLength() {
   double d = 0.0;
   const double* l = SpatialWithDenominator(m_Dlt, d);
   if (l == nullptr) return 0;
-  const double x0 = m_PrincipalPoint.m_x, y0 = m_PrincipalPoint.m_y;
-  // A negative radicand (no real camera) gives NaN, deliberately unchecked.
-  m_FocusX = std::sqrt((l[0] * l[0] + l[1] * l[1] + l[2] * l[2]) / d - x0 * x0);
-  m_FocusY = std::sqrt((l[4] * l[4] + l[5] * l[5] + l[6] * l[6]) / d - y0 * y0);
+  DltPrincipalDistances(
+      l, d, m_PrincipalPoint.m_x, m_PrincipalPoint.m_y, m_FocusX, m_FocusY);
   m_FocusMean = (m_FocusX + m_FocusY) / 2.0;
   return 1;
 }
 
 int CDlt::CalCameraPosition() {
   if (m_Dlt.GetSize() != kSpatialCount) return 0;
-  const double* l = m_Dlt.GetData();
-  // The centre is where both numerators and the denominator vanish.
-  CLeastSq lsq(3, 3);
-  for (int row = 0; row < 3; ++row) {
-    const double* lr = l + 4 * row;  // L1.., L5.., L9..
-    lsq.SetObeq(0, lr[0]);
-    lsq.SetObeq(1, lr[1]);
-    lsq.SetObeq(2, lr[2]);
-    lsq.SetObeq(3, row < 2 ? -lr[3] : -1.0);
-  }
-  if (lsq.Solve() == 0) return 0;
-  // Huge coefficients overflow in the solve: no position to report.
-  if (!std::isfinite(lsq.GetBcor(0)) || !std::isfinite(lsq.GetBcor(1)) ||
-      !std::isfinite(lsq.GetBcor(2)))
-    return 0;
-  m_Center.m_x = lsq.GetBcor(0);
-  m_Center.m_y = lsq.GetBcor(1);
-  m_Center.m_z = lsq.GetBcor(2);
-  return 1;
+  return DltCentre(m_Dlt.GetData(), m_Center) ? 1 : 0;
 }
 
 int CDlt::CalCameraAngle() {
@@ -401,29 +452,12 @@ int CDlt::CalCameraAngle() {
   const double* l = SpatialWithDenominator(m_Dlt, d);
   if (l == nullptr) return 0;
   const double x0 = m_PrincipalPoint.m_x, y0 = m_PrincipalPoint.m_y;
-  double s = -1.0 / std::sqrt(d);
+  const double s = -1.0 / std::sqrt(d);
   SetRotationRows(l, s, x0, y0, m_FocusX, m_FocusY, m_Rot);
-
-  // The scale of the coefficients fixes the matrix only up to its sign: take
-  // the sign that puts the mean control point in front of the image plane.
   const int n = Count(m_ObjPoints);
   if (n == 0) return 0;
-  double sum_x = 0.0, sum_y = 0.0, sum_z = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const CXYZ& p = m_ObjPoints[i];
-    sum_x += p.m_x;
-    sum_y += p.m_y;
-    sum_z += p.m_z;
-  }
-  const CXYZ to_mean(sum_x / n - m_Center.m_x,
-                     sum_y / n - m_Center.m_y,
-                     sum_z / n - m_Center.m_z);
-  CXYZ to_mean_cam;
-  m_Rot.Rotate(to_mean, to_mean_cam);
-  if (to_mean_cam.m_z > -m_FocusMean) {
-    s = -s;
-    SetRotationRows(l, s, x0, y0, m_FocusX, m_FocusY, m_Rot);
-  }
+  if (MeanPointBehind(m_Rot, m_Center, MeanPoint(m_ObjPoints, n), m_FocusMean))
+    SetRotationRows(l, -s, x0, y0, m_FocusX, m_FocusY, m_Rot);
   m_Wpk.Init();  // the zero triple picks between the two angle solutions
   return m_Rot.CalAngle(ROT_KPW, m_Wpk);
 }
@@ -719,3 +753,26 @@ int CDlt::CalDltSelfCalib(DIST_MODEL model) {
   }
   return FinishSpatial();
 }
+
+namespace collinear {
+
+DltCamera CameraFromDlt(const double* l, const CXYZ& mean_point) {
+  DltCamera cam;
+  for (int k = 0; k < kSpatialCount; ++k)
+    if (!std::isfinite(l[k])) return cam;
+  const double d = DltDenominator(l);
+  if (d == 0.0) return cam;
+  DltPrincipalPoint(l, d, cam.x0, cam.y0);
+  DltPrincipalDistances(l, d, cam.x0, cam.y0, cam.cx, cam.cy);
+  if (!(cam.cx > 0.0 && cam.cy > 0.0)) return cam;  // also NaN
+  if (!DltCentre(l, cam.centre)) return cam;
+  const double s = -1.0 / std::sqrt(d);
+  SetRotationRows(l, s, cam.x0, cam.y0, cam.cx, cam.cy, cam.rot);
+  if (MeanPointBehind(cam.rot, cam.centre, mean_point, (cam.cx + cam.cy) / 2.0))
+    SetRotationRows(l, -s, cam.x0, cam.y0, cam.cx, cam.cy, cam.rot);
+  cam.wpk.Init();
+  cam.valid = cam.rot.CalAngle(ROT_KPW, cam.wpk) != 0;
+  return cam;
+}
+
+}  // namespace collinear

@@ -129,4 +129,24 @@ class COLLINEAR_API CDlt {
   int FailToConverge();
 };
 
+namespace collinear {
+
+// The camera of a spatial DLT solution, in the model and units above.
+struct DltCamera {
+  bool valid = false;         // false: the other fields mean nothing
+  double x0 = 0.0, y0 = 0.0;  // principal point
+  double cx = 0.0, cy = 0.0;  // principal distances of the x and y rows
+  CXYZ centre;                // projection centre, object coordinates
+  CRot rot;                   // object axes to camera axes
+  CWPK wpk;                   // angles of rot (ROT_KPW), radians
+};
+
+// The camera of L1..L11 (l[0..10]) as CDlt derives it, bit for bit, the
+// rotation's sign putting mean_point (the mean control point) more than
+// (cx + cy) / 2 in front. Invalid for non-finite coefficients, L9 = L10 =
+// L11 = 0, principal distances not > 0 (no real camera), or no centre.
+COLLINEAR_API DltCamera CameraFromDlt(const double* l, const CXYZ& mean_point);
+
+}  // namespace collinear
+
 #endif  // COLLINEAR_ORIENTATION_DLT_H_

@@ -195,54 +195,92 @@ TEST(CDlt, CopiesAreDeep) {
   }
 }
 
+namespace {
+
+// L1..L11 of cam: the rows of K' [R | -R C] / q with K' = [-cx 0 x0; 0 -cy
+// y0; 0 0 1] and q = -r3.C, the scale that makes L12 = 1.
+std::vector<double> ExactCoefficients(const TrueCamera& cam) {
+  const CRot rot = cam.Rot();
+  const CXYZ r1(rot.m_r[0], rot.m_r[1], rot.m_r[2]);
+  const CXYZ r2(rot.m_r[3], rot.m_r[4], rot.m_r[5]);
+  const CXYZ r3(rot.m_r[6], rot.m_r[7], rot.m_r[8]);
+  const double q = -r3.Inn(cam.centre);
+  const CXYZ row1 = r1 * -cam.cx + r3 * cam.x0;
+  const CXYZ row2 = r2 * -cam.cy + r3 * cam.y0;
+  return {row1.m_x / q,
+          row1.m_y / q,
+          row1.m_z / q,
+          -row1.Inn(cam.centre) / q,
+          row2.m_x / q,
+          row2.m_y / q,
+          row2.m_z / q,
+          -row2.Inn(cam.centre) / q,
+          r3.m_x / q,
+          r3.m_y / q,
+          r3.m_z / q};
+}
+
+CXYZ MeanPoint(const PointList& pts) {
+  double sx = 0.0, sy = 0.0, sz = 0.0;
+  for (INT_PTR i = 0; i < pts.GetSize(); ++i) {
+    sx += pts[i].m_x;
+    sy += pts[i].m_y;
+    sz += pts[i].m_z;
+  }
+  const double n = static_cast<double>(pts.GetSize());
+  return CXYZ(sx / n, sy / n, sz / n);
+}
+
+}  // namespace
+
 // Both sign kinds: the downward camera has the object origin in front
 // (r3.centre > 0), the upward one behind it, where the first pass of the
-// rotation comes out negated.
+// rotation comes out negated. CameraFromDlt recovers each camera from its
+// exact coefficients, and the solver stores exactly what it derives.
 TEST(CDlt, SpatialSolutionRecoversExactCameras) {
-  for (const TrueCamera& cam : {kDownward, kUpward}) {
+  TrueCamera unequal = kUpward;
+  unequal.cy = 17.0;  // cx != cy
+  for (const TrueCamera& cam : {kDownward, kUpward, unequal}) {
     const CRot rot = cam.Rot();
-    const CXYZ r3(rot.m_r[6], rot.m_r[7], rot.m_r[8]);
-    const double q = -r3.Inn(cam.centre);  // scale that makes L12 = 1
+    const double q = -CXYZ(rot.m_r[6], rot.m_r[7], rot.m_r[8]).Inn(cam.centre);
     SCOPED_TRACE(q < 0 ? "first pass right" : "sign check flips");
     const PointList obj = PointsInView(cam, 15, kDepth, kSpread, kRelief, 3);
+    const CXYZ mean = MeanPoint(obj);
+    const std::vector<double> want = ExactCoefficients(cam);
+    const collinear::DltCamera exact =
+        collinear::CameraFromDlt(want.data(), mean);
+    ASSERT_TRUE(exact.valid);
+    EXPECT_NEAR(exact.x0, cam.x0, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(exact.y0, cam.y0, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(exact.cx, cam.cx, kTolLengthRel * cam.cx);
+    EXPECT_NEAR(exact.cy, cam.cy, kTolLengthRel * cam.cx);
+    ExpectPointNear(exact.centre, cam.centre, kTolLengthRel * 50.0);
+    ExpectRotNear(exact.rot, rot, kTolRot);
+    CRot from_angles;  // the angles describe the same matrix
+    from_angles.SetMatrix(ROT_KPW, exact.wpk);
+    ExpectRotNear(from_angles, rot, kTolRot);
+
     CDlt dlt = Created(obj, cam.ProjectAll(obj), 1.0);
     ASSERT_EQ(dlt.CalDlt3D(), 1);
     EXPECT_TRUE(dlt.m_Message.IsEmpty());
-
-    // The coefficients of the camera: rows of K' [R | -R C] / q with
-    // K' = [-c 0 x0; 0 -c y0; 0 0 1].
     ASSERT_EQ(dlt.m_Dlt.GetSize(), 11);
-    const CXYZ r1(rot.m_r[0], rot.m_r[1], rot.m_r[2]);
-    const CXYZ r2(rot.m_r[3], rot.m_r[4], rot.m_r[5]);
-    const CXYZ row1 = r1 * -cam.cx + r3 * cam.x0;
-    const CXYZ row2 = r2 * -cam.cx + r3 * cam.y0;
-    const double want[11] = {row1.m_x / q,
-                             row1.m_y / q,
-                             row1.m_z / q,
-                             -row1.Inn(cam.centre) / q,
-                             row2.m_x / q,
-                             row2.m_y / q,
-                             row2.m_z / q,
-                             -row2.Inn(cam.centre) / q,
-                             r3.m_x / q,
-                             r3.m_y / q,
-                             r3.m_z / q};
     for (int k = 0; k < 11; ++k) {
       EXPECT_NEAR(dlt.m_Dlt[k], want[k], kTolCoeffRel * std::fabs(want[k]))
           << "L" << k + 1;
     }
-
-    EXPECT_NEAR(dlt.m_PrincipalPoint.m_x, cam.x0, kTolLengthRel * cam.cx);
-    EXPECT_NEAR(dlt.m_PrincipalPoint.m_y, cam.y0, kTolLengthRel * cam.cx);
-    EXPECT_NEAR(dlt.m_FocusX, cam.cx, kTolLengthRel * cam.cx);
-    EXPECT_NEAR(dlt.m_FocusY, cam.cx, kTolLengthRel * cam.cx);
-    EXPECT_NEAR(dlt.m_FocusMean, cam.cx, kTolLengthRel * cam.cx);
-    ExpectPointNear(dlt.m_Center, cam.centre, kTolLengthRel * 50.0);
-    ExpectRotNear(dlt.m_Rot, rot, kTolRot);
-    CRot from_angles;  // the angles describe the same matrix
-    from_angles.SetMatrix(ROT_KPW, dlt.m_Wpk);
-    ExpectRotNear(from_angles, rot, kTolRot);
     EXPECT_LT(dlt.m_Rms.Len(), kTolImageMm);
+    const collinear::DltCamera same =
+        collinear::CameraFromDlt(dlt.m_Dlt.GetData(), mean);
+    ASSERT_TRUE(same.valid);
+    EXPECT_EQ(same.x0, dlt.m_PrincipalPoint.m_x);
+    EXPECT_EQ(same.y0, dlt.m_PrincipalPoint.m_y);
+    EXPECT_EQ(same.cx, dlt.m_FocusX);
+    EXPECT_EQ(same.cy, dlt.m_FocusY);
+    ExpectPointNear(same.centre, dlt.m_Center, 0.0);
+    ExpectRotNear(same.rot, dlt.m_Rot, 0.0);
+    EXPECT_EQ(same.wpk.m_w, dlt.m_Wpk.m_w);
+    EXPECT_EQ(same.wpk.m_p, dlt.m_Wpk.m_p);
+    EXPECT_EQ(same.wpk.m_k, dlt.m_Wpk.m_k);
   }
   // Away from the +-pi seam the angles themselves come back.
   const PointList obj =
@@ -252,6 +290,28 @@ TEST(CDlt, SpatialSolutionRecoversExactCameras) {
   EXPECT_NEAR(dlt.m_Wpk.m_w, kDownward.wpk.m_w, kTolRot);
   EXPECT_NEAR(dlt.m_Wpk.m_p, kDownward.wpk.m_p, kTolRot);
   EXPECT_NEAR(dlt.m_Wpk.m_k, kDownward.wpk.m_k, kTolRot);
+}
+
+TEST(CameraFromDlt, NoCameraFromDegenerateCoefficients) {
+  const double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* what;
+    int first, count;  // coefficients l[first..first+count-1] set to value
+    double value;
+  } kCases[] = {
+      {"L9 = L10 = L11 = 0", 8, 3, 0.0},
+      {"L1 = L2 = L3 = 0: cx = 0", 0, 3, 0.0},
+      {"NaN L4", 3, 1, kNaN},
+      {"infinite L10", 9, 1, kInf},
+  };
+  const std::vector<double> exact = ExactCoefficients(kDownward);
+  for (const auto& tc : kCases) {
+    SCOPED_TRACE(tc.what);
+    std::vector<double> l = exact;
+    std::fill(l.begin() + tc.first, l.begin() + tc.first + tc.count, tc.value);
+    EXPECT_FALSE(collinear::CameraFromDlt(l.data(), CXYZ(0, 0, 0)).valid);
+  }
 }
 
 namespace {

@@ -135,35 +135,8 @@ int CSinOri::CalCorp(ROT_SYSTEM sys,
                      double* const dw,
                      double* const dp,
                      double* const dk) {
-  if (sys != ROT_WPK && sys != ROT_KPW) return 0;
-  const double cw = std::cos(a.m_w), sw = std::sin(a.m_w);
-  const double cp = std::cos(a.m_p), sp = std::sin(a.m_p);
-  const double ck = std::cos(a.m_k), sk = std::sin(a.m_k);
-  // d/d omega, d/d phi, d/d kappa of each convention, row by row (one
-  // matrix row per line); both are cheap, one is kept.
-  // clang-format off
-  const double kpw[3][9] = {  // Rx(w) Ry(p) Rz(k)
-      {0.0, 0.0, 0.0,
-       -sw * sk + cw * sp * ck, -sw * ck - cw * sp * sk, -cw * cp,
-       cw * sk + sw * sp * ck, cw * ck - sw * sp * sk, -sw * cp},
-      {-sp * ck, sp * sk, cp,
-       sw * cp * ck, -sw * cp * sk, sw * sp,
-       -cw * cp * ck, cw * cp * sk, -cw * sp},
-      {-cp * sk, -cp * ck, 0.0,
-       cw * ck - sw * sp * sk, -cw * sk - sw * sp * ck, 0.0,
-       sw * ck + cw * sp * sk, -sw * sk + cw * sp * ck, 0.0}};
-  const double wpk[3][9] = {  // Rz(k) Ry(p) Rx(w)
-      {0.0, sp * ck * cw + sk * sw, -sp * ck * sw + sk * cw,
-       0.0, sk * sp * cw - ck * sw, -sk * sp * sw - ck * cw,
-       0.0, cp * cw, -cp * sw},
-      {-sp * ck, cp * ck * sw, cp * ck * cw,
-       -sp * sk, sk * cp * sw, sk * cp * cw,
-       -cp, -sp * sw, -sp * cw},
-      {-cp * sk, -sp * sk * sw - ck * cw, -sp * sk * cw + ck * sw,
-       cp * ck, ck * sp * sw - sk * cw, ck * sp * cw + sk * sw,
-       0.0, 0.0, 0.0}};
-  // clang-format on
-  const double(*d)[9] = sys == ROT_KPW ? kpw : wpk;
+  double d[3][9];
+  if (!collinear::RotationDerivatives(sys, a, d)) return 0;
   std::copy(d[0], d[0] + 9, dw);
   std::copy(d[1], d[1] + 9, dp);
   std::copy(d[2], d[2] + 9, dk);

@@ -53,8 +53,6 @@ class COLLINEAR_API CSinOri {
   int ObjToPhc(const CXYZ& obj, CXYZ& phc);
 
  private:
-  friend struct CSinOriTestAccess;  // unit tests of the private steps
-
   int SetPoints(CArray<CXYZ, CXYZ&>& obj, CArray<CXYZ, CXYZ&>& img);
   int CalInitExt();
   int SinIte();

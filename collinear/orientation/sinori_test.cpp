@@ -16,14 +16,6 @@
 using collinear::kPi;
 using collinear::kRadPerDeg;
 
-// Reaches the private steps of the resection.
-struct CSinOriTestAccess {
-  static int CalCorp(
-      CSinOri& s, ROT_SYSTEM sys, CWPK& a, double* dw, double* dp, double* dk) {
-    return s.CalCorp(sys, a, dw, dp, dk);
-  }
-};
-
 namespace {
 
 typedef CArray<CXYZ, CXYZ&> PointList;
@@ -140,66 +132,6 @@ TEST(CSinOri, ObjToPhcProjectsAndKeepsName) {
   EXPECT_DOUBLE_EQ(phc.m_y, 0.2);
   EXPECT_EQ(phc.m_z, 0.0);
   EXPECT_EQ(phc.m_strName, "Q7");
-}
-
-TEST(CSinOri, RotationDerivativesAtZero) {
-  const double dw[9] = {0, 0, 0, 0, 0, -1, 0, 1, 0};
-  const double dp[9] = {0, 0, 1, 0, 0, 0, -1, 0, 0};
-  const double dk[9] = {0, -1, 0, 1, 0, 0, 0, 0, 0};
-  for (ROT_SYSTEM sys : {ROT_WPK, ROT_KPW}) {
-    SCOPED_TRACE(sys);
-    CSinOri s;
-    CWPK zero;
-    double gw[9], gp[9], gk[9];
-    ASSERT_EQ(CSinOriTestAccess::CalCorp(s, sys, zero, gw, gp, gk), 1);
-    for (int i = 0; i < 9; ++i) {
-      EXPECT_EQ(gw[i], dw[i]) << i;
-      EXPECT_EQ(gp[i], dp[i]) << i;
-      EXPECT_EQ(gk[i], dk[i]) << i;
-    }
-  }
-}
-
-TEST(CSinOri, RotationDerivativesMatchCentralDifferences) {
-  const double kStep = 1e-6;           // rad
-  const double kTolDerivative = 1e-9;  // step^2 truncation plus rounding/step
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> angle(-kPi, kPi);
-  for (ROT_SYSTEM sys : {ROT_WPK, ROT_KPW}) {
-    for (int trial = 0; trial < 20; ++trial) {
-      SCOPED_TRACE(testing::Message() << "sys " << sys << " trial " << trial);
-      CWPK a(angle(rng), angle(rng) / 2, angle(rng));
-      CSinOri s;
-      double d[3][9];
-      ASSERT_EQ(CSinOriTestAccess::CalCorp(s, sys, a, d[0], d[1], d[2]), 1);
-      for (int m = 0; m < 3; ++m) {
-        CWPK plus = a, minus = a;
-        double* plus_angle[3] = {&plus.m_w, &plus.m_p, &plus.m_k};
-        double* minus_angle[3] = {&minus.m_w, &minus.m_p, &minus.m_k};
-        *plus_angle[m] += kStep;
-        *minus_angle[m] -= kStep;
-        CRot rp, rm;
-        rp.SetMatrix(sys, plus);
-        rm.SetMatrix(sys, minus);
-        for (int i = 0; i < 9; ++i) {
-          EXPECT_NEAR(
-              d[m][i], (rp.m_r[i] - rm.m_r[i]) / (2 * kStep), kTolDerivative)
-              << "angle " << m << " element " << i;
-        }
-      }
-    }
-  }
-}
-
-TEST(CSinOri, RotationDerivativesRejectSingleAxisConventions) {
-  CSinOri s;
-  CWPK a(0.1, 0.2, 0.3);
-  double dw[9], dp[9], dk[9];
-  for (int i = 0; i < 9; ++i) dw[i] = dp[i] = dk[i] = 42.0;
-  for (ROT_SYSTEM sys : {ROT_W, ROT_P, ROT_K}) {
-    EXPECT_EQ(CSinOriTestAccess::CalCorp(s, sys, a, dw, dp, dk), 0);
-  }
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(dw[i] + dp[i] + dk[i], 3 * 42.0);
 }
 
 class CSinOriConvention : public testing::TestWithParam<ROT_SYSTEM> {};
@@ -403,14 +335,10 @@ struct ReferenceResection {
     const int n = static_cast<int>(obj.GetSize());
     CLeastSq lsq(2 * n, 6);
     double sigma_prev = std::numeric_limits<double>::max();
-    CSinOri any;
     double dmat[3][9];
     for (int iter = 0;;) {
       lsq.InitObeq();
-      if (!CSinOriTestAccess::CalCorp(
-              any, sys, wpk, dmat[0], dmat[1], dmat[2])) {
-        return false;
-      }
+      if (!collinear::RotationDerivatives(sys, wpk, dmat)) return false;
       const double* r = rot.m_r;
       for (int k = 0; k < n; ++k) {
         const double d[3] = {obj[k].m_x - center.m_x,

@@ -1,6 +1,7 @@
 // Rotation matrix: conventions, products and angle extraction.
 #include <collinear/primitives/rot.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <collinear/primitives/constants.h>
@@ -253,6 +254,47 @@ void CRot::SetMatrix_KPW(const double& w, const double& p, const double& k) {
           sk * sp * cw + ck * sw,
           cp * cw);
 }
+
+namespace collinear {
+
+bool RotationDerivatives(ROT_SYSTEM sys, const CWPK& a, double (&d)[3][9]) {
+  if (sys != ROT_WPK && sys != ROT_KPW) return false;
+  const double cw = std::cos(a.m_w), sw = std::sin(a.m_w);
+  const double cp = std::cos(a.m_p), sp = std::sin(a.m_p);
+  const double ck = std::cos(a.m_k), sk = std::sin(a.m_k);
+  // d/d omega, d/d phi, d/d kappa of the matrices of SetMatrix_KPW and
+  // SetMatrix_WPK, one matrix row per line.
+  // clang-format off
+  if (sys == ROT_KPW) {  // Rx(w) Ry(p) Rz(k)
+    const double kpw[3][9] = {
+        {0.0, 0.0, 0.0,
+         -sw * sk + cw * sp * ck, -sw * ck - cw * sp * sk, -cw * cp,
+         cw * sk + sw * sp * ck, cw * ck - sw * sp * sk, -sw * cp},
+        {-sp * ck, sp * sk, cp,
+         sw * cp * ck, -sw * cp * sk, sw * sp,
+         -cw * cp * ck, cw * cp * sk, -cw * sp},
+        {-cp * sk, -cp * ck, 0.0,
+         cw * ck - sw * sp * sk, -cw * sk - sw * sp * ck, 0.0,
+         sw * ck + cw * sp * sk, -sw * sk + cw * sp * ck, 0.0}};
+    std::copy(&kpw[0][0], &kpw[0][0] + 27, &d[0][0]);
+  } else {  // Rz(k) Ry(p) Rx(w)
+    const double wpk[3][9] = {
+        {0.0, sp * ck * cw + sk * sw, -sp * ck * sw + sk * cw,
+         0.0, sk * sp * cw - ck * sw, -sk * sp * sw - ck * cw,
+         0.0, cp * cw, -cp * sw},
+        {-sp * ck, cp * ck * sw, cp * ck * cw,
+         -sp * sk, sk * cp * sw, sk * cp * cw,
+         -cp, -sp * sw, -sp * cw},
+        {-cp * sk, -sp * sk * sw - ck * cw, -sp * sk * cw + ck * sw,
+         cp * ck, ck * sp * sw - sk * cw, ck * sp * cw + sk * sw,
+         0.0, 0.0, 0.0}};
+    std::copy(&wpk[0][0], &wpk[0][0] + 27, &d[0][0]);
+  }
+  // clang-format on
+  return true;
+}
+
+}  // namespace collinear
 
 void CRot::CalAngle_W(double& w) { w = std::atan2(m_r[7], m_r[4]); }
 

@@ -78,4 +78,15 @@ class COLLINEAR_API CRot {
   void CalAngle_KPW(const CWPK& ref, CWPK& out);
 };
 
+namespace collinear {
+
+// Partial derivatives of the matrix of sys at the angles a (radians) by
+// omega, phi and kappa into d[0], d[1], d[2], each row by row as m_r.
+// Returns false, d untouched, for a convention other than ROT_WPK, ROT_KPW.
+COLLINEAR_API bool RotationDerivatives(ROT_SYSTEM sys,
+                                       const CWPK& a,
+                                       double (&d)[3][9]);
+
+}  // namespace collinear
+
 #endif  // COLLINEAR_PRIMITIVES_ROT_H_

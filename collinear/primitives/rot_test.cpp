@@ -1,7 +1,9 @@
 #include <collinear/primitives/rot.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +166,43 @@ TEST_P(CRotConvention, UnknownSystemChangesNothing) {
   EXPECT_EQ(out.m_k, 9.0);
   EXPECT_EQ(r.CalAngle(static_cast<ROT_SYSTEM>(-1), out), 0);
   EXPECT_EQ(out.m_w, 7.0);
+}
+
+// Against central differences of SetMatrix, at zero, at gimbal lock and at
+// random angles; the single-axis conventions have none and write nothing.
+TEST_P(CRotConvention, DerivativesMatchCentralDifferences) {
+  const ROT_SYSTEM sys = GetParam();
+  const double kStepRad = 1e-6;
+  const double kTolDerivative = 1e-9;  // step^2 truncation, rounding / step
+  std::vector<CWPK> at = {
+      CWPK(0, 0, 0), CWPK(0.3, kPi / 2, -2.0), CWPK(-1.0, -kPi / 2, 0.5)};
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> angle(-kPi, kPi);
+  for (int n = 0; n < 20; ++n)
+    at.push_back(CWPK(angle(rng), angle(rng) / 2, angle(rng)));
+  for (const CWPK& a : at) {
+    SCOPED_TRACE(testing::Message() << a.m_w << " " << a.m_p << " " << a.m_k);
+    double d[3][9];
+    std::fill(&d[0][0], &d[0][0] + 27, 42.0);
+    if (sys != ROT_WPK && sys != ROT_KPW) {
+      EXPECT_FALSE(collinear::RotationDerivatives(sys, a, d));
+      EXPECT_EQ(std::count(&d[0][0], &d[0][0] + 27, 42.0), 27);
+      continue;
+    }
+    ASSERT_TRUE(collinear::RotationDerivatives(sys, a, d));
+    for (int m = 0; m < 3; ++m) {
+      CWPK plus = a, minus = a;
+      double* plus_angle[3] = {&plus.m_w, &plus.m_p, &plus.m_k};
+      double* minus_angle[3] = {&minus.m_w, &minus.m_p, &minus.m_k};
+      *plus_angle[m] += kStepRad;
+      *minus_angle[m] -= kStepRad;
+      const CRot rp = Built(sys, plus), rm = Built(sys, minus);
+      for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(
+            d[m][i], (rp.m_r[i] - rm.m_r[i]) / (2 * kStepRad), kTolDerivative)
+            << "angle " << m << " element " << i;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

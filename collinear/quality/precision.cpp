@@ -6,6 +6,7 @@
 
 #include <collinear/distortion/dist_formula.h>
 #include <collinear/leastsq/leastsq.h>
+#include <collinear/orientation/dlt.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
 
@@ -21,10 +22,16 @@ constexpr int kDltCameraCount = 10;  // x0 y0 cx cy X Y Z omega phi kappa
 // diagonal elements count as zero in the Jacobi rotations.
 constexpr double kJacobiTol = 1e-15;
 constexpr int kJacobiMaxSweeps = 60;
-// Central-difference step of the DLT coefficients, relative to each one:
-// the camera varies on the scale of the coefficient itself, so the
-// truncation error is about 1e-12 and the rounding error about 1e-10.
+// Central-difference step of the distortion Jacobian, relative to the image
+// radius plus c: the correction varies on that scale, so the truncation
+// error is about 1e-12 and the rounding error about 1e-10.
 constexpr double kRelStep = 1e-6;
+// Central-difference step of the DLT coefficients for the camera, relative to
+// each one. CDlt solves the centre by normal equations, whose rounding error
+// grows with the square of their condition (relative 1e-11 to 5e-9 on the
+// examples); a step near the cube root of that error balances it against the
+// truncation error (about 1e-7), so the derivatives keep some six digits.
+constexpr double kCameraRelStep = 3e-4;
 // An iterative DLT solution counts as centred with equal principal distances
 // when its principal point and cx - cy are within this fraction of c.
 constexpr double kConditionTol = 1e-3;
@@ -160,43 +167,13 @@ void Finish(PrecisionReport& report,
 // --- Collinearity equations ------------------------------------------------
 
 // x = x0 - cx (r1.d) / (r3.d), y = y0 - cy (r2.d) / (r3.d), d = X - centre,
-// r = rot d; d_rot holds d rot / d omega, phi, kappa.
+// r = rot d; d_rot holds d rot / d omega, phi, kappa, row by row.
 struct Camera {
   CXYZ centre;
   CRot rot;
-  CRot d_rot[3];
+  double d_rot[3][9] = {};
   double x0 = 0.0, y0 = 0.0, cx = 1.0, cy = 1.0;
 };
-
-CRot FromRows(const double (&m)[9]) {
-  CRot r;
-  std::copy(m, m + 9, r.m_r);
-  return r;
-}
-
-// Derivatives of the rotation of sys by its three angles, from the
-// elementary rotations: d Rx(w) / dw = Gx Rx(w), and so on.
-bool RotationDerivatives(ROT_SYSTEM sys, const CWPK& a, CRot (&d)[3]) {
-  CRot rx, ry, rz;
-  rx.SetMatrix(ROT_KPW, CWPK(a.m_w, 0.0, 0.0));
-  ry.SetMatrix(ROT_KPW, CWPK(0.0, a.m_p, 0.0));
-  rz.SetMatrix(ROT_KPW, CWPK(0.0, 0.0, a.m_k));
-  const CRot gx = FromRows({0, 0, 0, 0, 0, -1, 0, 1, 0});
-  const CRot gy = FromRows({0, 0, 1, 0, 0, 0, -1, 0, 0});
-  const CRot gz = FromRows({0, -1, 0, 1, 0, 0, 0, 0, 0});
-  if (sys == ROT_KPW) {  // Rx(w) Ry(p) Rz(k)
-    d[0] = gx * rx * ry * rz;
-    d[1] = rx * gy * ry * rz;
-    d[2] = rx * ry * rz * gz;
-  } else if (sys == ROT_WPK) {  // Rz(k) Ry(p) Rx(w)
-    d[0] = rz * ry * rx * gx;
-    d[1] = rz * gy * ry * rx;
-    d[2] = gz * rz * ry * rx;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 // Two rows per point pair; unknowns X, Y, Z, omega, phi, kappa and, with
 // free_c, one principal distance c shared by cx and cy.
@@ -216,7 +193,7 @@ Design CollinearityDesign(const Camera& cam,
       rd[row] =
           r[3 * row] * dx[0] + r[3 * row + 1] * dx[1] + r[3 * row + 2] * dx[2];
       for (int k = 0; k < 3; ++k) {
-        const double* dr = cam.d_rot[k].m_r;
+        const double* dr = cam.d_rot[k];
         drd[k][row] = dr[3 * row] * dx[0] + dr[3 * row + 1] * dx[1] +
                       dr[3 * row + 2] * dx[2];
       }
@@ -257,58 +234,22 @@ bool PairsMatch(const CArray<CXYZ, CXYZ&>& a,
 
 // --- DLT camera --------------------------------------------------------------
 
-// The camera that the DLT derives from its 11 coefficients, by the same
-// closed forms: x0, y0, cx, cy, centre, omega, phi, kappa (ROT_KPW), the
-// rotation's sign putting the control points' centroid more than c in front.
-bool DltCamera(const double* l, const CXYZ& centroid, double* out) {
-  const double d = l[8] * l[8] + l[9] * l[9] + l[10] * l[10];
-  if (!(d > 0.0)) return false;
-  const double x0 = (l[0] * l[8] + l[1] * l[9] + l[2] * l[10]) / d;
-  const double y0 = (l[4] * l[8] + l[5] * l[9] + l[6] * l[10]) / d;
-  const double cx =
-      std::sqrt((l[0] * l[0] + l[1] * l[1] + l[2] * l[2]) / d - x0 * x0);
-  const double cy =
-      std::sqrt((l[4] * l[4] + l[5] * l[5] + l[6] * l[6]) / d - y0 * y0);
-  // Centre: both numerators and the denominator vanish (Cramer's rule).
-  const double m[3][3] = {
-      {l[0], l[1], l[2]}, {l[4], l[5], l[6]}, {l[8], l[9], l[10]}};
-  const double b[3] = {-l[3], -l[7], -1.0};
-  auto det3 = [](const double(&a)[3][3]) {
-    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-           a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-           a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-  };
-  const double det = det3(m);
-  if (!(det != 0.0)) return false;
-  double centre[3];
-  for (int c = 0; c < 3; ++c) {
-    double mc[3][3];
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) mc[i][j] = j == c ? b[i] : m[i][j];
-    centre[c] = det3(mc) / det;
-  }
-  auto rows = [&](double s, CRot& rot) {
-    double* r = rot.m_r;
-    for (int j = 0; j < 3; ++j) {
-      r[6 + j] = s * l[8 + j];
-      r[j] = -(s * l[j] - r[6 + j] * x0) / cx;
-      r[3 + j] = -(s * l[4 + j] - r[6 + j] * y0) / cy;
-    }
-  };
-  CRot rot;
-  double s = -1.0 / std::sqrt(d);
-  rows(s, rot);
-  const CXYZ to_mean(centroid.m_x - centre[0],
-                     centroid.m_y - centre[1],
-                     centroid.m_z - centre[2]);
-  CXYZ to_mean_cam;
-  rot.Rotate(to_mean, to_mean_cam);
-  if (to_mean_cam.m_z > -(cx + cy) / 2.0) rows(-s, rot);
-  CWPK a;
-  a.Init();
-  rot.CalAngle(ROT_KPW, a);
-  const double v[kDltCameraCount] = {
-      x0, y0, cx, cy, centre[0], centre[1], centre[2], a.m_w, a.m_p, a.m_k};
+// x0, y0, cx, cy, X, Y, Z, omega, phi, kappa of the camera that CDlt derives
+// from the 11 coefficients l, the centroid of the control points choosing
+// the rotation's sign; false when there is none.
+bool DltCameraValues(const double* l, const CXYZ& centroid, double* out) {
+  const DltCamera cam = CameraFromDlt(l, centroid);
+  if (!cam.valid) return false;
+  const double v[kDltCameraCount] = {cam.x0,
+                                     cam.y0,
+                                     cam.cx,
+                                     cam.cy,
+                                     cam.centre.m_x,
+                                     cam.centre.m_y,
+                                     cam.centre.m_z,
+                                     cam.wpk.m_w,
+                                     cam.wpk.m_p,
+                                     cam.wpk.m_k};
   std::copy(v, v + kDltCameraCount, out);
   return true;
 }
@@ -440,8 +381,8 @@ PrecisionReport SpatialDltPrecision(const CDlt& dlt) {
   r.derived.push_back({"c", ParamKind::kImageLength, dlt.m_FocusMean, 0.0});
   const int p = kDltCameraCount + n_dist, n = d.n;
 
-  // Camera rows by central differences of the closed forms; distortion rows
-  // are the identity.
+  // Camera rows by central differences of the solver's own derivation;
+  // distortion rows are the identity.
   std::vector<double> g(p * n, 0.0);
   const CXYZ centroid = Centroid(dlt.m_ObjPoints);
   bool derivable = sol.ok;
@@ -449,12 +390,13 @@ PrecisionReport SpatialDltPrecision(const CDlt& dlt) {
     double lp[kSpatialCount], lm[kSpatialCount];
     std::copy(dlt.m_Dlt.GetData(), dlt.m_Dlt.GetData() + kSpatialCount, lp);
     std::copy(lp, lp + kSpatialCount, lm);
-    double h = kRelStep * std::fabs(lp[j]);
-    if (!(h > 0.0)) h = kRelStep * std::sqrt(sol.q[j * n + j]);
+    double h = kCameraRelStep * std::fabs(lp[j]);
+    if (!(h > 0.0)) h = kCameraRelStep * std::sqrt(sol.q[j * n + j]);
     lp[j] += h;
     lm[j] -= h;
     double cp[kDltCameraCount], cm[kDltCameraCount];
-    if (!DltCamera(lp, centroid, cp) || !DltCamera(lm, centroid, cm)) {
+    if (!DltCameraValues(lp, centroid, cp) ||
+        !DltCameraValues(lm, centroid, cm)) {
       derivable = false;
       break;
     }
