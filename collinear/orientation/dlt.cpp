@@ -775,4 +775,34 @@ DltCamera CameraFromDlt(const double* l, const CXYZ& mean_point) {
   return cam;
 }
 
+bool DltCentreDerivatives(const double* l,
+                          const CXYZ& centre,
+                          double (&d)[3][11]) {
+  const double m[3][3] = {
+      {l[0], l[1], l[2]}, {l[4], l[5], l[6]}, {l[8], l[9], l[10]}};
+  // M^-1 from the cofactors.
+  double inv[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const int r0 = (j + 1) % 3, r1 = (j + 2) % 3;
+      const int c0 = (i + 1) % 3, c1 = (i + 2) % 3;
+      inv[i][j] = m[r0][c0] * m[r1][c1] - m[r0][c1] * m[r1][c0];
+    }
+  const double det =
+      m[0][0] * inv[0][0] + m[0][1] * inv[1][0] + m[0][2] * inv[2][0];
+  if (!(std::fabs(det) > 0.0) || !std::isfinite(det)) return false;
+  const double c[3] = {centre.m_x, centre.m_y, centre.m_z};
+  for (int row = 0; row < 3; ++row) {
+    // L(4 row + 1 + k), k < 3, sits in M at (row, k): dc = -M^-1 e_row c_k.
+    // L4 and L8 sit in b with a minus sign: dc = -M^-1 e_row.
+    for (int k = 0; k < 4; ++k) {
+      const int j = 4 * row + k;
+      if (j >= kSpatialCount) break;
+      const double factor = k < 3 ? -c[k] : -1.0;
+      for (int i = 0; i < 3; ++i) d[i][j] = inv[i][row] / det * factor;
+    }
+  }
+  return true;
+}
+
 }  // namespace collinear

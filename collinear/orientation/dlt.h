@@ -147,6 +147,14 @@ struct DltCamera {
 // L11 = 0, principal distances not > 0 (no real camera), or no centre.
 COLLINEAR_API DltCamera CameraFromDlt(const double* l, const CXYZ& mean_point);
 
+// Derivatives of the centre c of L1..L11 by each coefficient, d[i][j] =
+// d c_i / d L(j+1): the centre solves M c = b (rows (L1 L2 L3 | -L4), (L5 L6
+// L7 | -L8), (L9 L10 L11 | -1)), so dc = M^-1 (db - dM c). False, d
+// untouched, when M is singular.
+COLLINEAR_API bool DltCentreDerivatives(const double* l,
+                                        const CXYZ& centre,
+                                        double (&d)[3][11]);
+
 }  // namespace collinear
 
 #endif  // COLLINEAR_ORIENTATION_DLT_H_

@@ -22,16 +22,11 @@ constexpr int kDltCameraCount = 10;  // x0 y0 cx cy X Y Z omega phi kappa
 // diagonal elements count as zero in the Jacobi rotations.
 constexpr double kJacobiTol = 1e-15;
 constexpr int kJacobiMaxSweeps = 60;
-// Central-difference step of the distortion Jacobian, relative to the image
-// radius plus c: the correction varies on that scale, so the truncation
-// error is about 1e-12 and the rounding error about 1e-10.
+// Relative central-difference step: of the distortion Jacobian, relative to
+// the image radius plus c (the correction varies on that scale: truncation
+// error about 1e-12, rounding error about 1e-10), and of the camera's
+// closed forms, relative to each DLT coefficient.
 constexpr double kRelStep = 1e-6;
-// Central-difference step of the DLT coefficients for the camera, relative to
-// each one. CDlt solves the centre by normal equations, whose rounding error
-// grows with the square of their condition (relative 1e-11 to 5e-9 on the
-// examples); a step near the cube root of that error balances it against the
-// truncation error (about 1e-7), so the derivatives keep some six digits.
-constexpr double kCameraRelStep = 3e-4;
 // An iterative DLT solution counts as centred with equal principal distances
 // when its principal point and cx - cy are within this fraction of c.
 constexpr double kConditionTol = 1e-3;
@@ -381,8 +376,8 @@ PrecisionReport SpatialDltPrecision(const CDlt& dlt) {
   r.derived.push_back({"c", ParamKind::kImageLength, dlt.m_FocusMean, 0.0});
   const int p = kDltCameraCount + n_dist, n = d.n;
 
-  // Camera rows by central differences of the solver's own derivation;
-  // distortion rows are the identity.
+  // Camera rows by central differences of the solver's own derivation (the
+  // centre's below); distortion rows are the identity.
   std::vector<double> g(p * n, 0.0);
   const CXYZ centroid = Centroid(dlt.m_ObjPoints);
   bool derivable = sol.ok;
@@ -390,8 +385,8 @@ PrecisionReport SpatialDltPrecision(const CDlt& dlt) {
     double lp[kSpatialCount], lm[kSpatialCount];
     std::copy(dlt.m_Dlt.GetData(), dlt.m_Dlt.GetData() + kSpatialCount, lp);
     std::copy(lp, lp + kSpatialCount, lm);
-    double h = kCameraRelStep * std::fabs(lp[j]);
-    if (!(h > 0.0)) h = kCameraRelStep * std::sqrt(sol.q[j * n + j]);
+    double h = kRelStep * std::fabs(lp[j]);
+    if (!(h > 0.0)) h = kRelStep * std::sqrt(sol.q[j * n + j]);
     lp[j] += h;
     lm[j] -= h;
     double cp[kDltCameraCount], cm[kDltCameraCount];
@@ -406,6 +401,14 @@ PrecisionReport SpatialDltPrecision(const CDlt& dlt) {
       g[k * n + j] = diff / (2.0 * h);
     }
   }
+  // The centre by its exact derivatives: CDlt solves it by normal
+  // equations, whose rounding (up to 5e-9 relative on the examples) would
+  // swamp a difference quotient.
+  double dc[3][kSpatialCount];
+  derivable =
+      derivable && DltCentreDerivatives(dlt.m_Dlt.GetData(), dlt.m_Center, dc);
+  for (int i = 0; derivable && i < 3; ++i)
+    for (int j = 0; j < kSpatialCount; ++j) g[(4 + i) * n + j] = dc[i][j];
   for (int k = 0; k < n_dist; ++k)
     g[(kDltCameraCount + k) * n + kSpatialCount + k] = 1.0;
   std::vector<double> grad_c(p, 0.0);
