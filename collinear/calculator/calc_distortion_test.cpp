@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/calculator/calc_distortion_portable.h>
 #include <collinear/calculator/calc_distortion_reference.h>
 
 using collinear::CalcDistortion;
@@ -369,6 +371,19 @@ TEST(CalcDistortion, BisectionAcceptsEndsInEitherOrder) {
   double q2[2] = {0.0, 0.0};
   d.Bisect(q2, 0, t2, lo2, hi2, 1.0, kSearchTol);
   EXPECT_NEAR(q2[0], 3.0, 1e-14);
+}
+
+// The count of leading zeros of the halving blocks, in the build's path
+// and in the portable one (COLLINEAR_PORTABLE_SEARCH builds with it).
+TEST(CalcDistortion, CountsLeadingZerosOnEitherPath) {
+  namespace ds = collinear::dist_search;
+  for (int k = 0; k < 64; ++k) {  // the top bit alone and with all below it
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    for (const std::uint64_t v : {bit, bit | (bit - 1)}) {
+      EXPECT_EQ(ds::CountLeadingZerosPortable(v), 63 - k) << v;
+      EXPECT_EQ(ds::CountLeadingZeros(v), 63 - k) << v;
+    }
+  }
 }
 
 TEST(CalcDistortion, InverseRoundTripsWithin20mm) {
