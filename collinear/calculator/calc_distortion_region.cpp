@@ -8,7 +8,8 @@ namespace collinear {
 namespace dist_search {
 namespace {
 
-// f' >= 1 - slope: the argument needs a slope bound of at most 1/2.
+// The slope bound plus its rounding error must stay below 1/2: then f' >=
+// 1/2 and 1 / f' has a simple bound.
 constexpr double kMaxSlopeBound = 0.5;
 // Roundings on the path of any term of the computed D_I and of its slope
 // (dist_formula.h, every model): at most 14 and 17; the bounds allow more.
@@ -59,21 +60,22 @@ void SetSegment(double mm, SideBounds* b) {
 
 bool FinishSideBounds(
     double mm, double slope, double mag, double curv, SideBounds* b) {
-  if (!(slope <= kMaxSlopeBound) || !(mag < HUGE_VAL) || !(curv < HUGE_VAL) ||
-      !(mm < HUGE_VAL))
-    return false;
-  b->mag = mag;
-  b->min_slope = 1.0 - slope;
   // Roundings inside the slope of D_I, then that of 1 + s D_I'.
   const double slope_err =
       kUnitRoundoff * (kSecondOrder * (1.0 + slope) + kSlopeRoundings * slope) +
       kUnderflowFloor;
+  // Computed below 1/2, so exactly below it too.
+  const double x = slope + slope_err;
+  if (!(x < kMaxSlopeBound) || !(mag < HUGE_VAL) || !(curv < HUGE_VAL) ||
+      !(mm < HUGE_VAL))
+    return false;
+  b->mag = mag;
+  b->min_slope = 1.0 - slope;
   b->slope_err = slope_err;
   b->half_curv = curv / 2.0 * kHalfCurvMargin;
   b->f_lo = b->min_slope - slope_err;
   b->f_hi = 1.0 + slope + slope_err;
   // 1 / (1 - x) <= 1 + x + 2 x^2 for 0 <= x <= 1/2.
-  const double x = slope + slope_err;
   const double inv_min = (1.0 + x + 2.0 * x * x) * kRoundUp7;
   b->inv_min = inv_min;
   b->d0_a = inv_min * (1.0 + kStepRelErr) * kRoundUp7;
