@@ -32,6 +32,8 @@ constexpr int kBatch = 12;
 // The region's offsets in keys, a -+ h, take one rounding each; moving
 // them outward by 4 u of their size covers it and that of the move.
 constexpr double kOffsetOutward = 4.0 * kUnitRoundoff;
+// Brackets on keys are less than 2^53 keys wide.
+constexpr double kMaxKeyOffset = 0x1p53;
 
 // The distortion at the point a bisection ended on, when it was evaluated
 // there anyway (the search needs it next).
@@ -154,8 +156,12 @@ inline void RegionKeysFromAnchor(const Region& region, KeyBracket* k) {
   if (!(k->lo <= kx && kx <= k->hi)) return;
   const double a = -region.step * k->inv_unit;
   const double h = region.half * k->inv_unit;
+  // Offsets of 2^53 keys and more (a region far wider than the bracket, or
+  // far from it; they may not even be finite) are left to the ends as
+  // doubles.
+  if (!(std::fabs(a) < kMaxKeyOffset && h < kMaxKeyOffset)) return;
   // Offsets from kx, rounded outward, and kept within a key of the bracket
-  // (beyond it they judge no midpoint; below 2^53 there).
+  // (beyond it they judge no midpoint).
   const double from = std::max(a - h - std::fabs(a - h) * kOffsetOutward,
                                static_cast<double>(k->lo - kx - 1));
   const double to = std::min(a + h + std::fabs(a + h) * kOffsetOutward,

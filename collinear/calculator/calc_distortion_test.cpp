@@ -351,6 +351,26 @@ TEST(CalcDistortion, BisectMatchesTheReferenceWhereAnEndHitsTheTarget) {
   });
 }
 
+// A further term of 1e15 mm beside a bracket near 1e-292: the root region
+// is more keys wide than any integer, and its centre as many keys away.
+TEST(CalcDistortion, BisectMatchesTheReferenceOnTinyBracketsOfHugeTerms) {
+  const double para[8] = {0, 0, 0, 1e14, 0, 0, 0, 0};
+  const CalcDistortion c(4, para);
+  const Plain plain(4, para);
+  const double lo = 6e-293, hi = 9e-293, x0 = 7e-293, y = 10.0;
+  double dx, dy;
+  c.Distort(x0, y, dx, dy);
+  for (const double off : {-3.0, -1.0, 0.0, 1.0, 3.0}) {
+    SCOPED_TRACE(off);
+    const double target[2] = {x0 - dx + off, 0.0};
+    const double low[2] = {lo, y}, high[2] = {hi, y};
+    double p[2] = {x0, y}, p_ref[2] = {x0, y};
+    c.Bisect(p, 0, target, low, high, -1.0, 0.0);
+    plain.Bisect(p_ref, 0, target, low, high, -1.0, 0.0);
+    EXPECT_EQ(std::memcmp(p, p_ref, sizeof p), 0);
+  }
+}
+
 TEST(CalcDistortion, BisectionAcceptsEndsInEitherOrder) {
   const double p[8] = {1e-4, 0, 0, 0, 0, 0, 0, 0};
   const CalcDistortion c(1, p);
