@@ -9,14 +9,9 @@ namespace collinear {
 namespace dist_search {
 namespace {
 
-// On keys within one binade the midpoint of [lo, lo + w] is lo + w / 2
-// rounded half to even. After kBlock halvings with known sides, the digits
-// J (the first halving in the top bit, 1 where the midpoint became the low
-// end), the bracket is
-//   lo' = lo + (w >> kBlock) J + a,  w' = (w >> kBlock) + b,
-// where a < 2^kBlock and b (0 or 1) depend only on J, on w's lowest
-// kBlock + 1 bits and on lo's parity: the table replays the halvings on a
-// small bracket with the same residues.
+// kBlock halvings with sides J (six bits, first halving on top) take
+// [lo, lo + w] to lo + (w >> kBlock) J + a, width (w >> kBlock) + b; the
+// table gives a and b from J, w mod 2^(kBlock + 1) and lo's parity.
 constexpr int kBlock = 6;
 constexpr int kBlockWidthBits = kBlock + 1;
 constexpr int kBlockTableSize = 1 << (kBlock + kBlockWidthBits + 1);
@@ -84,11 +79,8 @@ void HalveBlocks(std::int64_t& lo,
   int levels = CountLeadingZeros(static_cast<std::uint64_t>(need)) -
                CountLeadingZeros(static_cast<std::uint64_t>(w0));
   if ((w0 >> levels) < need) --levels;
-  // The sides to try are those of exact halving toward [kb, ka]: the bits
-  // of the positions of its ends as fractions of the bracket, as far as
-  // they agree. A block of them is taken only when [kb, ka] lies strictly
-  // inside the bracket it gives: then each of its midpoints lay on the side
-  // its bit says, whatever the rounding of the halvings.
+  // Sides guessed from where [kb, ka] lies in the bracket; a block is kept
+  // only if its bracket still holds [kb, ka] strictly inside.
   const double inv_w0 = 1.0 / static_cast<double>(w0);
   auto position = [&](std::int64_t k) {
     k = std::min(std::max(k, lo - 1), hi + 1);

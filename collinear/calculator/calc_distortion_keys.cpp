@@ -229,13 +229,9 @@ double BisectThresholds(const KeyBracket& k, std::int64_t k1, std::int64_t k2) {
                   : BisectThresholdsT<false>(k, k1, k2);
 }
 
-// The bracket keeps keys below k1 at its low end and keys from k1 on at its
-// high end, so it closes on [K - 1, K], K = k1 clamped to [lo + 1, hi],
-// unless a midpoint hits k1 first, which it does when k1 lies strictly
-// inside (every narrower bracket still holds k1 inside). Closed on
-// [K - 1, K], both the stalled midpoint and the midpoint of the narrow
-// bracket are the one of the two with an even key (halving rounds half to
-// even).
+// The bracket closes on [K - 1, K], K = k1 clamped into it, unless a
+// midpoint hits k1 first (when k1 lies strictly inside); either stop then
+// gives the one of the two with the even key (halving rounds half to even).
 bool ThresholdResult(const KeyBracket& k,
                      std::int64_t k1,
                      std::int64_t k2,
