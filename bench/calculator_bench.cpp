@@ -1,17 +1,23 @@
-// Inverse and forward lens distortion of the calculator against OpenCV.
-// Phc2Imc (photo mm -> pixel, an iterative inverse of the distortion) is
-// compared with cv::undistortPoints (iterative, tight criteria), Imc2Phc
-// (pixel -> photo mm, closed form) with cv::projectPoints, for a 35 mm lens
-// on a 6000 x 4000 sensor of 0.006 mm pixels, 100,000 random points per
-// run. After the runs a table gives ns per point, the ratios, and the
-// largest round-trip residual in mm of each. Counter "wrong": points whose
-// round trip is off by more than 1e-12 mm. On a shared machine the ratios
-// drift with the load between runs; medians of interleaved repetitions
+// Inverse and forward lens distortion of the calculator against OpenCV,
+// and the calculator's inverse-distortion search against its plain
+// step-by-step form. Phc2Imc (photo mm -> pixel, an iterative inverse of
+// the distortion) is compared with cv::undistortPoints (iterative, tight
+// criteria), Imc2Phc (pixel -> photo mm, closed form) with
+// cv::projectPoints, for a 35 mm lens on a 6000 x 4000 sensor of 0.006 mm
+// pixels, 100,000 random points per run. BM_Search times
+// CalcDistortion::Search (the fast search) and BM_SearchPlain the
+// reference search, both on the targets Phc2Imc hands them. After the runs
+// two tables give ns per point and the ratios; the first also the largest
+// round-trip residual in mm of each. Counter "wrong": points whose round
+// trip is off by more than 1e-12 mm; "differ": points where the two
+// searches disagree in any bit. On a shared machine the ratios drift with
+// the load between runs; medians of interleaved repetitions
 // (--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true)
 // are steadier.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -23,6 +29,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
+#include <collinear/calculator/calc_distortion.h>
+#include <collinear/calculator/calc_distortion_reference.h>
 #include <collinear/calculator/crd_calculator.h>
 
 namespace {
@@ -116,6 +124,63 @@ void BM_Imc2Phc(benchmark::State& state) {
   SetCounters(state, max_mm, wrong);
 }
 
+// The targets of the inverse search that Phc2Imc makes of measured photo
+// points: their corrections q - D(q), x then y.
+std::vector<double> SearchTargets(const collinear::CalcDistortion& c) {
+  const auto photo = RandomPhotoPoints(5);
+  std::vector<double> t(2 * kPoints);
+  for (int k = 0; k < kPoints; ++k) {
+    double dx, dy;
+    c.Distort(photo[k].x, photo[k].y, dx, dy);
+    t[2 * k] = photo[k].x - dx;
+    t[2 * k + 1] = photo[k].y - dy;
+  }
+  return t;
+}
+
+constexpr double kSearchTol = 1e-15;  // what the calculator passes, mm
+
+// Runs search(x, y, &q[0], &q[1], &residual) on every target; counts the
+// points whose q differs in any bit from the fast search's.
+template <class Search>
+void RunSearch(benchmark::State& state, Search search) {
+  const int model = static_cast<int>(state.range(0));
+  const collinear::CalcDistortion fast(model, kPara[model - 1]);
+  const std::vector<double> t = SearchTargets(fast);
+  std::vector<double> q(2 * kPoints);
+  for (auto _ : state) {
+    for (int k = 0; k < kPoints; ++k) {
+      double r;
+      search(t[2 * k], t[2 * k + 1], &q[2 * k], &q[2 * k + 1], &r);
+    }
+    benchmark::DoNotOptimize(q.data());
+  }
+  int differ = 0;
+  for (int k = 0; k < kPoints; ++k) {
+    double f[2], r;
+    fast.Search(t[2 * k], t[2 * k + 1], kSearchTol, false, &f[0], &f[1], &r);
+    differ += std::memcmp(f, &q[2 * k], sizeof f) != 0;
+  }
+  state.counters["points"] = kPoints;
+  state.counters["differ"] = differ;
+}
+
+void BM_Search(benchmark::State& state) {
+  const int model = static_cast<int>(state.range(0));
+  const collinear::CalcDistortion c(model, kPara[model - 1]);
+  RunSearch(state, [&c](double x, double y, double* qx, double* qy, double* r) {
+    c.Search(x, y, kSearchTol, false, qx, qy, r);
+  });
+}
+
+void BM_SearchPlain(benchmark::State& state) {
+  const int model = static_cast<int>(state.range(0));
+  const collinear::CalcDistortionReference c(model, kPara[model - 1]);
+  RunSearch(state, [&c](double x, double y, double* qx, double* qy, double* r) {
+    c.Search(x, y, kSearchTol, false, qx, qy, r);
+  });
+}
+
 // OpenCV's 5-coefficient model (k1, k2, p1, p2, k3) of about the size of
 // calculator model 3, in normalised coordinates.
 struct CvCamera {
@@ -199,6 +264,8 @@ BENCHMARK(BM_Phc2Imc)->DenseRange(1, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CvUndistortPoints)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Imc2Phc)->DenseRange(1, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CvProjectPoints)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Search)->DenseRange(1, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchPlain)->DenseRange(1, 4)->Unit(benchmark::kMillisecond);
 
 // Console output as usual, and the CPU time per point of each benchmark
 // (the median when repeated) kept for the closing table.
@@ -207,7 +274,7 @@ class TableReporter : public benchmark::ConsoleReporter {
   TableReporter()
       : ConsoleReporter(isatty(fileno(stdout)) ? OO_Defaults : OO_Tabular) {}
   struct Row {
-    double ns_per_point = 0, max_res_mm = 0, wrong = 0;
+    double ns_per_point = 0, max_res_mm = 0, wrong = 0, differ = 0;
   };
   std::map<std::string, Row> rows;
 
@@ -228,6 +295,7 @@ class TableReporter : public benchmark::ConsoleReporter {
       };
       row.max_res_mm = at("max_res_mm");
       row.wrong = at("wrong");
+      row.differ = at("differ");
     }
   }
 };
@@ -265,6 +333,23 @@ void PrintTable(const TableReporter& rep) {
          find("BM_Imc2Phc/" + std::to_string(m)),
          proj.ns_per_point);
   std::printf("(ratios to the OpenCV function of the same direction)\n");
+  std::printf("\n%-22s %10s %10s %8s %6s\n",
+              "inverse search",
+              "plain ns",
+              "fast ns",
+              "speed-up",
+              "differ");
+  for (int m = 1; m <= 4; ++m) {
+    const auto plain = find("BM_SearchPlain/" + std::to_string(m));
+    const auto fast = find("BM_Search/" + std::to_string(m));
+    std::printf(
+        "%-22s %10.1f %10.1f %8.2f %6.0f\n",
+        ("model " + std::to_string(m)).c_str(),
+        plain.ns_per_point,
+        fast.ns_per_point,
+        fast.ns_per_point > 0 ? plain.ns_per_point / fast.ns_per_point : 0.0,
+        plain.differ);
+  }
 }
 
 }  // namespace

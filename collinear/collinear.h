@@ -25,7 +25,6 @@
 #include <collinear/orientation/sinori.h>
 #include <collinear/orientation/status_text.h>
 
-#include <collinear/calculator/calc_distortion.h>
 #include <collinear/calculator/crd_calculator.h>
 #include <collinear/calculator/host/bin_value.h>
 #include <collinear/calculator/host/host_catalogue.h>

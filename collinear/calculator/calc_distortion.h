@@ -1,8 +1,8 @@
 // Lens distortion as the camera coordinate calculator models it, in photo
 // millimetres about the principal point. Distort gives D(x, y) at a measured
-// point; the corrected (ideal) point is (x, y) - D. Model 1: four radial
-// terms; 2: two radial, two decentring; 3: three radial, two decentring;
-// 4: two radial and six further terms; any other number: no distortion.
+// point; the corrected (ideal) point is (x, y) - D. The models and formulas
+// are those of distortion/dist_formula.h. Library-internal: the header is
+// not installed; the class is exported for the tests and benchmarks.
 #ifndef COLLINEAR_CALCULATOR_CALC_DISTORTION_H_
 #define COLLINEAR_CALCULATOR_CALC_DISTORTION_H_
 
@@ -13,6 +13,8 @@ namespace collinear {
 class COLLINEAR_API CalcDistortion {
  public:
   static constexpr int kMaxPara = 8;
+  static constexpr int kMaxPasses = 20;     // passes over both coordinates
+  static constexpr int kMaxWalkSteps = 20;  // steps of a walk to a bracket
 
   // Copies the first kMaxPara parameters of para.
   CalcDistortion(unsigned long model, const double* para);
@@ -22,11 +24,11 @@ class COLLINEAR_API CalcDistortion {
   void Jacobian(double x, double y, double jac[4]) const;
 
   // Bracketing search for q with q + s D(q) = (x, y), s = +1 when sign is
-  // true, else -1: each pass walks and bisects x, then y, at most 20 passes.
-  // True with q and its residual (mm); a pass that no longer lowers the
-  // residual also counts as success. False, with q = (x, y) and residual
-  // untouched, when a walk runs out of steps; best (two doubles, may be
-  // null) then receives the estimate with the smallest residual seen.
+  // true, else -1: each pass walks and bisects x, then y, at most
+  // kMaxPasses passes. True with q and its residual (mm); a pass that no
+  // longer lowers the residual also counts as success. False, with q =
+  // (x, y) and residual untouched, when a walk runs out of steps; best (two
+  // doubles, may be null) then receives the estimate of least residual.
   bool Search(double x,
               double y,
               double tol,
@@ -35,16 +37,6 @@ class COLLINEAR_API CalcDistortion {
               double* qy,
               double* residual,
               double* best = nullptr) const;
-  // The same search step by step with every evaluation done: the reference
-  // that Search reproduces bit for bit (Search skips the evaluations whose
-  // outcome bounds of the model and of rounding make certain).
-  bool SearchReference(double x,
-                       double y,
-                       double tol,
-                       bool sign,
-                       double* qx,
-                       double* qy,
-                       double* residual) const;
   // Bisection of coordinate i of p between low[i] (image below target[i])
   // and high[i]; the other coordinate stays. Stops when the bracket is at
   // most tol wide, on an exact hit, or when the midpoint stops changing.
@@ -55,14 +47,6 @@ class COLLINEAR_API CalcDistortion {
               const double* high,
               double s,
               double tol) const;
-  // The same bisection with every midpoint evaluated (reference of Bisect).
-  void BisectReference(double* p,
-                       int i,
-                       const double* target,
-                       const double* low,
-                       const double* high,
-                       double s,
-                       double tol) const;
   // Damped Newton iteration on the same equation from (start_x, start_y).
   // True when the residual reaches tol or, for a tol below rounding, the
   // rounding floor of the target (a few units in the last place); outputs

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -11,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <collinear/calculator/calc_distortion_portable.h>
+#include <collinear/calculator/calc_distortion_reference.h>
+
 using collinear::CalcDistortion;
+using Plain = collinear::CalcDistortionReference;  // the step-by-step search
 
 namespace {
 
@@ -154,25 +159,31 @@ TEST(CalcDistortion, SearchHardSpots) {
   EXPECT_EQ(r, -1.0);  // untouched
 }
 
-// Whether Search and SearchReference agree bit for bit on (x, y): the
-// result, both coordinates and the residual (untouched on failure).
-bool SameAsReference(const CalcDistortion& c, double x, double y, bool sign) {
+// Whether Search and the reference search agree bit for bit on (x, y):
+// the result, both coordinates and the residual (untouched on failure).
+bool SameAsReference(const CalcDistortion& c,
+                     const Plain& plain,
+                     double x,
+                     double y,
+                     bool sign) {
   double q[2], ref[2], r[2] = {-1, -1};
   const bool ok = c.Search(x, y, kSearchTol, sign, &q[0], &q[1], &r[0]);
   const bool ok_ref =
-      c.SearchReference(x, y, kSearchTol, sign, &ref[0], &ref[1], &r[1]);
+      plain.Search(x, y, kSearchTol, sign, &ref[0], &ref[1], &r[1]);
   return ok == ok_ref && std::memcmp(q, ref, sizeof q) == 0 &&
          std::memcmp(&r[0], &r[1], sizeof(double)) == 0;
 }
 
-// Runs count(calculator, model index) for every model at realistic and at
-// strong parameters; each must report no difference from the reference.
+// Runs count(calculator, reference, model index) for every model at
+// realistic and at strong parameters; each must report no difference.
 template <class Count>
 void ExpectNoDifference(Count count) {
   for (const ParaSet* sets : {kRealistic, kStrong}) {
     for (int m = 0; m < 4; ++m) {
       SCOPED_TRACE(sets[m].name);
-      EXPECT_EQ(count(CalcDistortion(sets[m].model, sets[m].p), m), 0);
+      const CalcDistortion c(sets[m].model, sets[m].p);
+      const Plain plain(sets[m].model, sets[m].p);
+      EXPECT_EQ(count(c, plain, m), 0);
     }
   }
 }
@@ -181,7 +192,7 @@ void ExpectNoDifference(Count count) {
 // certain; its results must be those of evaluating every one, bit for bit,
 // also for points off the picture, at the centre and on the axes.
 TEST(CalcDistortion, SearchMatchesTheReferenceBitForBit) {
-  ExpectNoDifference([](const CalcDistortion& c, int m) {
+  ExpectNoDifference([](const CalcDistortion& c, const Plain& plain, int m) {
     std::mt19937 rng(77 + m);
     std::uniform_real_distribution<double> u(-25.0, 25.0);
     int differ = 0;
@@ -190,7 +201,8 @@ TEST(CalcDistortion, SearchMatchesTheReferenceBitForBit) {
       if (k % 10 == 1) x = 0.0;
       if (k % 10 == 2) y = std::ldexp(1.0, k % 7);  // a power of two
       if (k % 10 == 3) y = -1e-9;
-      for (bool sign : {false, true}) differ += !SameAsReference(c, x, y, sign);
+      for (bool sign : {false, true})
+        differ += !SameAsReference(c, plain, x, y, sign);
     }
     return differ;
   });
@@ -199,7 +211,7 @@ TEST(CalcDistortion, SearchMatchesTheReferenceBitForBit) {
 // The targets Phc2Imc hands the search: corrections of measured points
 // over the picture, including those where the walk runs out of steps.
 TEST(CalcDistortion, SearchMatchesTheReferenceOnPictureTargets) {
-  ExpectNoDifference([](const CalcDistortion& c, int m) {
+  ExpectNoDifference([](const CalcDistortion& c, const Plain& plain, int m) {
     std::mt19937 rng(301 + m);
     std::uniform_real_distribution<double> col(0.0, 6000.0), row(0.0, 4000.0);
     int differ = 0;
@@ -208,20 +220,22 @@ TEST(CalcDistortion, SearchMatchesTheReferenceOnPictureTargets) {
       const double y = kHalfHeightMm - row(rng) * kPixelMm;
       double dx, dy;
       c.Distort(x, y, dx, dy);
-      differ += !SameAsReference(c, x - dx, y - dy, false);
-      differ += !SameAsReference(c, x + dx, y + dy, true);
+      differ += !SameAsReference(c, plain, x - dx, y - dy, false);
+      differ += !SameAsReference(c, plain, x + dx, y + dy, true);
     }
     return differ;
   });
   // Two pixels where the walk runs out of steps (model 4): both fail alike.
   const CalcDistortion c4(kRealistic[3].model, kRealistic[3].p);
+  const Plain plain4(kRealistic[3].model, kRealistic[3].p);
   for (const auto& [px, py] :
        {std::pair{2987.2101, 3944.0761}, std::pair{3001.0037, 3700.2408}}) {
     const double x = px * kPixelMm - kHalfWidthMm;
     const double y = kHalfHeightMm - py * kPixelMm;
     double dx, dy;
     c4.Distort(x, y, dx, dy);
-    EXPECT_TRUE(SameAsReference(c4, x - dx, y - dy, false)) << px << ", " << py;
+    EXPECT_TRUE(SameAsReference(c4, plain4, x - dx, y - dy, false))
+        << px << ", " << py;
   }
 }
 
@@ -247,16 +261,17 @@ TEST(CalcDistortion, SearchMatchesTheReferenceAtEdges) {
       coords.push_back(-edge + j * 3e-16 * edge);
     }
   }
-  ExpectNoDifference([&coords](const CalcDistortion& c, int) {
-    int differ = 0;
-    for (double x : coords) {
-      for (double y : coords) {
-        for (bool sign : {false, true})
-          differ += !SameAsReference(c, x, y, sign);
-      }
-    }
-    return differ;
-  });
+  ExpectNoDifference(
+      [&coords](const CalcDistortion& c, const Plain& plain, int) {
+        int differ = 0;
+        for (double x : coords) {
+          for (double y : coords) {
+            for (bool sign : {false, true})
+              differ += !SameAsReference(c, plain, x, y, sign);
+          }
+        }
+        return differ;
+      });
 }
 
 // The bisection alone, on brackets of every kind: around the root or not,
@@ -266,43 +281,44 @@ TEST(CalcDistortion, BisectMatchesTheReferenceBitForBit) {
   const int kBrackets = 3000;
   // A negative tolerance never ends the bisection by width.
   const double kTols[] = {0.0, kSearchTol, 1e-12, 1e-6, 0.5, -1.0};
-  ExpectNoDifference([&kTols](const CalcDistortion& c, int m) {
-    std::mt19937 rng(911 + m);
-    std::uniform_real_distribution<double> u(-20.0, 20.0), unit(0.0, 1.0);
-    int differ = 0;
-    for (int k = 0; k < kBrackets; ++k) {
-      const int i = k % 2;
-      double q[2] = {u(rng), u(rng)};
-      double dx, dy;
-      c.Distort(q[0], q[1], dx, dy);
-      const double sgn = k % 3 == 0 ? 1.0 : -1.0;
-      const double target[2] = {q[0] + sgn * dx, q[1] + sgn * dy};
-      // Ends about the root (sometimes missing it), of widths from a few
-      // units in the last place to millimetres.
-      const double width = std::ldexp(unit(rng) + 0.5, -(k % 50));
-      double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
-      low[i] = q[i] - width * (2.0 * unit(rng) - 0.2);
-      high[i] = q[i] + width * (2.0 * unit(rng) - 0.2);
-      if (k % 7 == 0) std::swap(low[i], high[i]);
-      if (k % 11 == 0) low[i] = std::ldexp(1.0, k % 5) * (1.0 - 1e-4);
-      if (k % 13 == 0) high[i] = -low[i] * 0.5;  // across zero
-      const double tol = kTols[k % 6];
-      double p[2] = {u(rng), q[1 - i]}, p_ref[2];
-      p[i] = u(rng);
-      std::memcpy(p_ref, p, sizeof p);
-      c.Bisect(p, i, target, low, high, sgn, tol);
-      c.BisectReference(p_ref, i, target, low, high, sgn, tol);
-      differ += std::memcmp(p, p_ref, sizeof p) != 0;
-    }
-    return differ;
-  });
+  ExpectNoDifference(
+      [&kTols](const CalcDistortion& c, const Plain& plain, int m) {
+        std::mt19937 rng(911 + m);
+        std::uniform_real_distribution<double> u(-20.0, 20.0), unit(0.0, 1.0);
+        int differ = 0;
+        for (int k = 0; k < kBrackets; ++k) {
+          const int i = k % 2;
+          double q[2] = {u(rng), u(rng)};
+          double dx, dy;
+          c.Distort(q[0], q[1], dx, dy);
+          const double sgn = k % 3 == 0 ? 1.0 : -1.0;
+          const double target[2] = {q[0] + sgn * dx, q[1] + sgn * dy};
+          // Ends about the root (sometimes missing it), of widths from a few
+          // units in the last place to millimetres.
+          const double width = std::ldexp(unit(rng) + 0.5, -(k % 50));
+          double low[2] = {q[0], q[1]}, high[2] = {q[0], q[1]};
+          low[i] = q[i] - width * (2.0 * unit(rng) - 0.2);
+          high[i] = q[i] + width * (2.0 * unit(rng) - 0.2);
+          if (k % 7 == 0) std::swap(low[i], high[i]);
+          if (k % 11 == 0) low[i] = std::ldexp(1.0, k % 5) * (1.0 - 1e-4);
+          if (k % 13 == 0) high[i] = -low[i] * 0.5;  // across zero
+          const double tol = kTols[k % 6];
+          double p[2] = {u(rng), q[1 - i]}, p_ref[2];
+          p[i] = u(rng);
+          std::memcpy(p_ref, p, sizeof p);
+          c.Bisect(p, i, target, low, high, sgn, tol);
+          plain.Bisect(p_ref, i, target, low, high, sgn, tol);
+          differ += std::memcmp(p, p_ref, sizeof p) != 0;
+        }
+        return differ;
+      });
 }
 
 // Ends that are themselves the root (f(end) == target exactly) or its
 // neighbours: where the bisection closes on the last key pair, odd and even
 // keys alike.
 TEST(CalcDistortion, BisectMatchesTheReferenceWhereAnEndHitsTheTarget) {
-  ExpectNoDifference([](const CalcDistortion& c, int) {
+  ExpectNoDifference([](const CalcDistortion& c, const Plain& plain, int) {
     int differ = 0;
     for (int k = 0; k < 400; ++k) {
       const int i = k % 2;
@@ -324,7 +340,7 @@ TEST(CalcDistortion, BisectMatchesTheReferenceWhereAnEndHitsTheTarget) {
               high[i] = up ? end + w : end;
               double p[2] = {q[0], q[1]}, p_ref[2] = {q[0], q[1]};
               c.Bisect(p, i, target, low, high, -1.0, tol);
-              c.BisectReference(p_ref, i, target, low, high, -1.0, tol);
+              plain.Bisect(p_ref, i, target, low, high, -1.0, tol);
               differ += std::memcmp(p, p_ref, sizeof p) != 0;
             }
           }
@@ -333,6 +349,26 @@ TEST(CalcDistortion, BisectMatchesTheReferenceWhereAnEndHitsTheTarget) {
     }
     return differ;
   });
+}
+
+// A further term of 1e15 mm beside a bracket near 1e-292: the root region
+// is more keys wide than any integer, and its centre as many keys away.
+TEST(CalcDistortion, BisectMatchesTheReferenceOnTinyBracketsOfHugeTerms) {
+  const double para[8] = {0, 0, 0, 1e14, 0, 0, 0, 0};
+  const CalcDistortion c(4, para);
+  const Plain plain(4, para);
+  const double lo = 6e-293, hi = 9e-293, x0 = 7e-293, y = 10.0;
+  double dx, dy;
+  c.Distort(x0, y, dx, dy);
+  for (const double off : {-3.0, -1.0, 0.0, 1.0, 3.0}) {
+    SCOPED_TRACE(off);
+    const double target[2] = {x0 - dx + off, 0.0};
+    const double low[2] = {lo, y}, high[2] = {hi, y};
+    double p[2] = {x0, y}, p_ref[2] = {x0, y};
+    c.Bisect(p, 0, target, low, high, -1.0, 0.0);
+    plain.Bisect(p_ref, 0, target, low, high, -1.0, 0.0);
+    EXPECT_EQ(std::memcmp(p, p_ref, sizeof p), 0);
+  }
 }
 
 TEST(CalcDistortion, BisectionAcceptsEndsInEitherOrder) {
@@ -355,6 +391,19 @@ TEST(CalcDistortion, BisectionAcceptsEndsInEitherOrder) {
   double q2[2] = {0.0, 0.0};
   d.Bisect(q2, 0, t2, lo2, hi2, 1.0, kSearchTol);
   EXPECT_NEAR(q2[0], 3.0, 1e-14);
+}
+
+// The count of leading zeros of the halving blocks, in the build's path
+// and in the portable one (COLLINEAR_PORTABLE_SEARCH builds with it).
+TEST(CalcDistortion, CountsLeadingZerosOnEitherPath) {
+  namespace ds = collinear::dist_search;
+  for (int k = 0; k < 64; ++k) {  // the top bit alone and with all below it
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    for (const std::uint64_t v : {bit, bit | (bit - 1)}) {
+      EXPECT_EQ(ds::CountLeadingZerosPortable(v), 63 - k) << v;
+      EXPECT_EQ(ds::CountLeadingZeros(v), 63 - k) << v;
+    }
+  }
 }
 
 TEST(CalcDistortion, InverseRoundTripsWithin20mm) {

@@ -1,0 +1,123 @@
+#include <collinear/calculator/calc_distortion_region.h>
+
+#include <cmath>
+
+#include <collinear/calculator/calc_distortion_keys.h>
+
+namespace collinear {
+namespace dist_search {
+namespace {
+
+// The slope bound plus its rounding error must stay below 1/2: then f' >=
+// 1/2 and 1 / f' has a simple bound.
+constexpr double kMaxSlopeBound = 0.5;
+// Roundings on the path of any term of the computed D_I and of its slope
+// (dist_formula.h, every model): at most 14 and 17; the bounds allow more.
+constexpr double kDistRoundings = 16.0;
+constexpr double kSlopeRoundings = 32.0;
+// First-order rounding bounds raised by 1 % for their second-order terms.
+constexpr double kSecondOrder = 1.01;
+// Absolute error floor (mm for f, none for slopes) that covers roundings
+// in the subnormal range, each at most 2^-1075.
+constexpr double kUnderflowFloor = 1e-300;
+// Bounds computed with a few roundings of their own, raised so that they
+// stay bounds: (1 + u)^7 < 1 + 8 u, (1 + u)^15 < 1 + 16 u.
+constexpr double kRoundUp7 = 1.0 + 8.0 * kUnitRoundoff;
+constexpr double kRoundUp15 = 1.0 + 16.0 * kUnitRoundoff;
+// Relative error of the computed Newton step r0 / f0 (one rounding, u),
+// taken twice with 1 % to spare.
+constexpr double kStepRelErr = 2.02 * kUnitRoundoff;
+// The root region's half width h = kHalfWidth inv_min (fixed + d0 G),
+// where G is the slope error plus the curvature term at a reach of
+// kReachFixed inv_min fixed + kReachStep d0; sound while G inv_min <
+// kMaxCurvShare. Residuals up to r_max = kResidualBudget / (curv inv_min)
+// keep G inv_min below that for usual lenses.
+constexpr double kHalfWidth = 1.0625;  // 1 + 1/16: margin over 1.0604
+constexpr double kMaxCurvShare = 0.047;
+constexpr double kReachFixed = 1.07;
+constexpr double kReachStep = 1.06;
+constexpr double kResidualBudget = 0.015;
+// curv / 2 raised for its own rounding.
+constexpr double kHalfCurvMargin = 1.001;
+
+// The curvature and slope-error term G of a residual |r0| (see above).
+double CurvTerm(const SideBounds& b, double d0, double fixed) {
+  return b.slope_err +
+         b.half_curv * (kReachStep * d0 + kReachFixed * b.inv_min * fixed);
+}
+
+}  // namespace
+
+void SetSegment(double mm, SideBounds* b) {
+  b->mm = mm;
+  // Roundings inside D_I, then that of the sum q + s D_I.
+  b->err =
+      kUnitRoundoff * (kSecondOrder * (mm + b->mag) + kDistRoundings * b->mag) +
+      kUnderflowFloor;
+  // Computed f at the anchor and at q: two errors.
+  b->fix_b = 2.0 * b->err * kRoundUp7;
+}
+
+bool FinishSideBounds(
+    double mm, double slope, double mag, double curv, SideBounds* b) {
+  // Roundings inside the slope of D_I, then that of 1 + s D_I'.
+  const double slope_err =
+      kUnitRoundoff * (kSecondOrder * (1.0 + slope) + kSlopeRoundings * slope) +
+      kUnderflowFloor;
+  // Computed below 1/2, so exactly below it too.
+  const double x = slope + slope_err;
+  if (!(x < kMaxSlopeBound) || !(mag < HUGE_VAL) || !(curv < HUGE_VAL) ||
+      !(mm < HUGE_VAL))
+    return false;
+  b->mag = mag;
+  b->min_slope = 1.0 - slope;
+  b->slope_err = slope_err;
+  b->half_curv = curv / 2.0 * kHalfCurvMargin;
+  b->f_lo = b->min_slope - slope_err;
+  b->f_hi = 1.0 + slope + slope_err;
+  // 1 / (1 - x) <= 1 + x + 2 x^2 for 0 <= x <= 1/2.
+  const double inv_min = (1.0 + x + 2.0 * x * x) * kRoundUp7;
+  b->inv_min = inv_min;
+  b->d0_a = inv_min * (1.0 + kStepRelErr) * kRoundUp7;
+  b->fix_a = (kStepRelErr * inv_min * b->f_hi + kEps) * kRoundUp7;
+  SetSegment(mm, b);
+  // The largest residual accepted, checked here for the longest segment
+  // (G grows with |r0| and with the segment).
+  const double r_max = kResidualBudget / (curv * inv_min + kUnderflowFloor);
+  const double g = CurvTerm(*b, b->d0_a * r_max, b->fix_a * r_max + b->fix_b);
+  if (!(g * inv_min < kMaxCurvShare)) return false;
+  b->r_max = r_max;
+  return true;
+}
+
+bool RootRegion(
+    const SideBounds& b, double x0, double r0, double f0, Region* region) {
+  const double step = r0 / f0;
+  const double ar0 = std::fabs(r0);
+  const double d0 = b.d0_a * ar0;
+  const double fixed = b.fix_a * ar0 + b.fix_b;
+  const double g = CurvTerm(b, d0, fixed);
+  const double h = kHalfWidth * b.inv_min * (fixed + d0 * g) * kRoundUp15;
+  // The centre within mm + h of 0: both ends of the region on the segment
+  // or beyond its outer end, so monotonicity carries certainty outward.
+  if (!(ar0 <= b.r_max && b.f_lo < f0 && f0 < b.f_hi &&
+        std::fabs(x0 - step) <= b.mm + h))
+    return false;
+  *region = Region{x0, step, h};
+  return true;
+}
+
+void RegionEnds(const SideBounds& b,
+                const Region& r,
+                double* below,
+                double* above) {
+  const double centre = r.x0 - r.step;
+  // |centre| <= mm + half (RootRegion): the rounding of the centre and of
+  // each end.
+  const double reach = (r.half + kEps * (b.mm + r.half)) * kRoundUp7;
+  *below = centre - reach;
+  *above = centre + reach;
+}
+
+}  // namespace dist_search
+}  // namespace collinear

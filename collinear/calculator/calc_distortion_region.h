@@ -1,0 +1,119 @@
+// Root regions: where the computed image f(q) = q + s D_I(q, c) of a point
+// of one coordinate's segment is certain to lie on the side of the target
+// t where q lies, from bounds of the model (slope, size and curvature of
+// D_I over the segment) and of the rounding. Outside the region a
+// bisection's midpoint needs no evaluation. Library-internal.
+#ifndef COLLINEAR_CALCULATOR_CALC_DISTORTION_REGION_H_
+#define COLLINEAR_CALCULATOR_CALC_DISTORTION_REGION_H_
+
+#include <cmath>
+
+namespace collinear {
+namespace dist_search {
+
+// What is known of f on the segment |q| <= mm of coordinate I (the other
+// coordinate fixed): f is increasing, f' >= min_slope, and a computed f is
+// within err (mm) of the exact value; the rest feeds RootRegion.
+struct SideBounds {
+  double mm, min_slope, err, mag;
+  double f_lo, f_hi, r_max;  // accepted computed slopes f0, residuals |r0|
+  double inv_min;            // >= 1 / f0
+  double d0_a;               // |Newton step| <= d0_a |r0|
+  double fix_a, fix_b;       // fixed error terms, fix_a |r0| + fix_b (mm)
+  double slope_err, half_curv;
+};
+
+// SideBounds from the model's bounds over the segment |q| <= mm: the
+// largest |D_I'| (slope), the sum of the magnitudes of D_I's terms (mag,
+// mm) and the largest |D_I''| (curv, 1/mm). False where the slope bound is
+// too large for the argument or a bound is not finite.
+bool FinishSideBounds(
+    double mm, double slope, double mag, double curv, SideBounds* b);
+
+// Shortens b's segment to |q| <= mm (at most the one it was made for).
+void SetSegment(double mm, SideBounds* b);
+
+// Every q of the segment with |q - (x0 - step)| > half (exact arithmetic)
+// has a computed f on its side of t: below t left of the centre.
+struct Region {
+  double x0, step, half;
+};
+
+// The root region of one Newton step from the anchor x0 of the segment,
+// where the computed residual r0 = f(x0) - t (mm) and the computed slope
+// f0 = 1 + s D_I'(x0) are known: centre x0 - r0 / f0. False (region
+// untouched) where the argument does not hold.
+bool RootRegion(
+    const SideBounds& b, double x0, double r0, double f0, Region* region);
+
+// The region as doubles [below, above], rounded outward: every q of the
+// segment outside it is certain.
+void RegionEnds(const SideBounds& b,
+                const Region& r,
+                double* below,
+                double* above);
+
+// The model's bounds are computed in floating point: raised by 1 % so that
+// they stay bounds.
+constexpr double kBoundMargin = 1.01;
+
+// The model's bounds of coordinate I over |q_I| <= mm, |q_other| <= ca.
+template <int I, class Dist>
+void ModelBounds(const Dist& dist,
+                 double mm,
+                 double ca,
+                 double* slope,
+                 double* mag,
+                 double* curv) {
+  dist.template Bound<I>(mm, ca, slope, mag, curv);
+  *slope *= kBoundMargin;
+  *mag *= kBoundMargin;
+  *curv *= kBoundMargin;
+}
+
+// Bounds over a box |x| <= box[0], |y| <= box[1] for each coordinate,
+// formed once per search: those of any segment inside the box follow at
+// little cost.
+struct BoxBounds {
+  double box[2];
+  bool ok[2];
+  SideBounds side[2];  // for the longest segments
+};
+
+template <class Dist>
+void MakeBoxBounds(const Dist& dist, double bx, double by, BoxBounds* b) {
+  b->box[0] = bx;
+  b->box[1] = by;
+  double slope, mag, curv;
+  ModelBounds<0>(dist, bx, by, &slope, &mag, &curv);
+  b->ok[0] = FinishSideBounds(bx, slope, mag, curv, &b->side[0]);
+  ModelBounds<1>(dist, by, bx, &slope, &mag, &curv);
+  b->ok[1] = FinishSideBounds(by, slope, mag, curv, &b->side[1]);
+}
+
+// SideBounds of the segment |q_I| <= mm with the other coordinate c: from
+// the box (may be null) when the segment lies inside it, else from the
+// model. False where no bounds hold.
+template <int I, class Dist>
+bool MakeSideBounds(const Dist& dist,
+                    const BoxBounds* box,
+                    double mm,
+                    double c,
+                    SideBounds* b) {
+  const double ca = std::fabs(c);
+  if (box && mm <= box->box[I] && ca <= box->box[1 - I]) {
+    if (!box->ok[I]) return false;
+    *b = box->side[I];
+    SetSegment(mm, b);
+    return true;
+  }
+  if (!(ca < HUGE_VAL)) return false;
+  double slope, mag, curv;
+  ModelBounds<I>(dist, mm, ca, &slope, &mag, &curv);
+  return FinishSideBounds(mm, slope, mag, curv, b);
+}
+
+}  // namespace dist_search
+}  // namespace collinear
+
+#endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_REGION_H_
