@@ -11,13 +11,21 @@
 namespace collinear::cli {
 namespace {
 
-// digits significant digits: standard deviations, ratios.
+// digits significant digits: standard deviations, ratios; "-" for a figure
+// not determined.
 std::string Sig(double v, int digits = 3) {
+  if (IsUndefined(v)) return "-";
   if (!std::isfinite(v)) return std::isnan(v) ? "-" : "inf";
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.*g", digits, v);
   return buf;
 }
+
+// A figure for the JSON: null when not determined.
+Json Figure(double v) { return IsUndefined(v) ? Json(nullptr) : Json(v); }
+
+// v times k, unless v is not determined.
+double Times(double v, double k) { return IsUndefined(v) ? v : v * k; }
 
 std::string UnitText(ParamKind kind, const QualityUnits& u) {
   switch (kind) {
@@ -42,14 +50,14 @@ void ParamRow(const Parameter& p,
               int decimals,
               Table& t,
               Json& list) {
-  Json j = {{"name", p.name}, {"value", p.value}, {"sigma", p.sigma}};
+  Json j = {{"name", p.name}, {"value", p.value}, {"sigma", Figure(p.sigma)}};
   if (p.kind == ParamKind::kAngle) {
     j["unit"] = "rad";
     j["value_deg"] = p.value * kDegPerRad;
-    j["sigma_deg"] = p.sigma * kDegPerRad;
+    j["sigma_deg"] = Figure(Times(p.sigma, kDegPerRad));
     t.AddRow({p.name,
               Fixed(p.value * kDegPerRad, 6),
-              Sig(p.sigma * kDegPerRad),
+              Sig(Times(p.sigma, kDegPerRad)),
               "deg"});
   } else {
     j["unit"] = UnitText(p.kind, u);
@@ -94,7 +102,8 @@ void CentreToFileFrame(PrecisionReport& report,
     const int i = report.Find(names[k]);
     if (i < 0 || i >= static_cast<int>(report.params.size())) continue;
     report.params[i].value = values[k];
-    report.params[i].sigma /= scale;
+    double& sigma = report.params[i].sigma;
+    if (!IsUndefined(sigma)) sigma /= scale;
   }
 }
 
@@ -106,8 +115,9 @@ void NegateParameter(PrecisionReport& report, const std::string& name) {
   if (report.correlation.size() != static_cast<size_t>(p) * p) return;
   for (int j = 0; j < p; ++j) {
     if (j == i) continue;
-    report.correlation[i * p + j] = -report.correlation[i * p + j];
-    report.correlation[j * p + i] = -report.correlation[j * p + i];
+    for (double* r :
+         {&report.correlation[i * p + j], &report.correlation[j * p + i]})
+      if (!IsUndefined(*r)) *r = -*r;
   }
 }
 
@@ -122,8 +132,8 @@ void PrecisionSection(const PrecisionReport& precision,
             {"observations", p.observations},
             {"unknowns", p.unknowns},
             {"redundancy", p.redundancy},
-            {"sigma0", p.sigma0},
-            {"sigma0_at_solution", p.sigma0_at_solution},
+            {"sigma0", Figure(p.sigma0)},
+            {"sigma0_at_solution", Figure(p.sigma0_at_solution)},
             {"condition_number", p.condition_number}};
   Table t({"parameter", "value", "std dev", "unit"});
   j["parameters"] = Json::array();
@@ -146,8 +156,9 @@ void PrecisionSection(const PrecisionReport& precision,
     std::vector<std::string> cells = {p.params[i].name};
     Json row = Json::array();
     for (int k = 0; k < n && matrix; ++k) {
-      row.push_back(p.Correlation(i, k));
-      if (k <= i) cells.push_back(Fixed(p.Correlation(i, k), 3));
+      const double r = p.Correlation(i, k);
+      row.push_back(Figure(r));
+      if (k <= i) cells.push_back(IsUndefined(r) ? "nan" : Fixed(r, 3));
     }
     rows.push_back(row);
     c.AddRow(cells);
@@ -243,7 +254,7 @@ std::vector<std::string> QualityCaption(const Verdict& verdict,
        {ParamKind::kObjectLength, ParamKind::kAngle, ParamKind::kImageLength}) {
     const Parameter* largest = nullptr;
     for (const Parameter& p : report.params)
-      if (p.kind == kind && std::isfinite(p.sigma) &&
+      if (p.kind == kind && std::isfinite(p.sigma) && !IsUndefined(p.sigma) &&
           (!largest || p.sigma > largest->sigma))
         largest = &p;
     if (!largest) continue;

@@ -49,7 +49,7 @@ struct Solution {
   bool ok = false;
   int n = 0;
   std::vector<double> q;
-  double sigma0 = kNaN;
+  double sigma0 = kUndefined;
   double condition = kInf;
 };
 
@@ -62,8 +62,8 @@ Solution Adjust(const Design& d, PrecisionReport& report) {
   report.redundancy = m - n;
   Solution s;
   s.n = n;
-  report.sigma0 = kNaN;
-  report.sigma0_at_solution = kNaN;
+  report.sigma0 = kUndefined;
+  report.sigma0_at_solution = kUndefined;
   report.condition_number = kInf;
   if (m == 0 || n == 0) return s;
   for (double v : d.a)
@@ -108,7 +108,7 @@ Solution Adjust(const Design& d, PrecisionReport& report) {
   for (int j = 0; j < n; ++j)
     for (int k = 0; k < n; ++k)
       s.q[j * n + k] = lsq.GetCovar(j, k) / (scale[j] * scale[k]);
-  s.sigma0 = m > n ? std::sqrt(var0) : kNaN;
+  s.sigma0 = m > n ? std::sqrt(var0) : kUndefined;
   report.sigma0 = s.sigma0;
   s.ok = true;
   return s;
@@ -138,14 +138,17 @@ void Finish(PrecisionReport& report,
             const std::vector<double>& g,
             const std::vector<std::vector<double>>& derived_grad) {
   const int p = static_cast<int>(report.params.size());
-  report.correlation.assign(p * p, kNaN);
-  for (Parameter& par : report.params) par.sigma = kNaN;
-  for (Parameter& par : report.derived) par.sigma = kNaN;
+  report.correlation.assign(p * p, kUndefined);
+  for (Parameter& par : report.params) par.sigma = kUndefined;
+  for (Parameter& par : report.derived) par.sigma = kUndefined;
   if (!sol.ok) return;
   const std::vector<double> q =
       g.empty() ? sol.q : Propagate(g, p, sol.q, sol.n);
+  // Without redundancy sigma0, and so every sigma, stays undetermined; the
+  // correlations do not depend on it.
+  const bool sigmas = !IsUndefined(sol.sigma0);
   for (int i = 0; i < p; ++i) {
-    report.params[i].sigma = sol.sigma0 * std::sqrt(q[i * p + i]);
+    if (sigmas) report.params[i].sigma = sol.sigma0 * std::sqrt(q[i * p + i]);
     for (int j = 0; j < p; ++j)
       report.correlation[i * p + j] =
           q[i * p + j] / std::sqrt(q[i * p + i] * q[j * p + j]);
@@ -155,7 +158,7 @@ void Finish(PrecisionReport& report,
     double var = 0.0;
     for (int i = 0; i < p; ++i)
       for (int j = 0; j < p; ++j) var += d[i] * q[i * p + j] * d[j];
-    report.derived[k].sigma = sol.sigma0 * std::sqrt(var);
+    if (sigmas) report.derived[k].sigma = sol.sigma0 * std::sqrt(var);
   }
 }
 
@@ -477,7 +480,7 @@ std::vector<CorrelatedPair> HighCorrelations(const PrecisionReport& report,
   for (int i = 0; i < p; ++i)
     for (int j = i + 1; j < p; ++j) {
       const double r = report.Correlation(i, j);
-      if (std::fabs(r) > threshold) out.push_back({i, j, r});
+      if (!IsUndefined(r) && std::fabs(r) > threshold) out.push_back({i, j, r});
     }
   std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
     return std::fabs(a.r) > std::fabs(b.r);

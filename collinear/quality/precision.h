@@ -34,13 +34,16 @@ struct Parameter {
   std::string name;  // "X", "omega", "x0", "cx", "k1", "a", "scale", ...
   ParamKind kind = ParamKind::kScalar;
   double value = 0.0;
-  double sigma = 0.0;  // standard deviation; NaN when not determined
+  double sigma = 0.0;  // standard deviation; kUndefined when not determined
 };
 
-// Redundancy = observations - unknowns. With no redundancy sigma0 and every
-// sigma are NaN; the correlations (which do not depend on sigma0) remain.
-// condition_number is that of the normal equations with every unknown scaled
-// to a unit diagonal, so that units do not enter it; infinite when singular.
+// Redundancy = observations - unknowns. A figure that cannot be determined
+// is kUndefined (test with IsUndefined before any arithmetic), as everywhere
+// in the library; NaN only comes from non-finite input. With no redundancy
+// sigma0 and every sigma are undetermined; the correlations (which do not
+// depend on sigma0) remain. condition_number is that of the normal equations
+// with every unknown scaled to a unit diagonal, so that units do not enter
+// it; infinite when singular.
 struct COLLINEAR_API PrecisionReport {
   bool valid = false;  // false: no solution to assess (everything else empty)
   std::string model;   // the adjusted model, in words

@@ -298,8 +298,8 @@ TEST(EstimatePrecision, NoRedundancyLeavesSigmasUndetermined) {
   const PrecisionReport r = EstimatePrecision(h);
   ASSERT_TRUE(r.valid);
   EXPECT_EQ(r.redundancy, 0);
-  EXPECT_TRUE(std::isnan(r.sigma0));
-  EXPECT_TRUE(std::isnan(r.Get("a")->sigma));
+  EXPECT_TRUE(collinear::IsUndefined(r.sigma0));
+  EXPECT_TRUE(collinear::IsUndefined(r.Get("a")->sigma));
   EXPECT_TRUE(std::isfinite(r.Correlation(0, 2)));
 }
 

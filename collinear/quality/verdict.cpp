@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <collinear/primitives/constants.h>
+
 namespace collinear {
 namespace {
 
@@ -38,9 +40,13 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
                        const JudgeOptions& options,
                        double rounding);
 
+// A figure that should have been determined and was not counts as
+// non-finite too.
+bool Determined(double v) { return std::isfinite(v) && !IsUndefined(v); }
+
 bool AllFinite(const std::vector<Parameter>& params, bool sigmas) {
   for (const Parameter& p : params)
-    if (!std::isfinite(p.value) || (sigmas && !std::isfinite(p.sigma)))
+    if (!std::isfinite(p.value) || (sigmas && !Determined(p.sigma)))
       return false;
   return true;
 }
@@ -140,7 +146,7 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
   const bool with_sigmas = adjusted && report.redundancy > 0;
   if (!finite_residuals ||
       (report.valid && !AllFinite(report.params, with_sigmas)) ||
-      (with_sigmas && !std::isfinite(report.sigma0)))
+      (with_sigmas && !Determined(report.sigma0)))
     Warn(v,
          VerdictReason::kNonFinite,
          "",
@@ -203,8 +209,9 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
            r);
   }
 
-  if (report.sigma0_at_solution >
-      kMaxStepGain * std::max(report.sigma0, rounding))
+  if (!IsUndefined(report.sigma0) && !IsUndefined(report.sigma0_at_solution) &&
+      report.sigma0_at_solution >
+          kMaxStepGain * std::max(report.sigma0, rounding))
     Warn(v,
          VerdictReason::kNotOptimal,
          "",
