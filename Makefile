@@ -5,6 +5,7 @@
 #   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
 #   make fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
+#   make mutants  mutation testing of the library (MUTANTS_FLAGS="--limit 15")
 PREFIX ?= /usr/local
 MAKEFLAGS += --no-print-directory
 JOBS ?= 2
@@ -16,7 +17,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERRO
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
 
-.PHONY: all deps build test check-format unit asan install-check fuzz-smoke install demo bench fuzz clean
+.PHONY: all deps build test check-format unit asan install-check fuzz-smoke install demo bench fuzz mutants clean
 
 all: build
 
@@ -70,5 +71,10 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
 
+# Not part of test: a sample of mutants takes about an hour on one core.
+MUTANTS_FLAGS ?=
+mutants: deps
+	scripts/mutants.py $(MUTANTS_FLAGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz demo-out
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz build-mutants demo-out
