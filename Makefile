@@ -73,7 +73,7 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
 
-# Not part of test: a sample of mutants takes about an hour on one core.
+# Not part of test: 200 mutants take 20 minutes to an hour.
 MUTANTS_FLAGS ?=
 mutants: deps
 	scripts/mutants.py $(MUTANTS_FLAGS)
