@@ -5,6 +5,8 @@
 #   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
 #   make fuzz     libFuzzer targets, FUZZ_SECONDS each (default 60)
+#   make mutants  mutation testing of the library (MUTANTS_FLAGS="--limit 15")
+#   make tidy     clang-tidy over the library, tools and tests
 PREFIX ?= /usr/local
 MAKEFLAGS += --no-print-directory
 JOBS ?= 2
@@ -12,11 +14,12 @@ BUILD := build
 ASAN := build-asan
 BENCHDIR := build-bench
 
-CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp' 2>/dev/null)
 
-.PHONY: all deps build test check-format unit asan install-check fuzz-smoke install demo bench fuzz clean
+.PHONY: all deps build test check-format unit asan install-check fuzz-smoke install demo bench fuzz mutants tidy clean
 
 all: build
 
@@ -70,5 +73,13 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
 
+# Not part of test: 200 mutants take 20 minutes to an hour.
+MUTANTS_FLAGS ?=
+mutants: deps
+	scripts/mutants.py $(MUTANTS_FLAGS)
+
+tidy: deps
+	JOBS=$(JOBS) scripts/tidy.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz demo-out
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out

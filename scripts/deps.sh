@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh test|bench|demo|fuzz
 set -euo pipefail
 
-test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format pkg-config
+test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format clang-tidy
+           python3 pkg-config
            libcli11-dev nlohmann-json3-dev libproj-dev proj-data
            libstb-dev libtiff-dev
            libgtest-dev googletest libexpat1-dev)
