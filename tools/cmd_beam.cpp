@@ -109,10 +109,10 @@ Report Render(const BeamResult& r, const BeamArgs& a) {
       "pixel", "dx", "dy", "dz", "bearing [deg]", "elev [deg]"};
   if (height)
     for (const char* h : {"X at height", "Y at height", "range [m]"})
-      head.push_back(h);
+      head.emplace_back(h);
   if (distance)
     for (const char* h : {"X at dist", "Y at dist", "Z at dist"})
-      head.push_back(h);
+      head.emplace_back(h);
   Table t(head);
   Json& rays = rep.json["rays"] = Json::array();
   int missed = 0;  // rays that do not reach --height
@@ -137,7 +137,7 @@ Report Render(const BeamResult& r, const BeamArgs& a) {
       for (double v : {g.x, g.y, x.range}) row.push_back(Fixed(v, a.decimals));
     } else if (height) {
       ray["at_height"] = nullptr;
-      for (int k = 0; k < 3; ++k) row.push_back("-");
+      for (int k = 0; k < 3; ++k) row.emplace_back("-");
       ++missed;
     }
     if (distance) {

@@ -44,7 +44,7 @@ const SelfCalibration kSelfCalibrations[] = {
 std::vector<std::string> ModelChoices() {
   std::vector<std::string> names = {"none"};
   for (const SelfCalibration& c : kSelfCalibrations)
-    names.push_back(FindDistModel(c.model)->name);
+    names.emplace_back(FindDistModel(c.model)->name);
   return names;
 }
 

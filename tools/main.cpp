@@ -1,4 +1,6 @@
 // collinear: photogrammetric computations from the shell.
+#include <cstdio>
+#include <exception>
 #include <iostream>
 #include <vector>
 
@@ -7,7 +9,9 @@
 #include "cli_common.h"
 #include "commands.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   using namespace collinear::cli;
   CLI::App app{
       "collinear: camera calibration, space resection, Helmert transformation "
@@ -45,4 +49,19 @@ int main(int argc, char** argv) {
     return kExitFailed;
   }
   return kExitBadInput;
+}
+
+}  // namespace
+
+// Anything else that escapes a command (memory exhausted, a fault of our
+// own) is a failed computation, never a success.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "collinear: failed: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "collinear: failed: unknown error\n");
+  }
+  return collinear::cli::kExitFailed;
 }

@@ -69,7 +69,7 @@ std::string Degenerate(const Project& p,
     mean += a;
   }
   if (xyz.empty()) return "";
-  mean *= 1.0 / xyz.size();
+  mean *= 1.0 / static_cast<double>(xyz.size());
   double spread = 0.0;
   for (const P3& a : xyz) spread = std::max(spread, (a - mean).Module());
   const double distance = (c.GetOrigin() - mean).Module();

@@ -169,8 +169,12 @@ void PrecisionSection(const PrecisionReport& precision,
   for (const CorrelatedPair& h : HighCorrelations(p, kFlagCorrelation)) {
     const std::string &a = p.params[h.i].name, &b = p.params[h.j].name;
     j["high_correlations"].push_back({{"a", a}, {"b", b}, {"r", h.r}});
-    flagged +=
-        (flagged.empty() ? " " : ", ") + a + "-" + b + " " + Fixed(h.r, 3);
+    flagged.append(flagged.empty() ? " " : ", ")
+        .append(a)
+        .append("-")
+        .append(b)
+        .append(" ")
+        .append(Fixed(h.r, 3));
   }
   report.json["precision"] = j;
   report.json["a_priori_sigma"] = obs_sigma;

@@ -17,8 +17,8 @@ namespace collinear::cli {
 
 // A report being written. Sections append to text and add keys to json in
 // the order they are written; closing (the verdict) ends the text, after
-// every other section.
-struct Report {
+// every other section. Built only inside main's try block.
+struct Report {  // NOLINT(bugprone-exception-escape): Json's constructor
   std::string text;
   Json json;
   std::string closing;

@@ -106,7 +106,11 @@ std::vector<double> Ticks(double lo, double hi, double& step) {
   step = Ceil125((hi - lo) / 6.0);
   const double first = std::ceil(lo / step - 1e-9);
   const double last = std::floor(hi / step + 1e-9);
-  for (double i = first; i <= last; i += 1.0) t.push_back(i * step);
+  if (!(std::fabs(first) < 1e15 && std::fabs(last) < 1e15)) return t;
+  for (auto i = static_cast<long long>(first);
+       i <= static_cast<long long>(last);
+       ++i)
+    t.push_back(static_cast<double>(i) * step);
   return t;
 }
 
@@ -196,7 +200,7 @@ void DrawCurve(std::ostringstream& o,
        x0,
        y0 - 10,
        "Radial distortion",
-       " font-size=\"13\" font-weight=\"bold\"");
+       R"( font-size="13" font-weight="bold")");
   o << "<rect x=\"" << Num(x0) << "\" y=\"" << Num(y0) << "\" width=\""
     << Num(kPanelW) << "\" height=\"" << Num(kPanelH)
     << "\" fill=\"#ffffff\" stroke=\"#444444\"/>\n";
@@ -222,7 +226,7 @@ void DrawCurve(std::ostringstream& o,
       << "\" stroke=\"#999999\" stroke-dasharray=\"4 3\"/>\n";
   for (const auto& m : c.markers) {
     if (!std::isfinite(m.first) || m.first < 0.0) continue;
-    o << "<line class=\"marker\" x1=\"" << Num(X(m.first)) << "\" y1=\""
+    o << R"(<line class="marker" x1=")" << Num(X(m.first)) << "\" y1=\""
       << Num(y0) << "\" x2=\"" << Num(X(m.first)) << "\" y2=\""
       << Num(y0 + kPanelH)
       << "\" stroke=\"#7f7f7f\" stroke-dasharray=\"2 3\"/>\n";
@@ -232,8 +236,8 @@ void DrawCurve(std::ostringstream& o,
       << XmlEscape(m.second) << "</text>\n";
   }
   if (!s.empty()) {
-    o << "<polyline class=\"curve\" fill=\"none\" stroke=\"" << kCurveColour
-      << "\" stroke-width=\"2\" points=\"";
+    o << R"(<polyline class="curve" fill="none" stroke=")" << kCurveColour
+      << R"(" stroke-width="2" points=")";
     for (size_t i = 0; i < s.size(); ++i)
       o << (i ? " " : "") << Num(X(s[i].first)) << ',' << Num(Y(s[i].second));
     o << "\"/>\n";
@@ -303,7 +307,7 @@ std::string XmlEscape(const std::string& text) {
   out.reserve(text.size());
   const size_t n = text.size();
   for (size_t i = 0; i < n;) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
       switch (c) {
         case '&':
@@ -346,7 +350,7 @@ std::string XmlEscape(const std::string& text) {
     }
     bool ok = len > 0 && i + len <= n;
     for (int k = 1; ok && k < len; ++k) {
-      const unsigned char cc = static_cast<unsigned char>(text[i + k]);
+      const auto cc = static_cast<unsigned char>(text[i + k]);
       ok = (cc & 0xC0) == 0x80;
       cp = (cp << 6) | (cc & 0x3F);
     }
@@ -395,7 +399,8 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
   // Scale bar row; photo frames have tick labels and axis title below.
   const double below = y0 + body_h + (fr.y_up ? 50.0 : 24.0);
   const double height =
-      below + kLine * (2.0 + plot.caption.size()) + 6.0 + kMargin;
+      below + kLine * (2.0 + static_cast<double>(plot.caption.size())) + 6.0 +
+      kMargin;
   const bool all_names =
       static_cast<int>(plot.points.size()) <= plot.name_limit;
 
@@ -406,7 +411,7 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
 
   std::ostringstream o;
   o << "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
-    << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\""
+    << R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.1" width=")"
     << Num(width) << "\" height=\"" << Num(height) << "\" viewBox=\"0 0 "
     << Num(width) << ' ' << Num(height)
     << "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\" "
@@ -419,7 +424,7 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
          kMargin,
          kMargin + 14,
          plot.title,
-         " font-size=\"16\" font-weight=\"bold\"");
+         R"( font-size="16" font-weight="bold")");
 
   // Frame, ticks and axis titles. Pixel frames carry their x ticks along
   // the top edge, where the origin is; photo frames along the bottom.
@@ -438,7 +443,7 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
          X(t),
          tick_y + (fr.y_up ? 16.0 : -7.0),
          TickLabel(t, step),
-         " text-anchor=\"middle\" font-size=\"11\"");
+         R"( text-anchor="middle" font-size="11")");
   }
   for (double t : Ticks(fr.y_min, fr.y_max, step)) {
     o << "<line x1=\"" << Num(x0 - 4) << "\" y1=\"" << Num(Y(t)) << "\" x2=\""
@@ -447,7 +452,7 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
          x0 - 6,
          Y(t) + 4,
          TickLabel(t, step),
-         " text-anchor=\"end\" font-size=\"11\"");
+         R"( text-anchor="end" font-size="11")");
   }
   // Axes through the origin of a photo frame (the principal point).
   if (fr.y_up) {
@@ -512,7 +517,7 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
         std::string(left ? " text-anchor=\"end\"" : "") +
         (hi ? " class=\"name hi\" font-size=\"11\" font-weight=\"bold\" "
               "fill=\"#d62728\""
-            : " class=\"name\" font-size=\"10\" fill=\"#555555\"");
+            : R"( class="name" font-size="10" fill="#555555")");
     Text(o,
          left ? cx - 4 : cx + 4,
          below ? cy + 12 : cy - 4,

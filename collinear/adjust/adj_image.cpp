@@ -82,13 +82,7 @@ TAdjImage::TAdjImage(int n,
   CountPosition();
 }
 
-TAdjImage::TAdjImage(const TAdjImage& other)
-    : m_bValid(other.m_bValid),
-      m_nObs(other.m_nObs),
-      m_pRayPoints(other.m_pRayPoints),
-      m_Position(other.m_Position),
-      m_Covar(other.m_Covar),
-      m_pSigmas(other.m_pSigmas) {}
+TAdjImage::TAdjImage(const TAdjImage& other) = default;
 
 TAdjImage& TAdjImage::operator=(const TAdjImage& other) {
   if (this != &other) {

@@ -18,8 +18,7 @@
 #include <collinear/calculator/calc_distortion_portable.h>
 #include <collinear/calculator/calc_distortion_region.h>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 
 // The root region is refined by at most kRootIter more Newton steps while
 // its half width exceeds kWideRegionUnits units in the last place of the
@@ -287,7 +286,6 @@ void BisectFromAnchor(const Dist& dist,
       dist, p, t, lo, hi, s, tol, bounded ? &bd : nullptr, region, at_result);
 }
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search
 
 #endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_BISECT_H_

@@ -5,8 +5,7 @@
 
 #include <collinear/calculator/calc_distortion_portable.h>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 namespace {
 
 // kBlock halvings with sides J (six bits, first halving on top) take
@@ -116,5 +115,4 @@ void HalveBlocks(std::int64_t& lo,
   hi = l + w;
 }
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search

@@ -5,8 +5,7 @@
 
 #include <cstdint>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 
 // Runs, in blocks of a few at a time, the first halvings of the key bracket
 // [lo, hi] (one binade, one sign, see calc_distortion_keys.h) whose side is
@@ -21,7 +20,6 @@ void HalveBlocks(std::int64_t& lo,
                  std::int64_t ka,
                  std::int64_t tol_units);
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search
 
 #endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_BLOCKS_H_

@@ -7,8 +7,7 @@
 
 #include <collinear/calculator/calc_distortion_blocks.h>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 namespace {
 
 // Tolerances of at least this many units never end a bracket early in
@@ -246,5 +245,4 @@ bool ThresholdResult(const KeyBracket& k,
   return true;
 }
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search

@@ -15,8 +15,7 @@
 
 #include <collinear/primitives/constants.h>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 
 constexpr double kEps = ::collinear::kEpsilon;  // the double epsilon, 2^-52
 constexpr double kUnitRoundoff = kEps / 2;      // bound of one rounding
@@ -137,7 +136,6 @@ bool ThresholdResult(const KeyBracket& k,
                      std::int64_t k2,
                      double* result);
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search
 
 #endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_KEYS_H_

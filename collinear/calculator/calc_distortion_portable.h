@@ -15,8 +15,7 @@
 #define COLLINEAR_SEARCH_GNU_PATH 0
 #endif
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 
 // Leading zero bits of v > 0 (0 to 63), by halving the bit range.
 constexpr int CountLeadingZerosPortable(std::uint64_t v) {
@@ -42,7 +41,8 @@ inline int CountLeadingZeros(std::uint64_t v) {
 // same IEEE operation as on a single double, so a formula evaluated on a
 // pair gives in each lane the bits it gives on that lane's inputs.
 #if COLLINEAR_SEARCH_GNU_PATH
-typedef double Pair __attribute__((vector_size(16)));
+typedef double Pair  // NOLINT(modernize-use-using): GNU vector syntax
+    __attribute__((vector_size(16)));
 #else
 struct Pair {
   double lane[2];
@@ -62,7 +62,6 @@ inline Pair operator*(double a, const Pair& b) {
 }
 #endif
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search
 
 #endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_PORTABLE_H_

@@ -4,8 +4,7 @@
 
 #include <collinear/calculator/calc_distortion_keys.h>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 namespace {
 
 // The slope bound plus its rounding error must stay below 1/2: then f' >=
@@ -119,5 +118,4 @@ void RegionEnds(const SideBounds& b,
   *above = centre + reach;
 }
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search

@@ -8,8 +8,7 @@
 
 #include <cmath>
 
-namespace collinear {
-namespace dist_search {
+namespace collinear::dist_search {
 
 // What is known of f on the segment |q| <= mm of coordinate I (the other
 // coordinate fixed): f is increasing, f' >= min_slope, and a computed f is
@@ -113,7 +112,6 @@ bool MakeSideBounds(const Dist& dist,
   return FinishSideBounds(mm, slope, mag, curv, b);
 }
 
-}  // namespace dist_search
-}  // namespace collinear
+}  // namespace collinear::dist_search
 
 #endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_REGION_H_

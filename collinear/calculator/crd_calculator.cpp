@@ -52,22 +52,12 @@ bool IsGeodeticKind(int kind) { return kind == 4 || kind == 8 || kind == 16; }
 CCrdCalculator::CCrdCalculator()
     : m_Origin(DefTriad()),
       m_VectorEnd(DefTriad()),
-      m_VectorLength(0.0),
-      m_FocusR(0.0),
-      m_DistModel(0),
-      m_DistPara{0, 0, 0, 0, 0, 0, 0, 0},
-      m_CrdSysType(1),
-      m_pTransfBitmap(nullptr) {
+      m_DistPara{0, 0, 0, 0, 0, 0, 0, 0} {
   InitDummyCamera();
 }
 
 CCrdCalculator::CCrdCalculator(const CCrdCalculator& other)
-    : m_VectorLength(0.0),
-      m_FocusR(0.0),
-      m_DistModel(0),
-      m_DistPara{0, 0, 0, 0, 0, 0, 0, 0},
-      m_CrdSysType(1),
-      m_pTransfBitmap(nullptr) {
+    : m_DistPara{0, 0, 0, 0, 0, 0, 0, 0} {
   *this = other;
 }
 
@@ -368,7 +358,7 @@ TAbstractPoint2<double> CCrdCalculator::Transf2Orig(
 
 void CCrdCalculator::SetTransfBitmapData(const ImgAn::Bitmap& bitmap) {
   if (&bitmap == m_pTransfBitmap) return;
-  ImgAn::Bitmap* copy = new ImgAn::Bitmap();
+  auto* copy = new ImgAn::Bitmap();
   *copy = bitmap;
   delete m_pTransfBitmap;
   m_pTransfBitmap = copy;

@@ -20,20 +20,20 @@ class COLLINEAR_API CCrdCalculator {
   TAbstractPoint3<double> m_Origin;
   // End of the viewing-direction vector (origin + direction).
   TAbstractPoint3<double> m_VectorEnd;
-  double m_VectorLength;  // length of the viewing-direction vector
-  double m_FocusR;        // focal length, mm; the camera is valid when > 0
+  double m_VectorLength{0.0};  // length of the viewing-direction vector
+  double m_FocusR{0.0};        // focal length, mm; the camera is valid when > 0
   TAbstractPoint2<double> m_MmPerPixel;  // pixel size x, y in mm
   // Principal point in mm from the top-left corner, x right, y down.
   TAbstractPoint2<double> m_PrincipalPoint;
-  unsigned long m_DistModel;  // 1-4, anything else: no distortion
-  double m_DistPara[8];       // parameters laid out per model
+  unsigned long m_DistModel{0};  // 1-4, anything else: no distortion
+  double m_DistPara[8];          // parameters laid out per model
   // Picture in pixels: left, top, right, bottom.
   TAbstractRect<double> m_PictureRect;
-  int m_CrdSysType;                   // kind of m_CrdSysObject's system
+  int m_CrdSysType{1};                // kind of m_CrdSysObject's system
   TComPropertyObject m_CrdSysObject;  // host object of the working system
   // Owned description of the transformed bitmap; null: pixels are those
   // of the original image.
-  ImgAn::Bitmap* m_pTransfBitmap;
+  ImgAn::Bitmap* m_pTransfBitmap{nullptr};
 
   // The dummy camera (f 1 mm, 1 mm pixels, 30000 x 30000 picture centred
   // on the principal point, no distortion) and no orientation.

@@ -17,7 +17,7 @@
 #include <collinear/framework/exception.h>
 #include <collinear/framework/object.h>
 
-typedef std::ptrdiff_t INT_PTR;
+using INT_PTR = std::ptrdiff_t;
 
 namespace collinear::detail {
 

@@ -58,7 +58,8 @@ int FormIndex(unsigned long form) { return form == kGeoFormPlane ? 1 : 0; }
 // The two forms of one CRS as PROJ objects, each 3-D (ellipsoidal height),
 // with the size of one unit of its horizontal axes (radians for geodetic,
 // metres for plane) and of its vertical axis (metres).
-struct CrsForms {
+// (clang-tidy 14 takes the array initialisers below for a reserved name.)
+struct CrsForms {  // NOLINT(bugprone-reserved-identifier)
   PjPtr crs[2];
   double horizontal[2] = {1.0, 1.0};
   double vertical[2] = {1.0, 1.0};

@@ -55,7 +55,7 @@ class PictureFile final : public StreamObject {
   }
 
  private:
-  explicit PictureFile(const std::string& path) : path_(path) {}
+  explicit PictureFile(std::string path) : path_(std::move(path)) {}
   ~PictureFile() override = default;
 
   // The file at the current position; empty when it cannot be opened.
@@ -83,6 +83,7 @@ std::string FolderOf(const std::string& path) {
 
 std::vector<std::string> Ids(const std::map<std::string, std::size_t>& m) {
   std::vector<std::string> ids;
+  ids.reserve(m.size());
   for (const auto& e : m) ids.push_back(e.first);
   return ids;
 }
@@ -132,7 +133,7 @@ bool ProjectLoader::Load(const Json& doc) {
   if (const Json* u = Find(doc, "angle_unit")) {
     if (!r_.Text(*u, "angle_unit", p_.angle_unit_)) return false;
     if (AngleUnitSize(p_.angle_unit_) == 0.0)
-      return r_.Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
+      return r_.Fail("angle_unit", R"(must be "deg", "gon" or "rad")");
   }
   p_.radians_per_unit_ = AngleUnitSize(p_.angle_unit_);
   return LoadSystems(doc) && LoadWorkingObject(doc) && LoadCameras(doc) &&
@@ -199,7 +200,7 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
         if (!r_.Text(*h, Member(path, "heights"), kind)) return false;
         if (kind != "orthometric" && kind != "ellipsoidal")
           return r_.Fail(Member(path, "heights"),
-                         "must be \"orthometric\" or \"ellipsoidal\"");
+                         R"(must be "orthometric" or "ellipsoidal")");
         sys.orthometric = kind == "orthometric";
       }
       // The reference that points of the system carry: a stored
@@ -424,9 +425,8 @@ bool ProjectLoader::LoadCameras(const Json& doc) {
         return false;
       cam.pixel_mm[1] = cam.pixel_mm[0];
     }
-    for (int k = 0; k < 2; ++k)
-      if (!r_.Positive(cam.pixel_mm[k], Member(path, "pixel_size_mm")))
-        return false;
+    for (double mm : cam.pixel_mm)
+      if (!r_.Positive(mm, Member(path, "pixel_size_mm"))) return false;
     if (const Json* size = Find(c, "picture_size_px")) {
       const std::string sp = Member(path, "picture_size_px");
       std::vector<double> v;
@@ -707,7 +707,7 @@ bool ProjectLoader::LoadMeasurement(const Json& j,
     code = kMeasKindAzimuth;
   else if (m.role != "sight")
     return r_.Fail(Member(path, "role"),
-                   "must be \"sight\", \"backsight\" or \"azimuth\"");
+                   R"(must be "sight", "backsight" or "azimuth")");
   m.object = HostObject::Create();
   HostObject& o = *m.object;
   o.SetObject(kMeasPropStation, st.object.get())

@@ -55,7 +55,7 @@ bool SetExteriorOrientations(
     unit = doc["angle_unit"].get<std::string>();
   const double size = AngleUnitSize(unit);
   if (size == 0.0)
-    return r.Fail("angle_unit", "must be \"deg\", \"gon\" or \"rad\"");
+    return r.Fail("angle_unit", R"(must be "deg", "gon" or "rad")");
   if (!doc.is_object() || !doc.contains("images") || !doc["images"].is_array())
     return r.Fail("images", "the file has no list of images");
   Json& images = doc["images"];

@@ -249,16 +249,7 @@ int DistortionColumns(
 
 }  // namespace
 
-CDlt::CDlt()
-    : m_Focus(0.0),
-      m_FocusMean(0.0),
-      m_FocusX(0.0),
-      m_FocusY(0.0),
-      m_MaxIter(60),
-      m_RelTol(1e-6),
-      m_SigmaTol(1e-12) {
-  Init();
-}
+CDlt::CDlt() { Init(); }
 
 CDlt::CDlt(CDlt const& other) : CDlt() { *this = other; }
 

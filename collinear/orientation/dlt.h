@@ -93,10 +93,10 @@ class COLLINEAR_API CDlt {
   CArray<CXYZ, CXYZ&> m_ObjPoints;  // matched control points, object coords
   CArray<CXYZ, CXYZ&> m_ImgPoints;  // their image points, same order
   CArray<double, double> m_Dlt;     // 11, 8 or no coefficients
-  double m_Focus;                   // given principal distance (plane model)
-  double m_FocusMean;               // principal distance c of the solution
-  double m_FocusX;                  // cx from the x coefficients
-  double m_FocusY;                  // cy from the y coefficients
+  double m_Focus{0.0};              // given principal distance (plane model)
+  double m_FocusMean{0.0};          // principal distance c of the solution
+  double m_FocusX{0.0};             // cx from the x coefficients
+  double m_FocusY{0.0};             // cy from the y coefficients
   CXYZ m_PrincipalPoint;            // x0 in m_x, y0 in m_y
   CDist m_Dist;                     // lens distortion (self-calibration)
   CXYZ m_Center;                    // projection centre, object coordinates
@@ -104,10 +104,10 @@ class COLLINEAR_API CDlt {
   CRot m_Rot;                       // object axes to camera axes
   CArray<CXYZ, CXYZ&> m_Residuals;  // projected minus measured, image names
   CXYZ m_Rms;                       // rms of the residuals in x and y
-  int m_MaxIter;                    // iteration limit (default 60)
-  double m_RelTol;    // relative change of sigma0 to converge (1e-6)
-  double m_SigmaTol;  // sigma0 small enough to stop (1e-12)
-  CString m_Message;  // Shift-JIS status text of Create and CalDlt
+  int m_MaxIter{60};                // iteration limit (default 60)
+  double m_RelTol{1e-6};     // relative change of sigma0 to converge (1e-6)
+  double m_SigmaTol{1e-12};  // sigma0 small enough to stop (1e-12)
+  CString m_Message;         // Shift-JIS status text of Create and CalDlt
 
  private:
   void InitParam();

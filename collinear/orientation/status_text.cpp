@@ -14,7 +14,7 @@ constexpr char kReplacement[] = "\xef\xbf\xbd";  // U+FFFD in UTF-8
 std::string AsciiOnly(const char* text, size_t length) {
   std::string out;
   for (size_t i = 0; i < length; ++i) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
       out += static_cast<char>(b);
     } else {
@@ -30,11 +30,12 @@ std::string StatusTextToUtf8(const char* sjis_text) {
   if (sjis_text == nullptr) return std::string();
   const size_t length = std::strlen(sjis_text);
   // A descriptor per call: iconv state is not safe to share between threads.
+  // iconv_open reports failure as (iconv_t)-1, the one integer-to-pointer
+  // cast its interface asks for.
+  const auto kFailed = reinterpret_cast<iconv_t>(-1);  // NOLINT
   iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    cd = iconv_open("UTF-8", "SHIFT_JIS");
-  }
-  if (cd == reinterpret_cast<iconv_t>(-1)) return AsciiOnly(sjis_text, length);
+  if (cd == kFailed) cd = iconv_open("UTF-8", "SHIFT_JIS");
+  if (cd == kFailed) return AsciiOnly(sjis_text, length);
 
   std::string in(sjis_text, length);  // iconv wants a mutable input pointer
   char* in_ptr = in.data();

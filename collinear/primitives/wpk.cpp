@@ -11,7 +11,7 @@ CWPK::CWPK() : m_w(0.0), m_p(0.0), m_k(0.0) {}
 
 CWPK::CWPK(double w, double p, double k) : m_w(w), m_p(p), m_k(k) {}
 
-CWPK::CWPK(const CWPK& o) : m_w(o.m_w), m_p(o.m_p), m_k(o.m_k) {}
+CWPK::CWPK(const CWPK& o) = default;
 
 CWPK& CWPK::operator=(const CWPK& o) {
   if (this == &o) return *this;

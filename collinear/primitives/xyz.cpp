@@ -31,7 +31,7 @@ CXYZ& CXYZ::operator=(const CXYZ& o) {
   return *this;
 }
 
-CXYZ::~CXYZ() {}
+CXYZ::~CXYZ() = default;
 
 void CXYZ::Init() { *this = CXYZ(); }
 

@@ -261,7 +261,7 @@ Verdict Judge(const CSinOri& solved,
     CXYZ r;
     solved.m_Rot.Rotate(solved.m_ObjPoints[i] - solved.m_Center, r);
     if (!(r.m_z < 0.0))
-      behind.push_back(solved.m_ObjPoints[i].m_strName.GetString());
+      behind.emplace_back(solved.m_ObjPoints[i].m_strName.GetString());
   }
   if (!behind.empty()) {
     std::string names;

@@ -7,6 +7,7 @@
 #define COLLINEAR_CALCULATOR_HOST_BIN_VALUE_H_
 
 #include <string>
+#include <utility>
 
 #include <collinear/framework/export.h>
 
@@ -113,7 +114,7 @@ template <>
 class COLLINEAR_API TBinValue<VkString> : public TBinaryValue {
  public:
   TBinValue() = default;
-  explicit TBinValue(const VkString& v) : m_Value(v) {}
+  explicit TBinValue(VkString v) : m_Value(std::move(v)) {}
   ~TBinValue() override;
 
   bool assign(unsigned long type,

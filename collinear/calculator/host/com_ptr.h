@@ -20,7 +20,7 @@ class ComPtr {
   ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
   ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
   ComPtr& operator=(const ComPtr& o) {
-    reset(o.p_);
+    if (this != &o) reset(o.p_);
     return *this;
   }
   ComPtr& operator=(ComPtr&& o) noexcept {

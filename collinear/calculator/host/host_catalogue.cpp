@@ -15,7 +15,7 @@ struct Registry {
 };
 
 Registry& GetRegistry() {
-  static Registry* registry = new Registry;  // never destroyed: no exit order
+  static auto* registry = new Registry;  // never destroyed: no exit order
   return *registry;
 }
 
