@@ -87,7 +87,7 @@ ResidualPlot Row(const std::vector<std::pair<double, double>>& res) {
   p.frame = PixelFrame(1000, 500);
   for (size_t i = 0; i < res.size(); ++i)
     p.points.push_back({"P" + std::to_string(i),
-                        100.0 * (i + 1),
+                        100.0 * static_cast<double>(i + 1),
                         250.0,
                         res[i].first,
                         res[i].second});
@@ -211,8 +211,8 @@ TEST(SvgPlot, RadialCurvePanelOnlyWithSamples) {
   ResidualPlot p = Row({{0.2, 0.1}});
   EXPECT_TRUE(Parse(RenderResidualPlot(p)).Select("g", "radial").empty());
   for (int i = 0; i <= 10; ++i)
-    p.radial.samples.push_back({i * 1.5, -2e-4 * std::pow(i * 1.5, 3)});
-  p.radial.samples.push_back({NAN, 1.0});  // skipped
+    p.radial.samples.emplace_back(i * 1.5, -2e-4 * std::pow(i * 1.5, 3));
+  p.radial.samples.emplace_back(NAN, 1.0);  // skipped
   p.radial.markers = {{10.8, "picture corner"}};
   const Doc d = Parse(RenderResidualPlot(p));
   ASSERT_EQ(d.Select("polyline", "curve").size(), 1u);

@@ -39,7 +39,7 @@ std::string TempPath(const std::string& name) {
 }
 
 std::string TempFile(const std::string& name, const std::string& text) {
-  const std::string path = TempPath(name);
+  std::string path = TempPath(name);
   std::ofstream(path) << text;
   return path;
 }
@@ -288,8 +288,9 @@ TEST(Tool, MapGridCoordinatesGiveTheSameCamera) {
   for (const char* model : {"none", "k1k2p1p2"}) {
     SCOPED_TRACE(model);
     const std::string opt = std::string(" --json --model ") + model;
-    const ToolRun a = Tool("calibrate " + kHeikkila + opt);
-    const ToolRun b = Tool("calibrate " + grid + opt);
+    const ToolRun a =
+        Tool(std::string("calibrate ").append(kHeikkila).append(opt));
+    const ToolRun b = Tool(std::string("calibrate ").append(grid).append(opt));
     ASSERT_EQ(a.code + b.code, 0) << a.err << b.err;
     const Json ja = Json::parse(a.out), jb = Json::parse(b.out);
     for (const char* p :
