@@ -1,6 +1,6 @@
 # collinear: the commands a user runs. Each target installs what it needs.
-#   make test     build, run every test, again under ASan+UBSan, install
-#                 check, then each fuzz target for 20 s
+#   make test     build, run every test, clang-tidy, every test again under
+#                 ASan+UBSan, install check, then each fuzz target for 20 s
 #   make install  PREFIX=/some/prefix
 #   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
@@ -54,7 +54,7 @@ install-check: build
 fuzz-smoke: deps
 	FUZZ_SECONDS=20 JOBS=$(JOBS) fuzz/run.sh
 
-test: check-format unit asan install-check fuzz-smoke
+test: check-format unit tidy asan install-check fuzz-smoke
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
