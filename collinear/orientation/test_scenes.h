@@ -5,6 +5,8 @@
 #define COLLINEAR_ORIENTATION_TEST_SCENES_H_
 
 #include <cmath>
+#include <cstdio>
+#include <initializer_list>
 #include <random>
 #include <string>
 
@@ -90,14 +92,6 @@ inline Points PointsInView(const TrueCamera& cam,
   return pts;
 }
 
-// The centre that puts target at the distance depth on the line of sight.
-inline CXYZ CentreLookingAt(const CWPK& wpk, const CXYZ& target, double depth) {
-  CRot to_obj;
-  to_obj.SetMatrix(ROT_KPW, wpk);
-  to_obj.T();
-  return target + to_obj * CXYZ(0, 0, depth);
-}
-
 // Copy of pts with independent normal noise of sigma on x and y.
 inline Points AddNoise(const Points& pts, double sigma, std::mt19937& gen) {
   std::normal_distribution<double> noise(0.0, sigma);
@@ -120,6 +114,18 @@ inline int (CDlt::*const kDltSolvers[7])() = {
     &CDlt::CalDltSelfCalib_k1k2k3k4,
     &CDlt::CalDltSelfCalib_k1k2p1p2,
     &CDlt::CalDltSelfCalib_k1k2k3p1p2};
+
+// The doubles as C99 hexadecimal floats (%a), blank-separated: results
+// pinned bit for bit as golden strings, printed once from a trusted tree.
+inline std::string Hex(std::initializer_list<double> values) {
+  std::string out;
+  for (const double v : values) {
+    char buf[32];
+    std::snprintf(buf, sizeof(buf), "%a", v);
+    out += (out.empty() ? "" : " ") + std::string(buf);
+  }
+  return out;
+}
 
 // Running mean and standard deviation of a sample.
 struct Spread {
