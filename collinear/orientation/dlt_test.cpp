@@ -186,35 +186,23 @@ TEST(CDlt, PlaneSolutionRecoversCentreAndAngles) {
 // height formula divides by sin(omega): image (x, +-y) maps to the object
 // point X = (e1 x + e3) / w, Y = e5 y / w, Z = 0, w = e7 x + 1.
 TEST(CDlt, PlaneSolutionWithOmegaExactlyZero) {
-  const struct {
-    double c, e1, e3, e5, e7, xs[4], ys[2];
+  struct {
+    double c, e[4];  // c; e1, e3, e5, e7
+    double xs[4], ys[2];
     CXYZ centre;
     double phi;
-  } kCases[] = {{96,
-                 9,
-                 848,
-                 12.5,
-                 -1.0 / 128,
-                 {-128, 0, 64, 96},
-                 {8, 16},
-                 CXYZ(128, 0, 960),
-                 std::atan(0.75)},
-                {50,
-                 2,
-                 0,
-                 2,
-                 0,
-                 {-10, -5, 5, 10},
-                 {3, 7},  // nadir
-                 CXYZ(0, 0, 100),
-                 0.0}};
-  for (const auto& tc : kCases) {
+  } cases[] = {
+      {96, {9, 848, 12.5, -1.0 / 128}, {-128, 0, 64, 96}, {8, 16}, {}, 0.0},
+      {50, {2, 0, 2, 0}, {-10, -5, 5, 10}, {3, 7}, CXYZ(0, 0, 100), 0.0}};
+  cases[0].centre = CXYZ(128, 0, 960);  // the second case is a nadir view
+  cases[0].phi = std::atan(0.75);
+  for (const auto& tc : cases) {
     Points obj, img;
     for (const double x : tc.xs) {
       for (const double y : {tc.ys[0], -tc.ys[0], tc.ys[1], -tc.ys[1]}) {
-        const double w = tc.e7 * x + 1.0;
+        const double w = tc.e[3] * x + 1.0;
         const std::string name = std::to_string(obj.GetSize());
-        CXYZ p(name.c_str(), (tc.e1 * x + tc.e3) / w, tc.e5 * y / w, 0.0);
+        CXYZ p(name.c_str(), (tc.e[0] * x + tc.e[1]) / w, tc.e[2] * y / w, 0);
         CXYZ q(name.c_str(), x, y, 0.0);
         obj.Add(p);
         img.Add(q);
@@ -479,13 +467,9 @@ TEST(CDltRealData, HeikkilaTwoPlaneTarget) {
     if (solver >= 4) {
       EXPECT_GT(dlt.m_Dist.m_Para[0], 0.0);
     }
-    EXPECT_EQ(Hex({dlt.m_Center.m_x,
-                   dlt.m_Center.m_y,
-                   dlt.m_Center.m_z,
-                   dlt.m_Rms.m_x,
-                   dlt.m_Rms.m_y,
-                   dlt.m_Dist.m_Para[0]}),
-              golden);
+    const CXYZ &c = dlt.m_Center, &r = dlt.m_Rms;
+    const double k1 = dlt.m_Dist.m_Para[0];
+    EXPECT_EQ(Hex({c.m_x, c.m_y, c.m_z, r.m_x, r.m_y, k1}), golden);
   }
 }
 

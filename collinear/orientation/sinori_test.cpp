@@ -29,8 +29,10 @@ int Solve(CSinOri& s, int driver) {
 
 }  // namespace
 
-TEST(CSinOri, CreateNeedsThreePairsAndAPositiveFocus) {
-  Points obj = RandomBox(4, CXYZ(0, 0, 0), CXYZ(9, 9, 9), 1), img;
+// Create needs three pairs and a positive focus, the drivers four pairs.
+TEST(CSinOri, RefusesTooFewPairsOrNoFocus) {
+  const TrueCamera cam = Aerial(ROT_KPW);
+  Points obj = RandomBox(6, kGroundLo, kGroundHi, 1), img;
   img.Add(obj[3]);
   img.Add(obj[1]);
   CSinOri s;
@@ -43,25 +45,17 @@ TEST(CSinOri, CreateNeedsThreePairsAndAPositiveFocus) {
   ASSERT_EQ(s.Create(obj, img, 50.0), 1);
   EXPECT_EQ(s.m_Focus, 50.0);
   EXPECT_STREQ(s.m_ImgPoints[0].m_strName, "P1");  // object order
-}
-
-TEST(CSinOri, DriversNeedFourPairs) {
-  const TrueCamera cam = Aerial(ROT_KPW);
-  Points obj = RandomBox(6, kGroundLo, kGroundHi, 1);
-  Points img = cam.ProjectAll(obj);
-  CSinOri s;
-  ASSERT_EQ(s.Create(obj, img, cam.cx), 1);
-  s.m_ImgPoints.SetSize(5);
-  EXPECT_EQ(s.CalSinOri(), 0);
-  EXPECT_EQ(s.CalSinOri2(), 0);
-  s.m_ObjPoints.SetSize(3);
-  s.m_ImgPoints.SetSize(3);
   s.m_Center.SetXYZ(7, 7, 7);
   EXPECT_EQ(s.CalSinOri2(), 0);
   EXPECT_EQ(s.m_Center.m_x, 7.0);  // untouched
   EXPECT_EQ(s.CalSinOri(), 0);
   EXPECT_EQ(s.m_Center.m_x, 0.0);  // results reset first
   EXPECT_EQ(s.m_Rms.m_x, -1.0);
+  img = cam.ProjectAll(obj);
+  ASSERT_EQ(s.Create(obj, img, cam.cx), 1);
+  s.m_ImgPoints.SetSize(5);
+  EXPECT_EQ(s.CalSinOri(), 0);
+  EXPECT_EQ(s.CalSinOri2(), 0);
 }
 
 // Results are read from an assigned copy. The third camera (omega 91 deg)
@@ -174,16 +168,9 @@ TEST(CSinOriRealData, AerialFourPointResection) {
       EXPECT_LT(s.m_Rms.m_x, 0.01);
       EXPECT_LT(s.m_Rms.m_y, 0.01);
       EXPECT_NEAR(s.m_Residuals[0].m_y, 0.0034, 0.0001);  // published
-      const CXYZ& c = s.m_Center;
+      const CXYZ &c = s.m_Center, &r = s.m_Rms;
       const CWPK& a = s.m_Wpk;
-      EXPECT_EQ(Hex({c.m_x,
-                     c.m_y,
-                     c.m_z,
-                     a.m_w,
-                     a.m_p,
-                     a.m_k,
-                     s.m_Rms.m_x,
-                     s.m_Rms.m_y}),
+      EXPECT_EQ(Hex({c.m_x, c.m_y, c.m_z, a.m_w, a.m_p, a.m_k, r.m_x, r.m_y}),
                 kGolden[sys == ROT_WPK][driver - 1]);
     }
   }
