@@ -119,10 +119,10 @@ inline int (CDlt::*const kDltSolvers[7])() = {
 // pinned bit for bit as golden strings, printed once from a trusted tree.
 inline std::string Hex(std::initializer_list<double> values) {
   std::string out;
+  char buf[32];
   for (const double v : values) {
-    char buf[32];
-    std::snprintf(buf, sizeof(buf), "%a", v);
-    out += (out.empty() ? "" : " ") + std::string(buf);
+    std::snprintf(buf, sizeof(buf), out.empty() ? "%a" : " %a", v);
+    out += buf;
   }
   return out;
 }
