@@ -15,6 +15,7 @@
 
 namespace {
 
+using collinear::testdata::AddNoise;
 using collinear::testdata::Hex;
 using collinear::testdata::kDltSolvers;
 using collinear::testdata::Points;
@@ -255,8 +256,7 @@ TEST(CDlt, DriverChoosesBySolvabilityAndResiduals) {
 TEST(CDlt, FailedSolutionsLeaveNoCoefficients) {
   const Points obj = InView(kDownward, 10, 11);
   std::mt19937 gen(11);
-  const Points img =
-      collinear::testdata::AddNoise(kDownward.ProjectAll(obj), 0.01, gen);
+  const Points img = AddNoise(kDownward.ProjectAll(obj), 0.01, gen);
   const struct {
     int solver, n_obj, n_img;
     double CXYZ::*zeroed;
@@ -474,21 +474,18 @@ TEST(CDltRealData, HeikkilaTwoPlaneTarget) {
 // Duarte's cube: 8 corners measured with a ruler (0.2 cm), digitised in
 // whole pixels in four photographs; image y taken upwards.
 TEST(CDltRealData, CubeFourViews) {
-  Points obj_all, img_all;
+  Points objs, imgs;
   std::string error;
-  ASSERT_TRUE(collinear::ReadControlFile(COLLINEAR_DATA_DIR
-                                         "/dlt-cube-4views/points.txt",
-                                         obj_all,
-                                         img_all,
-                                         error))
+  ASSERT_TRUE(collinear::ReadControlFile(
+      COLLINEAR_DATA_DIR "/dlt-cube-4views/points.txt", objs, imgs, error))
       << error;
-  ASSERT_EQ(obj_all.GetSize(), 32);
+  ASSERT_EQ(objs.GetSize(), 32);
   for (int view = 0; view < 4; ++view) {
     SCOPED_TRACE(view + 1);
     Points obj, img;
     for (int i = 8 * view; i < 8 * view + 8; ++i) {
-      obj.Add(obj_all[i]);
-      img.Add(img_all[i]);
+      obj.Add(objs[i]);
+      img.Add(imgs[i]);
       img[img.GetSize() - 1].m_y *= -1.0;
     }
     CDlt dlt = Created(obj, img, 1000.0);
