@@ -127,6 +127,14 @@ inline std::string Hex(std::initializer_list<double> values) {
   return out;
 }
 
+// FNV-1a hash of s: many golden values (their Hex strings) pinned as one.
+inline unsigned long long Digest(const std::string& s) {
+  unsigned long long h = 14695981039346656037ULL;
+  for (const char ch : s)
+    h = (h ^ static_cast<unsigned char>(ch)) * 1099511628211ULL;
+  return h;
+}
+
 // Running mean and standard deviation of a sample.
 struct Spread {
   double sum = 0.0, sum2 = 0.0;
