@@ -20,7 +20,6 @@ using collinear::testdata::Digest;
 using collinear::testdata::Hex;
 using collinear::testdata::kDltSolvers;
 using collinear::testdata::Points;
-using collinear::testdata::PointsInView;
 using collinear::testdata::RandomBox;
 using collinear::testdata::TrueCamera;
 
@@ -39,9 +38,19 @@ const TrueCamera kDownward{
 const TrueCamera kUpward{
     CXYZ(1, 2, 5), CWPK(collinear::kPi - 0.1, 0.15, -2), 15, 15, -0.4, 0.25};
 
-// n points 28 to 52 units in front of cam, within +-15 across the view.
-Points InView(const TrueCamera& cam, int n, unsigned seed) {
-  return PointsInView(cam, n, 40.0, 15.0, 12.0, seed);
+// n points in front of cam, named P1..Pn: within +-30 % of depth along the
+// line of sight and +-3/8 of it across the view.
+Points InView(const TrueCamera& cam, int n, unsigned seed, double depth = 40) {
+  const double a = 0.375 * depth;
+  Points pts =
+      RandomBox(n, CXYZ(-a, -a, -1.3 * depth), CXYZ(a, a, -0.7 * depth), seed);
+  CRot to_obj = cam.Rot();
+  to_obj.T();
+  for (INT_PTR i = 0; i < pts.GetSize(); ++i) {
+    const CXYZ p = to_obj * pts[i] + cam.centre;
+    pts[i].SetXYZ(p.m_x, p.m_y, p.m_z);
+  }
+  return pts;
 }
 
 CDlt Created(Points obj, Points img, double focus) {
@@ -82,7 +91,7 @@ TEST(CDlt, SolutionsRecoverExactCameras) {
   const TrueCamera centred{CXYZ(10, -20, 400), CWPK(0.2, -0.3, 1.1), 50, 50};
   const TrueCamera lens{
       CXYZ(5, -3, 300), CWPK(-0.1, 0.25, 2.0), 35, 35, 0.15, -0.1};
-  const Points lp = PointsInView(lens, 60, 300, 110, 80, 3);
+  const Points lp = InView(lens, 60, 3, 300);
   const auto over_plane = [](double w, double p, double k) {
     return TrueCamera{CXYZ(3, -2, 40), CWPK(w, p, k), 50, 50};
   };
@@ -106,7 +115,7 @@ TEST(CDlt, SolutionsRecoverExactCameras) {
       {2, over_plane(0.25, 0.0, -1.0), flat, kTolExact},  // phi 0
       {2, over_plane(0.0, 0.2, 0.7), flat, kTolExact},    // omega 0
       {2, over_plane(-0.1, 0.12, 3.1), flat, kTolExact},
-      {3, centred, PointsInView(centred, 20, 400, 150, 60, 1), 2.5e-9},
+      {3, centred, InView(centred, 20, 1, 400), 2.5e-9},
       {4, lens, lp, 3e-8, DIST_K1K2K3K4, {-8e-5, 6e-8, -3e-11, 1e-14}},
       {5, lens, lp, 3e-8, DIST_K1K2P1P2, {-8e-5, 6e-8, 2e-5, -1e-5}},
       {6, lens, lp, 3e-8, DIST_K1K2K3P1P2, {-8e-5, 6e-8, -3e-11, 2e-5, -1e-5}}};

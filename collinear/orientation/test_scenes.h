@@ -70,28 +70,6 @@ inline Points RandomBox(int n, const CXYZ& lo, const CXYZ& hi, unsigned seed) {
   return pts;
 }
 
-// n points in front of cam, named P1..Pn: within +-spread across the view
-// and +-relief around the distance depth along the line of sight.
-inline Points PointsInView(const TrueCamera& cam,
-                           int n,
-                           double depth,
-                           double spread,
-                           double relief,
-                           unsigned seed) {
-  CRot to_obj = cam.Rot();
-  to_obj.T();
-  Points pts = RandomBox(n,
-                         CXYZ(-spread, -spread, -depth - relief),
-                         CXYZ(spread, spread, -depth + relief),
-                         seed);
-  for (INT_PTR i = 0; i < pts.GetSize(); ++i) {
-    CXYZ p = to_obj * pts[i] + cam.centre;
-    p.m_strName = pts[i].m_strName;
-    pts[i] = p;
-  }
-  return pts;
-}
-
 // Copy of pts with independent normal noise of sigma on x and y.
 inline Points AddNoise(const Points& pts, double sigma, std::mt19937& gen) {
   std::normal_distribution<double> noise(0.0, sigma);
