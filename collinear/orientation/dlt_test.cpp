@@ -88,6 +88,9 @@ TEST(CDlt, CreateNeedsFourPairs) {
 TEST(CDlt, SolutionsRecoverExactCameras) {
   TrueCamera unequal = kUpward;
   unequal.cy = 17.0;
+  // Looks along Y from near the origin: the control's mean, not its
+  // mirror image, decides the rotation's sign.
+  const TrueCamera side{CXYZ(3, 0, -2), CWPK(1.4, 0.1, 0.2), 20, 20};
   const TrueCamera centred{CXYZ(10, -20, 400), CWPK(0.2, -0.3, 1.1), 50, 50};
   const TrueCamera lens{
       CXYZ(5, -3, 300), CWPK(-0.1, 0.25, 2.0), 35, 35, 0.15, -0.1};
@@ -111,6 +114,7 @@ TEST(CDlt, SolutionsRecoverExactCameras) {
       {1, kDownward, InView(kDownward, 15, 3), kTolExact},
       {1, kUpward, InView(kUpward, 15, 3), kTolExact},
       {1, unequal, InView(unequal, 15, 3), kTolExact},
+      {1, side, InView(side, 15, 3), kTolExact},
       {2, over_plane(0.2, -0.15, 2.5), flat, kTolExact},
       {2, over_plane(0.25, 0.0, -1.0), flat, kTolExact},  // phi 0
       {2, over_plane(0.0, 0.2, 0.7), flat, kTolExact},    // omega 0

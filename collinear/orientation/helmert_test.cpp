@@ -1,6 +1,7 @@
 #include <collinear/orientation/helmert.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ TEST(CHelmert, RefusesWithoutTwoPairs) {
   EXPECT_EQ(h.SetPoints(one, one), 1);
   EXPECT_EQ(h.CalPara(), 0);
   EXPECT_EQ(h.m_Para.GetSize(), 0);
-  EXPECT_EQ(h.m_Rms.m_x, -1.0);  // not computed
+  EXPECT_EQ((h.m_Rms - CXYZ(-1, -1, 0)).Len(), 0.0);  // not computed
 }
 
 // Two pairs, the least that fixes the four parameters, fit exactly. Results
@@ -58,6 +59,24 @@ TEST(CHelmert, TwoPairsFitExactly) {
   EXPECT_STREQ(h.m_Residuals[1].m_strName, "P2");
   EXPECT_NEAR(h.m_Rms.m_x, 0.0, kTolShift);
   EXPECT_NEAR(h.m_Rms.m_y, 0.0, kTolShift);
+}
+
+// A square of side 10, target = source but A shifted by 0.4 in x: by hand,
+// residuals x (-0.2, 0.1, 0.1, 0), y (0, 0.1, -0.1, 0). The largest keep
+// their sign, and x's is not compared with y's.
+TEST(CHelmert, LargestResidualsKeepTheirSign) {
+  Points dst, src;
+  const double xy[][2] = {{0, 0}, {10, 0}, {0, 10}, {10, 10}};
+  for (const auto& [x, y] : xy) {
+    const std::string name(1, static_cast<char>('A' + src.GetSize()));
+    Add(dst, name.c_str(), x + (src.GetSize() == 0 ? 0.4 : 0.0), y);
+    Add(src, name.c_str(), x, y);
+  }
+  CHelmert h;
+  ASSERT_EQ(h.SetPoints(dst, src), 4);
+  ASSERT_EQ(h.CalPara(), 1);
+  EXPECT_NEAR(h.m_MaxRes.m_x, -0.2, 1e-12);
+  EXPECT_NEAR(std::fabs(h.m_MaxRes.m_y), 0.1, 1e-12);
 }
 
 TEST(CHelmert, TransformRoundTripsAndWritesOnlyXY) {
