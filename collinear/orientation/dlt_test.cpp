@@ -365,13 +365,12 @@ TEST(CDlt, ObjToPhcProjectsWithTheCurrentModel) {
     EXPECT_EQ(q.m_x, 3.5);
     EXPECT_EQ(q.m_y, 5.25);
   }
-  CXYZ untouched("marker", 7, 8, 9);
-  EXPECT_EQ(dlt.ObjToPhc(CXYZ(-4, 0, 0), untouched, 0, 0.0), 0);
+  EXPECT_EQ(dlt.ObjToPhc(CXYZ(-4, 0, 0), q, 0, 0.0), 0);
   const double spatial[] = {1, 0, 0, 0, 0, 1, 0, 0, 0.5, 0, 0};
   dlt.m_Dlt.SetSize(11);
   std::copy_n(spatial, 11, dlt.m_Dlt.GetData());
-  EXPECT_EQ(dlt.ObjToPhc(CXYZ(-2, 3, 4), untouched, 0, 0.0), 0);
-  EXPECT_EQ(untouched.m_x, 7.0);
+  EXPECT_EQ(dlt.ObjToPhc(CXYZ(-2, 3, 4), q, 0, 0.0), 0);
+  EXPECT_EQ(q.m_x, 3.5);  // untouched
 }
 
 TEST(CDlt, ResidualsAreProjectedMinusMeasuredUnderImageNames) {

@@ -26,10 +26,6 @@ TrueCamera Aerial(ROT_SYSTEM sys) {
 }
 const CXYZ kGroundLo(-500, -500, -40), kGroundHi(500, 500, 40);
 
-int Solve(CSinOri& s, int driver) {
-  return driver == 1 ? s.CalSinOri() : s.CalSinOri2();
-}
-
 }  // namespace
 
 // Create needs three pairs and a positive focus, the drivers four pairs
@@ -102,7 +98,7 @@ TEST(CSinOri, RecoversExactOrientation) {
       CSinOri solved;
       solved.m_RotSystem = tc.cam.sys;
       ASSERT_EQ(solved.Create(obj, img, tc.cam.cx), 1);
-      ASSERT_EQ(Solve(solved, driver), 1);
+      ASSERT_EQ(driver == 1 ? solved.CalSinOri() : solved.CalSinOri2(), 1);
       CSinOri s;
       s = CSinOri(solved);
       EXPECT_NEAR((s.m_Center - tc.cam.centre).Len(), 0.0, 1e-6);
@@ -140,7 +136,7 @@ TEST(CSinOriRealData, AerialFourPointResection) {
       CSinOri s;
       s.m_RotSystem = sys;
       ASSERT_EQ(s.Create(obj, img, 153.24), 1);
-      ASSERT_EQ(Solve(s, driver), 1);
+      ASSERT_EQ(driver == 1 ? s.CalSinOri() : s.CalSinOri2(), 1);
       // Published centre to 0.01 m, angles (KPW) to 7 digits.
       const CXYZ &c = s.m_Center, &r = s.m_Rms;
       const CWPK& a = s.m_Wpk;
