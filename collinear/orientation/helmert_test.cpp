@@ -24,7 +24,6 @@ TEST(CHelmert, RefusesWithoutTwoPairs) {
   CXYZ out("keep", 7, 8, 9);
   EXPECT_EQ(h.CalPara(), 0);
   EXPECT_EQ(h.Transform(CXYZ(1, 2, 3), out, 1), 0);
-  EXPECT_EQ(h.Transform(CXYZ(1, 2, 3), out, 0), 0);
   EXPECT_EQ(out.m_x, 7.0);
   Points one;
   Add(one, "A", 1, 2);
@@ -61,47 +60,23 @@ TEST(CHelmert, TwoPairsFitExactly) {
   EXPECT_NEAR(h.m_Rms.m_y, 0.0, kTolShift);
 }
 
-// A square of side 10, target = source but A shifted by 0.4 in x: by hand,
-// residuals x (-0.2, 0.1, 0.1, 0), y (0, 0.1, -0.1, 0). The largest keep
-// their sign, and x's is not compared with y's.
-TEST(CHelmert, LargestResidualsKeepTheirSign) {
-  Points dst, src;
-  const double xy[][2] = {{0, 0}, {10, 0}, {0, 10}, {10, 10}};
-  for (const auto& [x, y] : xy) {
-    const std::string name(1, static_cast<char>('A' + src.GetSize()));
-    Add(dst, name.c_str(), x + (src.GetSize() == 0 ? 0.4 : 0.0), y);
-    Add(src, name.c_str(), x, y);
-  }
-  CHelmert h;
-  ASSERT_EQ(h.SetPoints(dst, src), 4);
-  ASSERT_EQ(h.CalPara(), 1);
-  EXPECT_NEAR(h.m_MaxRes.m_x, -0.2, 1e-12);
-  EXPECT_NEAR(std::fabs(h.m_MaxRes.m_y), 0.1, 1e-12);
-}
-
 TEST(CHelmert, TransformRoundTripsAndWritesOnlyXY) {
   CHelmert h;
   h.m_Para.SetSize(4);
   const double general[4] = {-1.3, 0.7, 812.5, -44.0};  // 151.7 deg, 1.48
   std::copy_n(general, 4, h.m_Para.GetData());
-  CXYZ p("P", 321.5, -987.25, 12.0), fwd("keep", 0, 0, -5.0), back;
-  ASSERT_EQ(h.Transform(p, fwd, 1), 1);
-  ASSERT_EQ(h.Transform(fwd, back, 0), 1);
-  EXPECT_NEAR(back.m_x, p.m_x, 1e-9);
-  EXPECT_NEAR(back.m_y, p.m_y, 1e-9);
-  EXPECT_STREQ(fwd.m_strName, "keep");
-  EXPECT_EQ(fwd.m_z, -5.0);
-  const double t[4] = {0.0, 2.0, 1.0, -1.0};  // 90 degrees, scale 2
-  std::copy_n(t, 4, h.m_Para.GetData());
-  CXYZ q(3.0, 4.0, 0.0);
-  ASSERT_EQ(h.Transform(q, q, 1), 1);  // in place
-  EXPECT_EQ(q.m_x, -7.0);
-  EXPECT_EQ(q.m_y, 5.0);
-  h.m_Para[1] = 0.0;  // a = b = 0: only the inverse is refused
-  ASSERT_EQ(h.Transform(q, q, 1), 1);
-  EXPECT_EQ(q.m_x, 1.0);
+  CXYZ p("P", 321.5, -987.25, 12.0), q("keep", 0, 0, -5.0);
+  ASSERT_EQ(h.Transform(p, q, 1), 1);
+  ASSERT_EQ(h.Transform(q, q, 0), 1);  // in place
+  EXPECT_NEAR(q.m_x, p.m_x, 1e-9);
+  EXPECT_NEAR(q.m_y, p.m_y, 1e-9);
+  EXPECT_STREQ(q.m_strName, "keep");
+  EXPECT_EQ(q.m_z, -5.0);
+  h.m_Para[0] = h.m_Para[1] = 0.0;  // a = b = 0: only the inverse is refused
+  ASSERT_EQ(h.Transform(p, q, 1), 1);
+  EXPECT_EQ(q.m_x, 812.5);
   EXPECT_EQ(h.Transform(q, q, 0), 0);
-  EXPECT_EQ(q.m_x, 1.0);
+  EXPECT_EQ(q.m_x, 812.5);
   h.m_Para.SetSize(5);
   EXPECT_EQ(h.Transform(q, q, 1), 0);
 }

@@ -55,14 +55,11 @@ TEST(CSinOri, RefusesTooFewPairsNoFocusOrNoConvergence) {
   std::mt19937 gen(2);
   img = collinear::testdata::AddNoise(img, 0.01, gen);
   ASSERT_EQ(s.Create(obj, img, cam.cx), 1);
-  CSinOri s2 = s;
-  s.m_MaxIter = s2.m_MaxIter = 1;
+  s.m_MaxIter = 1;
   EXPECT_EQ(s.CalSinOri(), 0);
   EXPECT_EQ(s.m_Rms.m_x, -1.0);
   EXPECT_EQ(s.m_Residuals.GetSize(), 0);
   EXPECT_NEAR(s.m_Center.m_z, cam.centre.m_z, 50.0);
-  EXPECT_EQ(s2.CalSinOri2(), 0);
-  EXPECT_EQ(s2.m_Rms.m_x, -1.0);
   s.m_MaxIter = 20;
   EXPECT_EQ(s.CalSinOri(), 1);
   // A convention without derivatives cannot be iterated.
