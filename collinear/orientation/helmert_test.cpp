@@ -56,6 +56,23 @@ TEST(CHelmert, OnePairIsRefusedTwoFitExactly) {
   EXPECT_NEAR(fitted.m_Rms.m_y, 0.0, kTolShift);
 }
 
+// A square of side 10, target = source but A shifted by 0.4 in x: by hand,
+// residuals x (-0.2, 0.1, 0.1, 0), y (0, 0.1, -0.1, 0). The largest x keeps
+// its sign and is not compared with y's.
+TEST(CHelmert, LargestResidualIsPerAxis) {
+  Points dst, src;
+  const double xy[][2] = {{0, 0}, {10, 0}, {0, 10}, {10, 10}};
+  for (const auto& [x, y] : xy) {
+    const std::string name(1, static_cast<char>('A' + src.GetSize()));
+    Add(dst, name.c_str(), x + (src.GetSize() == 0 ? 0.4 : 0.0), y);
+    Add(src, name.c_str(), x, y);
+  }
+  CHelmert h;
+  ASSERT_EQ(h.SetPoints(dst, src), 4);
+  ASSERT_EQ(h.CalPara(), 1);
+  EXPECT_NEAR(h.m_MaxRes.m_x, -0.2, 1e-12);
+}
+
 TEST(CHelmert, TransformRoundTripsAndWritesOnlyXY) {
   CHelmert h;
   h.m_Para.SetSize(4);

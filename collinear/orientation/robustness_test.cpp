@@ -82,8 +82,6 @@ TEST(OrientationRobustness, NonFiniteInputFailsEverySolution) {
   CameraPoints(obj, img);
   CSinOri s;
   EXPECT_EQ(s.Create(obj, img, kNaN), 0);
-  ASSERT_EQ(s.Create(obj, img, 50.0), 1);
-  EXPECT_EQ(s.CalSinOri2(), 1);
   for (const double focus : {50.0, kNaN, kInf}) {  // clean, it solves
     CDlt dlt;
     ASSERT_EQ(dlt.Create(obj, img, focus), 1);

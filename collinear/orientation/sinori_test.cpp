@@ -52,11 +52,8 @@ TEST(CSinOri, RefusesTooFewPairsNoFocusOrNoConvergence) {
   EXPECT_NEAR(s.m_Center.m_z, cam.centre.m_z, 50.0);
   s.m_MaxIter = 20;
   EXPECT_EQ(s.CalSinOri(), 1);
-  // A convention without derivatives cannot be iterated.
-  for (const ROT_SYSTEM sys : {ROT_W, ROT_P, ROT_K}) {
-    s.m_RotSystem = sys;
-    EXPECT_EQ(s.CalSinOri(), 0) << sys;
-  }
+  s.m_RotSystem = ROT_P;  // a convention without derivatives
+  EXPECT_EQ(s.CalSinOri(), 0);
   s.m_RotSystem = ROT_KPW;
   s.m_ImgPoints.SetSize(5);  // pairs of unequal count
   EXPECT_EQ(s.CalSinOri(), 0);
