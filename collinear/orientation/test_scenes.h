@@ -5,6 +5,8 @@
 #define COLLINEAR_ORIENTATION_TEST_SCENES_H_
 
 #include <cmath>
+#include <cstdio>
+#include <initializer_list>
 #include <random>
 #include <string>
 
@@ -68,36 +70,6 @@ inline Points RandomBox(int n, const CXYZ& lo, const CXYZ& hi, unsigned seed) {
   return pts;
 }
 
-// n points in front of cam, named P1..Pn: within +-spread across the view
-// and +-relief around the distance depth along the line of sight.
-inline Points PointsInView(const TrueCamera& cam,
-                           int n,
-                           double depth,
-                           double spread,
-                           double relief,
-                           unsigned seed) {
-  CRot to_obj = cam.Rot();
-  to_obj.T();
-  Points pts = RandomBox(n,
-                         CXYZ(-spread, -spread, -depth - relief),
-                         CXYZ(spread, spread, -depth + relief),
-                         seed);
-  for (INT_PTR i = 0; i < pts.GetSize(); ++i) {
-    CXYZ p = to_obj * pts[i] + cam.centre;
-    p.m_strName = pts[i].m_strName;
-    pts[i] = p;
-  }
-  return pts;
-}
-
-// The centre that puts target at the distance depth on the line of sight.
-inline CXYZ CentreLookingAt(const CWPK& wpk, const CXYZ& target, double depth) {
-  CRot to_obj;
-  to_obj.SetMatrix(ROT_KPW, wpk);
-  to_obj.T();
-  return target + to_obj * CXYZ(0, 0, depth);
-}
-
 // Copy of pts with independent normal noise of sigma on x and y.
 inline Points AddNoise(const Points& pts, double sigma, std::mt19937& gen) {
   std::normal_distribution<double> noise(0.0, sigma);
@@ -120,6 +92,26 @@ inline int (CDlt::*const kDltSolvers[7])() = {
     &CDlt::CalDltSelfCalib_k1k2k3k4,
     &CDlt::CalDltSelfCalib_k1k2p1p2,
     &CDlt::CalDltSelfCalib_k1k2k3p1p2};
+
+// The doubles as C99 hexadecimal floats (%a), blank-separated: results
+// pinned bit for bit as golden strings, printed once from a trusted tree.
+inline std::string Hex(std::initializer_list<double> values) {
+  std::string out;
+  char buf[32];
+  for (const double v : values) {
+    std::snprintf(buf, sizeof(buf), out.empty() ? "%a" : " %a", v);
+    out += buf;
+  }
+  return out;
+}
+
+// FNV-1a hash of s: many golden values (their Hex strings) pinned as one.
+inline unsigned long long Digest(const std::string& s) {
+  unsigned long long h = 14695981039346656037ULL;
+  for (const char ch : s)
+    h = (h ^ static_cast<unsigned char>(ch)) * 1099511628211ULL;
+  return h;
+}
 
 // Running mean and standard deviation of a sample.
 struct Spread {
