@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/calculator/host/host_catalogue.h>
 #include <collinear/geo/geo_coord.h>
 
 using collinear::ComPtr;
 using collinear::HostObject;
-using collinear::HostObjectSet;
 
 namespace {
 
@@ -19,12 +17,6 @@ constexpr GUID kOtherClass =
     collinear::MakeGuid("{0b7e3b52-3a8c-4f0e-9d71-2f4c8a1e5d02}");
 constexpr GUID kExtraIid =
     collinear::MakeGuid("{0b7e3b52-3a8c-4f0e-9d71-2f4c8a1e5d03}");
-
-ComPtr<HostObject> NamedPoint(const char* name) {
-  ComPtr<HostObject> p = HostObject::Create();
-  p->AddClass(kPointClass).SetString(1, name);
-  return p;
-}
 
 // An extra interface served by a tear-off that holds its owner.
 class Extra : public collinear::GeoUnknown<IUnknown, kExtraIid> {
@@ -106,10 +98,8 @@ TEST(HostObject, RawReadsLeaveTheBufferOnMismatch) {
 }
 
 TEST(HostObject, ReferencesAndSets) {
-  ComPtr<HostObject> a = NamedPoint("A"), b = NamedPoint("B");
-  ComPtr<HostObject> other = HostObject::Create();
-  other->AddClass(kOtherClass).SetString(1, "C");
-  ComPtr<HostObject> img = HostObject::Create();
+  ComPtr<HostObject> a = HostObject::Create(), b = HostObject::Create();
+  ComPtr<HostObject> other = HostObject::Create(), img = HostObject::Create();
   img->SetObject(27, a.get()).SetObject(28, nullptr);
   img->SetObjects(23, {a.get(), other.get(), b.get()});
 
@@ -125,19 +115,8 @@ TEST(HostObject, ReferencesAndSets) {
   got->Release();
   EXPECT_EQ(img->get_value_dims(23), 3u);
 
+  // Class filters and keys of sets: TComPropertyObjectSet's tests.
   IPropertyObjectSet* set = nullptr;
-  EXPECT_EQ(img->get_object_set(23, &kPointClass, &set), S_OK);
-  ASSERT_NE(set, nullptr);
-  EXPECT_EQ(set->size(), 2);  // the point-class members only, in order
-  EXPECT_EQ(set->get_at(0), a.get());
-  EXPECT_EQ(set->get_at(1), b.get());
-  EXPECT_EQ(set->get_at(2), nullptr);
-  EXPECT_EQ(set->get_at(-1), nullptr);
-  TBinValue<VkString> key("B");
-  EXPECT_EQ(set->find_by_key(key), b.get());
-  TBinValue<VkString> missing("C");  // filtered out
-  EXPECT_EQ(set->find_by_key(missing), nullptr);
-  set->Release();
   EXPECT_EQ(img->get_object_set(27, nullptr, &set), E_INVALIDARG);
   EXPECT_EQ(set, nullptr);
 }
@@ -180,20 +159,4 @@ TEST(HostObject, ClearBreaksReferenceCycles) {
   EXPECT_EQ(b->ref_count(), 2u);
   a->Remove(1);
   EXPECT_EQ(b->ref_count(), 1u);
-}
-
-TEST(HostCatalogue, RegistersLooksUpAndReleases) {
-  ComPtr<HostObjectSet> systems = HostObjectSet::Create();
-  ComPtr<HostObject> wgs = NamedPoint("WGS84");
-  systems->Add(wgs.get());
-  const GUID clsid = kOtherClass;
-  EXPECT_EQ(collinear::HostCatalogue::Find(clsid), nullptr);
-  collinear::HostCatalogue::Register(clsid, systems.get());
-  EXPECT_EQ(systems->ref_count(), 2u);
-  IUnknown* found = collinear::HostCatalogue::Find(clsid);
-  EXPECT_EQ(found, static_cast<IUnknown*>(systems.get()));
-  found->Release();
-  EXPECT_TRUE(collinear::HostCatalogue::Unregister(clsid));
-  EXPECT_FALSE(collinear::HostCatalogue::Unregister(clsid));
-  EXPECT_EQ(systems->ref_count(), 1u);
 }

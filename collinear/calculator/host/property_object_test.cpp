@@ -23,7 +23,6 @@ constexpr GUID kCatalogueClass =
 TEST(TComPropertyObject, EmptyWrapperReadsNothing) {
   TComPropertyObject none;
   EXPECT_TRUE(!none);
-  EXPECT_EQ(none.get(), nullptr);
   TBinValue<double> v(1.0);
   EXPECT_LT(none.get_value(30, v), 0);
   EXPECT_FALSE(v.is_valid());
@@ -84,6 +83,8 @@ TEST(TComPropertyObjectSet, EnumeratesFiltersAndReleases) {
     TComPropertyObjectSet points(img.get(), 23, &kPointClass);
     EXPECT_EQ(points.size(), 2);
     EXPECT_EQ(points.get_at(1), pts[2].get());
+    EXPECT_EQ(points.get_at(2), nullptr);
+    EXPECT_EQ(points.get_at(-1), nullptr);
     auto it = points.enumerate();
     it.next();
     auto later = it;  // an independent copy at the same place
@@ -131,6 +132,7 @@ TEST(TComPropertyObjectFactory, FindsTheRegisteredCatalogueByKey) {
     EXPECT_EQ(factory.QueryInterface(IID_IPropertyObject, &out), E_NOINTERFACE);
   }
   EXPECT_EQ(systems->ref_count(), refs);
-  collinear::HostCatalogue::Unregister(kCatalogueClass);
+  EXPECT_TRUE(collinear::HostCatalogue::Unregister(kCatalogueClass));
+  EXPECT_FALSE(collinear::HostCatalogue::Unregister(kCatalogueClass));
   EXPECT_EQ(systems->ref_count(), 1u);
 }
