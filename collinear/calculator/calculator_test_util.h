@@ -107,6 +107,7 @@ class HostScene : public ::testing::Test {
   // A UTM point with one vertex per triple x east, y north, height.
   ComPtr<HostObject> Located(const std::vector<P3>& xyz) {
     std::vector<P3> north_first;
+    north_first.reserve(xyz.size());
     for (const P3& p : xyz) north_first.emplace_back(p.y, p.x, p.z);
     return At(utm_.get(), north_first);
   }

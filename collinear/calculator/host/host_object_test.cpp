@@ -131,14 +131,14 @@ TEST(HostObject, ClassesAndExtraInterfaces) {
   EXPECT_EQ(o->QueryInterface(kExtraIid, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
   o->ExposeInterface(kExtraIid, [](IPropertyObject* owner, void** iface) {
-    Extra* e = new Extra(owner);
+    auto* e = new Extra(owner);
     e->AddRef();
     *iface = e;
     return S_OK;
   });
   const ULONG before = o->ref_count();
   ASSERT_EQ(o->QueryInterface(kExtraIid, &out), S_OK);
-  Extra* e = static_cast<Extra*>(out);
+  auto* e = static_cast<Extra*>(out);
   EXPECT_EQ(e->owner(), o.get());
   EXPECT_EQ(o->ref_count(), before + 1);  // the tear-off holds its owner
   e->Release();

@@ -48,6 +48,8 @@ TEST(TComPropertyObject, FollowsReferencesAndBalancesCounts) {
     TBinValue<double> f;
     camera.get_value(30, f);
     EXPECT_EQ(f.value(), 35.0);
+    // The copy constructor is under test.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     TComPropertyObject copy(camera), assigned;
     assigned = copy;
     const TComPropertyObject& self = assigned;
