@@ -41,14 +41,9 @@ class BitHash {
     w = (w ^ (w >> 27)) * 0x94d049bb133111ebu;
     h_ = (w ^ (w >> 31)) + 0x9e3779b97f4a7c15u;
   }
-  void Add(const P2& p) {
-    Add(p.x);
-    Add(p.y);
-  }
-  void Add(const P3& p) {
-    Add(p.x);
-    Add(p.y);
-    Add(p.z);
+  template <class P>  // P2 or P3
+  auto Add(const P& p) -> decltype(p.y, void()) {
+    for (int k = 0; k < static_cast<int>(sizeof p / sizeof p.x); ++k) Add(p[k]);
   }
   std::uint64_t value() const { return h_; }
 
@@ -56,15 +51,10 @@ class BitHash {
   std::uint64_t h_ = 0;
 };
 
-inline void ExpectNear(const P2& a, const P2& b, double tol) {
-  EXPECT_NEAR(a.x, b.x, tol);
-  EXPECT_NEAR(a.y, b.y, tol);
-}
-
-inline void ExpectNear(const P3& a, const P3& b, double tol) {
-  EXPECT_NEAR(a.x, b.x, tol);
-  EXPECT_NEAR(a.y, b.y, tol);
-  EXPECT_NEAR(a.z, b.z, tol);
+template <class P>  // P2 or P3
+void ExpectNear(const P& a, const P& b, double tol) {
+  for (int k = 0; k < static_cast<int>(sizeof a / sizeof a.x); ++k)
+    EXPECT_NEAR(a[k], b[k], tol) << "coordinate " << k;
 }
 
 // A calculator that converts points into the working coordinate-system
