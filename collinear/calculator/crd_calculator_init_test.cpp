@@ -66,28 +66,23 @@ class CCrdCalculatorInit : public ci::test_support::HostScene {
     return p;
   }
   // 35 mm lens, 0.006 mm pixels, principal point at (18, 12) mm: a
-  // centred picture of 6000 x 4000 pixels.
+  // centred picture of 6000 x 4000 pixels. The camera is kept in camera_.
   ComPtr<HostObject> Image(bool with_camera,
                            const std::vector<double>& radial = {},
                            const std::vector<double>& further = {}) {
-    ComPtr<HostObject> i = HostObject::Create(), c = HostObject::Create();
+    ComPtr<HostObject> i = HostObject::Create();
     i->SetObject(ci::kImagePropCrsObject, crs_.get());
     if (!with_camera) return i;
-    c->SetDouble(ci::kCameraPropFocus, 35.0)
+    camera_ = HostObject::Create();
+    camera_->SetDouble(ci::kCameraPropFocus, 35.0)
         .SetDouble(ci::kCameraPropPrincipalX, 18.0)
         .SetDouble(ci::kCameraPropPrincipalY, 12.0)
         .SetDouble(ci::kCameraPropPixelSizeX, 0.006)
         .SetDouble(ci::kCameraPropPixelSizeY, 0.006);
-    if (!radial.empty()) c->SetDoubles(ci::kCameraPropRadial, radial);
-    if (!further.empty()) c->SetDoubles(ci::kCameraPropFurther, further);
-    i->SetObject(ci::kImagePropCamera, c.get());
+    if (!radial.empty()) camera_->SetDoubles(ci::kCameraPropRadial, radial);
+    if (!further.empty()) camera_->SetDoubles(ci::kCameraPropFurther, further);
+    i->SetObject(ci::kImagePropCamera, camera_.get());
     return i;
-  }
-  HostObject* CameraOf(HostObject* image) {
-    IPropertyObject* c = nullptr;
-    image->get_object(ci::kImagePropCamera, 0, &c);
-    c->Release();  // the image holds it
-    return static_cast<HostObject*>(c);
   }
   // Stores phi, omega 0.2, kappa 0.3 and the projection centre.
   static void Store(HostObject* image, double phi, HostObject* centre) {
@@ -117,11 +112,9 @@ class CCrdCalculatorInit : public ci::test_support::HostScene {
   // A station on (100, 200, 50) with the instrument 1.5 m above it, its
   // measurements in `order`; `measured` points back at it.
   ComPtr<HostObject> Observe(HostObject* measured,
-                             std::initializer_list<IPropertyObject*> order,
-                             HostObject* point = nullptr) {
+                             std::initializer_list<IPropertyObject*> order) {
     ComPtr<HostObject> s = HostObject::Create();
-    s->SetObject(ci::kStationPropPoint,
-                 point ? point : Point(P3(100, 200, 50)).get())
+    s->SetObject(ci::kStationPropPoint, Point(P3(100, 200, 50)).get())
         .SetDouble(ci::kStationPropHeight, 1.5)
         .SetObjects(ci::kStationPropMeasurements, order);
     measured->SetObject(ci::kMeasPropStation, s.get());
@@ -137,6 +130,7 @@ class CCrdCalculatorInit : public ci::test_support::HostScene {
   }
 
   std::vector<ComPtr<HostObject>> cycles_;
+  ComPtr<HostObject> camera_;
   int points_ = 0;
 };
 
@@ -190,7 +184,7 @@ TEST_F(CCrdCalculatorInit, PictureFromItsHeaderElseCentredOnThePrincipalPoint) {
   for (const auto& k : cases) {
     SCOPED_TRACE(&k - cases);
     ComPtr<HostObject> image = Image(k.camera);
-    if (!k.pixel_size) CameraOf(image.get())->Remove(ci::kCameraPropPixelSizeY);
+    if (!k.pixel_size) camera_->Remove(ci::kCameraPropPixelSizeY);
     if (k.picture)
       ci::AttachPicture(*image, ci::MemoryStream::Create(*k.picture).get());
     CCrdCalculator c;
@@ -523,8 +517,7 @@ TEST_F(CCrdCalculatorInit, MountedCameraTurnsAndShiftsTheView) {
   for (const auto& k : cases) {
     SCOPED_TRACE(&k - cases);
     ComPtr<HostObject> image = Image(true);
-    CameraOf(image.get())
-        ->AddClass(ci::kMountedCameraClass)
+    camera_->AddClass(ci::kMountedCameraClass)
         .SetDouble(ci::kMountPropOffsetX, k.offset.x)
         .SetDouble(ci::kMountPropOffsetY, k.offset.y)
         .SetDouble(ci::kMountPropOffsetZ, k.offset.z)
