@@ -140,12 +140,14 @@ TEST_F(CCrdCalculatorInit, CameraAndTheModelOfItsCoefficientCounts) {
   const struct {
     int radial, further;
     unsigned long model;  // 9: the model the calculator had
-  } cases[] = {           // clang-format off
+  } cases[] = {
+      // clang-format off
       {4, 0, 1}, {2, 2, 2}, {3, 2, 3}, {2, 6, 4},
       {5, 0, 9}, {0, 0, 9}, {1, 0, 9}, {0, 3, 9},
       // more than eight in all: the first eight are kept
-      {4, 6, 9}, {9, 0, 9}, {2, 12, 9}};
-  // clang-format on
+      {4, 6, 9}, {9, 0, 9}, {2, 12, 9},
+      // clang-format on
+  };
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << k.radial << ", " << k.further);
     std::vector<double> radial, further;
@@ -175,12 +177,14 @@ TEST_F(CCrdCalculatorInit, PictureFromItsHeaderElseCentredOnThePrincipalPoint) {
     bool camera, pixel_size;
     const ts::Bytes* picture;
     double width, height;
-  } cases[] = {// clang-format off
+  } cases[] = {
+      // clang-format off
       {true, true, nullptr, 6000, 4000}, {true, true, &junk, 6000, 4000},
       {true, false, nullptr, 1, 1}, {true, false, &png, 64, 48},
       {false, true, nullptr, 30000, 30000},  // the dummy camera's
-      {false, true, &png, 64, 48}};
-  // clang-format on
+      {false, true, &png, 64, 48},
+      // clang-format on
+  };
   for (const auto& k : cases) {
     SCOPED_TRACE(&k - cases);
     ComPtr<HostObject> image = Image(k.camera);
@@ -228,10 +232,12 @@ TEST_F(CCrdCalculatorInit, StoredOrientationIsReadOnlyWhenComplete) {
     int kind;
     HostObject* reference;
     bool oriented;
-  } cases[] = {// clang-format off
+  } cases[] = {
+      // clang-format off
       {2, nullptr, true}, {2, ref.get(), true}, {2, dual.get(), false},
-      {1, dual.get(), true}, {1, ref.get(), false}, {1, nullptr, false}};
-  // clang-format on
+      {1, dual.get(), true}, {1, ref.get(), false}, {1, nullptr, false},
+      // clang-format on
+  };
   for (const auto& k : cases) {
     SCOPED_TRACE(&k - cases);
     ci::test_support::SetWorking(*crs_, k.kind, utm_.get());
@@ -250,15 +256,13 @@ TEST_F(CCrdCalculatorInit, StoredOrientationIsReadOnlyWhenComplete) {
               static_cast<IPropertyObject*>(crs_.get()));
     // Kappa acts first: Rx(omega) Ry(phi) Rz(kappa) of phi 0.1, omega 0.2,
     // kappa 0.3, row by row, computed once outside the library.
-    const double want[9] = {0.950563785922063,
-                            -0.294043836551856,
-                            0.099833416646828,
-                            0.308577466859128,
-                            0.930432063657030,
-                            -0.197676811654084,
-                            -0.034762563776535,
-                            0.218710761291679,
+    // clang-format off
+    const double want[9] = {0.950563785922063, -0.294043836551856,
+                            0.099833416646828, 0.308577466859128,
+                            0.930432063657030, -0.197676811654084,
+                            -0.034762563776535, 0.218710761291679,
                             0.975170327201816};
+    // clang-format on
     for (int j = 0; j < 9; ++j)
       EXPECT_NEAR(c.m_ConversionMatr(j / 3, j % 3), want[j], kTolUnit) << j;
   }
@@ -374,13 +378,15 @@ TEST_F(CCrdCalculatorInit, SecondFaceReadingsAreReducedToTheFirst) {
     double va;    // as read
     bool turned;  // read in the second face
     double v;     // reduced
-  } cases[] = {   // clang-format off
+  } cases[] = {
+      // clang-format off
       {Deg(30), false, Deg(30)}, {Deg(-30), false, Deg(-30)},
       {Deg(100), true, Deg(80)}, {Deg(-100), true, Deg(-80)},  // 260
       {Deg(300), false, Deg(300)}, {kHalfPi, true, kHalfPi},  // the zenith
       {-kHalfPi, false, -kHalfPi},
-      {3 * kHalfPi, true, -kHalfPi}};  // the nadir read as 270
-  // clang-format on
+      {3 * kHalfPi, true, -kHalfPi},  // the nadir read as 270
+      // clang-format on
+  };
   // The sight lies 1.0 or 4.0 rad past the reference: the second exceeds
   // 2 pi when turned and falls below 0 when turned back; both readings
   // may also be shifted by -2 pi (wrapped back).
