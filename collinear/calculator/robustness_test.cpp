@@ -24,13 +24,10 @@ TEST(CCrdCalculatorRobustness, NonFinitePointsAndModelsEndPromptly) {
   // The dummy camera at the origin looking along object +x.
   CCrdCalculator c;
   c.InitOrientation(P3(0.0, 0.0, 0.0), P3(1.0, 0.0, 0.0));
-  for (int axis = 0; axis < 3; ++axis) {
-    P3 point(10.0, 2.0, 1.0);
-    point[axis] = kNaN;
-    P2 pixel(-1.0, -1.0);
-    EXPECT_TRUE(c.GetPointOnImageCoords(point, pixel, false)) << axis;
-    EXPECT_TRUE(std::isnan(pixel.x) && std::isnan(pixel.y)) << axis;
-  }
+  // A NaN in any coordinate spreads through the rotation to the depth.
+  P2 pixel(-1.0, -1.0);
+  EXPECT_TRUE(c.GetPointOnImageCoords(P3(10.0, kNaN, 1.0), pixel, false));
+  EXPECT_TRUE(std::isnan(pixel.x) && std::isnan(pixel.y));
   const double inf = std::numeric_limits<double>::infinity();
   for (double bad : {kNaN, inf, 1e300}) {
     const double para[8] = {bad, bad, 0, 0, 0, 0, 0, 0};
