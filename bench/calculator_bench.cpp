@@ -5,11 +5,11 @@
 // criteria), Imc2Phc (pixel -> photo mm, closed form) with
 // cv::projectPoints, for a 35 mm lens on a 6000 x 4000 sensor of 0.006 mm
 // pixels, 100,000 random points per run. BM_Search times
-// CalcDistortion::Search (the fast search) and BM_SearchPlain the
-// reference search, both on the targets Phc2Imc hands them. After the runs
-// two tables give ns per point and the ratios; the first also the largest
-// round-trip residual in mm of each. Counter "wrong": points whose round
-// trip is off by more than 1e-12 mm; "differ": points where the two
+// CalcDistortion::Search (the fast search) and BM_SearchPlain the plain
+// search of plain_search.h, both on the targets Phc2Imc hands them. After
+// the runs two tables give ns per point and the ratios; the first also the
+// largest round-trip residual in mm of each. Counter "wrong": points whose
+// round trip is off by more than 1e-12 mm; "differ": points where the two
 // searches disagree in any bit. On a shared machine the ratios drift with
 // the load between runs; medians of interleaved repetitions
 // (--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true)
@@ -30,8 +30,9 @@
 #include <opencv2/core.hpp>
 
 #include <collinear/calculator/calc_distortion.h>
-#include <collinear/calculator/calc_distortion_reference.h>
 #include <collinear/calculator/crd_calculator.h>
+
+#include "plain_search.h"
 
 namespace {
 
@@ -175,7 +176,7 @@ void BM_Search(benchmark::State& state) {
 
 void BM_SearchPlain(benchmark::State& state) {
   const int model = static_cast<int>(state.range(0));
-  const collinear::CalcDistortionReference c(model, kPara[model - 1]);
+  const collinear::PlainSearch c(model, kPara[model - 1]);
   RunSearch(state, [&c](double x, double y, double* qx, double* qy, double* r) {
     c.Search(x, y, kSearchTol, false, qx, qy, r);
   });

@@ -5,7 +5,6 @@
 // is that every call returns promptly (the searches must not hang).
 #include <cmath>
 #include <limits>
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -20,42 +19,21 @@ using P2 = TAbstractPoint2<double>;
 using P3 = TAbstractPoint3<double>;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Dummy camera (f 1 mm, 1 mm pixels, principal point at pixel (15000,
-// 15000)) at the origin, looking along object +x.
-CCrdCalculator LookingAlongX() {
+TEST(CCrdCalculatorRobustness, NonFinitePointsAndModelsEndPromptly) {
+  // The dummy camera at the origin looking along object +x.
   CCrdCalculator c;
   c.InitOrientation(P3(0.0, 0.0, 0.0), P3(1.0, 0.0, 0.0));
-  return c;
-}
-
-TEST(CCrdCalculatorRobustness, NaNPointProjectsAsVisibleNaN) {
-  const CCrdCalculator c = LookingAlongX();
-  for (int axis = 0; axis < 3; ++axis) {
-    SCOPED_TRACE(axis);
-    P3 point(10.0, 2.0, 1.0);
-    point[axis] = kNaN;
-    P2 pixel(-1.0, -1.0);
-    EXPECT_TRUE(c.GetPointOnImageCoords(point, pixel, false));
-    EXPECT_TRUE(std::isnan(pixel.x) && std::isnan(pixel.y));
-  }
-}
-
-TEST(CCrdCalculatorRobustness, NonFiniteDistortionEndsUncorrected) {
-  for (double bad : {kNaN, kInf, 1e300}) {
-    SCOPED_TRACE(bad);
-    CCrdCalculator c = LookingAlongX();
+  // A NaN in any coordinate spreads through the rotation to the depth.
+  P2 pixel(-1.0, -1.0);
+  EXPECT_TRUE(c.GetPointOnImageCoords(P3(10.0, kNaN, 1.0), pixel, false));
+  EXPECT_TRUE(std::isnan(pixel.x) && std::isnan(pixel.y));
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double bad : {kNaN, inf, 1e300}) {
     const double para[8] = {bad, bad, 0, 0, 0, 0, 0, 0};
     ASSERT_TRUE(c.SetDistortionModelData(1, 8, para));
     // No distorted position exists: the search fails, (1, 1) mm stays.
-    const P2 pixel = c.Phc2Imc(P2(1.0, 1.0));
-    EXPECT_EQ(pixel.x, 15001.0);
-    EXPECT_EQ(pixel.y, 14999.0);
-    // NaN photo points through a sound model come back NaN.
-    const double sound[8] = {1e-4, 0, 0, 0, 0, 0, 0, 0};
-    c.SetDistortionModelData(1, 8, sound);
-    EXPECT_TRUE(std::isnan(c.Phc2Imc(P2(kNaN, 1.0)).x));
+    EXPECT_EQ(c.Phc2Imc(P2(1.0, 1.0)), P2(15001.0, 14999.0)) << bad;
   }
 }
 
@@ -64,10 +42,9 @@ TEST(ProjCoordSystemRobustness, OnlyDefinitionFormsReachProj) {
   // "EPSG:25:32" made PROJ search its database by name, seconds under the
   // sanitizers. Such text is refused before PROJ sees it.
   for (const char* def : {"EPSG:25:32", "WGS 84", "EPSG:", ":4326", "1"}) {
-    SCOPED_TRACE(def);
     collinear::GeoClearError();
     const auto sys = collinear::ProjCoordSystem::Create(def);
-    EXPECT_FALSE(sys->IsValid());
+    EXPECT_FALSE(sys->IsValid()) << def;
     EXPECT_NE(sys->GetError().find("not an EPSG code"), std::string::npos);
     EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoBadDefinition);
   }
@@ -81,10 +58,9 @@ TEST(ProjCoordSystemRobustness, OnlyDefinitionFormsReachProj) {
                                  std::string(" epsg:25832"),
                                  std::string("urn:ogc:def:crs:EPSG::4326"),
                                  std::string("+proj=longlat +datum=WGS84"),
-                                 wkt}) {
-    SCOPED_TRACE(def);
-    EXPECT_TRUE(collinear::ProjCoordSystem::Create(def.c_str())->IsValid());
-  }
+                                 wkt})
+    EXPECT_TRUE(collinear::ProjCoordSystem::Create(def.c_str())->IsValid())
+        << def;
 }
 
 }  // namespace

@@ -20,19 +20,6 @@ constexpr GUID kCatalogueClass =
 
 }  // namespace
 
-TEST(TComPropertyObject, EmptyWrapperReadsNothing) {
-  TComPropertyObject none;
-  EXPECT_TRUE(!none);
-  EXPECT_EQ(none.get(), nullptr);
-  TBinValue<double> v(1.0);
-  EXPECT_LT(none.get_value(30, v), 0);
-  EXPECT_FALSE(v.is_valid());
-  EXPECT_EQ(none.get_value_dims(35), 0u);
-  EXPECT_FALSE(none.is_GUID(kPointClass));
-  TComPropertyObject ref(nullptr, 79);
-  EXPECT_TRUE(!ref);
-}
-
 TEST(TComPropertyObject, FollowsReferencesAndBalancesCounts) {
   ComPtr<HostObject> cam = HostObject::Create();
   cam->SetDouble(30, 35.0).AddClass(kPointClass);
@@ -49,13 +36,22 @@ TEST(TComPropertyObject, FollowsReferencesAndBalancesCounts) {
     TBinValue<double> f;
     camera.get_value(30, f);
     EXPECT_EQ(f.value(), 35.0);
+    // The copy constructor is under test.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     TComPropertyObject copy(camera), assigned;
     assigned = copy;
     const TComPropertyObject& self = assigned;
     assigned = self;  // self-assignment keeps the reference
     EXPECT_EQ(cam->ref_count(), cam_refs + 3);
-    TComPropertyObject none(image, 80);  // nothing there
+    // Nothing there, or no owner: an empty wrapper reads nothing.
+    TComPropertyObject none(image, 80);
     EXPECT_TRUE(!none);
+    EXPECT_TRUE(!TComPropertyObject(nullptr, 79));
+    f = TBinValue<double>(1.0);
+    EXPECT_LT(none.get_value(30, f), 0);
+    EXPECT_FALSE(f.is_valid());
+    EXPECT_EQ(none.get_value_dims(35), 0u);
+    EXPECT_FALSE(none.is_GUID(kPointClass));
   }
   EXPECT_EQ(cam->ref_count(), cam_refs);
   EXPECT_EQ(img->ref_count(), img_refs);
@@ -64,9 +60,8 @@ TEST(TComPropertyObject, FollowsReferencesAndBalancesCounts) {
 TEST(TComPropertyObjectSet, EnumeratesFiltersAndReleases) {
   ComPtr<HostObject> pts[3] = {
       HostObject::Create(), HostObject::Create(), HostObject::Create()};
-  const char* names[3] = {"A", "B", "C"};
   for (int k = 0; k < 3; ++k) {
-    pts[k]->SetString(1, names[k]);
+    pts[k]->SetString(1, k == 0 ? "A" : k == 1 ? "B" : "C");
     if (k != 1) pts[k]->AddClass(kPointClass);
   }
   ComPtr<HostObject> img = HostObject::Create();
@@ -78,12 +73,14 @@ TEST(TComPropertyObjectSet, EnumeratesFiltersAndReleases) {
     std::vector<IPropertyObject*> seen;
     for (auto it = all.enumerate(); it.is_valid(); it.next())
       seen.push_back(it.get());
-    ASSERT_EQ(seen.size(), 3u);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(seen[k], pts[k].get());
+    EXPECT_EQ(seen,
+              (std::vector<IPropertyObject*>{
+                  pts[0].get(), pts[1].get(), pts[2].get()}));
 
     TComPropertyObjectSet points(img.get(), 23, &kPointClass);
     EXPECT_EQ(points.size(), 2);
     EXPECT_EQ(points.get_at(1), pts[2].get());
+    for (int k : {2, -1}) EXPECT_EQ(points.get_at(k), nullptr) << k;
     auto it = points.enumerate();
     it.next();
     auto later = it;  // an independent copy at the same place
@@ -96,12 +93,13 @@ TEST(TComPropertyObjectSet, EnumeratesFiltersAndReleases) {
   }
   EXPECT_EQ(pts[0]->ref_count(), refs);
 
-  TComPropertyObjectSet none(nullptr, 23, nullptr);
-  EXPECT_EQ(none.size(), 0);
-  EXPECT_EQ(none.get_at(0), nullptr);
-  EXPECT_FALSE(none.enumerate().is_valid());
-  TComPropertyObjectSet missing(img.get(), 24, nullptr);
-  EXPECT_EQ(missing.size(), 0);
+  // No owner, or no such property: empty.
+  for (HostObject* owner : {static_cast<HostObject*>(nullptr), img.get()}) {
+    TComPropertyObjectSet none(owner, 24, nullptr);
+    EXPECT_EQ(none.size(), 0);
+    EXPECT_EQ(none.get_at(0), nullptr);
+    EXPECT_FALSE(none.enumerate().is_valid());
+  }
 }
 
 TEST(TComPropertyObjectFactory, FindsTheRegisteredCatalogueByKey) {
@@ -131,6 +129,7 @@ TEST(TComPropertyObjectFactory, FindsTheRegisteredCatalogueByKey) {
     EXPECT_EQ(factory.QueryInterface(IID_IPropertyObject, &out), E_NOINTERFACE);
   }
   EXPECT_EQ(systems->ref_count(), refs);
-  collinear::HostCatalogue::Unregister(kCatalogueClass);
+  EXPECT_TRUE(collinear::HostCatalogue::Unregister(kCatalogueClass));
+  EXPECT_FALSE(collinear::HostCatalogue::Unregister(kCatalogueClass));
   EXPECT_EQ(systems->ref_count(), 1u);
 }

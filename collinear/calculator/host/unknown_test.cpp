@@ -6,10 +6,11 @@ TEST(Guid, ParsesBracedAndBareTextAlike) {
   constexpr GUID g =
       collinear::MakeGuid("{53ff0420-ea38-11d5-ba6f-00609423f782}");
   static_assert(g.Data1 == 0x53ff0420u, "parsed at compile time");
-  EXPECT_EQ(g.Data2, 0xea38);
-  EXPECT_EQ(g.Data3, 0x11d5);
-  EXPECT_EQ(g.Data4[0], 0xba);
-  EXPECT_EQ(g.Data4[7], 0x82);
+  // clang-format off
+  const GUID want = {0x53ff0420, 0xea38, 0x11d5,
+                     {0xba, 0x6f, 0x00, 0x60, 0x94, 0x23, 0xf7, 0x82}};
+  // clang-format on
+  EXPECT_EQ(g, want);
   EXPECT_EQ(g, collinear::MakeGuid("53FF0420-EA38-11D5-BA6F-00609423F782"));
   EXPECT_NE(g, collinear::MakeGuid("{53ff0420-ea38-11d5-ba6f-00609423f783}"));
   EXPECT_EQ(collinear::GuidToString(g),

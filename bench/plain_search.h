@@ -1,10 +1,10 @@
-// Test-only: the calculator's inverse-distortion search and bisection step
-// by step, with the full distortion evaluated wherever a step needs it and
-// nothing skipped. CalcDistortion's Search and Bisect must give its results
-// bit for bit; the tests and the benchmarks compare them. Never installed,
-// never included by the library.
-#ifndef COLLINEAR_CALCULATOR_CALC_DISTORTION_REFERENCE_H_
-#define COLLINEAR_CALCULATOR_CALC_DISTORTION_REFERENCE_H_
+// The calculator's inverse-distortion search and bisection step by step,
+// with the full distortion evaluated wherever a step needs it and nothing
+// skipped: the plain peer of CalcDistortion::Search and Bisect, which give
+// its results bit for bit but skip the evaluations whose outcome is
+// certain. calculator_bench times both and counts the results that differ.
+#ifndef COLLINEAR_BENCH_PLAIN_SEARCH_H_
+#define COLLINEAR_BENCH_PLAIN_SEARCH_H_
 
 #include <cmath>
 
@@ -14,10 +14,9 @@
 
 namespace collinear {
 
-class CalcDistortionReference {
+class PlainSearch {
  public:
-  CalcDistortionReference(unsigned long model, const double* para)
-      : model_(model) {
+  PlainSearch(unsigned long model, const double* para) : model_(model) {
     for (int k = 0; k < CalcDistortion::kMaxPara; ++k) p_[k] = para[k];
   }
 
@@ -198,4 +197,4 @@ class CalcDistortionReference {
 
 }  // namespace collinear
 
-#endif  // COLLINEAR_CALCULATOR_CALC_DISTORTION_REFERENCE_H_
+#endif  // COLLINEAR_BENCH_PLAIN_SEARCH_H_
