@@ -1,5 +1,6 @@
 #include <collinear/quality/precision.h>
 
+#include <array>
 #include <cmath>
 #include <map>
 #include <random>
@@ -29,6 +30,19 @@ constexpr double kMonteCarloTol = 0.15;
 using Deviations = std::map<std::string, double>;
 
 double Wrap(double a) { return std::remainder(a, collinear::kTwoPi); }
+
+// Points P1, P2, ... in the plane Z = 0.
+Points Planar(const std::vector<std::array<double, 2>>& xy) {
+  Points pts;
+  for (size_t i = 0; i < xy.size(); ++i) {
+    CXYZ p(collinear::testdata::PointName(static_cast<int>(i)).c_str(),
+           xy[i][0],
+           xy[i][1],
+           0.0);
+    pts.Add(p);
+  }
+  return pts;
+}
 
 // Solves kRepetitions copies of the exact image points with noise of sigma
 // on x and y; solve(obj, img, deviations) returns the report of one solution
@@ -210,18 +224,10 @@ TEST(EstimatePrecision, HelmertAgreesWithMonteCarlo) {
 TEST(EstimatePrecision, HelmertOfThePublishedExample) {
   // Ghilani's three common points: sigma0 0.1398, sigma a = b = 0.000576,
   // sigma Tx = Ty = 0.1226 (the data set's own least-squares check).
-  const char* names[] = {"A", "B", "C"};
-  const double en[][2] = {
-      {1049422.40, 51089.20}, {1049413.95, 49659.30}, {1049244.95, 49884.95}};
-  const double xy[][2] = {
-      {121.622, -128.066}, {141.228, 187.718}, {175.802, 135.728}};
-  Points dst, src;
-  for (int i = 0; i < 3; ++i) {
-    CXYZ t(names[i], en[i][0], en[i][1], 0.0),
-        s(names[i], xy[i][0], xy[i][1], 0.0);
-    dst.Add(t);
-    src.Add(s);
-  }
+  Points dst = Planar(
+      {{1049422.40, 51089.20}, {1049413.95, 49659.30}, {1049244.95, 49884.95}});
+  Points src =
+      Planar({{121.622, -128.066}, {141.228, 187.718}, {175.802, 135.728}});
   CHelmert h;
   ASSERT_EQ(h.SetPoints(dst, src), 3);
   ASSERT_EQ(h.CalPara(), 1);
@@ -230,10 +236,10 @@ TEST(EstimatePrecision, HelmertOfThePublishedExample) {
   EXPECT_EQ(r.redundancy, 2);
   const double kTol = 5e-4;  // relative, the published digits
   EXPECT_NEAR(r.sigma0 / 0.1398, 1.0, kTol);
-  EXPECT_NEAR(r.Get("a")->sigma / 0.000576, 1.0, 1e-3);
-  EXPECT_NEAR(r.Get("b")->sigma / 0.000576, 1.0, 1e-3);
-  EXPECT_NEAR(r.Get("c")->sigma / 0.1226, 1.0, 1e-3);
-  EXPECT_NEAR(r.Get("d")->sigma / 0.1226, 1.0, 1e-3);
+  for (const char* name : {"a", "b", "c", "d"}) {
+    const double published = name[0] < 'c' ? 0.000576 : 0.1226;
+    EXPECT_NEAR(r.Get(name)->sigma / published, 1.0, 1e-3) << name;
+  }
   // With equal weights a and b, and c and d, are uncorrelated; the source
   // origin off the points correlates a with c (-0.69 here).
   const double kTolCorr = 1e-9;
@@ -286,12 +292,7 @@ TEST(EstimatePrecision, NothingToAssessWithoutASolution) {
 
 TEST(EstimatePrecision, NoRedundancyLeavesSigmasUndetermined) {
   // Two pairs fix the similarity exactly.
-  Points dst, src;
-  CXYZ s1("A", 0, 0, 0), s2("B", 10, 0, 0), t1("A", 5, 5, 0), t2("B", 5, 15, 0);
-  src.Add(s1);
-  src.Add(s2);
-  dst.Add(t1);
-  dst.Add(t2);
+  Points dst = Planar({{5, 5}, {5, 15}}), src = Planar({{0, 0}, {10, 0}});
   CHelmert h;
   ASSERT_EQ(h.SetPoints(dst, src), 2);
   ASSERT_EQ(h.CalPara(), 1);
