@@ -116,7 +116,7 @@ TEST(EstimatePrecision, ResectionAgreesWithMonteCarlo) {
                     CSinOri s;
                     EXPECT_EQ(s.Create(obj_in, img, cam.cx), 1);
                     EXPECT_EQ(s.CalSinOri(), 1);
-                    const PrecisionReport r = EstimatePrecision(s);
+                    PrecisionReport r = EstimatePrecision(s);
                     EXPECT_EQ(r.observations, 24);
                     EXPECT_EQ(r.redundancy, 18);
                     sigma0.Add(r.sigma0);
@@ -142,7 +142,7 @@ TEST(EstimatePrecision, SpatialDltAgreesWithMonteCarlo) {
         CDlt dlt;
         EXPECT_EQ(dlt.Create(obj_in, img, 0.0), 1);
         EXPECT_EQ(dlt.CalDlt3D(), 1);
-        const PrecisionReport r = EstimatePrecision(dlt);
+        PrecisionReport r = EstimatePrecision(dlt);
         EXPECT_EQ(r.unknowns, 11);
         // The reported values are the solver's.
         EXPECT_EQ(r.Get("x0")->value, dlt.m_PrincipalPoint.m_x);
@@ -182,7 +182,7 @@ TEST(EstimatePrecision, SelfCalibrationAgreesWithMonteCarlo) {
                     CDlt dlt;
                     EXPECT_EQ(dlt.Create(obj_in, img, 0.0), 1);
                     EXPECT_EQ(dlt.CalDltSelfCalib_k1k2p1p2(), 1);
-                    const PrecisionReport r = EstimatePrecision(dlt);
+                    PrecisionReport r = EstimatePrecision(dlt);
                     EXPECT_EQ(r.unknowns, 15);
                     dev = DltDeviations(dlt, cam);
                     dev["k1"] = dlt.m_Dist.m_Para[0] - k1;
