@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,10 +79,8 @@ TEST(BoundingRect, SpansThePoints) {
   pts.Add(a);
   pts.Add(b);
   const PictureRect r = collinear::BoundingRect(pts);
-  EXPECT_EQ(r.x_min, -1.0);
-  EXPECT_EQ(r.x_max, 3.0);
-  EXPECT_EQ(r.y_min, -2.0);
-  EXPECT_EQ(r.y_max, 5.0);
+  const double got[] = {r.x_min, r.y_min, r.x_max, r.y_max};
+  EXPECT_THAT(got, testing::ElementsAre(-1.0, -2.0, 3.0, 5.0));
 }
 
 }  // namespace

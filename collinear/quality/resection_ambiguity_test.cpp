@@ -12,6 +12,7 @@ namespace {
 using collinear::AnalyseResectionAmbiguity;
 using collinear::ResectionAmbiguity;
 using collinear::testdata::AddNoise;
+using collinear::testdata::PointName;
 using collinear::testdata::Points;
 using collinear::testdata::TrueCamera;
 
@@ -21,18 +22,12 @@ using collinear::testdata::TrueCamera;
 CSinOri TiltedGridView(double distance, double tilt) {
   Points obj;
   for (int i = 0; i < 25; ++i) {
-    const int column = i % 5, row = i / 5;
-    CXYZ p(collinear::testdata::PointName(i).c_str(),
-           2.0 * column - 4.0,
-           2.0 * row - 4.0,
-           0.0);
+    CXYZ p(PointName(i).c_str(), 2.0 * (i % 5) - 4.0, 2.0 * (i / 5) - 4.0, 0);
     obj.Add(p);
   }
-  const TrueCamera cam{
-      CXYZ(0.0, -distance * std::sin(tilt), distance * std::cos(tilt)),
-      CWPK(tilt, 0.0, 0.2),
-      15.0 * distance,
-      15.0 * distance};
+  const double f = 15.0 * distance;
+  const CXYZ centre(0.0, -distance * std::sin(tilt), distance * std::cos(tilt));
+  const TrueCamera cam{centre, CWPK(tilt, 0.0, 0.2), f, f};
   std::mt19937 gen(1);
   Points img = AddNoise(cam.ProjectAll(obj), 0.01, gen);
   CSinOri s;
