@@ -268,8 +268,7 @@ TEST(EstimatePrecision, IterativeAndPlaneDltAdjustThePose) {
   std::mt19937 gen(2);
   for (double noise_px : {0.0, 0.3}) {
     SCOPED_TRACE(noise_px);
-    Points obj_in, img = AddNoise(cam.ProjectAll(obj), noise_px, gen);
-    obj_in.Copy(obj);
+    Points obj_in = obj, img = AddNoise(cam.ProjectAll(obj), noise_px, gen);
     CDlt dlt;
     ASSERT_EQ(dlt.Create(obj_in, img, cam.cx), 1);
     ASSERT_EQ(dlt.CalDltIte3D(), 1);
@@ -291,7 +290,6 @@ TEST(EstimatePrecision, IterativeAndPlaneDltAdjustThePose) {
 }
 
 TEST(SymmetricEigenvalues, KnownSpectra) {
-  const double kTol = 1e-14;
   // Q diag(1e-12, 1, 2) Q^T for a rotation Q: the smallest one keeps its
   // relative accuracy.
   CRot q;
@@ -304,9 +302,10 @@ TEST(SymmetricEigenvalues, KnownSpectra) {
         m[i * 3 + j] += q.m_r[i * 3 + k] * d[k] * q.m_r[j * 3 + k];
   const auto three = collinear::SymmetricEigenvalues(m, 3);
   ASSERT_EQ(three.size(), 3u);
+  const double kTol = 1e-14;
   EXPECT_NEAR(three[1], 1.0, kTol);
   EXPECT_NEAR(three[2], 2.0, kTol);
-  EXPECT_NEAR(three[0], 1e-12, 1e-14);
+  EXPECT_NEAR(three[0], 1e-12, kTol);
   EXPECT_TRUE(collinear::SymmetricEigenvalues({}, 0).empty());
 }
 

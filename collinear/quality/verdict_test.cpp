@@ -44,9 +44,7 @@ Resection Resect(int n, int bad = -1, double bad_mm = 0.0) {
   EXPECT_EQ(r.s.Create(obj, img, cam.cx), 1);
   EXPECT_EQ(r.s.CalSinOri(), 1);
   r.report = EstimatePrecision(r.s);
-  JudgeOptions opt;
-  opt.obs_sigma = kNoiseMm;
-  r.verdict = Judge(r.s, r.report, opt);
+  r.verdict = Judge(r.s, r.report, JudgeOptions{kNoiseMm});
   return r;
 }
 
@@ -59,11 +57,9 @@ TEST(Verdict, CleanResectionAndItsFaults) {
   EXPECT_TRUE(r.verdict.Ok());
   EXPECT_TRUE(Resect(4).verdict.Has(VerdictReason::kTooFewPoints));
   EXPECT_TRUE(Resect(6).verdict.Ok());
-  JudgeOptions opt;
-  opt.obs_sigma = kNoiseMm / 3.0;
-  EXPECT_TRUE(Judge(r.s, r.report, opt).Has(VerdictReason::kResidualRms));
-  opt.obs_sigma = 0.0;
-  EXPECT_TRUE(Judge(r.s, r.report, opt).Ok());
+  const JudgeOptions too_small{kNoiseMm / 3.0}, unknown{0.0};
+  EXPECT_TRUE(Judge(r.s, r.report, too_small).Has(VerdictReason::kResidualRms));
+  EXPECT_TRUE(Judge(r.s, r.report, unknown).Ok());
   CSinOri moved = r.s;
   moved.m_Center.m_x += 0.5;
   const auto report = EstimatePrecision(moved);
@@ -123,16 +119,12 @@ TEST(Verdict, IllConditionedHelmert) {
     SCOPED_TRACE(spread);
     Points src =
         RandomBox(6, CXYZ(1e6, 2e6, 0), CXYZ(1e6 + spread, 2e6 + spread, 0), 6);
-    Points dst = src;
-    for (INT_PTR i = 0; i < src.GetSize(); ++i)
-      dst[i] = CXYZ(src[i].m_strName, src[i].m_y, -src[i].m_x, 0.0);
-    dst = AddNoise(dst, 1e-3, gen);
+    Points dst = AddNoise(src, 1e-3, gen);  // the identity, and noise
     CHelmert h;
     ASSERT_EQ(h.SetPoints(dst, src), 6);
     ASSERT_EQ(h.CalPara(), 1);
-    EXPECT_EQ(
-        Judge(h, EstimatePrecision(h)).Has(VerdictReason::kIllConditioned),
-        spread < 10.0);
+    const Verdict v = Judge(h, EstimatePrecision(h));
+    EXPECT_EQ(v.Has(VerdictReason::kIllConditioned), spread < 10.0);
   }
 }
 
