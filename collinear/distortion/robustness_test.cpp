@@ -22,11 +22,8 @@ TEST(CDistRobustness, NonFiniteSampleFailsTheFitAndChangesNothing) {
       CDist d;
       d.SetDistModel(DIST_K1K2P1P2);
       for (int k = 0; k < 4; ++k) d.m_Para[k] = 1.0 + k;
-      for (int i = 1; i <= 5; ++i) {
-        const double r = i, v = 2e-4 * i * i;
-        d.AddDist(i == 3 && where == 0 ? bad : r,
-                  i == 3 && where == 1 ? bad : v);
-      }
+      for (int i = 1; i <= 5; ++i) d.AddDist(i, 2e-4 * i * i);
+      (where == 0 ? d.m_DistRadius : d.m_DistValue)[2] = bad;
       EXPECT_EQ(d.DistToPara(), 0);
       EXPECT_EQ(d.m_Model, DIST_K1K2P1P2);
       for (int k = 0; k < 4; ++k) EXPECT_EQ(d.m_Para[k], 1.0 + k);

@@ -40,12 +40,10 @@ void ExpectNear(const CRot& a, const CRot& b, double tol) {
 // circle, wrapped into [-pi, pi], and rebuild r.
 void ExpectExtracted(ROT_SYSTEM sys, CRot r, CWPK ref, const CWPK& want) {
   ASSERT_EQ(r.CalAngle(sys, ref), 1);
-  const double got[] = {ref.m_w, ref.m_p, ref.m_k};
-  const double w[] = {want.m_w, want.m_p, want.m_k};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_LE(std::fabs(std::remainder(got[i] - w[i], 2 * kPi)), kTolRad) << i;
-    EXPECT_LE(std::fabs(got[i]), kPi) << i;
-  }
+  const CWPK d = ref - want;  // wrapped differences
+  using std::fabs;
+  EXPECT_LE(std::max({fabs(d.m_w), fabs(d.m_p), fabs(d.m_k)}), kTolRad);
+  EXPECT_LE(std::max({fabs(ref.m_w), fabs(ref.m_p), fabs(ref.m_k)}), kPi);
   ExpectNear(Built(sys, ref), r, kTolRad);
 }
 
@@ -160,19 +158,16 @@ TEST(CRot, DerivativesMatchCentralDifferences) {
     for (const CWPK& a : at) {
       double d[3][9];
       ASSERT_TRUE(collinear::RotationDerivatives(sys, a, d));
+      SCOPED_TRACE(testing::Message()
+                   << sys << " at " << a.m_w << " " << a.m_p << " " << a.m_k);
       for (int m = 0; m < 3; ++m) {
-        auto at_step = [&](double h) {
-          return Built(sys,
-                       CWPK(a.m_w + (m == 0) * h,
-                            a.m_p + (m == 1) * h,
-                            a.m_k + (m == 2) * h));
-        };
-        const CRot rp = at_step(kStepRad), rm = at_step(-kStepRad);
-        for (int i = 0; i < 9; ++i)
-          EXPECT_NEAR(
-              d[m][i], (rp.m_r[i] - rm.m_r[i]) / (2 * kStepRad), kTolDerivative)
-              << sys << " at " << a.m_w << " " << a.m_p << " " << a.m_k
-              << ", angle " << m << " element " << i;
+        const CWPK h(
+            kStepRad * (m == 0), kStepRad * (m == 1), kStepRad * (m == 2));
+        const CRot rp = Built(sys, a + h), rm = Built(sys, a - h);
+        for (int i = 0; i < 9; ++i) {
+          const double central = (rp.m_r[i] - rm.m_r[i]) / (2 * kStepRad);
+          EXPECT_NEAR(d[m][i], central, kTolDerivative) << m << " " << i;
+        }
       }
     }
   }

@@ -21,7 +21,7 @@ void ExpectAngles(const CWPK& a, double w, double p, double k) {
 
 // Whole turns off, into [-pi, pi]: a value that wraps to exactly +-pi keeps
 // its sign, an exact turn gives a zero of the input's sign (fmod), NaN stays.
-TEST(CWPK, NormalizeAngleTiesTurnsAndSigns) {
+TEST(CWPK, NormalizeDifferencesAndOperators) {
   const double cases[][2] = {{-1.0, -1.0},
                              {4.0, 4 - kTwoPi},
                              {-3.5 * kPi, kPi / 2},
@@ -40,20 +40,17 @@ TEST(CWPK, NormalizeAngleTiesTurnsAndSigns) {
   EXPECT_DOUBLE_EQ(big.m_w, 10 - 2 * kTwoPi);
   EXPECT_DOUBLE_EQ(big.m_p, 2 * kTwoPi - 10);
   EXPECT_TRUE(std::isnan(big.m_k));
-}
-
-// d = wrapped a - wrapped b; d above pi comes back as 2 pi - d, d below -pi
-// unchanged. Subtract takes the argument minus the object; the arithmetic
-// operators wrap every component, the negation none.
-TEST(CWPK, DifferencesAndOperators) {
+  // d = wrapped a - wrapped b; d above pi comes back as 2 pi - d, d below -pi
+  // unchanged. Subtract takes the argument minus the object; the arithmetic
+  // operators wrap every component, the negation none.
   const struct {
     double a, b, d;
-  } cases[] = {{0.75 * kPi, -0.75 * kPi, 0.5 * kPi},
+  } diffs[] = {{0.75 * kPi, -0.75 * kPi, 0.5 * kPi},
                {-0.75 * kPi, 0.75 * kPi, -1.5 * kPi},
                {kPi, 0.0, kPi},
                {0.5, 2.0, -1.5},
                {kTwoPi + 1.0, 0.25, 0.75}};
-  for (const auto& c : cases)
+  for (const auto& c : diffs)
     EXPECT_DOUBLE_EQ(CWPK::SubtractAngle(c.a, c.b), c.d) << c.a << " " << c.b;
 
   CWPK a(0.5 * kPi, 0.1, -0.2), b(-0.75 * kPi, 0.4, 0.3);

@@ -34,7 +34,7 @@ bool Same(double a, double b) {
 // -0) gives 0 in a division and leaves the coordinate alone in place; a NaN
 // divisor divides. Scalar division multiplies by the reciprocal, which
 // callers reproduce to the last bit (5 / 3 and 5 * (1 / 3) differ).
-TEST(CXYZ, OperationsTable) {
+TEST(CXYZ, OperationsAndMeasures) {
   const CXYZ p = Tagged("P", 6, 8, 9), q(2, -4, 0.5), zero(2, 0, -0.0);
   const CXYZ five(5, 7, 10), nan_x(NAN, 2, 0);
   const double t = 1.0 / 3.0, n = NAN;
@@ -84,17 +84,14 @@ TEST(CXYZ, OperationsTable) {
     for (int i = 0; i < 5; ++i)
       EXPECT_EQ(c.result.m_nAttr[i], c.tagged ? 10 + i : 0);
   }
-}
-
-TEST(CXYZ, Measures) {
   EXPECT_DOUBLE_EQ(CXYZ(3, 4, 12).Len(), 13.0);
   EXPECT_DOUBLE_EQ(CXYZ(1, 1, 1).Len(CXYZ(4, 5, 13)), 13.0);
   EXPECT_DOUBLE_EQ(CXYZ(1, 2, 3).Inn(CXYZ(-4, 5, 0.5)), 7.5);
   // Within the distance, boundary included, names not compared; a NaN
   // distance or tolerance is never equal.
-  const CXYZ o("A", 0, 0, 0), p("B", 3, 4, 0);  // distance exactly 5
-  EXPECT_EQ(o.EQ(p, 5.0), 1);
-  EXPECT_EQ(o.EQ(p, std::nextafter(5.0, 0.0)), 0);
+  const CXYZ o("A", 0, 0, 0), b("B", 3, 4, 0);  // distance exactly 5
+  EXPECT_EQ(o.EQ(b, 5.0), 1);
+  EXPECT_EQ(o.EQ(b, std::nextafter(5.0, 0.0)), 0);
   EXPECT_EQ(o.EQ(CXYZ(NAN, 0, 0), 1e300), 0);
-  EXPECT_EQ(o.EQ(p, NAN), 0);
+  EXPECT_EQ(o.EQ(b, NAN), 0);
 }
