@@ -55,7 +55,7 @@ double InverseResidual(
 // sets no model; the parameters survive. An unknown model written through
 // the reference gives no distortion, as no model does (whose inverse is the
 // identity at once).
-TEST(CDist, ModelSetsTheParameterCount) {
+TEST(DistModels, CountsTableAndParameterDerivatives) {
   const int counts[] = {0, 4, 4, 5, 8};
   for (int model = -1; model <= 7; ++model) {
     CDist d;
@@ -73,12 +73,9 @@ TEST(CDist, ModelSetsTheParameterCount) {
   EXPECT_TRUE(dx == 0.0 && dy == 0.0);
   EXPECT_EQ(CDist().CalDistInv(12.5, -7.0, dx, dy, 0.0), 1);
   EXPECT_TRUE(dx == 0.0 && dy == 0.0);
-}
-
-// Every model of the table: found by number, name and host counts, named
-// parameters, and D linear in its parameters with the derivatives the
-// solvers use (a unit parameter gives its column).
-TEST(DistModels, TableAndParameterDerivatives) {
+  // Every model of the table: found by number, name and host counts, named
+  // parameters, and D linear in its parameters with the derivatives the
+  // solvers use (a unit parameter gives its column).
   for (const collinear::DistModelSpec& spec : collinear::kDistModels) {
     SCOPED_TRACE(spec.name);
     // The table is an inline variable: the library holds its own copy.

@@ -125,26 +125,23 @@ double Gradient(const Problem& p, CLeastSq& ls, int j) {
 // --- Rows, growth and access ----------------------------------------------
 
 // Create re-dimensions a used engine: rows, N and b zeroed, weights 1.0.
-TEST(CLeastSq, CreateResetsAUsedEngine) {
-  CLeastSq ls(5, 3);
-  WriteRow(ls, {1, 2, 3}, 4);
-  ls.SetWeight(7.0);
-  ls.SetNoeq(0, 3, 9.0);
-  EXPECT_EQ(ls.Create(3, 2), 1);
-  EXPECT_EQ(ls.GetCurrentObeqNumber(), 0);
-  EXPECT_EQ(Of(ls.m_aObeq), Values(9, 0.0));
-  EXPECT_EQ(Of(ls.m_aNoeq), Values(6, 0.0));
-  EXPECT_EQ(Of(ls.m_aBcor), Values(2, 0.0));
-  EXPECT_EQ(Of(ls.m_aWeight), Values(3, 1.0));
-  EXPECT_EQ(ls.m_aCovar.GetSize() + ls.m_aVar.GetSize(), 6 + 3);
-}
-
-// A weighted line y = a + b t against its closed forms, written into a
-// one-row engine that grows by a zero row of weight 1.0 whenever column 0
-// or SetObeqRow passes the end. Columns outside 0..n are refused, a weight
-// needs a started row. A second pass overwrites rows from the first; the
-// rest stay and take part in the solve.
-TEST(CLeastSq, GrowingEngineFitsALineAsTheClosedForms) {
+TEST(CLeastSq, CreateAndGrowingEngineFitALine) {
+  CLeastSq used(5, 3);
+  WriteRow(used, {1, 2, 3}, 4);
+  used.SetWeight(7.0);
+  used.SetNoeq(0, 3, 9.0);
+  EXPECT_EQ(used.Create(3, 2), 1);
+  EXPECT_EQ(used.GetCurrentObeqNumber(), 0);
+  EXPECT_EQ(Of(used.m_aObeq), Values(9, 0.0));
+  EXPECT_EQ(Of(used.m_aNoeq), Values(6, 0.0));
+  EXPECT_EQ(Of(used.m_aBcor), Values(2, 0.0));
+  EXPECT_EQ(Of(used.m_aWeight), Values(3, 1.0));
+  EXPECT_EQ(used.m_aCovar.GetSize() + used.m_aVar.GetSize(), 6 + 3);
+  // A weighted line y = a + b t against its closed forms, written into a
+  // one-row engine that grows by a zero row of weight 1.0 whenever column 0
+  // or SetObeqRow passes the end. Columns outside 0..n are refused, a weight
+  // needs a started row. A second pass overwrites rows from the first; the
+  // rest stay and take part in the solve.
   double t[] = {-1.0, 0.0, 1.0, 2.0, 4.0}, y[] = {0.1, 0.9, 3.2, 4.8, 9.1};
   const double w[] = {1.0, 2.0, 0.5, 1.0, 4.0};
   CLeastSq ls(2);

@@ -9,8 +9,8 @@ using Point3 = TAbstractPoint3<double>;
 
 // Column by column: (1, 2) is element 3 * 2 + 1; the transpose, the identity
 // and the products take the left operand first (a turns x into 2 y and y
-// into -x, b doubles x).
-TEST(Matr33, StorageTransposeAndProducts) {
+// into -x, b doubles x). DefTriad() is undefined in every coordinate.
+TEST(Matr33, StorageTransposeProductsAndUndefinedTriad) {
   matr3_3 a, b = matr3_3::Identity();
   a(1, 2) = 5.0;
   EXPECT_EQ(a.data()[7], 5.0);
@@ -21,6 +21,11 @@ TEST(Matr33, StorageTransposeAndProducts) {
   a(1, 0) = a(2, 2) = b(0, 0) = 2;
   EXPECT_EQ((a * b) * Point3(1, 0, 0), Point3(0, 4, 0));
   EXPECT_EQ((b * a) * Point3(0, 1, 0), Point3(-2, 0, 0));
+  const Point3 p = DefTriad();
+  EXPECT_TRUE(collinear::IsUndefined(p.x) && collinear::IsUndefined(p.z));
+  EXPECT_TRUE(DefTriad::IsPartialUndef(p));
+  EXPECT_FALSE(DefTriad::IsPartialUndef(Point3(1, 2, 3)));
+  EXPECT_TRUE(DefTriad::IsPartialUndef(Point3(1, collinear::kUndefined, 3)));
 }
 
 // Packed (0,0), (1,0), (1,1), (2,0), (2,1), (2,2). The inverse times the
@@ -55,12 +60,4 @@ TEST(Covar, PackedOrderProductAndInverse) {
     EXPECT_EQ(InvertSMatr3(m), -1) << bad;
     EXPECT_TRUE(m[0] == 1.0 && m[1] == 0.0 && m[2] == 1.0) << bad;
   }
-}
-
-TEST(DefTriad, MarksEveryCoordinateUndefined) {
-  const Point3 p = DefTriad();
-  EXPECT_TRUE(collinear::IsUndefined(p.x) && collinear::IsUndefined(p.z));
-  EXPECT_TRUE(DefTriad::IsPartialUndef(p));
-  EXPECT_FALSE(DefTriad::IsPartialUndef(Point3(1, 2, 3)));
-  EXPECT_TRUE(DefTriad::IsPartialUndef(Point3(1, collinear::kUndefined, 3)));
 }
