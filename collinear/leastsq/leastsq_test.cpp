@@ -1,9 +1,8 @@
 #include <collinear/leastsq/leastsq.h>
 
-#include <stdlib.h>
-
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

@@ -22,7 +22,8 @@ using collinear::testdata::TrueCamera;
 CSinOri TiltedGridView(double distance, double tilt) {
   Points obj;
   for (int i = 0; i < 25; ++i) {
-    CXYZ p(PointName(i).c_str(), 2.0 * (i % 5) - 4.0, 2.0 * (i / 5) - 4.0, 0);
+    const int column = i % 5, row = i / 5;
+    CXYZ p(PointName(i).c_str(), 2.0 * column - 4.0, 2.0 * row - 4.0, 0);
     obj.Add(p);
   }
   const double f = 15.0 * distance;
