@@ -66,15 +66,12 @@ TEST(TAdjImage, NoisyRaysGiveThePinnedStep) {
   const P3 p = adj.GetPosition();
   const covar c = adj.GetCovarMatrix();
   // Position, then covariance: printed with %a from this code.
-  const double want[9] = {-0x1.b97c29ed4f358p-9,
-                          0x1.1cae5434326c9p-3,
-                          0x1.4e71af86947c1p+3,
-                          0x1.9de127e680f0dp-10,
-                          -0x1.2e0cf0fbff01p-19,
-                          0x1.66e62d87d9c42p-11,
-                          -0x1.3b5877c1cb71p-15,
-                          0x1.8ab6f8b6067e5p-17,
-                          0x1.0816c4fd85f97p-11};
+  // clang-format off
+  const double want[9] = {
+      -0x1.b97c29ed4f358p-9,  0x1.1cae5434326c9p-3,  0x1.4e71af86947c1p+3,
+      0x1.9de127e680f0dp-10,  -0x1.2e0cf0fbff01p-19, 0x1.66e62d87d9c42p-11,
+      -0x1.3b5877c1cb71p-15,  0x1.8ab6f8b6067e5p-17, 0x1.0816c4fd85f97p-11};
+  // clang-format on
   const double got[9] = {p.x, p.y, p.z, c[0], c[1], c[2], c[3], c[4], c[5]};
   for (int k = 0; k < 9; ++k) EXPECT_EQ(got[k], want[k]) << k;
   // The partner was exchanged into index 1 of the caller's arrays.
@@ -133,9 +130,7 @@ TEST(TAdjImageRobustness, BadValuesNeverGiveANonFiniteResult) {
       // partner: either ray is then ignored and the other two fix the
       // position. A NaN in ray 0 or in the partner's second point spoils
       // the start; a NaN sigma poisons the normal matrix.
-      if (std::isnan(bad)) {
-        ASSERT_EQ(adj.IsValid(), k >= 6 && k < 15);
-      }
+      ASSERT_TRUE(!std::isnan(bad) || adj.IsValid() == (k >= 6 && k < 15));
       if (!adj.IsValid()) continue;
       EXPECT_LT(std::isnan(bad) ? std::hypot(p.x - 5, p.y - 5) : 0.0, 1e-9);
       EXPECT_TRUE(std::isfinite(p.x + p.y + p.z + c[0] + c[1] + c[2] + c[3] +
