@@ -141,9 +141,9 @@ TEST_F(ProjCoordSystemTest, OneSystemServesSeveralThreads) {
   GeoCoordPoint expected;
   ASSERT_TRUE(To(p, utm_.get(), kGeoFormPlane, expected));
   std::vector<int> mismatches(4, 0);
-  std::vector<std::thread> threads;
+  std::thread threads[4];
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
+    threads[t] = std::thread([&, t] {
       for (int i = 0; i < 100; ++i) {
         GeoCoordPoint out;
         if (!To(p, utm_.get(), kGeoFormPlane, out) ||
