@@ -86,10 +86,10 @@ std::string Replace(std::string text,
 // kProject in another working system, with WGS84 heights above the geoid.
 std::string InWorking(const std::string& system) {
   return Replace(Replace(kProject,
-                         "\"working_system\": \"utm\"",
-                         "\"working_system\": \"" + system + "\""),
-                 "\"_note\": \"ellipsoidal heights\"",
-                 "\"heights\": \"orthometric\"");
+                         R"("working_system": "utm")",
+                         R"("working_system": ")" + system + R"(")"),
+                 R"("_note": "ellipsoidal heights")",
+                 R"("heights": "orthometric")");
 }
 
 double Raw(IPropertyObject* o, long id, unsigned long index = 0) {
@@ -254,10 +254,10 @@ TEST(Project, LocalWorkingSystemTakesGridPointsBack) {
   const double t = 30.0 * kRadPerDeg;
   const std::string text = Replace(
       InWorking("site"),
-      "{\"name\": \"A\", \"x\": 513100.0, \"y\": 5402050.0",
-      "{\"name\": \"A\", \"system\": \"utm\", \"x\": " +
-          std::to_string(513000.0 + 100.0 * std::cos(t)) +
-          ", \"y\": " + std::to_string(5402000.0 + 100.0 * std::sin(t)));
+      R"({"name": "A", "x": 513100.0, "y": 5402050.0)",
+      R"({"name": "A", "system": "utm", "x": )" +
+          std::to_string(513000.0 + 100.0 * std::cos(t)) + R"(, "y": )" +
+          std::to_string(5402000.0 + 100.0 * std::sin(t)));
   std::string error;
   const auto p = Parse(text, error);
   ASSERT_TRUE(p) << error;
@@ -275,9 +275,9 @@ TEST(Project, AffineLocalSystem) {
   std::string error;
   const std::string text = Replace(
       kProject,
-      "\"similarity\": {\"origin\": [513000, 5402000, 250], \"rotation\": "
-      "33.3333333333333333, \"scale\": 1.0}",
-      "\"affine\": {\"x\": [513000, 1.001, 0.002], \"y\": [5402000, -0.003, "
+      R"("similarity": {"origin": [513000, 5402000, 250], "rotation": )"
+      R"(33.3333333333333333, "scale": 1.0})",
+      R"("affine": {"x": [513000, 1.001, 0.002], "y": [5402000, -0.003, )"
       "0.999]}");
   const auto p = Parse(text, error);
   ASSERT_TRUE(p) << error;
@@ -322,84 +322,84 @@ TEST(Project, BadInputNamesFilePathAndProblem) {
   // `from`, is the whole text `to`).
   // clang-format off
   const Case cases[] = {
-      {"\"version\": 1,", "\"version\": 1",
+      {R"("version": 1,)", R"("version": 1)",
        "line 4, column 8: not valid JSON: syntax error"},
       {nullptr, "", "line 1, column 1: not valid JSON"},
       {nullptr, "[1, 2]", "the document must be a JSON object"},
-      {"\"z\": 260.0", "\"z\": 1e999", "not valid JSON: number overflow"},
-      {"\"focal_length_mm\": 24.0,", "\"focal_length_mm\": 24.0, \"focal_length_mm\": 25,",
+      {R"("z": 260.0)", R"("z": 1e999)", "not valid JSON: number overflow"},
+      {R"("focal_length_mm": 24.0,)", R"("focal_length_mm": 24.0, "focal_length_mm": 25,)",
        "cameras[0]: key 'focal_length_mm' appears twice"},
-      {"{\"id\": \"north\",", "{\"id\": \"north\", \"id\": \"n\",",
+      {R"({"id": "north",)", R"({"id": "north", "id": "n",)",
        "stations[0].measurements[1]: key 'id' appears twice"},
-      {nullptr, "{\"name\": \"a\", \"name\": \"b\"",
+      {nullptr, R"({"name": "a", "name": "b")",
        "line 1, column 26: not valid JSON: syntax error"},
-      {"\"focal_length_mm\": 24.0", "\"focal_lenght_mm\": 24.0",
+      {R"("focal_length_mm": 24.0)", R"("focal_lenght_mm": 24.0)",
        "cameras[0].focal_lenght_mm: unknown key; allowed here: id, focal_length_mm"},
-      {"\"focal_length_mm\": 24.0", "\"focal_length_mm\": 0",
+      {R"("focal_length_mm": 24.0)", R"("focal_length_mm": 0)",
        "cameras[0].focal_length_mm: must be greater than 0 (it is 0)"},
-      {"\"focal_length_mm\": 24.0", "\"focal_length_mm\": \"24\"",
+      {R"("focal_length_mm": 24.0)", R"("focal_length_mm": "24")",
        "cameras[0].focal_length_mm: must be a number, not a string"},
-      {"\"pixel_size_mm\": 0.006", "\"pixel_size_mm\": -0.006",
+      {R"("pixel_size_mm": 0.006)", R"("pixel_size_mm": -0.006)",
        "cameras[0].pixel_size_mm: must be greater than 0"},
-      {"\"principal_point_mm\": [2.85, 2.24],", "",
+      {R"("principal_point_mm": [2.85, 2.24],)", "",
        "cameras[1]: needs 'principal_point_mm' or 'principal_point_px'"},
       {"[3e-5, -5e-8, 1e-6, -2e-6]", "[3e-5, -5e-8, 1e-6]",
        "cameras[0].distortion.coefficients: model k1k2p1p2 takes 4 coefficients, not 3"},
-      {"\"k1k2p1p2\"", "\"brown\"",
+      {R"("k1k2p1p2")", R"("brown")",
        "cameras[0].distortion.model: unknown model 'brown'"},
-      {"{\"id\": \"ts\"", "{\"id\": \"dslr\"",
+      {R"({"id": "ts")", R"({"id": "dslr")",
        "cameras[1].id: the id 'dslr' repeats"},
-      {"{\"name\": \"B\"", "{\"name\": \"A\"",
+      {R"({"name": "B")", R"({"name": "A")",
        "points[1].name: the name 'A' repeats points[0]"},
-      {"\"system\": \"utm\"}", "\"system\": \"gk\"}",
+      {R"("system": "utm"})", R"("system": "gk"})",
        "points[1].system: unknown system 'gk' (known: site, utm, wgs84)"},
-      {", \"z\": 260.0", "", "points[0]: needs 'z'"},
-      {"\"z\": 262.5,", "\"z\": 262.5, \"lat\": 4,",
+      {R"(, "z": 260.0)", "", "points[0]: needs 'z'"},
+      {R"("z": 262.5,)", R"("z": 262.5, "lat": 4,)",
        "points[1].lat: system 'utm' takes x, y, z"},
-      {"\"h\": 300.0", "\"x\": 300.0",
+      {R"("h": 300.0)", R"("x": 300.0)",
        "points[3].x: system 'wgs84' takes lat, lon, h"},
-      {"\"camera\": \"ts\"", "\"camera\": \"tls\"",
+      {R"("camera": "ts")", R"("camera": "tls")",
        "images[1].camera: unknown camera 'tls' (known: dslr, ts)"},
-      {"{\"point\": \"A\"", "{\"point\": \"Q\"",
+      {R"({"point": "A")", R"({"point": "Q")",
        "images[0].control[0].point: unknown point 'Q'"},
-      {"{\"point\": \"1001\"", "{\"point\": \"A\"",
+      {R"({"point": "1001")", R"({"point": "A")",
        "images[0].control[1].point: point 'A' is measured already in control[0]"},
       {"[3000, 1500]", "[3000]",
        "images[0].control[1].pixel: must be a list of 2 numbers"},
-      {", \"kappa\": 12.5", "", "images[0].exterior: needs 'kappa'"},
-      {"{\"id\": 2,", "{\"id\": \"IMG1\",",
+      {R"(, "kappa": 12.5)", "", "images[0].exterior: needs 'kappa'"},
+      {R"({"id": 2,)", R"({"id": "IMG1",)",
        "images[1].id: the id 'IMG1' repeats"},
-      {"\"measurement\": \"pic\"", "\"measurement\": \"m9\"",
+      {R"("measurement": "pic")", R"("measurement": "m9")",
        "images[1].total_station.measurement: station 'S1' has no measurement 'm9' (its ids: bs, north, pic)"},
-      {"\"station\": \"S1\"", "\"station\": \"S2\"",
+      {R"("station": "S1")", R"("station": "S2")",
        "images[1].total_station.station: unknown station 'S2'"},
-      {"\"role\": \"backsight\"", "\"role\": \"back\"",
+      {R"("role": "backsight")", R"("role": "back")",
        "stations[0].measurements[0].role: must be"},
-      {"\"vertical_angle\": 2.0", "\"vertical_angle\": 2.0, \"zenith_angle\": 98",
+      {R"("vertical_angle": 2.0)", R"("vertical_angle": 2.0, "zenith_angle": 98)",
        "stations[0].measurements[2]: give 'vertical_angle' or 'zenith_angle', not both"},
-      {", \"azimuth\": 0.0", "",
+      {R"(, "azimuth": 0.0)", "",
        "stations[0].measurements[1]: a measurement of role azimuth needs 'azimuth'"},
-      {"\"EPSG:25832\"", "\"EPSG:999999\"",
+      {R"("EPSG:25832")", R"("EPSG:999999")",
        "coordinate_systems[1].crs: PROJ cannot use 'EPSG:999999'"},
-      {"\"working_system\": \"utm\"", "\"working_system\": \"wgs84\"",
+      {R"("working_system": "utm")", R"("working_system": "wgs84")",
        "working_system: 'wgs84' is geographic"},
-      {"\"base\": \"utm\"", "\"base\": \"wgs84\"",
+      {R"("base": "utm")", R"("base": "wgs84")",
        "coordinate_systems[0].base: the base 'wgs84' is geographic"},
-      {"\"geoid\": {\"undulation_m\": 47.5},", "",
+      {R"("geoid": {"undulation_m": 47.5},)", "",
        "points[3]: its system 'wgs84' has ellipsoidal heights and the project gives no 'geoid'"},
-      {"\"working_system\": \"utm\"", "\"working_system\": \"site\"",
+      {R"("working_system": "utm")", R"("working_system": "site")",
        "points[3]: its system 'wgs84' has ellipsoidal heights, which the local working system 'site' cannot take"},
-      {"\"base\": \"utm\",", "\"base\": \"utm\", \"heights\": \"orthometric\",",
+      {R"("base": "utm",)", R"("base": "utm", "heights": "orthometric",)",
        "coordinate_systems[0].heights: a local system's heights"},
-      {"\"crs\": \"EPSG:25832\"", "\"crs\": \"EPSG:25832\", \"heights\": \"ellipsoidal\"",
+      {R"("crs": "EPSG:25832")", R"("crs": "EPSG:25832", "heights": "ellipsoidal")",
        "working_system: the working system keeps heights above the geoid"},
-      {nullptr, "{\"cameras\": []}",
+      {nullptr, R"({"cameras": []})",
        "coordinate_systems: at least one coordinate system is needed"},
-      {"\"gon\"", "\"grad\"",
-       "angle_unit: must be \"deg\", \"gon\" or \"rad\""},
-      {"\"version\": 1", "\"version\": 2",
+      {R"("gon")", R"("grad")",
+       R"(angle_unit: must be "deg", "gon" or "rad")"},
+      {R"("version": 1)", R"("version": 2)",
        "version: this program reads version 1 project files"},
-      {"{\"id\": 2, \"camera\": \"ts\"", "{\"id\": 2, \"camera\": \"ts\", \"picture\": \"no/such.jpg\"",
+      {R"({"id": 2, "camera": "ts")", R"({"id": 2, "camera": "ts", "picture": "no/such.jpg")",
        "images[1].picture: cannot open the picture './no/such.jpg'"},
   };
   // clang-format on
@@ -496,9 +496,9 @@ TEST(Project, PicturesGiveTheImageItsSize) {
   std::ofstream(TempPath("pic.txt")) << "not a picture";
   const std::string with_picture =
       Replace(kProject,
-              "{\"id\": 2, \"camera\": \"ts\"",
-              "{\"id\": 2, \"camera\": \"ts\", \"picture\": "
-              "\"collinear_project_pic.bmp\"");
+              R"({"id": 2, "camera": "ts")",
+              R"({"id": 2, "camera": "ts", "picture": )"
+              R"("collinear_project_pic.bmp")");
   std::string error;
   const auto p = Project::Parse(with_picture, "p.json", folder, error);
   ASSERT_TRUE(p) << error;
@@ -530,9 +530,9 @@ TEST(Project, ManyPicturesHoldNoFileOpen) {
   std::string images;
   const int kImages = 1100;  // more than a process may usually hold open
   for (int i = 0; i < kImages; ++i)
-    images += std::string(i ? "," : "") + "{\"id\": " + std::to_string(i) +
-              ", \"camera\": \"c\", \"picture\": "
-              "\"collinear_project_many.bmp\"}";
+    images += std::string(i ? "," : "") + R"({"id": )" + std::to_string(i) +
+              R"(, "camera": "c", "picture": )"
+              R"("collinear_project_many.bmp"})";
   const std::string text =
       R"({"coordinate_systems": [{"id": "g", "crs": "EPSG:25832"}],
           "cameras": [{"id": "c", "focal_length_mm": 8, "pixel_size_mm": 0.004,
@@ -603,10 +603,10 @@ TEST(WriteExteriorOrientations, WritesBackInTheFilesAngleUnitAndKeepsTheRest) {
   // The other image and the notes stay as they were.
   EXPECT_EQ(p->FindImage("IMG1")->exterior.kappa, 12.5 * kGon);
   const std::string text = ReadAll(path);
-  EXPECT_NE(text.find("\"_note\": \"ellipsoidal heights\""), std::string::npos);
-  EXPECT_NE(text.find("\"omega\": 95.492965855"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"("_note": "ellipsoidal heights")"), std::string::npos);
+  EXPECT_NE(text.find(R"("omega": 95.492965855)"), std::string::npos) << text;
   // The station's measurement keeps its place before the new exterior.
-  EXPECT_LT(text.find("\"total_station\""), text.find("\"omega\": 95.49"));
+  EXPECT_LT(text.find(R"("total_station")"), text.find(R"("omega": 95.49)"));
 }
 
 TEST(WriteExteriorOrientations, UnknownImageLeavesTheFileAlone) {
@@ -640,7 +640,7 @@ TEST(FormatProjectJson, ShortListsStayOnOneLine) {
             "    \"dddddddddd\"\n"
             "  ]\n"
             "}\n");
-  EXPECT_FALSE(FormatProjectJson("{\"a\": }", out, error));
+  EXPECT_FALSE(FormatProjectJson(R"({"a": })", out, error));
   EXPECT_EQ(error.rfind("line 1, column 7: not valid JSON", 0), 0u) << error;
 }
 
