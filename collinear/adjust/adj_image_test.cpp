@@ -23,7 +23,8 @@ struct Rays {
     }
   }
   TAdjImage Run() {
-    return TAdjImage(sigmas.size(), pts.data(), sigmas.data());
+    return TAdjImage(
+        static_cast<int>(sigmas.size()), pts.data(), sigmas.data());
   }
 };
 
