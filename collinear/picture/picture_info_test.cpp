@@ -1,5 +1,6 @@
 #include <collinear/picture/picture_info.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -86,7 +87,8 @@ TEST(ReadPictureInfo, SizeOfEachFormatFromMemoryOrFileButNotCut) {
     EXPECT_EQ(info.width, c.width);
     EXPECT_EQ(info.height, c.height);
     const Bytes cut(c.bytes.begin(),
-                    c.bytes.begin() + (c.cut ? c.cut : c.bytes.size() - 20));
+                    c.bytes.begin() + static_cast<std::ptrdiff_t>(
+                                          c.cut ? c.cut : c.bytes.size() - 20));
     EXPECT_FALSE(Read(&cut, &info));
 
     // A file stream is read from its start wherever it stands, and the
