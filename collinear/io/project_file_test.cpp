@@ -165,9 +165,6 @@ TEST(Project, ImagesStationsAndMeasurementsAreLinked) {
   EXPECT_EQ(Ref(o, 79), p->FindCamera("dslr")->object.get());
   EXPECT_EQ(Ref(o, 50), p->working_object());
   const double kTolRad = 1e-15;
-  EXPECT_NEAR(Typed(o, 24), -5.0 * kGon, kTolRad);   // phi
-  EXPECT_NEAR(Typed(o, 25), 100.0 * kGon, kTolRad);  // omega
-  EXPECT_NEAR(Typed(o, 26), 12.5 * kGon, kTolRad);   // kappa
   EXPECT_TRUE(std::isnan(Typed(o, 80)));
   ASSERT_NE(Ref(o, 27), nullptr);  // the projection-centre point
 
