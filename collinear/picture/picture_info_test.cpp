@@ -22,25 +22,21 @@ Bytes Literal(const char (&text)[n]) {
   return Bytes(text, text + n - 1);
 }
 
-// b with the big-endian value v in its n bytes from at.
-Bytes Put(Bytes b, std::size_t at, std::uint32_t v, int n) {
-  for (int k = n - 1; k >= 0; --k, v >>= 8)
-    b[at + k] = static_cast<unsigned char>(v);
+// A header alone of w x h pixels: a PNG's signature and IHDR chunk (CRC
+// left zero) or a baseline JPEG's SOI and three-component frame header.
+Bytes Header(bool png, std::uint32_t w, std::uint32_t h) {
+  Bytes b = png ? Literal(
+                      "\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDRwwwwhhhh"
+                      "\x08\x02\x00\x00\x00\x00\x00\x00\x00")
+                : Literal(
+                      "\xFF\xD8\xFF\xC0\x00\x11\x08hhww\x03\x01\x11\x00"
+                      "\x02\x11\x00\x03\x11\x00");
+  const int n = png ? 4 : 2;  // big-endian sizes: PNG w, h; JPEG h, w
+  const std::uint32_t at[2] = {png ? 16u : 9u, png ? 20u : 7u}, v[2] = {w, h};
+  for (int i = 0; i < 2; ++i)
+    for (int k = 0; k < n; ++k)
+      b[at[i] + k] = static_cast<unsigned char>(v[i] >> (8 * (n - 1 - k)));
   return b;
-}
-// The start of a baseline JPEG, SOI and a frame header of three components
-// (no tables, no scan); a PNG signature and its IHDR chunk (CRC left zero).
-Bytes JpegHeader(std::uint32_t w, std::uint32_t h) {
-  const Bytes sof = Literal(
-      "\xFF\xD8\xFF\xC0\x00\x11\x08hhww\x03\x01\x11\x00"
-      "\x02\x11\x00\x03\x11\x00");
-  return Put(Put(sof, 7, h, 2), 9, w, 2);
-}
-Bytes PngHeader(std::uint32_t w, std::uint32_t h) {
-  const Bytes ihdr = Literal(
-      "\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDRwwwwhhhh"
-      "\x08\x02\x00\x00\x00\x00\x00\x00\x00");
-  return Put(Put(ihdr, 16, w, 4), 20, h, 4);
 }
 
 // Reads bytes (null: no stream) into a marked info; true when it was read,
@@ -76,8 +72,8 @@ TEST(ReadPictureInfo, SizeOfEachFormatFromMemoryOrFileButNotCut) {
       {"bigtiff mm", ts::TiffBytes(9, 23, true, true), F::kBigTiff, 9, 23, 0},
       // Headers that promise far more pixels than follow: only the header
       // is read, nothing is decoded.
-      {"jpeg header", JpegHeader(4000, 3000), F::kJpeg, 4000, 3000, 12},
-      {"png header", PngHeader(20000, 12000), F::kPng, 20000, 12000, 20},
+      {"jpeg header", Header(false, 4000, 3000), F::kJpeg, 4000, 3000, 12},
+      {"png header", Header(true, 20000, 12000), F::kPng, 20000, 12000, 20},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -96,6 +92,7 @@ TEST(ReadPictureInfo, SizeOfEachFormatFromMemoryOrFileButNotCut) {
     const std::string path = ts::TempPath("picture");
     ts::WriteFile(path, c.bytes);
     ComPtr<collinear::FileStream> s = collinear::FileStream::Open(path);
+    std::remove(path.c_str());  // the open file stays readable
     ASSERT_TRUE(s);
     ASSERT_EQ(s->Seek(3, STREAM_SEEK_SET, nullptr), S_OK);
     for (int pass = 0; pass < 2; ++pass) {
@@ -103,15 +100,13 @@ TEST(ReadPictureInfo, SizeOfEachFormatFromMemoryOrFileButNotCut) {
       EXPECT_TRUE(collinear::ReadPictureInfo(s.get(), &info));
       EXPECT_EQ(info.width * 100000 + info.height, c.width * 100000 + c.height);
     }
-    s.reset();
-    std::remove(path.c_str());
   }
 }
 
 TEST(ReadPictureInfo, CorruptForeignOrMissingPicturesAreUnreadable) {
   Bytes noise(512);
   for (std::size_t k = 0; k < noise.size(); ++k) noise[k] = (k * 37) ^ 0x5A;
-  Bytes png_not_ihdr = PngHeader(10, 10);
+  Bytes png_not_ihdr = Header(true, 10, 10);
   png_not_ihdr[12] = 'X';
   // A TIFF directory that lost its pixel count: every byte of the tag
   // entries zeroed.
@@ -129,9 +124,9 @@ TEST(ReadPictureInfo, CorruptForeignOrMissingPicturesAreUnreadable) {
           "II\x2A\x00\xFF\xFF\xFF\x7F\x00\x00"),  // directory beyond the end
       Literal("MM\x00\x2B\x00\x08\x00\x00\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"),
       png_not_ihdr,
-      PngHeader(100000, 70000),  // beyond stb's limit of 2^30 bytes decoded
-      PngHeader(0, 10),          // zero-sized pictures have no size to give
-      JpegHeader(10, 0),
+      Header(true, 100000, 70000),  // beyond stb's limit of 2^30 bytes decoded
+      Header(true, 0, 10),          // zero-sized pictures have no size to give
+      Header(false, 10, 0),
       tif,
   };
   for (const Bytes& bytes : cases) {
@@ -148,13 +143,10 @@ TEST(ReadPictureInfo, CorruptForeignOrMissingPicturesAreUnreadable) {
 
 TEST(AttachPicture, ImageAnswersWithItsStreamUntilWithdrawn) {
   ComPtr<collinear::HostObject> image = collinear::HostObject::Create();
-  void* out = nullptr;
-  EXPECT_EQ(image->QueryInterface(IID_IImagePicture, &out), E_NOINTERFACE);
   ComPtr<collinear::MemoryStream> s =
       collinear::MemoryStream::Create(ts::PngBytes(4, 3));
   collinear::AttachPicture(*image, s.get());
-  ComPtr<IImagePicture> picture =
-      ComPtr<IImagePicture>::Query(image.get(), IID_IImagePicture);
+  auto picture = ComPtr<IImagePicture>::Query(image.get(), IID_IImagePicture);
   ASSERT_TRUE(picture);
   ComPtr<IStream> got;
   ASSERT_EQ(picture->GetPictureStream(got.put()), S_OK);
@@ -164,6 +156,7 @@ TEST(AttachPicture, ImageAnswersWithItsStreamUntilWithdrawn) {
       ComPtr<IPropertyObject>::Query(picture.get(), IID_IPropertyObject).get(),
       static_cast<IPropertyObject*>(image.get()));
   collinear::AttachPicture(*image, nullptr);
+  void* out = &image;
   EXPECT_EQ(image->QueryInterface(IID_IImagePicture, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -56,21 +58,15 @@ inline Bytes BmpBytes(int w, int h) {
   return StbBytes(stbi_write_bmp_to_func, w, h);
 }
 
-// A file name of the running test's own (tests may run in parallel).
+// A file name of this process's own (tests run in parallel processes).
 inline std::string TempPath(const std::string& name) {
-  const ::testing::TestInfo* t =
-      ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string tag = t ? std::string(t->test_suite_name()) + "_" + t->name()
-                      : std::string("none");
-  for (char& c : tag)
-    if (c == '/') c = '_';
-  return ::testing::TempDir() + "collinear_" + tag + "_" + name;
+  return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
 }
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // An 8-bit grey TIFF of w x h pixels in one strip, written by libtiff; big:
@@ -79,28 +75,21 @@ inline Bytes TiffBytes(std::uint32_t w,
                        std::uint32_t h,
                        bool big,
                        bool motorola) {
-  const std::string path = TempPath(big ? "fixture.btf" : "fixture.tif");
-  const std::string mode =
-      std::string(big ? "w8" : "w") + (motorola ? "b" : "l");
-  TIFF* tif = TIFFOpen(path.c_str(), mode.c_str());
+  const std::string path = TempPath("fixture.tif");
+  TIFF* tif =
+      TIFFOpen(path.c_str(),
+               big ? (motorola ? "w8b" : "w8l") : (motorola ? "wb" : "wl"));
   EXPECT_NE(tif, nullptr);
   if (!tif) return Bytes();
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
-  Bytes row(w);
-  for (std::uint32_t y = 0; y < h; ++y) {
-    for (std::uint32_t x = 0; x < w; ++x)
-      row[x] = static_cast<unsigned char>(x + y);
-    EXPECT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
-  }
+  Bytes px(static_cast<std::size_t>(w) * h, 0x80);
+  TIFFWriteEncodedStrip(tif, 0, px.data(), static_cast<tmsize_t>(px.size()));
   TIFFClose(tif);
   std::ifstream in(path, std::ios::binary);
-  Bytes bytes{std::istreambuf_iterator<char>(in),
-              std::istreambuf_iterator<char>()};
+  Bytes bytes{std::istreambuf_iterator<char>(in), {}};
   std::remove(path.c_str());
   return bytes;
 }
