@@ -1,7 +1,6 @@
 #include <collinear/adjust/adj_image.h>
 
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,28 +22,38 @@ struct Rays {
     }
   }
   TAdjImage Run() {
-    return TAdjImage(
-        static_cast<int>(sigmas.size()), pts.data(), sigmas.data());
+    return {static_cast<int>(sigmas.size()), pts.data(), sigmas.data()};
   }
 };
 
 }  // namespace
 
-TEST(TAdjImage, PerpendicularRaysGiveTheClosedFormCovariance) {
+TEST(TAdjImage, CrossingAndParallelRaysGiveTheClosedForms) {
   // Rays of length L = sqrt(50) crossing at (5, 5, 0) at right angles in
   // plan: each fixes its own transverse direction with variance
   // (L sigma_h)^2; both fix z, with weights 1 / (L sigma_v)^2.
-  const TAdjImage adj =
-      Rays({{0, 0, 0, 1, 1, 0, 1e-3, 3e-3}, {10, 0, 0, 9, 1, 0, 2e-3, 4e-3}})
-          .Run();
+  // clang-format off
+  TAdjImage adj = Rays({{0, 0, 0, 1, 1, 0, 1e-3, 3e-3}, {10, 0, 0, 9, 1, 0, 2e-3, 4e-3}}).Run();
+  // clang-format on
   ASSERT_TRUE(adj.IsValid());
   EXPECT_LT((adj.GetPosition() - P3(5, 5, 0)).Module(), 1e-14);
   const double v0 = 50 * 1e-6, v1 = 50 * 4e-6, z0 = 50 * 9e-6, z1 = 50 * 16e-6;
   const double expected[6] = {
       (v0 + v1) / 2, (v1 - v0) / 2, (v0 + v1) / 2, 0, 0, z0 * z1 / (z0 + z1)};
-  const double kTolVar = 1e-17;  // m^2, rounding of values near 1e-4
-  for (int k = 0; k < 6; ++k)
-    EXPECT_NEAR(adj.GetCovarMatrix()[k], expected[k], kTolVar) << k;
+  for (int k = 0; k < 6; ++k)  // m^2, rounding of values near 1e-4
+    EXPECT_NEAR(adj.GetCovarMatrix()[k], expected[k], 1e-17) << k;
+
+  // Ray 0 fixes x at the start (0, 0, 0); rays 1 and 2 run along x from 20
+  // and 10 away, ray 2 aimed 0.01 beside the start: y is the mean of the
+  // two, weighted by 1 / (length sigma_h)^2.
+  const double w1 = 1 / std::pow(20 * 1e-3, 2), w2 = 1 / std::pow(10 * 3e-3, 2);
+  // clang-format off
+  adj = Rays({{0, -10, 0, 0, -5, 0}, {-20, 0, 0, -10, 0, 0, 1e-3, 3e-3},
+              {10, 0, 0, 0, 0.01, 0, 3e-3, 1e-3}}).Run();
+  // clang-format on
+  ASSERT_TRUE(adj.IsValid());
+  const double y = 10 * std::atan(0.001) * w2 / (w1 + w2);
+  EXPECT_LT((adj.GetPosition() - P3(0, y, 0)).Module(), 1e-12);
 }
 
 TEST(TAdjImage, NoisyRaysGiveThePinnedStep) {
@@ -53,16 +62,13 @@ TEST(TAdjImage, NoisyRaysGiveThePinnedStep) {
   // azimuth seam from either side, ray 4 below the horizon; ray 5 stands at
   // the nadir of the start, ray 6 is shorter than 0.1 and ray 7 stands
   // within 0.1 of the start: the last three are ignored.
-  Rays rays({{0, -40, 0, 0, -20, 5, 1e-3, 2e-3},
-             {-30, 0.2, 10, -15, 0.3, 10.4, 1.5e-3, 1e-3},
-             {40, 0, 10, 20, 0, 10, 2e-3, 3e-3},
-             {-40, 0, 10, -20, -0.02, 9.9, 1e-3, 1.2e-3},
+  // clang-format off
+  Rays rays({{0, -40, 0, 0, -20, 5, 1e-3, 2e-3}, {-30, 0.2, 10, -15, 0.3, 10.4, 1.5e-3, 1e-3},
+             {40, 0, 10, 20, 0, 10, 2e-3, 3e-3}, {-40, 0, 10, -20, -0.02, 9.9, 1e-3, 1.2e-3},
              {-25, -0.3, 15, -12, -0.1, 12.6, 3e-3, 2.5e-3},
-             {0, 0, 0, 0.3, -0.2, 1},
-             {5, 5, 8, 5.05, 5.02, 8.01},
-             {0.05, 0, 10, -1, 0.5, 10}});
-  TAdjImage adj(0, nullptr, nullptr);
-  adj = rays.Run();
+             {0, 0, 0, 0.3, -0.2, 1}, {5, 5, 8, 5.05, 5.02, 8.01}, {0.05, 0, 10, -1, 0.5, 10}});
+  // clang-format on
+  const TAdjImage adj = rays.Run();
   ASSERT_TRUE(adj.IsValid());
   const P3 p = adj.GetPosition();
   const covar c = adj.GetCovarMatrix();
@@ -92,17 +98,17 @@ TEST(TAdjImage, DegenerateInputIsInvalid) {
       {{{1, 2, 3, 1, 3, 3}, {1, 2, 3, 2, 3, 3}, {1, 2, 3, 3, 3, 3}}, none},
       // A zero sigma.
       {{{0, 0, 0, 1, 1, 0, 0, 1e-3}, {10, 0, 0, 9, 1, 0}}, P3(5, 5, 0)},
+      // clang-format off
       // Rays shorter than 0.1 take no part; the start is at their mean height.
-      {{{0, 0, 0, 0.05, 0.05, 0.02}, {10, 0, 0, 9.95, 0.05, 0.06}},
-       P3(5, 5, 4)},
+      {{{0, 0, 0, 0.05, 0.05, 0.02}, {10, 0, 0, 9.95, 0.05, 0.06}}, P3(5, 5, 4)},
       // A singular normal matrix: nothing fixes x.
-      {{{0, 5, 0, 0.0625, 4.9375, 0}, {10, 0, 0, 9, 0, 0}, {0, 0, 0, 1, 0, 0}},
-       P3(5, 0, 0)},
+      {{{0, 5, 0, 0.0625, 4.9375, 0}, {10, 0, 0, 9, 0, 0}, {0, 0, 0, 1, 0, 0}}, P3(5, 0, 0)},
+      // clang-format on
       // The start is above station 0: one usable ray.
       {{{0, 0, 0, 1, 0, 0}, {0, -10, 0, 0, -9, 1}}, P3(0, 0, 5)},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+    SCOPED_TRACE(&c - cases);
     const TAdjImage adj = Rays(c.rays).Run();
     EXPECT_FALSE(adj.IsValid());
     EXPECT_LT((adj.GetPosition() - c.start).Module(), 1e-12);
@@ -114,13 +120,13 @@ TEST(TAdjImage, DegenerateInputIsInvalid) {
 // valid must be finite; NaN anywhere in the rays that take part makes the
 // position invalid instead.
 TEST(TAdjImageRobustness, BadValuesNeverGiveANonFiniteResult) {
-  const double inf = std::numeric_limits<double>::infinity();
-  for (double bad : {std::nan(""), inf, -inf, 1e300}) {
+  for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300}) {
     for (int k = 0; k < 24; ++k) {  // 18 coordinates, then 6 sigmas
       SCOPED_TRACE(testing::Message() << bad << " at " << k);
-      std::vector<std::vector<double>> rows = {{0, 0, 0, 1, 1, 0, 1e-3, 1e-3},
-                                               {10, 0, 0, 9, 1, 0, 1e-3, 1e-3},
-                                               {5, 10, 0, 5, 9, 0, 1e-3, 1e-3}};
+      // clang-format off
+      std::vector<std::vector<double>> rows = {
+          {0, 0, 0, 1, 1, 0, 1e-3, 1e-3}, {10, 0, 0, 9, 1, 0, 1e-3, 1e-3}, {5, 10, 0, 5, 9, 0, 1e-3, 1e-3}};
+      // clang-format on
       rows[k < 18 ? k / 6 : (k - 18) / 2][k < 18 ? k % 6 : 6 + k % 2] = bad;
       const TAdjImage adj = Rays(rows).Run();
       const P3 p = adj.GetPosition();
