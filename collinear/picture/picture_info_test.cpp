@@ -1,8 +1,6 @@
 #include <collinear/picture/picture_info.h>
 
 #include <cstddef>
-#include <cstdio>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,13 +37,22 @@ Bytes Header(bool png, std::uint32_t w, std::uint32_t h) {
   return b;
 }
 
-// Reads bytes (null: no stream) into a marked info; true when it was read,
-// else the marker must be untouched.
+// Reads bytes (null: no stream) into a marked info from a stream left at
+// byte 3; true when it was read (and a second read finds the same: the
+// picture is read from its start and the first read leaves nothing
+// behind), else the marker must be untouched.
 bool Read(const Bytes* bytes, PictureInfo* info) {
   *info = PictureInfo{F::kPng, 4242, 2121};
   ComPtr<collinear::MemoryStream> s;
   if (bytes) s = collinear::MemoryStream::Create(*bytes);
-  if (collinear::ReadPictureInfo(s.get(), info)) return true;
+  if (s) s->Seek(3, STREAM_SEEK_SET, nullptr);
+  PictureInfo again;
+  if (collinear::ReadPictureInfo(s.get(), info)) {
+    EXPECT_TRUE(collinear::ReadPictureInfo(s.get(), &again));
+    EXPECT_EQ(again.width * 100000 + again.height,
+              info->width * 100000 + info->height);
+    return true;
+  }
   EXPECT_EQ(info->format, F::kPng);
   EXPECT_EQ(info->width + info->height, 4242u + 2121u);
   return false;
@@ -53,7 +60,7 @@ bool Read(const Bytes* bytes, PictureInfo* info) {
 
 }  // namespace
 
-TEST(ReadPictureInfo, SizeOfEachFormatFromMemoryOrFileButNotCut) {
+TEST(ReadPictureInfo, SizeOfEachFormatButNotCut) {
   const struct {
     const char* what;
     Bytes bytes;
@@ -86,20 +93,6 @@ TEST(ReadPictureInfo, SizeOfEachFormatFromMemoryOrFileButNotCut) {
                     c.bytes.begin() + static_cast<std::ptrdiff_t>(
                                           c.cut ? c.cut : c.bytes.size() - 20));
     EXPECT_FALSE(Read(&cut, &info));
-
-    // A file stream is read from its start wherever it stands, and the
-    // first read leaves nothing behind for the second.
-    const std::string path = ts::TempPath("picture");
-    ts::WriteFile(path, c.bytes);
-    ComPtr<collinear::FileStream> s = collinear::FileStream::Open(path);
-    std::remove(path.c_str());  // the open file stays readable
-    ASSERT_TRUE(s);
-    ASSERT_EQ(s->Seek(3, STREAM_SEEK_SET, nullptr), S_OK);
-    for (int pass = 0; pass < 2; ++pass) {
-      info = PictureInfo();
-      EXPECT_TRUE(collinear::ReadPictureInfo(s.get(), &info));
-      EXPECT_EQ(info.width * 100000 + info.height, c.width * 100000 + c.height);
-    }
   }
 }
 
