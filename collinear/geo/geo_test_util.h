@@ -6,6 +6,8 @@
 #ifndef COLLINEAR_GEO_GEO_TEST_UTIL_H_
 #define COLLINEAR_GEO_GEO_TEST_UTIL_H_
 
+#include <cmath>
+#include <initializer_list>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,6 +68,17 @@ inline GeoCoordPoint FullPoint(IGeoCoordSystem* system,
       system, first, second, third, form | kGeoHasAll, nullptr);
 }
 
+// The largest difference of got's first coordinates from want (NaN when
+// one of them is NaN).
+inline double Off(const double* got, std::initializer_list<double> want) {
+  double off = 0.0;
+  for (double w : want) {
+    const double d = std::fabs(*got++ - w);
+    if (!(d <= off)) off = d;
+  }
+  return off;
+}
+
 // WGS84 (geodetic form only), UTM zone 33 north (both forms) and the
 // millimetre; the error record starts clear.
 class GeoTest : public ::testing::Test {
@@ -79,6 +92,10 @@ class GeoTest : public ::testing::Test {
                  IMetricUnit* unit = nullptr,
                  IGeoid* geoid = nullptr) {
     return p.Convert(out, target, mode, unit, geoid, kGeoBestOperation);
+  }
+  // A WGS84 point: latitude, longitude (degrees), height.
+  GeoCoordPoint Wgs(double lat, double lon, double h) const {
+    return FullPoint(wgs84_.get(), lat, lon, h, kGeoFormGeodetic);
   }
   ComPtr<ProjCoordSystem> wgs84_ = ProjCoordSystem::Create("EPSG:4326");
   ComPtr<ProjCoordSystem> utm_ = ProjCoordSystem::Create("EPSG:32633");
