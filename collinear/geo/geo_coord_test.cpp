@@ -50,11 +50,11 @@ TEST_F(GeoCoordPointTest, UnitsScaleKnownCoordinatesOnly) {
 TEST_F(GeoCoordPointTest, ConvertCarriesUnitsHeightsAndPartialPoints) {
   // 52 N 15 E lies on the central meridian of zone 33: easting 500 km.
   const GeoCoordPoint g = Wgs(52.0, 15.0, 100.0);
-  const GeoCoordPoint no_system = FullPoint(nullptr, 5761038.2, 500000.0, 3.0);
+  const GeoCoordPoint ns = FullPoint(nullptr, 5761038.2, 500000.0, 3.0);
   GeoCoordPoint no_height = g, height_only = g;
   no_height.m_Flags = kGeoFormGeodetic | kGeoHasFirst | kGeoHasSecond;
   height_only.m_Flags = kGeoFormGeodetic | kGeoHasThird;
-  const ComPtr<IGeoid> geoid = ConstantGeoid::Create(40.0);
+  const ComPtr<IGeoid> n40 = ConstantGeoid::Create(40.0);
   const ComPtr<IMetricUnit> metre = MetricUnit::Create(1.0);
   struct Case {
     const GeoCoordPoint& in;
@@ -66,8 +66,6 @@ TEST_F(GeoCoordPointTest, ConvertCarriesUnitsHeightsAndPartialPoints) {
   };
   IGeoCoordSystem *utm = utm_.get(), *wgs = wgs84_.get();
   IMetricUnit* mm = mm_.get();
-  IGeoid* n40 = geoid.get();
-  const GeoCoordPoint& ns = no_system;
   const unsigned long kP = kGeoFormPlane, kG = kGeoFormGeodetic,
                       kAll = kGeoHasAll, kOrth = kGeoGeoidHeights,
                       kUnits = kGeoUnitsOnly,
@@ -80,7 +78,7 @@ TEST_F(GeoCoordPointTest, ConvertCarriesUnitsHeightsAndPartialPoints) {
       {g, utm, kP | kUnits, kP | kAll, {}, {}, 500000.0, 100.0},  // units only, but another system
       {no_height, utm, kP, kP | kNoHeight, {}, {}, 500000.0, kUndefined},  // without height
       {height_only, utm, kP, kP, {}, {}, kUndefined, kUndefined},  // height only
-      {g, utm, kP | kOrth, kP | kAll | kOrth, {}, n40, 500000.0, 60.0},  // above the geoid
+      {g, utm, kP | kOrth, kP | kAll | kOrth, {}, n40.get(), 500000.0, 60.0},  // above the geoid
       {g, utm, kP | kOrth, kP | kAll | kOrth, {}, {}, 500000.0, 100.0},  // no geoid: both heights coincide
       {g, utm, kP, kP | kAll, mm, {}, 500000000.0, 100000.0},  // into millimetres
   };
