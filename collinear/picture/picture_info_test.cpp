@@ -107,21 +107,17 @@ TEST(ReadPictureInfo, CorruptForeignOrMissingPicturesAreUnreadable) {
   const std::uint32_t ifd = tif[4] | (tif[5] << 8) | (tif[6] << 16);
   ASSERT_LT(ifd + 2u, tif.size());
   std::fill(tif.begin() + ifd + 2, tif.end(), 0);
+  // clang-format off
   const Bytes cases[] = {
-      {},
-      Literal("\xFF\xD8"),
+      {}, Literal("\xFF\xD8"),
       Literal("\xFF\xD8\xFF\xD9"),  // JPEG without a frame header
-      noise,
-      Literal("GIF89a\x01\x00\x01\x00"),
-      Literal(
-          "II\x2A\x00\xFF\xFF\xFF\x7F\x00\x00"),  // directory beyond the end
-      Literal("MM\x00\x2B\x00\x08\x00\x00\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"),
-      png_not_ihdr,
+      noise, Literal("GIF89a\x01\x00\x01\x00"),
+      Literal("II\x2A\x00\xFF\xFF\xFF\x7F\x00\x00"),  // directory beyond the end
+      Literal("MM\x00\x2B\x00\x08\x00\x00\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"), png_not_ihdr,
       Header(true, 100000, 70000),  // beyond stb's limit of 2^30 bytes decoded
-      Header(true, 0, 10),          // zero-sized pictures have no size to give
-      Header(false, 10, 0),
-      tif,
-  };
+      Header(true, 0, 10), Header(false, 10, 0),  // zero-sized: no size to give
+      tif};
+  // clang-format on
   for (const Bytes& bytes : cases) {
     SCOPED_TRACE(&bytes - cases);
     PictureInfo info;
