@@ -68,14 +68,11 @@ inline GeoCoordPoint FullPoint(IGeoCoordSystem* system,
       system, first, second, third, form | kGeoHasAll, nullptr);
 }
 
-// The largest difference of got's first coordinates from want (NaN when
-// one of them is NaN).
+// The sum of the differences of got's first coordinates from want, in
+// size (NaN when one of them is NaN).
 inline double Off(const double* got, std::initializer_list<double> want) {
   double off = 0.0;
-  for (double w : want) {
-    const double d = std::fabs(*got++ - w);
-    if (!(d <= off)) off = d;
-  }
+  for (double w : want) off += std::fabs(*got++ - w);
   return off;
 }
 
