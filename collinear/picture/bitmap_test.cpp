@@ -27,14 +27,13 @@ TEST(Bitmap, MapsThereAndBackFromTheOutputOffset) {
   const double h[9] = {1.1, 0.05, 20.0, -0.02, 0.95, 5.0, 1e-5, -2e-5, 1.0};
   double minus_h[9];
   for (int k = 0; k < 9; ++k) minus_h[k] = -h[k];
-  Bitmap identity, affine, persp, negated;
+  Bitmap affine, persp, negated;
   ASSERT_TRUE(affine.SetAffine(c, -s, 100.0, s, c, -50.0));  // turn, scale 2
   affine.SetOutputOffset(P(-40.0, 25.0));
   ASSERT_TRUE(persp.SetProjective(h));
   ASSERT_TRUE(negated.SetProjective(minus_h));  // the same mapping as h
-  EXPECT_TRUE(identity.IsAffine() && affine.IsAffine());
-  EXPECT_FALSE(persp.IsAffine());
-  EXPECT_EQ(To(identity, P(12.5, -3.0)).x, 12.5);
+  EXPECT_TRUE(affine.IsAffine() && !persp.IsAffine());
+  EXPECT_EQ(To(Bitmap(), P(12.5, -3.0)).x, 12.5);  // identity by default
   EXPECT_NEAR(To(affine, P(10.0, 0.0)).x, 100.0 + 10 * c, kTolPx);
   EXPECT_NEAR(To(affine, P(10.0, 0.0)).y, -50.0 + 10 * s, kTolPx);
   std::mt19937 rng(3);

@@ -54,9 +54,6 @@ inline Bytes PngBytes(int w, int h) {
 inline Bytes JpegBytes(int w, int h) {
   return StbBytes(stbi_write_jpg_to_func, w, h, 90);
 }
-inline Bytes BmpBytes(int w, int h) {
-  return StbBytes(stbi_write_bmp_to_func, w, h);
-}
 
 // A file name of this process's own (tests run in parallel processes).
 inline std::string TempPath(const std::string& name) {
