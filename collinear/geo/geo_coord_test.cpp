@@ -78,6 +78,7 @@ TEST_F(GeoCoordPointTest, ConvertCarriesUnitsHeightsAndPartialPoints) {
       {height_only, utm, kP, kP, {}, {}, kUndefined, kUndefined},  // height only
       {g, utm, kP | kOrth, kP | kAll | kOrth, {}, n40.get(), 500000.0, 60.0},  // above the geoid
       {g, utm, kP | kOrth, kP | kAll | kOrth, {}, {}, 500000.0, 100.0},  // no geoid: both heights coincide
+      {g, utm, kP, kP | kAll, mm, {}, 500000000.0, 100000.0},  // into millimetres, and back
   };
   // clang-format on
   for (const Case& c : cases) {

@@ -78,6 +78,7 @@ TEST_F(ProjCoordSystemTest, RejectedDefinitionsAndOperationsFailWithAReason) {
   const std::pair<const char*, int> cases[] = {
       // definition, error// clang-format off
       {"EPSG:999999", kGeoBadDefinition},
+      {"this is no CRS", kGeoBadDefinition},
       {"", kGeoBadDefinition},
       {"   ", kGeoBadDefinition},
       {"EPSG:4978", kGeoUnsupported},
