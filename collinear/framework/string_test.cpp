@@ -10,25 +10,19 @@ TEST(CString, KeepsBytesExactly) {
   CString s(sjis);
   EXPECT_EQ(s.GetLength(), 6);
   EXPECT_EQ(std::memcmp(s.GetString(), sjis, 7), 0);
-  const char* p = s;
-  EXPECT_STREQ(p, sjis);
+  EXPECT_STREQ(static_cast<const char*>(s), sjis);
 }
 
 TEST(CString, ComparisonsAndAssignment) {
   CString a("P1"), b;
   EXPECT_TRUE(b.IsEmpty());
-  EXPECT_EQ(b.GetLength(), 0);
   b = "P1";
-  EXPECT_TRUE(a == b);
-  EXPECT_TRUE(a == "P1");
-  EXPECT_TRUE("P1" == a);
-  EXPECT_TRUE(a != "p1");  // case-sensitive
+  EXPECT_TRUE(a == b && a == "P1" && "P1" == a);
+  EXPECT_TRUE(a != "p1" && "p1" != a);  // case-sensitive
   EXPECT_FALSE(a != b);
   b.Empty();
-  EXPECT_TRUE(b.IsEmpty());
+  EXPECT_EQ(b.GetLength(), 0);
   const char* null_text = nullptr;
-  CString n(null_text);
-  EXPECT_TRUE(n.IsEmpty());
-  CString from_std(std::string("abc"));
-  EXPECT_EQ(from_std, "abc");
+  EXPECT_TRUE(CString(null_text).IsEmpty());
+  EXPECT_EQ(CString(std::string("abc")), "abc");
 }

@@ -2,304 +2,156 @@
 
 #include <gtest/gtest.h>
 
-#include <collinear/geo/proj_system.h>
+#include <collinear/geo/geo_test_util.h>
 #include <collinear/primitives/constants.h>
 
-using collinear::ComPtr;
-using collinear::kGeoFormGeodetic;
-using collinear::kGeoFormPlane;
-using collinear::kGeoGeoidHeights;
-using collinear::kGeoHasAll;
-using collinear::kGeoHasFirst;
-using collinear::kGeoHasSecond;
-using collinear::kUndefined;
-
+namespace collinear {
 namespace {
 
-constexpr unsigned long kBest = collinear::kGeoBestOperation;
+using test_support::FullPoint;
+using test_support::Off;
+
+using P3 = TAbstractPoint3<double>;
+
 constexpr double kTolRounding = 1e-9;  // unit scalings of metre-sized values
 
-class GeoCoordPointTest : public ::testing::Test {
- protected:
-  void SetUp() override { collinear::GeoClearError(); }
-  ComPtr<collinear::ProjCoordSystem> wgs84_ =
-      collinear::ProjCoordSystem::Create("EPSG:4326");
-  ComPtr<collinear::ProjCoordSystem> utm_ =
-      collinear::ProjCoordSystem::Create("EPSG:32633");
-  ComPtr<IMetricUnit> mm_ = collinear::MetricUnit::Create(0.001);
-};
+class GeoCoordPointTest : public test_support::GeoTest {};
 
-TEST_F(GeoCoordPointTest, UnitChangeScalesLengthsOnly) {
-  GeoCoordPoint plane(utm_.get(),
-                      5761038.0,
-                      500000.0,
-                      100.0,
-                      kGeoFormPlane | kGeoHasAll,
-                      nullptr);
-  plane.ConvertToUnit(mm_.get());
-  EXPECT_DOUBLE_EQ(plane.m_Coord[0], 5761038000.0);
-  EXPECT_DOUBLE_EQ(plane.m_Coord[1], 500000000.0);
-  EXPECT_DOUBLE_EQ(plane.m_Coord[2], 100000.0);
-  plane.ConvertToUnit(nullptr);  // no unit asked for: unchanged
-  EXPECT_DOUBLE_EQ(plane.m_Coord[2], 100000.0);
+TEST_F(GeoCoordPointTest, UnitsScaleKnownCoordinatesOnly) {
+  GeoCoordPoint plane = FullPoint(utm_.get(), 7.0, 8.0, 9.0);
+  plane.ConvertToAngularUnit(kGeoRadian);  // no angles to change
+  EXPECT_EQ(plane.GetCoord(0, nullptr), P3(7.0, 8.0, 9.0));
 
-  GeoCoordPoint geodetic(
-      wgs84_.get(), 52.0, 15.0, 100.0, kGeoFormGeodetic | kGeoHasAll, nullptr);
-  geodetic.ConvertToUnit(mm_.get());
-  EXPECT_EQ(geodetic.m_Coord[0], 52.0);
-  EXPECT_EQ(geodetic.m_Coord[1], 15.0);
-  EXPECT_DOUBLE_EQ(geodetic.m_Coord[2], 100000.0);
-}
+  GeoCoordPoint g = Wgs(45.0, -90.0, 10.0);
+  g.ConvertToUnit(mm_.get());
+  g.ConvertToUnit(nullptr);  // no unit asked for: unchanged
+  g.ConvertToAngularUnit(kGeoRadian);
+  EXPECT_LT(Off(g.m_Coord, {kPi / 4, -kPi / 2, 10000.0}), 1e-12);
+  g.ConvertToAngularUnit(kGeoGon);
+  EXPECT_LT(Off(g.m_Coord, {50.0, -100.0}), 1e-12);
+  g.ConvertToAngularUnit(kGeoDegree);
+  EXPECT_LT(Off(g.m_Coord, {45.0}), 1e-12);
+  g.ConvertToAngularUnit(7);  // unknown code: nothing changes
+  EXPECT_EQ(g.m_AngularUnit, kGeoDegree);
+  EXPECT_EQ(GeoLastError(), kGeoBadUnit);
 
-TEST_F(GeoCoordPointTest, AngularUnitsRoundTripAndLeavePlaneAlone) {
-  GeoCoordPoint p(
-      wgs84_.get(), 45.0, -90.0, 10.0, kGeoFormGeodetic | kGeoHasAll, nullptr);
-  p.ConvertToAngularUnit(collinear::kGeoRadian);
-  EXPECT_DOUBLE_EQ(p.m_Coord[0], collinear::kPi / 4);
-  EXPECT_DOUBLE_EQ(p.m_Coord[1], -collinear::kPi / 2);
-  p.ConvertToAngularUnit(collinear::kGeoGon);
-  EXPECT_DOUBLE_EQ(p.m_Coord[0], 50.0);
-  EXPECT_DOUBLE_EQ(p.m_Coord[1], -100.0);
-  p.ConvertToAngularUnit(collinear::kGeoDegree);
-  EXPECT_DOUBLE_EQ(p.m_Coord[0], 45.0);
-  EXPECT_EQ(p.m_Coord[2], 10.0);
-
-  p.ConvertToAngularUnit(7);  // unknown code: nothing changes
-  EXPECT_EQ(p.m_AngularUnit, collinear::kGeoDegree);
-  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoBadUnit);
-
-  GeoCoordPoint plane(
-      utm_.get(), 1.0, 2.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
-  plane.ConvertToAngularUnit(collinear::kGeoRadian);
-  EXPECT_EQ(plane.m_Coord[0], 1.0);
-  EXPECT_EQ(plane.m_AngularUnit, collinear::kGeoRadian);
-}
-
-TEST_F(GeoCoordPointTest, GetCoordGivesUndefinedForUnknownCoordinates) {
-  GeoCoordPoint p(utm_.get(),
-                  7.0,
-                  8.0,
-                  9.0,
-                  kGeoFormPlane | kGeoHasFirst | kGeoHasSecond,
-                  nullptr);
-  const TAbstractPoint3<double> c = p.GetCoord(0, nullptr);
-  EXPECT_EQ(c.x, 7.0);
-  EXPECT_EQ(c.y, 8.0);
-  EXPECT_EQ(c.z, kUndefined);
-  const TAbstractPoint3<double> mm = p.GetCoord(0, mm_.get());
-  EXPECT_DOUBLE_EQ(mm.x, 7000.0);
-  EXPECT_EQ(mm.z, kUndefined);
+  GeoClearError();
+  const unsigned long kNoHeight = kGeoHasFirst | kGeoHasSecond;
+  const GeoCoordPoint p(utm_.get(), 7, 8, 9, kGeoFormPlane | kNoHeight, {});
+  EXPECT_EQ(p.GetCoord(0, mm_.get()), P3(7000.0, 8000.0, kUndefined));
   // A geographic system has no plane form.
-  GeoCoordPoint g(
-      wgs84_.get(), 1.0, 2.0, 3.0, kGeoFormGeodetic | kGeoHasAll, nullptr);
-  EXPECT_TRUE(DefTriad::IsPartialUndef(g.GetCoord(kGeoFormPlane, nullptr)));
-  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoNoForm);
+  EXPECT_TRUE(
+      DefTriad::IsPartialUndef(Wgs(1, 2, 3).GetCoord(kGeoFormPlane, {})));
+  EXPECT_EQ(GeoLastError(), kGeoNoForm);
 }
 
-TEST_F(GeoCoordPointTest, PointWithoutSystemIsTakenInTheTarget) {
-  GeoCoordPoint no_system(
-      nullptr, 5761038.2, 500000.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
-  GeoCoordPoint out;
-  ASSERT_TRUE(no_system.Convert(
-      out, utm_.get(), kGeoFormPlane, mm_.get(), nullptr, kBest));
-  EXPECT_EQ(out.m_System.get(), utm_.get());
-  EXPECT_DOUBLE_EQ(out.m_Coord[0], 5761038200.0);
-  EXPECT_DOUBLE_EQ(out.m_Coord[2], 3000.0);
-  // ... and converted within it when another form is asked for.
-  ASSERT_TRUE(no_system.Convert(
-      out, utm_.get(), kGeoFormGeodetic, nullptr, nullptr, kBest));
-  EXPECT_NEAR(out.m_Coord[1], 15.0, 1e-10);
+TEST_F(GeoCoordPointTest, ConvertCarriesUnitsHeightsAndPartialPoints) {
+  // 52 N 15 E lies on the central meridian of zone 33: easting 500 km.
+  const GeoCoordPoint g = Wgs(52.0, 15.0, 100.0);
+  const GeoCoordPoint ns = FullPoint(nullptr, 5761038.2, 500000.0, 3.0);
+  GeoCoordPoint no_height = g, height_only = g;
+  no_height.m_Flags = kGeoFormGeodetic | kGeoHasFirst | kGeoHasSecond;
+  height_only.m_Flags = kGeoFormGeodetic | kGeoHasThird;
+  const ComPtr<IGeoid> n40 = ConstantGeoid::Create(40.0);
+  const ComPtr<IMetricUnit> metre = MetricUnit::Create(1.0);
+  struct Case {
+    const GeoCoordPoint& in;
+    IGeoCoordSystem* target;
+    unsigned long mode, flags;  // asked; of the result
+    IMetricUnit* unit;
+    IGeoid* geoid;
+    double east, height;  // second coordinate and height of the result
+  };
+  IGeoCoordSystem *utm = utm_.get(), *wgs = wgs84_.get();
+  IMetricUnit* mm = mm_.get();
+  const unsigned long kP = kGeoFormPlane, kG = kGeoFormGeodetic,
+                      kAll = kGeoHasAll, kOrth = kGeoGeoidHeights,
+                      kUnits = kGeoUnitsOnly,
+                      kNoHeight = kGeoHasFirst | kGeoHasSecond;
+  // clang-format off
+  const Case cases[] = {
+      {ns, utm, kP, kP | kAll, mm, {}, 500000000.0, 3000.0},  // no system: taken in the target
+      {ns, utm, kG, kG | kAll, {}, {}, 15.0, 3.0},  // no system: converted within it
+      {g, wgs, kP | kUnits, kG | kAll, mm, {}, 15.0, 100000.0},  // units only in its own system
+      {g, utm, kP | kUnits, kP | kAll, {}, {}, 500000.0, 100.0},  // units only, but another system
+      {no_height, utm, kP, kP | kNoHeight, {}, {}, 500000.0, kUndefined},  // without height
+      {height_only, utm, kP, kP, {}, {}, kUndefined, kUndefined},  // height only
+      {g, utm, kP | kOrth, kP | kAll | kOrth, {}, n40.get(), 500000.0, 60.0},  // above the geoid
+      {g, utm, kP | kOrth, kP | kAll | kOrth, {}, {}, 500000.0, 100.0},  // no geoid: both heights coincide
+      {g, utm, kP, kP | kAll, mm, {}, 500000000.0, 100000.0},  // into millimetres, and back
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    GeoCoordPoint out;
+    ASSERT_TRUE(To(c.in, c.target, c.mode, out, c.unit, c.geoid));
+    EXPECT_EQ(out.m_System.get(), c.target);
+    EXPECT_EQ(out.m_Flags, c.flags);
+    EXPECT_NEAR(out.GetCoord(0, nullptr).y, c.east, 1e-3);
+    EXPECT_NEAR(out.GetCoord(0, nullptr).z, c.height, kTolRounding);
+
+    // And back, in metres, above the ellipsoid.
+    GeoCoordPoint back;
+    if (!(c.flags & kGeoHasThird) || c.in.m_System.get() != g.m_System.get())
+      continue;
+    ASSERT_TRUE(
+        To(out, wgs84_.get(), kGeoFormGeodetic, back, metre.get(), c.geoid));
+    EXPECT_LT(Off(back.m_Coord, {52.0, 15.0}), 1e-10);
+    EXPECT_NEAR(back.m_Coord[2], 100.0, 1e-6);
+  }
 }
 
-TEST_F(GeoCoordPointTest, MissingTargetFailsWithOutputUntouched) {
-  GeoCoordPoint p(
-      utm_.get(), 1.0, 2.0, 3.0, kGeoFormPlane | kGeoHasAll, nullptr);
+TEST_F(GeoCoordPointTest, FailuresLeaveTheOutputAndRecordTheFirstCause) {
+  const GeoCoordPoint p = FullPoint(utm_.get(), 1.0, 2.0, 3.0);
   GeoCoordPoint out(utm_.get(), -1.0, -1.0, -1.0, 0, nullptr);
-  EXPECT_FALSE(p.Convert(out, nullptr, kGeoFormPlane, nullptr, nullptr, kBest));
+  EXPECT_FALSE(To(p, nullptr, kGeoFormPlane, out));
+  const ComPtr<IMetricUnit> zero = MetricUnit::Create(0.0);
+  EXPECT_FALSE(To(p, utm_.get(), kGeoFormPlane, out, zero.get()));
   EXPECT_EQ(out.m_Coord[0], -1.0);
-  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoNullObject);
-  EXPECT_STRNE(collinear::GeoLastErrorText(), "");
+  EXPECT_EQ(GeoLastError(), kGeoNullObject);
+  EXPECT_STREQ(GeoLastErrorText(), "no target system");
+  GeoClearError();
+  EXPECT_EQ(GeoLastError(), kGeoOk);
+  EXPECT_STREQ(GeoLastErrorText(), "");
+  EXPECT_FALSE(To(p, utm_.get(), kGeoFormPlane, out, zero.get()));
+  EXPECT_EQ(GeoLastError(), kGeoBadUnit);
   // The value form gives a point of the target without coordinates.
+  const unsigned long kMode = kGeoFormGeodetic | kGeoGeoidHeights;
   const GeoCoordPoint empty =
-      p.Convert(nullptr,
-                kGeoFormGeodetic | kGeoGeoidHeights | 0x80,
-                mm_.get(),
-                nullptr,
-                kBest);
-  EXPECT_EQ(empty.m_Flags, kGeoFormGeodetic | kGeoGeoidHeights);
+      p.Convert(nullptr, kMode | 0x80, mm_.get(), nullptr, kGeoBestOperation);
+  EXPECT_EQ(empty.m_Flags, kMode);
   EXPECT_EQ(empty.m_Unit.get(), mm_.get());
 }
 
-TEST_F(GeoCoordPointTest, FirstErrorIsKeptUntilCleared) {
-  collinear::GeoSetError(collinear::kGeoNoCatalogue, "first");
-  collinear::GeoSetError(collinear::kGeoRefused, "second");
-  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoNoCatalogue);
-  EXPECT_STREQ(collinear::GeoLastErrorText(), "first");
-  collinear::GeoClearError();
-  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoOk);
-  EXPECT_STREQ(collinear::GeoLastErrorText(), "");
-}
-
-TEST_F(GeoCoordPointTest, UnitsOnlyModeKeepsFormInSameSystem) {
-  GeoCoordPoint p(
-      wgs84_.get(), 52.0, 15.0, 2.5, kGeoFormGeodetic | kGeoHasAll, nullptr);
-  GeoCoordPoint out;
-  ASSERT_TRUE(p.Convert(out,
-                        wgs84_.get(),
-                        kGeoFormPlane | collinear::kGeoUnitsOnly,
-                        mm_.get(),
-                        nullptr,
-                        kBest));
-  EXPECT_EQ(out.GetForm(), kGeoFormGeodetic);
-  EXPECT_EQ(out.m_Coord[0], 52.0);
-  EXPECT_DOUBLE_EQ(out.m_Coord[2], 2500.0);
-  // Another system is converted in full despite the bit.
-  ASSERT_TRUE(p.Convert(out,
-                        utm_.get(),
-                        kGeoFormPlane | collinear::kGeoUnitsOnly,
-                        nullptr,
-                        nullptr,
-                        kBest));
-  EXPECT_EQ(out.GetForm(), kGeoFormPlane);
-  EXPECT_NEAR(out.m_Coord[1], 500000.0, 1e-6);
-}
-
-TEST_F(GeoCoordPointTest, PartlyKnownPointsKeepOnlyWhatCanBeCarried) {
-  GeoCoordPoint no_height(wgs84_.get(),
-                          52.0,
-                          15.0,
-                          kUndefined,
-                          kGeoFormGeodetic | kGeoHasFirst | kGeoHasSecond,
-                          nullptr);
-  GeoCoordPoint out;
-  ASSERT_TRUE(no_height.Convert(
-      out, utm_.get(), kGeoFormPlane, nullptr, nullptr, kBest));
-  EXPECT_EQ(out.m_Flags & kGeoHasAll, kGeoHasFirst | kGeoHasSecond);
-  EXPECT_NEAR(out.m_Coord[1], 500000.0, 1e-6);
-  EXPECT_EQ(out.m_Coord[2], kUndefined);
-
-  GeoCoordPoint height_only(wgs84_.get(),
-                            kUndefined,
-                            kUndefined,
-                            5.0,
-                            kGeoFormGeodetic | collinear::kGeoHasThird,
-                            nullptr);
-  ASSERT_TRUE(height_only.Convert(
-      out, utm_.get(), kGeoFormPlane, nullptr, nullptr, kBest));
-  EXPECT_EQ(out.m_Flags & kGeoHasAll, 0u);
-  EXPECT_EQ(out.GetForm(), kGeoFormPlane);
-}
-
-TEST_F(GeoCoordPointTest, GeoidTurnsEllipsoidalIntoGeoidHeightsAndBack) {
-  const ComPtr<IGeoid> geoid = collinear::ConstantGeoid::Create(40.0);
-  GeoCoordPoint p(
-      wgs84_.get(), 52.0, 15.0, 100.0, kGeoFormGeodetic | kGeoHasAll, nullptr);
-  GeoCoordPoint orth, back, plain;
-  ASSERT_TRUE(p.Convert(orth,
-                        utm_.get(),
-                        kGeoFormPlane | kGeoGeoidHeights,
-                        nullptr,
-                        geoid.get(),
-                        kBest));
-  EXPECT_NEAR(orth.m_Coord[2], 60.0, kTolRounding);
-  EXPECT_TRUE(orth.m_Flags & kGeoGeoidHeights);
-  ASSERT_TRUE(orth.Convert(
-      back, wgs84_.get(), kGeoFormGeodetic, nullptr, geoid.get(), kBest));
-  EXPECT_NEAR(back.m_Coord[2], 100.0, kTolRounding);
-  // Without a geoid the two height kinds coincide.
-  ASSERT_TRUE(p.Convert(plain,
-                        utm_.get(),
-                        kGeoFormPlane | kGeoGeoidHeights,
-                        nullptr,
-                        nullptr,
-                        kBest));
-  EXPECT_NEAR(plain.m_Coord[2], 100.0, kTolRounding);
-}
-
-TEST_F(GeoCoordPointTest, LengthUnitsApplyOnBothSides) {
-  // 52 N 15 E lies on the central meridian of zone 33: easting 500 km.
-  GeoCoordPoint p(
-      wgs84_.get(), 52.0, 15.0, 100.0, kGeoFormGeodetic | kGeoHasAll, nullptr);
-  GeoCoordPoint in_mm, back;
-  ASSERT_TRUE(
-      p.Convert(in_mm, utm_.get(), kGeoFormPlane, mm_.get(), nullptr, kBest));
-  EXPECT_NEAR(in_mm.m_Coord[1], 500000000.0, 1e-3);
-  EXPECT_NEAR(in_mm.m_Coord[2], 100000.0, 1e-6);
-  ASSERT_TRUE(in_mm.Convert(back,
-                            wgs84_.get(),
-                            kGeoFormGeodetic,
-                            collinear::MetricUnit::Create(1.0).get(),
-                            nullptr,
-                            kBest));
-  EXPECT_NEAR(back.m_Coord[0], 52.0, 1e-10);
-  EXPECT_NEAR(back.m_Coord[1], 15.0, 1e-10);
-  EXPECT_NEAR(back.m_Coord[2], 100.0, 1e-6);
-
-  GeoCoordPoint bad;
-  EXPECT_FALSE(p.Convert(bad,
-                         utm_.get(),
-                         kGeoFormPlane,
-                         collinear::MetricUnit::Create(0.0).get(),
-                         nullptr,
-                         kBest));
-  EXPECT_EQ(collinear::GeoLastError(), collinear::kGeoBadUnit);
-}
-
-// A host point with two vertices, the second without height.
-class TwoVertexPoint
-    : public collinear::GeoUnknown<IGeoCoordPoint, IID_IGeoCoordPoint> {
- public:
-  explicit TwoVertexPoint(IGeoCoordSystem* s) : system_(s) {}
-  HRESULT GetPosition(unsigned long selector,
-                      double* coords,
-                      unsigned long* flags,
-                      unsigned long* angular_unit,
-                      IGeoCoordSystem** system,
-                      IMetricUnit** unit) override {
-    *system = ComPtr<IGeoCoordSystem>(system_).detach();
-    *unit = nullptr;
-    *angular_unit = collinear::kGeoDegree;
-    const bool last = selector == collinear::kGeoLastVertex || selector == 1;
-    const bool first = selector == collinear::kGeoFirstVertex || selector == 0;
-    if (!first && !last) {
-      *flags = 0;
-      return S_FALSE;
-    }
-    coords[0] = last ? 53.0 : 52.0;
-    coords[1] = 15.0;
-    coords[2] = 7.0;
-    *flags =
-        kGeoFormGeodetic | (last ? kGeoHasFirst | kGeoHasSecond : kGeoHasAll);
-    return S_OK;
-  }
-
- private:
-  ComPtr<IGeoCoordSystem> system_;
-};
-
 TEST_F(GeoCoordPointTest, ReadsTheSelectedVertexOfAHostPoint) {
-  ComPtr<IGeoCoordPoint> host(new TwoVertexPoint(utm_.get()));
-  GeoCoordPoint first(host.get(), collinear::kGeoFirstVertex);
-  EXPECT_EQ(first.m_Coord[0], 52.0);
-  EXPECT_TRUE(first.HasAll());
-  EXPECT_EQ(first.m_System.get(), utm_.get());
-  GeoCoordPoint last(host.get(), collinear::kGeoLastVertex);
-  EXPECT_EQ(last.m_Coord[0], 53.0);
-  EXPECT_EQ(last.m_Coord[2], kUndefined);  // its height bit is clear
-  GeoCoordPoint none(host.get(), 5);
-  EXPECT_EQ(none.m_Flags, 0u);
-  EXPECT_EQ(none.m_System.get(), utm_.get());
-
+  // Two vertices, the second without height.
+  const unsigned long kGeodetic = kGeoFormGeodetic;
+  ComPtr<GeoPointData> host = GeoPointData::Create(utm_.get());
+  host->AddVertex(52, 15, 7, kGeodetic | kGeoHasAll)
+      .AddVertex(53, 15, 7, kGeodetic | kGeoHasFirst | kGeoHasSecond);
+  const struct {
+    unsigned long selector;
+    TAbstractPoint3<double> coords;
+  } cases[] = {// clang-format off
+      {0, {52, 15, 7}}, {1, {53, 15, kUndefined}}, {kGeoFirstVertex, {52, 15, 7}},
+      {kGeoLastVertex, {53, 15, kUndefined}}, {2, DefTriad()}};
+  // clang-format on
+  for (const auto& c : cases) {
+    const GeoCoordPoint p(host.get(), c.selector);
+    EXPECT_EQ(p.GetCoord(0, nullptr), c.coords) << c.selector;
+    EXPECT_EQ(p.m_System.get(), utm_.get());
+  }
   // The plane-form selector turns the geodetic position into grid
   // coordinates of the point's own system.
-  GeoCoordPoint plane(host.get(), collinear::kGeoPreferPlane);
+  const GeoCoordPoint plane(host.get(), kGeoPreferPlane);
   EXPECT_EQ(plane.GetForm(), kGeoFormPlane);
   EXPECT_NEAR(plane.m_Coord[1], 500000.0, 1e-6);
   EXPECT_NEAR(plane.m_Coord[2], 7.0, 1e-9);
-
-  GeoCoordPoint null_point(nullptr, 0);
-  EXPECT_EQ(null_point.m_Flags, 0u);
-  EXPECT_FALSE(null_point.m_System);
+  // No vertex at all, no point at all.
+  EXPECT_EQ(GeoCoordPoint(GeoPointData::Create(nullptr).get(), 0).m_Flags, 0u);
+  const GeoCoordPoint null_point(nullptr, 0);
+  EXPECT_FALSE(null_point.m_Flags || null_point.m_System);
 }
 
 }  // namespace
+}  // namespace collinear

@@ -33,22 +33,18 @@ TEST(ParsePointRows, BadLinesNameFileLineAndProblem) {
     const char* text;
     const char* expected;
   };
+  // clang-format off
   const Case cases[] = {
-      {"A 1 2 3\nB 1 x 3\n",
-       "f.txt:2: point 'B': value 2 'x' is not a finite number"},
-      {"A 1 2 nan\n",
-       "f.txt:1: point 'A': value 3 'nan' is not a finite number"},
-      {"A 1 2 inf\n",
-       "f.txt:1: point 'A': value 3 'inf' is not a finite number"},
-      {"A 1 2 1e999\n",
-       "f.txt:1: point 'A': value 3 '1e999' is not a finite number"},
+      {"A 1 2 3\nB 1 x 3\n", "f.txt:2: point 'B': value 2 'x' is not a finite number"},
+      {"A 1 2 nan\n", "f.txt:1: point 'A': value 3 'nan' is not a finite number"},
+      {"A 1 2 inf\n", "f.txt:1: point 'A': value 3 'inf' is not a finite number"},
+      {"A 1 2 1e999\n", "f.txt:1: point 'A': value 3 '1e999' is not a finite number"},
       {"A 1 2 3m\n", "f.txt:1: point 'A': value 3 '3m' is not a finite number"},
       {"A 1 2\n", "f.txt:1: point 'A' has 2 values, expected 3 after the name"},
-      {"A 1 2 3 4\n",
-       "f.txt:1: point 'A' has 4 values, expected 3 after the name"},
-      {"A 1 2 3\n# c\nA 4 5 6\n",
-       "f.txt:3: point name 'A' repeats the one on line 1"},
+      {"A 1 2 3 4\n", "f.txt:1: point 'A' has 4 values, expected 3 after the name"},
+      {"A 1 2 3\n# c\nA 4 5 6\n", "f.txt:3: point name 'A' repeats the one on line 1"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     std::vector<PointRow> rows;
