@@ -199,6 +199,12 @@ TEST(CLeastSq, CreateAndGrowingEngineFitALine) {
   EXPECT_EQ(ls.CheckParameterNumber(), 1);
   ASSERT_EQ(ls.Solve(), 1);
   expect_closed_forms();
+  // Rows given no weight count once, the grown ones too: a plain mean.
+  CLeastSq mean(1);
+  mean.InitObeq();
+  for (const double v : {1.0, 2.0, 6.0}) WriteRow(mean, {1.0}, v);
+  ASSERT_EQ(mean.Solve(), 1);
+  EXPECT_NEAR(mean.GetBcor(0), 3.0, 1e-15);
 }
 
 // Writing column n also writes b; checks of N's diagonal and the weights.
