@@ -78,8 +78,11 @@ void SearchCases(const CalcDistortion& c, int set, BitHash* h) {
   }
   std::vector<std::pair<double, double>> pixels = {{2987.2101, 3944.0761},
                                                    {3001.0037, 3700.2408}};
-  for (int k = 0; k < 4000; ++k)
-    pixels.emplace_back(Uniform(rng, 0, 6000), Uniform(rng, 0, 4000));
+  for (int k = 0; k < 4000; ++k) {
+    // Drawn row first: the pinned hashes were made with that order.
+    const double row = Uniform(rng, 0, 4000);
+    pixels.emplace_back(Uniform(rng, 0, 6000), row);
+  }
   for (const auto& [col, row] : pixels) {
     const auto [x, y] = Photo(col, row);
     double dx, dy;
