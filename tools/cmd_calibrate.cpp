@@ -115,13 +115,13 @@ CalibrateResult Compute(const CalibrateArgs& a) {
                      StatusTextToUtf8(dlt.m_Message));
   int ok = 0;
   std::string& method = r.method;
-  const DistModelSpec* spec = FindDistModel(a.model);
-  if (spec && spec->model != DIST_NONE) {
+  const DistModelInfo* info = FindDistModel(a.model);
+  if (info && info->model != DIST_NONE) {
     for (const SelfCalibration& c : kSelfCalibrations)
-      if (c.model == spec->model) ok = (dlt.*c.run)();
+      if (c.model == info->model) ok = (dlt.*c.run)();
     method = "spatial DLT with self-calibration";
-    for (int k = 0; k < spec->Count(); ++k)
-      method += std::string(" ") + spec->para_names[k];
+    for (int k = 0; k < info->Count(); ++k)
+      method += std::string(" ") + info->para_names[k];
   } else if (a.iterate) {
     ok = dlt.CalDltIte3D();
     method =

@@ -141,14 +141,14 @@ TEST(CCrdCalculator, DistortionIsCDistsWithTheOppositeSign) {
       {1e-4, -2e-7, 5e-10, 2e-4, -1e-4},
       {1e-4, -2e-7, 2e-4, -3e-4, 1e-5, -2e-5, 3e-5, -4e-5}};
   const double kTolMm = 1e-14;  // rounding of m - (m - D) near 20 mm
-  for (const ci::DistModelSpec& spec : ci::kDistModels) {
-    SCOPED_TRACE(spec.name);
+  for (const ci::DistModelInfo& info : ci::kDistModels) {
+    SCOPED_TRACE(info.name);
     CCrdCalculator c;
     SetRealCamera(c);
-    c.SetDistortionModelData(spec.model, 8, para[spec.model]);
+    c.SetDistortionModelData(info.model, 8, para[info.model]);
     CDist d;
-    d.SetDistModel(spec.model);
-    std::copy(para[spec.model], para[spec.model] + 8, d.m_Para);
+    d.SetDistModel(info.model);
+    std::copy(para[info.model], para[info.model] + 8, d.m_Para);
     // clang-format off
     for (const P2& p : {P2(0, 0), P2(5999, 3999), P2(1234.5, 3210.25),
                         P2(3001.0037, 3700.2408), P2(2987.2101, 3944.0761)}) {

@@ -52,9 +52,9 @@ void CDist::Init() {
 }
 
 void CDist::SetDistModel(DIST_MODEL model) {
-  const collinear::DistModelSpec* spec = collinear::FindDistModel(model);
-  m_Model = spec ? model : DIST_NONE;
-  m_NumPara = spec ? spec->Count() : 0;
+  const collinear::DistModelInfo* info = collinear::FindDistModel(model);
+  m_Model = info ? model : DIST_NONE;
+  m_NumPara = info ? info->Count() : 0;
 }
 
 DIST_MODEL& CDist::GetDistModel() { return m_Model; }

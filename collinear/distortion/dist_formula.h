@@ -203,13 +203,13 @@ decltype(auto) WithDistFormula(unsigned long model, const double* p, F&& f) {
   if constexpr (I == std::size(kDistModels)) {
     return f(DistFormula<0, DistTerms::kNone>{p});
   } else {
-    constexpr DistModelSpec kSpec = kDistModels[I];
-    static_assert(kSpec.terms != DistTerms::kDecentring || kSpec.further == 2);
-    static_assert(kSpec.terms != DistTerms::kFurther ||
-                  (kSpec.radial == 2 && kSpec.further == 6));
-    if (kSpec.terms != DistTerms::kNone &&
-        model == static_cast<unsigned long>(kSpec.model))
-      return f(DistFormula<kSpec.radial, kSpec.terms>{p});
+    constexpr DistModelInfo kInfo = kDistModels[I];
+    static_assert(kInfo.terms != DistTerms::kDecentring || kInfo.further == 2);
+    static_assert(kInfo.terms != DistTerms::kFurther ||
+                  (kInfo.radial == 2 && kInfo.further == 6));
+    if (kInfo.terms != DistTerms::kNone &&
+        model == static_cast<unsigned long>(kInfo.model))
+      return f(DistFormula<kInfo.radial, kInfo.terms>{p});
     return WithDistFormula<I + 1>(model, p, std::forward<F>(f));
   }
 }

@@ -4,20 +4,20 @@
 
 namespace collinear {
 
-const DistModelSpec* FindDistModel(unsigned long model) {
-  for (const DistModelSpec& m : kDistModels)
+const DistModelInfo* FindDistModel(unsigned long model) {
+  for (const DistModelInfo& m : kDistModels)
     if (static_cast<unsigned long>(m.model) == model) return &m;
   return nullptr;
 }
 
-const DistModelSpec* FindDistModel(const std::string& name) {
-  for (const DistModelSpec& m : kDistModels)
+const DistModelInfo* FindDistModel(const std::string& name) {
+  for (const DistModelInfo& m : kDistModels)
     if (name == m.name) return &m;
   return nullptr;
 }
 
 DIST_MODEL DistModelFromCounts(unsigned long radial, unsigned long further) {
-  for (const DistModelSpec& m : kDistModels)
+  for (const DistModelInfo& m : kDistModels)
     if (static_cast<unsigned long>(m.radial) == radial &&
         static_cast<unsigned long>(m.further) == further)
       return m.model;
@@ -25,14 +25,14 @@ DIST_MODEL DistModelFromCounts(unsigned long radial, unsigned long further) {
 }
 
 std::vector<std::string> DistortionParameterNames(DIST_MODEL model) {
-  const DistModelSpec* m = FindDistModel(model);
+  const DistModelInfo* m = FindDistModel(model);
   if (!m) return {};
   return std::vector<std::string>(m->para_names, m->para_names + m->Count());
 }
 
 std::string DistModelNameList() {
   std::string list;
-  for (const DistModelSpec& m : kDistModels)
+  for (const DistModelInfo& m : kDistModels)
     list += (list.empty() ? "" : ", ") + std::string(m.name);
   return list;
 }

@@ -22,7 +22,7 @@ enum class DistTerms { kNone, kRadial, kDecentring, kFurther };
 // The most parameters any model has.
 inline constexpr int kMaxDistPara = 8;
 
-struct DistModelSpec {
+struct DistModelInfo {
   DIST_MODEL model;
   const char* name;
   int radial;   // k1.. on r^2, r^4, ...: the first parameters
@@ -34,7 +34,7 @@ struct DistModelSpec {
   constexpr int Count() const { return radial + further; }
 };
 
-inline constexpr DistModelSpec kDistModels[] = {
+inline constexpr DistModelInfo kDistModels[] = {
     {DIST_NONE, "none", 0, 0, DistTerms::kNone, {}},
     {DIST_K1K2K3K4,
      "k1k2k3k4",
@@ -63,8 +63,8 @@ inline constexpr DistModelSpec kDistModels[] = {
 };
 
 // The model of that number or name; null for an unknown one.
-COLLINEAR_API const DistModelSpec* FindDistModel(unsigned long model);
-COLLINEAR_API const DistModelSpec* FindDistModel(const std::string& name);
+COLLINEAR_API const DistModelInfo* FindDistModel(unsigned long model);
+COLLINEAR_API const DistModelInfo* FindDistModel(const std::string& name);
 // The model a host describes by its counts of radial and further
 // coefficients; DIST_NONE when no model has these counts.
 COLLINEAR_API DIST_MODEL DistModelFromCounts(unsigned long radial,

@@ -76,33 +76,33 @@ TEST(DistModels, CountsTableAndParameterDerivatives) {
   // Every model of the table: found by number, name and host counts, named
   // parameters, and D linear in its parameters with the derivatives the
   // solvers use (a unit parameter gives its column).
-  for (const collinear::DistModelSpec& spec : collinear::kDistModels) {
-    SCOPED_TRACE(spec.name);
+  for (const collinear::DistModelInfo& info : collinear::kDistModels) {
+    SCOPED_TRACE(info.name);
     // The table is an inline variable: the library holds its own copy.
-    const auto* by_number = collinear::FindDistModel(spec.model);
-    const auto* by_name = collinear::FindDistModel(std::string(spec.name));
+    const auto* by_number = collinear::FindDistModel(info.model);
+    const auto* by_name = collinear::FindDistModel(std::string(info.name));
     ASSERT_TRUE(by_number != nullptr && by_name != nullptr);
-    EXPECT_TRUE(by_number->model == spec.model && by_name == by_number);
-    EXPECT_EQ(collinear::DistModelFromCounts(spec.radial, spec.further),
-              spec.model);
-    EXPECT_EQ(collinear::DistortionParameterNames(spec.model).size(),
-              static_cast<size_t>(spec.Count()));
+    EXPECT_TRUE(by_number->model == info.model && by_name == by_number);
+    EXPECT_EQ(collinear::DistModelFromCounts(info.radial, info.further),
+              info.model);
+    EXPECT_EQ(collinear::DistortionParameterNames(info.model).size(),
+              static_cast<size_t>(info.Count()));
     CDist d;
-    d.SetDistModel(spec.model);
+    d.SetDistModel(info.model);
     const double x = 7.5, y = -4.25;
     double px[collinear::kMaxDistPara], py[collinear::kMaxDistPara];
     const int n =
-        collinear::WithDistFormula(spec.model, d.m_Para, [&](const auto& f) {
+        collinear::WithDistFormula(info.model, d.m_Para, [&](const auto& f) {
           return f.ParamDerivatives(x, y, px, py);
         });
-    ASSERT_EQ(n, spec.Count());
+    ASSERT_EQ(n, info.Count());
     for (int k = 0; k < n; ++k) {
       std::fill(d.m_Para, d.m_Para + 10, 0.0);
       d.m_Para[k] = 1.0;
       double dx = 0.0, dy = 0.0;
       d.CalDist(x, y, dx, dy);
-      EXPECT_DOUBLE_EQ(px[k], dx) << spec.para_names[k];
-      EXPECT_DOUBLE_EQ(py[k], dy) << spec.para_names[k];
+      EXPECT_DOUBLE_EQ(px[k], dx) << info.para_names[k];
+      EXPECT_DOUBLE_EQ(py[k], dy) << info.para_names[k];
     }
   }
   EXPECT_EQ(collinear::FindDistModel(5), nullptr);

@@ -523,7 +523,7 @@ bool ProjectLoader::LoadDistortion(const Json& d,
   std::string model;
   if (!r_.Text(*m, Member(path, "model"), model)) return false;
   // Coefficients per model: radial ones, then the further ones.
-  const DistModelSpec* found = FindDistModel(model);
+  const DistModelInfo* found = FindDistModel(model);
   if (!found)
     return r_.Fail(
         Member(path, "model"),
