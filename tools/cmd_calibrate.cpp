@@ -118,6 +118,11 @@ struct CalibrateResult {
 };
 
 CalibrateResult Compute(const CalibrateArgs& a) {
+  if (!(a.focal >= 0) || !std::isfinite(a.focal))
+    throw InputError("--focal must be a finite principal distance > 0");
+  for (double v : a.principal_point)
+    if (!std::isfinite(v))
+      throw InputError("--principal-point must be two finite numbers");
   CalibrateResult r;
   r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel", true);
   ControlInput& in = r.fit.in;

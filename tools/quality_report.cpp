@@ -315,15 +315,7 @@ int PrintVerdict(const Report& report,
     Print(report, opt);
     return kExitOk;
   }
-  if (opt.json) {
-    Json doc = ErrorJson(error, kExitFailed);
-    doc["result"] = report.json;
-    std::cout << doc.dump(2) << '\n';
-  } else {
-    std::cout << report.text << report.closing;
-  }
-  std::cerr << "collinear: failed: " << error << "\n";
-  return kExitFailed;
+  return PrintFailure(report, error, kExitFailed, opt);
 }
 
 }  // namespace collinear::cli

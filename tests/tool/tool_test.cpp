@@ -266,6 +266,8 @@ TEST(Tool, ExitCodesAndMessages) {
       {zhang(2, " --focal 832.5 --image-frame pixel"), 1, unusable, "["},
       {"calibrate " + ZhangView(1), 2, "coplanar: the plane solution needs "
        "the principal distance (--focal, and --principal-point"},
+      {"calibrate " + five + " --focal 9 --principal-point 1,nan", 2,
+       "--principal-point must be two finite"},
       {"calibrate " + five, 2, "5 control point(s) have both object and "
        "image coordinates; this calibration needs at least 6"},
       {"resect " + three + " --focal 100", 2, "resection needs at least 4"},
@@ -286,6 +288,8 @@ TEST(Tool, ExitCodesAndMessages) {
                            " at least 4", "not oriented"},
       {"orient " + degenerate + "1", 1, "failed: 1 of 1 image(s) not oriented:"
        "\n  image 'IMG_0101': the space resection did not converge", "not"},
+      {"orient " + degenerate + "1 --json", 1, "did not converge",
+       "\"result\": {"},
       {"orient " + degenerate + "2", 1, "'IMG_0102': the space resection put "
        "the camera ", "not oriented"},
       {"project " + degenerate + "2", 1, "no orientation: the space resection "
