@@ -238,6 +238,9 @@ void VerdictSection(const Verdict& verdict, Report& report) {
     o << "  - [" << VerdictReasonCode(x.reason) << "] "
       << (unusable ? "(unusable) " : "") << x.message << "\n";
   }
+  o << "  (outlier test: normalised residuals at significance "
+    << kOutlierSignificance
+    << ", Bonferroni-corrected over the observations)\n";
   report.json["verdict"] = {{"ok", verdict.Ok()},
                             {"usable", verdict.Unusable() == nullptr},
                             {"outlier_significance", kOutlierSignificance},

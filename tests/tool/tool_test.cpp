@@ -110,7 +110,8 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
       {"calibrate " + kHeikkila + " --max-rows 10",
        "spatial DLT (11 coefficients)|status: spatial DLT|principal point y0|"
        "<- largest|481 smaller"
-       " residuals not shown (--max-rows)|Correlations above 0.9:|Verdict: ok",
+       " residuals not shown (--max-rows)|Correlations above 0.9:|Verdict: ok"
+       "|at significance 0.001",
        "/status:s /coefficients/10:n /principal_distance/mean:n "
        "/angles_deg/kappa:n /verdict/outlier_significance:n "
        "/distortion:o /residuals/490/vy:n /precision/high_correlations/0/r:n",
