@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <unistd.h>
@@ -21,6 +22,17 @@ bool LooksNumeric(const std::string& s) {
 }
 
 }  // namespace
+
+Json ErrorJson(const std::string& message, int exit_code) {
+  Json j = {{"error", message}, {"exit_code", exit_code}};
+  static const std::regex kPlace(R"(^([^:\n]+):(?: line )?(\d{1,9})[:,])");
+  std::smatch m;
+  if (std::regex_search(message, m, kPlace)) {
+    j["file"] = m[1].str();
+    j["line"] = std::stoll(m[2].str());
+  }
+  return j;
+}
 
 Table::Table(std::vector<std::string> headers) : headers_(std::move(headers)) {}
 

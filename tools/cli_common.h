@@ -28,6 +28,10 @@ struct ComputeError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The --json error object: "error" (the message), "exit_code", and "file"
+// and "line" when the message starts with "FILE:LINE:" or "FILE: line N".
+Json ErrorJson(const std::string& message, int exit_code);
+
 // Options every command shares.
 struct CommonOptions {
   bool json = false;

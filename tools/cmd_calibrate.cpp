@@ -1,6 +1,7 @@
 // calibrate: direct linear transformation with optional self-calibration.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 
 #include <collinear/distortion/dist_model.h>
@@ -20,6 +21,7 @@ namespace {
 struct CalibrateArgs {
   std::string object, image;
   double focal = 0.0;
+  std::vector<double> principal_point{0.0, 0.0};
   std::string model = "none";
   bool iterate = false;
   std::string frame = "pixel";
@@ -39,6 +41,26 @@ const SelfCalibration kSelfCalibrations[] = {
     {DIST_K1K2P1P2, &CDlt::CalDltSelfCalib_k1k2p1p2},
     {DIST_K1K2K3P1P2, &CDlt::CalDltSelfCalib_k1k2k3p1p2},
 };
+
+// The English meaning of CDlt's status text (Shift-JIS bytes); a text not
+// known here is shown converted to UTF-8.
+std::string StatusInEnglish(const char* text) {
+  static const struct {
+    const char* text;
+    const char* english;
+  } kTexts[] = {
+      {kDltTextNotMeasured, "no object point has a measured image point"},
+      {kDltTextTooFewPoints, "too few points"},
+      {kDltTextFailed, "the orientation could not be computed"},
+      {kDltText3D, "spatial DLT"},
+      {kDltText2DPlane, "plane DLT (Z constant)"},
+      {kDltText2DFewPoints, "plane DLT (fewer than 6 points)"},
+  };
+  if (!text) return "";
+  for (const auto& t : kTexts)
+    if (std::strcmp(text, t.text) == 0) return t.english;
+  return StatusTextToUtf8(text);
+}
 
 // "none" and the names of the models the DLT self-calibrates.
 std::vector<std::string> ModelChoices() {
@@ -82,6 +104,7 @@ struct CalibrateResult {
   std::string method, status;  // the solution computed; CDlt's status text
   std::vector<double> coefficients;
   double x0 = 0, y0 = 0;         // principal point, file frame
+  double px0 = 0, py0 = 0;       // --principal-point in the solver frame
   double cx = 0, cy = 0, c = 0;  // principal distances and their mean
   CXYZ centre;
   CWPK wpk;
@@ -95,16 +118,43 @@ struct CalibrateResult {
 };
 
 CalibrateResult Compute(const CalibrateArgs& a) {
+  if (!(a.focal >= 0) || !std::isfinite(a.focal))
+    throw InputError("--focal must be a finite principal distance > 0");
+  for (double v : a.principal_point)
+    if (!std::isfinite(v))
+      throw InputError("--principal-point must be two finite numbers");
   CalibrateResult r;
   r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel", true);
   ControlInput& in = r.fit.in;
   r.self_calib = a.model != "none";
-  const int needed = (r.self_calib || a.iterate) ? 6 : 4;
+  // With 4 or 5 points, or coplanar ones, only the plane solution exists,
+  // and it takes the principal distance as given.
+  const bool plane_allowed = !r.self_calib && !a.iterate && a.focal > 0;
+  const int needed = plane_allowed ? 4 : 6;
   if (in.matched < needed)
-    throw InputError(std::to_string(in.matched) +
-                     " control point(s) have both object and image "
-                     "coordinates; this solution needs at least " +
-                     std::to_string(needed));
+    throw InputError(
+        std::to_string(in.matched) +
+        " control point(s) have both object and image coordinates; this "
+        "calibration needs at least " +
+        std::to_string(needed) +
+        (needed == 6 && !r.self_calib && !a.iterate
+             ? " (4 with --focal, for the plane solution)"
+             : ""));
+  const std::string kPlaneNeedsFocal =
+      "the control points are coplanar: the plane solution needs the "
+      "principal distance (--focal, and --principal-point unless the "
+      "principal point is at the image origin)";
+  const double kCoplanar = 1e-9;  // thickness of a plane up to rounding
+  if (!(a.focal > 0) && ThicknessRatio(in.object) < kCoplanar)
+    throw InputError(kPlaneNeedsFocal);
+  // The plane solution assumes the principal point at the origin of the
+  // image coordinates: solve about the one given.
+  r.px0 = a.principal_point[0];
+  r.py0 = ImageY(in, a.principal_point[1]);
+  for (INT_PTR i = 0; i < in.image.GetSize(); ++i) {
+    CXYZ& p = in.image[i];
+    p.SetXYZ(p.m_x - r.px0, p.m_y - r.py0, p.m_z);
+  }
   if (a.iterate && !(a.focal > 0))
     throw InputError(
         "--iterate starts from the plane solution and needs "
@@ -112,7 +162,7 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   CDlt dlt;
   if (!dlt.Create(in.object, in.image, a.focal))
     throw InputError("cannot match the control points: " +
-                     StatusTextToUtf8(dlt.m_Message));
+                     StatusInEnglish(dlt.m_Message));
   int ok = 0;
   std::string& method = r.method;
   const DistModelInfo* info = FindDistModel(a.model);
@@ -132,7 +182,9 @@ CalibrateResult Compute(const CalibrateArgs& a) {
     method = dlt.m_Dlt.GetSize() == 8 ? "plane DLT (8 coefficients)"
                                       : "spatial DLT (11 coefficients)";
   }
-  r.status = StatusTextToUtf8(dlt.m_Message);
+  r.status = StatusInEnglish(dlt.m_Message);
+  if (ok && dlt.m_Dlt.GetSize() == 8 && !(a.focal > 0))
+    throw InputError(kPlaneNeedsFocal);
   if (!ok)
     throw ComputeError(method + " failed" +
                        (r.status.empty() ? std::string() : ": " + r.status) +
@@ -142,8 +194,8 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   r.fit.unit = in.pixel_frame ? "px" : "image units";
   for (INT_PTR i = 0; i < dlt.m_Dlt.GetSize(); ++i)
     r.coefficients.push_back(dlt.m_Dlt[i]);
-  r.x0 = dlt.m_PrincipalPoint.m_x;
-  r.y0 = ImageY(in, dlt.m_PrincipalPoint.m_y);
+  r.x0 = dlt.m_PrincipalPoint.m_x + r.px0;
+  r.y0 = ImageY(in, dlt.m_PrincipalPoint.m_y + r.py0);
   r.cx = dlt.m_FocusX;
   r.cy = dlt.m_FocusY;
   r.c = dlt.m_FocusMean;
@@ -161,6 +213,11 @@ CalibrateResult Compute(const CalibrateArgs& a) {
                         a.iterate && !r.self_calib ? DltInterior::kCentredEqual
                                                    : DltInterior::kFree);
   CentreToFileFrame(r.fit.precision, r.centre, in.scale);
+  for (const auto& [name, offset] : {std::pair{"x0", r.px0}, {"y0", r.py0}}) {
+    const int k = r.fit.precision.Find(name);
+    if (k >= 0 && k < static_cast<int>(r.fit.precision.params.size()))
+      r.fit.precision.params[k].value += offset;
+  }
   if (in.pixel_frame) NegateParameter(r.fit.precision, "y0");
   JudgeOptions judge;
   judge.obs_sigma = r.fit.obs_sigma = a.quality.sigma >= 0
@@ -169,10 +226,12 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   r.fit.verdict = Judge(dlt, r.fit.precision, judge);
   if (r.self_calib) {
     r.whole_picture = a.image_size.size() == 2 && in.pixel_frame;
-    const PictureRect picture =
-        r.whole_picture
-            ? PictureRect{0.0, -a.image_size[1], a.image_size[0], 0.0}
-            : BoundingRect(dlt.m_ImgPoints);
+    const PictureRect picture = r.whole_picture
+                                    ? PictureRect{-r.px0,
+                                                  -a.image_size[1] - r.py0,
+                                                  a.image_size[0] - r.px0,
+                                                  -r.py0}
+                                    : BoundingRect(dlt.m_ImgPoints);
     r.validity = CheckDistortion(dlt, picture);
     r.fit.verdict.Append(Judge(r.validity));
   }
@@ -253,12 +312,14 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
     PlotLayout layout;
     layout.image_size = a.image_size;
     layout.radial = r.radial;
+    layout.offset_x = r.px0;
+    layout.offset_y = r.py0;
     if (r.self_calib && !r.validity.Ok())
       layout.markers.emplace_back(r.validity.valid_radius, "valid limit");
     WritePlot(a.plot, "calibrate", r.method, a.decimals, layout, r.fit);
   }
-  Print(Render(r, a, common.max_rows), common);
-  return VerdictExitCode(r.fit.verdict, a.quality.strict);
+  return PrintVerdict(
+      Render(r, a, common.max_rows), r.fit.verdict, a.quality.strict, common);
 }
 
 }  // namespace
@@ -283,6 +344,13 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   args->focal,
                   "principal distance in image units, for the plane and the "
                   "iterative solutions");
+  app->add_option("--principal-point",
+                  args->principal_point,
+                  "principal point x0,y0 in the image frame's unit, which "
+                  "the plane solution assumes (default 0,0); the image "
+                  "coordinates are taken about it")
+      ->delimiter(',')
+      ->expected(2);
   app->add_option("--model",
                   args->model,
                   "self-calibrated lens distortion: none, k1k2k3k4 (radial), "

@@ -137,8 +137,8 @@ Report Render(const HelmertResult& r,
 
 int RunHelmert(const HelmertArgs& a, const CommonOptions& common) {
   const HelmertResult r = Compute(a);
-  Print(Render(r, a, common), common);
-  return VerdictExitCode(r.verdict, a.quality.strict);
+  return PrintVerdict(
+      Render(r, a, common), r.verdict, a.quality.strict, common);
 }
 
 }  // namespace

@@ -178,8 +178,11 @@ int RunOrient(const OrientArgs& a, const CommonOptions& common) {
     WritePoses(r, a.project);
     r.written = a.project;
   }
-  Print(Render(r, a.decimals, common.max_rows), common);
-  if (ok) return kExitOk;
+  const Report report = Render(r, a.decimals, common.max_rows);
+  if (ok) {
+    Print(report, common);
+    return kExitOk;
+  }
   // Images short of control points first: bad input; then failures.
   std::string problems;
   std::size_t n = 0;
@@ -195,8 +198,8 @@ int RunOrient(const OrientArgs& a, const CommonOptions& common) {
       std::to_string(n) + " of " + std::to_string(r.images.size()) +
       " image(s) not oriented" + (a.write ? " (nothing written)" : "") + ":" +
       problems;
-  if (failed) throw ComputeError(msg);
-  throw InputError(msg);
+  return PrintFailure(
+      report, msg, failed ? kExitFailed : kExitBadInput, common);
 }
 
 }  // namespace

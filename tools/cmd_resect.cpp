@@ -199,8 +199,8 @@ int RunResect(const ResectArgs& a, const CommonOptions& common) {
               layout,
               r.fit);
   }
-  Print(Render(r, a, common.max_rows), common);
-  return VerdictExitCode(r.fit.verdict, a.quality.strict);
+  return PrintVerdict(
+      Render(r, a, common.max_rows), r.fit.verdict, a.quality.strict, common);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // collinear: photogrammetric computations from the shell.
-#include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -10,6 +10,26 @@
 #include "commands.h"
 
 namespace {
+
+using collinear::cli::ErrorJson;
+
+// Whether --json was asked for, before (or without) a successful parse.
+bool JsonAsked(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--json") return true;
+  return false;
+}
+
+// A failure: the message on stderr, and under --json the error object on
+// stdout, so that a script reading stdout always gets one JSON document.
+int Fail(const std::string& prefix,
+         const std::string& message,
+         int code,
+         bool json) {
+  std::cerr << "collinear: " << prefix << message << '\n';
+  if (json) std::cout << ErrorJson(message, code).dump(2) << '\n';
+  return code;
+}
 
 int Run(int argc, char** argv) {
   using namespace collinear::cli;
@@ -35,18 +55,19 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int rc = app.exit(e);
-    return rc == 0 ? kExitOk : kExitBadInput;
+    if (e.get_exit_code() == 0 || !JsonAsked(argc, argv)) {
+      const int rc = app.exit(e);
+      return rc == 0 ? kExitOk : kExitBadInput;
+    }
+    return Fail("error: ", e.what(), kExitBadInput, true);
   }
   try {
     for (Command& c : commands)
       if (c.app->parsed()) return c.run();
   } catch (const InputError& e) {
-    std::cerr << "collinear: error: " << e.what() << '\n';
-    return kExitBadInput;
+    return Fail("error: ", e.what(), kExitBadInput, common.json);
   } catch (const ComputeError& e) {
-    std::cerr << "collinear: failed: " << e.what() << '\n';
-    return kExitFailed;
+    return Fail("failed: ", e.what(), kExitFailed, common.json);
   }
   return kExitBadInput;
 }
@@ -56,12 +77,12 @@ int Run(int argc, char** argv) {
 // Anything else that escapes a command (memory exhausted, a fault of our
 // own) is a failed computation, never a success.
 int main(int argc, char** argv) {
+  const int failed = collinear::cli::kExitFailed;
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "collinear: failed: %s\n", e.what());
+    return Fail("failed: ", e.what(), failed, JsonAsked(argc, argv));
   } catch (...) {
-    std::fprintf(stderr, "collinear: failed: unknown error\n");
+    return Fail("failed: ", "unknown error", failed, JsonAsked(argc, argv));
   }
-  return collinear::cli::kExitFailed;
 }

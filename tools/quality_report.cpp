@@ -87,8 +87,10 @@ void AddQualityOptions(CLI::App* app,
                        const std::string& sigma_help) {
   app->add_flag("--strict",
                 args.strict,
-                "exit with code 1 when the verdict has warnings (the report "
-                "is printed all the same)");
+                "exit with code 1 also when the verdict only asks for a look "
+                "(outliers, weak geometry, too few points); an unusable "
+                "result always exits with 1 (the report is printed all the "
+                "same)");
   app->add_option(sigma_option, args.sigma, sigma_help)
       ->check(CLI::NonNegativeNumber);
 }
@@ -163,10 +165,16 @@ void PrecisionSection(const PrecisionReport& precision,
     rows.push_back(row);
     c.AddRow(cells);
   }
-  j["correlation"] = {{"names", names}, {"matrix", rows}};
+  const bool usable = CovarianceUsable(p);
+  j["covariance_usable"] = usable;
+  j["correlation"] =
+      usable ? Json{{"names", names}, {"matrix", rows}} : Json(nullptr);
   std::string flagged;
   j["high_correlations"] = Json::array();
-  for (const CorrelatedPair& h : HighCorrelations(p, kFlagCorrelation)) {
+  const std::vector<CorrelatedPair> high =
+      usable ? HighCorrelations(p, kFlagCorrelation)
+             : std::vector<CorrelatedPair>();
+  for (const CorrelatedPair& h : high) {
     const std::string &a = p.params[h.i].name, &b = p.params[h.j].name;
     j["high_correlations"].push_back({{"a", a}, {"b", b}, {"r", h.r}});
     flagged.append(flagged.empty() ? " " : ", ")
@@ -196,7 +204,10 @@ void PrecisionSection(const PrecisionReport& precision,
   if (p.redundancy <= 0)
     o << "  no redundancy: standard deviations undetermined\n";
   o << "\n" << t.Render();
-  if (n > 1 && matrix) {
+  if (n > 1 && matrix && !usable) {
+    o << "\n  Correlations not shown: the covariance is unusable (values "
+         "outside [-1, 1] or NaN).\n";
+  } else if (n > 1 && matrix) {
     o << "\n  Correlations:\n" << c.Render("  ");
     if (flagged.empty())
       o << "  No correlation above " << kFlagCorrelation << ".\n";
@@ -214,15 +225,26 @@ void VerdictSection(const Verdict& verdict, Report& report) {
   if (verdict.Ok())
     o << "ok\n";
   else
-    o << n << (n == 1 ? " warning" : " warnings") << "\n";
+    o << (verdict.Unusable() ? "unusable, " : "") << n
+      << (n == 1 ? " warning" : " warnings") << "\n";
   Json w = Json::array();
   for (const Warning& x : verdict.warnings) {
-    Json e = {{"reason", VerdictReasonCode(x.reason)}, {"message", x.message}};
+    const bool unusable = KindOf(x.reason) == VerdictKind::kUnusable;
+    Json e = {{"reason", VerdictReasonCode(x.reason)},
+              {"kind", unusable ? "unusable" : "look"},
+              {"message", x.message}};
     if (!x.point.empty()) e["point"] = x.point;
     w.push_back(e);
-    o << "  - [" << VerdictReasonCode(x.reason) << "] " << x.message << "\n";
+    o << "  - [" << VerdictReasonCode(x.reason) << "] "
+      << (unusable ? "(unusable) " : "") << x.message << "\n";
   }
-  report.json["verdict"] = {{"ok", verdict.Ok()}, {"warnings", w}};
+  o << "  (outlier test: normalised residuals at significance "
+    << kOutlierSignificance
+    << ", Bonferroni-corrected over the observations)\n";
+  report.json["verdict"] = {{"ok", verdict.Ok()},
+                            {"usable", verdict.Unusable() == nullptr},
+                            {"outlier_significance", kOutlierSignificance},
+                            {"warnings", w}};
   report.closing = o.str();
 }
 
@@ -271,12 +293,32 @@ std::vector<std::string> QualityCaption(const Verdict& verdict,
   return lines;
 }
 
-int VerdictExitCode(const Verdict& verdict, bool strict) {
-  if (!strict || verdict.Ok()) return kExitOk;
-  const size_t n = verdict.warnings.size();
-  std::cerr << "collinear: --strict: the verdict has " << n
-            << (n == 1 ? " warning" : " warnings") << "\n";
-  return kExitFailed;
+int PrintVerdict(const Report& report,
+                 const Verdict& verdict,
+                 bool strict,
+                 const CommonOptions& opt) {
+  std::string error;
+  if (verdict.Unusable()) {
+    error = "the result is unusable:";
+    for (const Warning& w : verdict.warnings)
+      if (KindOf(w.reason) == VerdictKind::kUnusable)
+        error += std::string(error.back() == ':' ? " [" : "; [") +
+                 VerdictReasonCode(w.reason) + "] " + w.message;
+  } else if (strict && !verdict.Ok()) {
+    const size_t n = verdict.warnings.size();
+    error = "--strict: the verdict has " + std::to_string(n) +
+            (n == 1 ? " warning" : " warnings");
+    std::string outliers;
+    for (const Warning& x : verdict.warnings)
+      if (x.reason == VerdictReason::kOutlier)
+        outliers += (outliers.empty() ? "" : ", ") + x.point;
+    if (!outliers.empty()) error += "; outliers: " + outliers;
+  }
+  if (error.empty()) {
+    Print(report, opt);
+    return kExitOk;
+  }
+  return PrintFailure(report, error, kExitFailed, opt);
 }
 
 }  // namespace collinear::cli

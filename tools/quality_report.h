@@ -74,9 +74,14 @@ std::vector<std::string> QualityCaption(const Verdict& verdict,
                                         const PrecisionReport& report,
                                         const QualityUnits& units);
 
-// The exit code of a finished report: warnings fail only under --strict
-// (with a note on stderr).
-int VerdictExitCode(const Verdict& verdict, bool strict);
+// Prints a finished report and returns its exit code: 1 when a warning
+// makes the result unusable, or under --strict when there is any warning
+// (outliers named); 0 otherwise. A failure also goes to stderr, and under
+// --json the document is the error object with the report as "result".
+int PrintVerdict(const Report& report,
+                 const Verdict& verdict,
+                 bool strict,
+                 const CommonOptions& opt);
 
 }  // namespace collinear::cli
 

@@ -16,6 +16,22 @@ void Print(const Report& report, const CommonOptions& opt) {
     std::cout << report.text << report.closing;
 }
 
+int PrintFailure(const Report& report,
+                 const std::string& error,
+                 int code,
+                 const CommonOptions& opt) {
+  if (opt.json) {
+    Json doc = ErrorJson(error, code);
+    doc["result"] = report.json;
+    std::cout << doc.dump(2) << '\n';
+  } else {
+    std::cout << report.text << report.closing;
+  }
+  std::cerr << "collinear: " << (code == kExitBadInput ? "error: " : "failed: ")
+            << error << '\n';
+  return code;
+}
+
 const Residual* Residuals::Largest() const {
   return !rows.empty() && rows.front().length > 0 ? &rows.front() : nullptr;
 }

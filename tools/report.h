@@ -26,6 +26,13 @@ struct Report {  // NOLINT(bugprone-exception-escape): Json's constructor
 
 // Prints the JSON document (indent 2) or the text to stdout.
 void Print(const Report& report, const CommonOptions& opt);
+// A report whose result failed (code 1) or was refused (code 2): the text
+// to stdout and the message to stderr, or under --json the error object
+// with the report as "result". Returns code.
+int PrintFailure(const Report& report,
+                 const std::string& error,
+                 int code,
+                 const CommonOptions& opt);
 
 // Residuals of a fit, largest first (ties in input order).
 struct Residual {

@@ -66,10 +66,32 @@ const char* VerdictReasonCode(VerdictReason reason) {
                 {VerdictReason::kDistortionInvalid, "distortion_invalid"},
                 {VerdictReason::kAmbiguous, "ambiguous"},
                 {VerdictReason::kBehindCamera, "behind_camera"},
-                {VerdictReason::kNotOptimal, "not_optimal"}};
+                {VerdictReason::kNotOptimal, "not_optimal"},
+                {VerdictReason::kSingular, "singular"},
+                {VerdictReason::kCovarianceUnusable, "unusable_covariance"}};
   for (const auto& c : kCodes)
     if (c.reason == reason) return c.code;
   return "unknown";
+}
+
+VerdictKind KindOf(VerdictReason reason) {
+  switch (reason) {
+    case VerdictReason::kNonFinite:
+    case VerdictReason::kBehindCamera:
+    case VerdictReason::kNotOptimal:
+    case VerdictReason::kSingular:
+    case VerdictReason::kIllConditioned:
+    case VerdictReason::kCovarianceUnusable:
+      return VerdictKind::kUnusable;
+    default:
+      return VerdictKind::kLook;
+  }
+}
+
+const Warning* Verdict::Unusable() const {
+  for (const Warning& w : warnings)
+    if (KindOf(w.reason) == VerdictKind::kUnusable) return &w;
+  return nullptr;
 }
 
 bool Verdict::Has(VerdictReason reason) const {
@@ -82,9 +104,10 @@ void Verdict::Append(const Verdict& other) {
   warnings.insert(warnings.end(), other.warnings.begin(), other.warnings.end());
 }
 
-double ChiSquareQuantile(int dof, double p) {
-  if (dof < 1 || !(p > 0.0 && p < 1.0)) return std::nan("");
-  // Standard normal quantile z of p by bisection on the upper tail.
+double NormalQuantile(double p) {
+  if (!(p > 0.0 && p < 1.0)) return std::nan("");
+  // Bisection on the upper tail, which erfc gives to full relative accuracy
+  // far out (p = 1 - 1e-12 and beyond).
   double lo = -40.0, hi = 40.0;
   for (int i = 0; i < 200; ++i) {
     const double mid = 0.5 * (lo + hi);
@@ -93,10 +116,30 @@ double ChiSquareQuantile(int dof, double p) {
     else
       hi = mid;
   }
-  const double z = 0.5 * (lo + hi);
+  return 0.5 * (lo + hi);
+}
+
+double OutlierLimit(int observations) {
+  if (observations < 1) return std::nan("");
+  return NormalQuantile(1.0 - kOutlierSignificance / (2.0 * observations));
+}
+
+double ChiSquareQuantile(int dof, double p) {
+  if (dof < 1) return std::nan("");
+  const double z = NormalQuantile(p);
+  if (std::isnan(z)) return z;
   const double a = 2.0 / (9.0 * dof);
   const double t = 1.0 - a + z * std::sqrt(a);
   return dof * t * t * t;
+}
+
+bool CovarianceUsable(const PrecisionReport& report) {
+  // Beyond rounding: a correlation of exactly dependent unknowns may come
+  // out as 1 + a few ulps.
+  const double kTolerance = 1e-9;
+  for (double c : report.correlation)
+    if (!IsUndefined(c) && !(std::fabs(c) <= 1.0 + kTolerance)) return false;
+  return true;
 }
 
 double ThicknessRatio(const CArray<CXYZ, CXYZ&>& points) {
@@ -178,7 +221,16 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
          kMinMeanRedundancy);
   }
 
-  if (!(report.condition_number <= kMaxConditionNumber))
+  if (!(report.condition_number <= kSingularConditionNumber))
+    Warn(v,
+         VerdictReason::kSingular,
+         "",
+         "normal equations singular: condition number %.3g (unknowns "
+         "scaled to unit diagonal) above %.2g; the geometry does not "
+         "determine the parameters",
+         report.condition_number,
+         kSingularConditionNumber);
+  else if (report.condition_number > kMaxConditionNumber)
     Warn(v,
          VerdictReason::kIllConditioned,
          "",
@@ -223,23 +275,40 @@ Verdict JudgeResiduals(const CArray<CXYZ, CXYZ&>& residuals,
          report.sigma0,
          kMaxStepGain);
 
-  if (n > 0 && finite_residuals) {
-    const double rms = std::sqrt(sum2 / n);
-    const double floor = std::max(rms, rounding);
+  if (!CovarianceUsable(report))
+    Warn(v,
+         VerdictReason::kCovarianceUnusable,
+         "",
+         "unusable covariance: correlations outside [-1, 1] or NaN; "
+         "the normal equations are not positive definite, so the "
+         "standard deviations mean nothing");
+
+  // Data snooping with sigma0 from the residuals themselves: the scale of a
+  // coordinate's residual, sigma0 sqrt(r / m), is the RMS per coordinate.
+  const int obs = m > 0 ? m : static_cast<int>(2 * n);
+  if (n > 0 && r > 0 && finite_residuals) {
+    const double rms = std::sqrt(sum2 / (2.0 * n));
+    const double scale = std::max(rms, rounding);
+    const double limit = OutlierLimit(obs);
     for (INT_PTR i = 0; i < n; ++i) {
-      const double len = std::hypot(residuals[i].m_x, residuals[i].m_y);
-      if (len > kOutlierFactor * floor) {
+      const double w =
+          std::max(std::fabs(residuals[i].m_x), std::fabs(residuals[i].m_y)) /
+          scale;
+      if (w > limit) {
         const std::string name = residuals[i].m_strName.GetString();
         Warn(v,
              VerdictReason::kOutlier,
              name,
-             "point %s: residual %.4g is %.3g times the RMS residual "
-             "%.4g (limit %.3g times)",
+             "point %s: normalised residual %.3g above %.3g, the critical "
+             "value at significance %g over %d observations (residual "
+             "%.4g, RMS %.4g per coordinate)",
              name.c_str(),
-             len,
-             len / rms,
-             rms,
-             kOutlierFactor);
+             w,
+             limit,
+             kOutlierSignificance,
+             obs,
+             std::hypot(residuals[i].m_x, residuals[i].m_y),
+             rms);
       }
     }
   }

@@ -138,6 +138,35 @@ TEST(Verdict, NonFiniteResidual) {
   EXPECT_FALSE(v.Has(VerdictReason::kOutlier));
 }
 
+// 100,000 points of pure Gaussian noise: the Bonferroni-corrected limit
+// (5.9 for 200,000 coordinates) names none, where a fixed 3 sigma would name
+// about 540; a blunder of 8 sigma in one coordinate is named, alone.
+TEST(Verdict, DataSnoopingOverManyPoints) {
+  const int n = 100000;
+  std::mt19937 gen(7);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  Points res;
+  for (int i = 0; i < n; ++i) {
+    CXYZ v(("P" + std::to_string(i + 1)).c_str(), noise(gen), noise(gen), 0.0);
+    res.Add(v);
+  }
+  collinear::PrecisionReport report;
+  report.valid = true;
+  report.observations = 2 * n;
+  report.unknowns = 6;
+  report.redundancy = 2 * n - 6;
+  report.condition_number = 1.0;
+  EXPECT_FALSE(Judge(res, report, JudgeOptions()).Has(VerdictReason::kOutlier));
+  res[777].m_y += 8.0;
+  const Verdict v = Judge(res, report, JudgeOptions());
+  ASSERT_EQ(v.warnings.size(), 1u);
+  EXPECT_EQ(v.warnings[0].reason, VerdictReason::kOutlier);
+  EXPECT_EQ(v.warnings[0].point, "P778");
+  EXPECT_NE(v.warnings[0].message.find("significance 0.001"),
+            std::string::npos);
+  EXPECT_NEAR(collinear::OutlierLimit(2 * n), 5.85, 0.01);  // z(1 - 2.5e-9)
+}
+
 TEST(ChiSquareQuantile, AgreesWithTables) {
   // Table values: chi2(1; 0.999) = 10.828, chi2(10; 0.999) = 29.588,
   // chi2(100; 0.99) = 135.807. Wilson-Hilferty is within 3 % at dof 1.

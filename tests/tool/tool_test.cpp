@@ -108,9 +108,12 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
       // The data set's own plausibility check: principal point near (372.0,
       // 276.7) px, y down as the picture's.
       {"calibrate " + kHeikkila + " --max-rows 10",
-       "spatial DLT (11 coefficients)|principal point y0|<- largest|481 smaller"
-       " residuals not shown (--max-rows)|Correlations above 0.9:|Verdict: ok",
-       "/coefficients/10:n /principal_distance/mean:n /angles_deg/kappa:n "
+       "spatial DLT (11 coefficients)|status: spatial DLT|principal point y0|"
+       "<- largest|481 smaller"
+       " residuals not shown (--max-rows)|Correlations above 0.9:|Verdict: ok"
+       "|at significance 0.001",
+       "/status:s /coefficients/10:n /principal_distance/mean:n "
+       "/angles_deg/kappa:n /verdict/outlier_significance:n "
        "/distortion:o /residuals/490/vy:n /precision/high_correlations/0/r:n",
        "/principal_point/y 276.7 0.5"},
       // The precision section holds the centre in the file's frame.
@@ -173,9 +176,20 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   }
 }
 
-// Failures: exit code 2 for bad input, 1 when the computation fails or
-// --strict finds warnings; the message names the file, the line or the
-// image. Nothing on stdout where no report is expected (no out).
+// The points of one view of the zhang-plane example (a plane, Z = 0).
+std::string ZhangView(int view) {
+  std::istringstream in(ReadAll(kEx + "zhang-plane/points.txt"));
+  const std::string prefix = "img" + std::to_string(view) + "_";
+  std::string text;
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) text += line + "\n";
+  return TempFile("zhang" + std::to_string(view) + ".txt", text);
+}
+
+// Failures: exit code 2 for bad input, 1 when the computation fails, its
+// result is unusable or --strict finds warnings; the message names the
+// file, the line, the image or the reason. Nothing on stdout where no
+// report is expected (no out); under --json stdout is one JSON document.
 TEST(Tool, ExitCodesAndMessages) {
   const std::string gh = kEx + "helmert2d-ghilani/";
   auto helmert = [&](const std::string& name, const std::string& text) {
@@ -211,6 +225,16 @@ TEST(Tool, ExitCodesAndMessages) {
   auto rays = [](const std::string& name, const std::string& text) {
     return "intersect " + TempFile(name, text + "\n");
   };
+  // Zhang's published interior orientation (pixels), without --search.
+  const std::string zhang_io =
+      " --focal 832.5 --image-frame pixel --principal-point 303.959,206.585";
+  auto zhang = [&](int view, const std::string& options) {
+    return "resect " + ZhangView(view) + options;
+  };
+  const std::string unusable = "failed: the result is unusable: [";
+  const std::string five = TempFile(
+      "five.txt",
+      "A 0 0 0 1 1\nB 9 0 0 2 1\nC 0 9 0 1 2\nD 0 0 9 3 3\nE 9 9 9 4 4");
   const struct {
     std::string args;
     int code;
@@ -219,17 +243,41 @@ TEST(Tool, ExitCodesAndMessages) {
       // clang-format off
       {"helmert --help", 0, "", "TARGET_POINTS"},
       {"intersect --bad " + three, 2, "not expected: --bad"},
+      {"intersect --bad --json " + three, 2, "--bad", "\"exit_code\": 2"},
       {helmert("x.txt", "A 1 2\nB 1 x\n"), 2, "x.txt:2: point 'B': value 2"},
+      {helmert("j.txt", "A 1 2\nB 1 x\n") + " --json", 2, "j.txt:2: point",
+       "\"line\": 2\n}"},
       {helmert("empty.txt", "# nothing\n"), 2, ": the file holds no points"},
       {helmert("few.txt", "A 1 2\nZ 3 4\n"), 2, "1 point name appears in"},
       {"helmert /nonexistent/t.txt " + three, 2, "/nonexistent/t.txt"},
       {ghilani + " --sigma .05 --strict", 1, "has 1 warning", "[residual_rms]"},
       {aerial + " --strict", 1, "--strict", "[too_few_points]"},
+      {"calibrate " + kHeikkila + " --model k1k2k3k4 --strict", 1,
+       "--strict: the verdict has 1 warning; outliers: P363", "significance"},
+      // Unusable results: behind the camera, singular, not at the optimum,
+      // the covariance not shown; focal length 1000 times too large; pixel
+      // coordinates without the principal point.
+      {zhang(1, zhang_io), 1, unusable + "singular]", "Correlations not shown"},
+      {zhang(2, zhang_io), 1, "[behind_camera] 256 control point(s)", "[sing"},
+      {zhang(3, zhang_io), 1, unusable, "Verdict: unusable, "},
+      {zhang(4, zhang_io), 1, unusable, "[not_optimal] (unusable)"},
+      {zhang(5, zhang_io) + " --json", 1, unusable, "\"usable\": false"},
+      {zhang(1, " --focal 832500 --image-frame pixel --principal-point "
+       "303.959,206.585"), 1, unusable + "ill_conditioned]", "Verdict"},
+      {zhang(2, " --focal 832.5 --image-frame pixel"), 1, unusable, "["},
+      {"calibrate " + ZhangView(1), 2, "coplanar: the plane solution needs "
+       "the principal distance (--focal, and --principal-point"},
+      {"calibrate " + five + " --focal 9 --principal-point 1,nan", 2,
+       "--principal-point must be two finite"},
+      {"calibrate " + five, 2, "5 control point(s) have both object and "
+       "image coordinates; this calibration needs at least 6"},
       {"resect " + three + " --focal 100", 2, "resection needs at least 4"},
       {"resect " + three + " --focal 0", 2, "--focal must be a positive"},
-      {"calibrate " + three + " --plot " + no_plot, 2, "needs at least 4"},
+      {"calibrate " + three + " --plot " + no_plot, 2, "needs at least 6"},
       {"calibrate " + kHeikkila + " --iterate", 2, "needs --focal > 0"},
       {rays("par", "R1 0 0 0 1 1 0\nR2 10 0 0 11 1 0"), 1, "no position"},
+      {rays("pj", "R1 0 0 0 1 1 0\nR2 10 0 0 11 1 0") + " --json", 1,
+       "no position", "\"exit_code\": 1"},
       {rays("7", "R1 0 0 0 1 1 0 1\nR2 1 0 0 0 1 0"), 2, ":1: ray 'R1' has 7"},
       {rays("0", "R1 0 0 0 1 1 0 0 1\nR2 1 0 0 0 1 0"), 2, "must be > 0"},
       {project + "IMG_9", 2, "'IMG_9' (images: IMG_0101, IMG_0102, IMG_0103,"},
@@ -241,6 +289,8 @@ TEST(Tool, ExitCodesAndMessages) {
                            " at least 4", "not oriented"},
       {"orient " + degenerate + "1", 1, "failed: 1 of 1 image(s) not oriented:"
        "\n  image 'IMG_0101': the space resection did not converge", "not"},
+      {"orient " + degenerate + "1 --json", 1, "did not converge",
+       "\"result\": {"},
       {"orient " + degenerate + "2", 1, "'IMG_0102': the space resection put "
        "the camera ", "not oriented"},
       {"project " + degenerate + "2", 1, "no orientation: the space resection "
@@ -262,6 +312,9 @@ TEST(Tool, ExitCodesAndMessages) {
       EXPECT_EQ(r.out, "");
     else
       EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    if (c.args.find("--json") == std::string::npos) continue;
+    const std::string error = Json::parse(r.out)["error"];  // stderr's message
+    EXPECT_NE(r.err.find(": " + error + "\n"), std::string::npos);
   }
   // A failed run writes nothing.
   EXPECT_FALSE(std::ifstream(no_plot).good());
@@ -316,7 +369,7 @@ TEST(Tool, WrittenFiles) {
   const std::string plot = ReadAll(svg);
   for (const char* s : {"<svg",
                         "Radial distortion",
-                        ">Verdict: 3 warnings: ",
+                        ">Verdict: 1 warning: outlier (P363)",
                         "Largest standard deviations: ",
                         "</svg>"})
     EXPECT_NE(plot.find(s), std::string::npos) << s;
