@@ -41,6 +41,15 @@ COLLINEAR_API bool ReadTextFile(const std::string& path,
                                 std::string& text,
                                 std::string& error);
 
+// Writes text to path through a temporary file beside the real target and
+// a rename, so that a failure leaves the old file whole. Follows symbolic
+// links (the link stays, its target is replaced) and keeps an existing
+// file's mode and owner. Refuses a read-only file or one that is not a
+// regular file. False, with error set and nothing changed, on failure.
+COLLINEAR_API bool WriteTextFile(const std::string& path,
+                                 const std::string& text,
+                                 std::string& error);
+
 // Reads a point file of "name x y [z]" rows into points, in file order;
 // every row with z or none (then z = 0; refused when require_z).
 COLLINEAR_API bool ReadPointFile(const std::string& path,

@@ -1,5 +1,8 @@
 #include <collinear/io/point_file.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -104,6 +107,39 @@ TEST(ReadControlFile, ReadsPublishedResectionData) {
   EXPECT_EQ(obj[3].m_z, 757.31);
   EXPECT_EQ(img[3].m_strName, "4");
   EXPECT_EQ(img[3].m_y, 64.43);
+}
+
+TEST(WriteTextFile, KeepsModeAndLinkRefusesReadOnly) {
+  const std::string dir = ::testing::TempDir();
+  const std::string file = dir + "collinear_kept.txt";
+  const std::string link = dir + "collinear_kept_link.txt";
+  const auto content = [](const std::string& path) {
+    std::string text, error;
+    EXPECT_TRUE(ReadTextFile(path, text, error)) << error;
+    return text;
+  };
+  const auto mode = [](const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+  };
+  std::remove(file.c_str());
+  std::remove(link.c_str());
+  std::string error;
+  ASSERT_TRUE(WriteTextFile(file, "one", error)) << error;
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
+  // Through the link: the target is replaced, the link and mode stay.
+  ASSERT_TRUE(WriteTextFile(link, "two", error)) << error;
+  EXPECT_TRUE(S_ISLNK(mode(link)));
+  EXPECT_EQ(mode(file) & 07777, 0640u);
+  EXPECT_EQ(content(file), "two");
+  // Read-only, even for root: refused and untouched.
+  ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+  EXPECT_FALSE(WriteTextFile(link, "three", error));
+  EXPECT_EQ(error, link + ": the file is read-only; it is left as it is");
+  EXPECT_EQ(content(file), "two");
+  std::remove(link.c_str());
+  std::remove(file.c_str());
 }
 
 }  // namespace
