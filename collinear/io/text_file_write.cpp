@@ -34,7 +34,14 @@ bool FollowLinks(const std::string& path, std::string& target) {
     const ssize_t n = readlink(target.c_str(), buf.data(), buf.size());
     if (n < 0 || static_cast<size_t>(n) >= buf.size()) return false;
     const std::string next(buf.data(), static_cast<size_t>(n));
-    target = next[0] == '/' ? next : Dir(target) + "/" + next;
+    if (next[0] == '/') {
+      target = next;
+    } else {
+      std::string joined = Dir(target);
+      joined += '/';
+      joined += next;
+      target = joined;
+    }
   }
   return false;
 }
