@@ -107,22 +107,8 @@ CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path, bool require_z) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".tmp." + std::to_string(getpid());
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) throw InputError(path + ": cannot write the file");
-    f << text;
-    f.flush();
-    if (!f) {
-      f.close();
-      std::remove(tmp.c_str());
-      throw InputError(path + ": writing the file failed");
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    throw InputError(path + ": cannot replace the file");
-  }
+  std::string error;
+  if (!WriteTextFile(path, text, error)) throw InputError(error);
 }
 
 }  // namespace collinear::cli

@@ -7,6 +7,7 @@
 #include <collinear/calculator/calc_distortion_keys.h>
 #include <collinear/calculator/calc_distortion_region.h>
 #include <collinear/distortion/dist_formula.h>
+#include <collinear/distortion/dist_model.h>
 #include <collinear/primitives/constants.h>
 
 namespace collinear {
@@ -31,6 +32,12 @@ constexpr double kNewtonMinDet = 1e-6;
 // Rounding floor of the residual, in units of the last place of the
 // target's largest coordinate: q + s D(q) cannot come closer than that.
 constexpr double kRoundingFloorUlps = 4.0;
+// Central-difference step of the invertibility check of a Newton root,
+// relative to its radius (as the distortion check of a calibration).
+constexpr double kJacobianRelStep = 1e-6;
+// Samples of that check along each ray out to the root: a fold shorter
+// than a 200th of the root's radius goes unseen.
+constexpr int kInvertibleSteps = 200;
 
 // The root region from p is tried before a and b are evaluated only when
 // the root is nearer p than this share of the distance |D_I| to a: in the
@@ -394,8 +401,25 @@ bool CalcDistortion::Invert(double x,
                             double* residual) const {
   double best[2] = {x, y};
   if (Search(x, y, tol, sign, qx, qy, residual, best)) return true;
-  if (Newton(x, y, tol, sign, best[0], best[1], qx, qy, residual)) return true;
-  return Newton(x, y, tol, sign, x, y, qx, qy, residual);
+  // Newton also finds roots on the branch of a strong distortion that
+  // folds over, far across the picture: only a root inside the radius
+  // where the correction is invertible is the measured point.
+  const double s = sign ? 1.0 : -1.0;
+  auto newton_from = [&](double start_x, double start_y) {
+    double q[2], r;
+    if (!Newton(x, y, tol, sign, start_x, start_y, &q[0], &q[1], &r))
+      return false;
+    const double radius = std::hypot(q[0], q[1]);
+    const double h = kJacobianRelStep * std::max(radius, 1.0);
+    if (!(radius <=
+          InvertibleRadius(model_, p_, s, radius, h, radius, kInvertibleSteps)))
+      return false;
+    *qx = q[0];
+    *qy = q[1];
+    *residual = r;
+    return true;
+  };
+  return newton_from(best[0], best[1]) || newton_from(x, y);
 }
 
 }  // namespace collinear

@@ -39,9 +39,22 @@ TEST(CCrdCalculatorRobustness, NonFinitePointsAndModelsEndPromptly) {
 
 TEST(ProjCoordSystemRobustness, OnlyDefinitionFormsReachProj) {
   // Found by the project-file fuzz target: a mangled code such as
-  // "EPSG:25:32" made PROJ search its database by name, seconds under the
-  // sanitizers. Such text is refused before PROJ sees it.
-  for (const char* def : {"EPSG:25:32", "WGS 84", "EPSG:", ":4326", "1"}) {
+  // "EPSG:25:32" or "urn::25:32" made PROJ search its database by name,
+  // seconds under the sanitizers. Such text is refused before PROJ sees it.
+  for (const char* def : {"EPSG:25:32",
+                          "WGS 84",
+                          "EPSG:",
+                          ":4326",
+                          "1",
+                          "urn::25:32",
+                          "urn:ogc:def:crs:EPSG::4326:x",
+                          "urn:ogc:def:crs:EPSG",
+                          "FOO:123",
+                          "+foo",
+                          "+datum=WGS84",
+                          "GEOGCS(x",
+                          "FOO[1]",
+                          "ab ("}) {
     collinear::GeoClearError();
     const auto sys = collinear::ProjCoordSystem::Create(def);
     EXPECT_FALSE(sys->IsValid()) << def;
@@ -57,7 +70,10 @@ TEST(ProjCoordSystemRobustness, OnlyDefinitionFormsReachProj) {
   for (const std::string& def : {std::string("EPSG:4326"),
                                  std::string(" epsg:25832"),
                                  std::string("urn:ogc:def:crs:EPSG::4326"),
+                                 std::string("URN:X-OGC:DEF:CRS:EPSG:6.3:4326"),
+                                 std::string("ESRI:102100"),
                                  std::string("+proj=longlat +datum=WGS84"),
+                                 std::string("+ellps=GRS80 +proj=utm +zone=32"),
                                  wkt})
     EXPECT_TRUE(collinear::ProjCoordSystem::Create(def.c_str())->IsValid())
         << def;

@@ -81,6 +81,27 @@ COLLINEAR_API double RadialDistortion(unsigned long model,
                                       const double* para,
                                       double r);
 
+// Determinant of the Jacobian of the map q -> q + s D(q) at (x, y) about
+// the principal point (s = +1: the correction of CDist, -1: that of the
+// calculator), by central differences of step h (unit of x, y).
+COLLINEAR_API double DistortionDeterminant(unsigned long model,
+                                           const double* para,
+                                           double s,
+                                           double x,
+                                           double y,
+                                           double h);
+// The radius about the principal point inside which that map is invertible:
+// its determinant is positive along 72 rays and its radial part r + s dr(r)
+// increases, sampled in steps of search_radius / steps. At most limit (a
+// failure found elsewhere, else search_radius); beyond it images fold over.
+COLLINEAR_API double InvertibleRadius(unsigned long model,
+                                      const double* para,
+                                      double s,
+                                      double search_radius,
+                                      double h,
+                                      double limit,
+                                      int steps = 2000);
+
 }  // namespace collinear
 
 #endif  // COLLINEAR_DISTORTION_DIST_MODEL_H_

@@ -2,9 +2,11 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <tuple>
+#include <vector>
 
 #include <proj.h>
 #include <proj_experimental.h>
@@ -98,31 +100,124 @@ bool AxisUnits(PJ_CONTEXT* ctx, const PJ* crs, double* horiz, double* vert) {
   return true;
 }
 
+bool IsWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Whether s is non-empty and made of word characters and those of extra.
+bool IsToken(const std::string& s, const char* extra) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!IsWordChar(c) && !std::strchr(extra, c)) return false;
+  return true;
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t at; (at = s.find(sep, from)) != std::string::npos; from = at + 1)
+    parts.push_back(s.substr(from, at - from));
+  parts.push_back(s.substr(from));
+  return parts;
+}
+
+// AUTHORITY:CODE with an authority of PROJ's database.
+bool IsAuthorityCode(PJ_CONTEXT* ctx, const std::string& s) {
+  const size_t colon = s.find(':');
+  if (colon == std::string::npos || !IsToken(s.substr(0, colon), "") ||
+      !IsToken(s.substr(colon + 1), ".-"))
+    return false;
+  const std::string authority = Upper(s.substr(0, colon));
+  PROJ_STRING_LIST names = proj_get_authorities_from_database(ctx);
+  bool known = false;
+  for (PROJ_STRING_LIST n = names; n && *n && !known; ++n)
+    known = Upper(*n) == authority;
+  proj_string_list_destroy(names);
+  return known;
+}
+
+// urn:ogc:def:TYPE:AUTHORITY:[VERSION]:CODE, or the compound
+// urn:ogc:def:crs,crs:AUTHORITY:[VERSION]:CODE,... (also "x-ogc").
+bool IsOgcUrn(const std::string& s) {
+  const std::string u = Upper(s);
+  size_t at = 0;
+  for (const char* prefix : {"URN:OGC:DEF:", "URN:X-OGC:DEF:"})
+    if (u.compare(0, std::strlen(prefix), prefix) == 0)
+      at = std::strlen(prefix);
+  if (at == 0) return false;
+  std::vector<std::string> items = Split(s.substr(at), ',');
+  if (items.size() > 1) {
+    if (!IsToken(items[0], "")) return false;  // the compound's type
+    items.erase(items.begin());
+  }
+  for (const std::string& item : items) {
+    const std::vector<std::string> f = Split(item, ':');
+    if (f.size() != 4 || !IsToken(f[0], "") || !IsToken(f[1], "") ||
+        !(f[2].empty() || IsToken(f[2], ".")) || !IsToken(f[3], ".-"))
+      return false;
+  }
+  return true;
+}
+
+// WKT: a CRS keyword of WKT1 or WKT2 and its bracket.
+bool IsWkt(const std::string& s) {
+  static const char* const kKeywords[] = {"GEOGCS",
+                                          "PROJCS",
+                                          "GEOCCS",
+                                          "COMPD_CS",
+                                          "VERT_CS",
+                                          "LOCAL_CS",
+                                          "GEOGCRS",
+                                          "GEOGRAPHICCRS",
+                                          "GEODCRS",
+                                          "GEODETICCRS",
+                                          "PROJCRS",
+                                          "PROJECTEDCRS",
+                                          "BOUNDCRS",
+                                          "COMPOUNDCRS",
+                                          "VERTCRS",
+                                          "VERTICALCRS",
+                                          "ENGCRS",
+                                          "ENGINEERINGCRS",
+                                          "DERIVEDPROJCRS"};
+  size_t k = 0;
+  while (k < s.size() && IsWordChar(s[k])) ++k;
+  const size_t bracket = s.find_first_not_of(" \t\r\n", k);
+  if (bracket == std::string::npos || s[bracket] != '[') return false;
+  const std::string word = Upper(s.substr(0, k));
+  for (const char* w : kKeywords)
+    if (word == w) return true;
+  return false;
+}
+
+// A PROJ string: "+key=value" words, one of them proj=.
+bool IsProjString(const std::string& s) {
+  if (s[0] != '+' && s.compare(0, 5, "proj=") != 0) return false;
+  for (size_t at = s.find("proj="); at != std::string::npos;
+       at = s.find("proj=", at + 1))
+    if (at == 0 || s[at - 1] == '+' ||
+        std::isspace(static_cast<unsigned char>(s[at - 1])))
+      return true;
+  return false;
+}
+
 // Whether def has one of the forms PROJ parses directly: a PROJ string,
-// PROJJSON, a URN, WKT (a keyword and its bracket) or AUTHORITY:CODE. PROJ
-// looks anything else up as an object name in its database, a search of a
-// quarter of a second or more that a stray value must not cost.
-bool IsCrsForm(const std::string& def) {
+// PROJJSON, an OGC URN, WKT or AUTHORITY:CODE. PROJ looks anything else up
+// as an object name in its database, a search of a quarter of a second or
+// more (seconds under the sanitizers) that a stray value must not cost.
+bool IsCrsForm(PJ_CONTEXT* ctx, const std::string& def) {
   const size_t start = def.find_first_not_of(" \t\r\n");
   if (start == std::string::npos) return false;
   const std::string s = def.substr(start);
-  if (s[0] == '+' || s[0] == '{' || s.compare(0, 5, "proj=") == 0 ||
-      s.compare(0, 4, "urn:") == 0)
-    return true;
-  const auto word = [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-  };
-  if (!std::isalpha(static_cast<unsigned char>(s[0]))) return false;
-  size_t k = 1;
-  while (k < s.size() && word(s[k])) ++k;
-  const size_t bracket = s.find_first_not_of(" \t\r\n", k);
-  if (bracket != std::string::npos && (s[bracket] == '[' || s[bracket] == '('))
-    return true;
-  if (k + 1 >= s.size() || s[k] != ':') return false;
-  for (size_t i = k + 1; i < s.size(); ++i) {
-    if (!word(s[i]) && s[i] != '.' && s[i] != '-') return false;
-  }
-  return true;
+  if (s[0] == '{') return true;
+  if (Upper(s.substr(0, 4)) == "URN:") return IsOgcUrn(s);
+  return IsProjString(s) || IsWkt(s) || IsAuthorityCode(ctx, s);
 }
 
 bool BuildForms(ProjContext& pc,
@@ -136,8 +231,8 @@ bool BuildForms(ProjContext& pc,
     *why = "no PROJ context";
     return false;
   }
-  if (!IsCrsForm(def)) {
-    *why = "not an EPSG code, PROJ string or WKT: \"" + def + "\"";
+  if (!IsCrsForm(ctx, def)) {
+    *why = "not an EPSG code, OGC URN, PROJ string or WKT: \"" + def + "\"";
     return false;
   }
   pc.ClearLog();

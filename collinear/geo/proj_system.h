@@ -13,8 +13,9 @@
 
 namespace collinear {
 
-// A CRS given as an EPSG code ("EPSG:32633"), a PROJ string ("+proj=utm
-// +zone=33 +datum=WGS84"; "+type=crs" is added when missing) or WKT.
+// A CRS given as an authority code ("EPSG:32633"), an OGC URN
+// ("urn:ogc:def:crs:EPSG::32633"), a PROJ string ("+proj=utm +zone=33
+// +datum=WGS84"; "+type=crs" is added when missing), PROJJSON or WKT.
 // Geographic CRSs offer the geodetic form; projected ones both forms (the
 // geodetic form on their datum). Bound CRSs (+towgs84) keep their datum
 // shift in both forms. Heights are ellipsoidal; geoid heights come from an

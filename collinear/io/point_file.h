@@ -23,15 +23,17 @@ struct PointRow {
 };
 
 // Reads every point row of text (source names the file in messages). Each
-// row must hold between min_values and max_values finite numbers after its
-// name. Returns true and fills rows; on the first bad line returns false,
-// leaves rows empty and sets error to "source:line: what is wrong".
+// row must hold between min_values and max_values decimal numbers after its
+// name, all rows as many when same_count. Returns true and fills rows; on the
+// first bad line returns false, leaves rows empty and sets error to
+// "source:line: what is wrong".
 COLLINEAR_API bool ParsePointRows(const std::string& text,
                                   const std::string& source,
                                   int min_values,
                                   int max_values,
                                   std::vector<PointRow>& rows,
-                                  std::string& error);
+                                  std::string& error,
+                                  bool same_count = false);
 
 // Reads a whole file into text. False, with error set, when it cannot be
 // read.
@@ -39,8 +41,17 @@ COLLINEAR_API bool ReadTextFile(const std::string& path,
                                 std::string& text,
                                 std::string& error);
 
-// Reads a point file of "name x y [z]" rows (z = 0 where absent when
-// require_z is false) into points, in file order.
+// Writes text to path through a temporary file beside the real target and
+// a rename, so that a failure leaves the old file whole. Follows symbolic
+// links (the link stays, its target is replaced) and keeps an existing
+// file's mode and owner. Refuses a read-only file or one that is not a
+// regular file. False, with error set and nothing changed, on failure.
+COLLINEAR_API bool WriteTextFile(const std::string& path,
+                                 const std::string& text,
+                                 std::string& error);
+
+// Reads a point file of "name x y [z]" rows into points, in file order;
+// every row with z or none (then z = 0; refused when require_z).
 COLLINEAR_API bool ReadPointFile(const std::string& path,
                                  bool require_z,
                                  CArray<CXYZ, CXYZ&>& points,

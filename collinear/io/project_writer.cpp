@@ -2,11 +2,7 @@
 // layout every written file gets.
 #include <collinear/io/project_file.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 
 #include <collinear/io/json_layout.h>
 #include <collinear/io/json_reader.h>
@@ -15,34 +11,6 @@
 
 namespace collinear {
 namespace {
-
-// Writes text to a temporary file beside path and renames it over path.
-bool WriteAtomically(const std::string& path,
-                     const std::string& text,
-                     std::string& error) {
-  const std::string tmp = path + ".tmp." + std::to_string(getpid());
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) {
-      error = path + ": cannot write a temporary file beside it";
-      return false;
-    }
-    f << text;
-    f.flush();
-    if (!f) {
-      f.close();
-      std::remove(tmp.c_str());
-      error = path + ": writing the file failed";
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    error = path + ": cannot replace the file";
-    return false;
-  }
-  return true;
-}
 
 // Sets the updates in doc, the document of a project file.
 bool SetExteriorOrientations(
@@ -102,7 +70,7 @@ bool WriteExteriorOrientations(
       error = path + ": " + r.message();
       return false;
     }
-    return WriteAtomically(path, LayoutJson(doc), error);
+    return WriteTextFile(path, LayoutJson(doc), error);
   });
 }
 

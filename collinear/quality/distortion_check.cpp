@@ -5,30 +5,12 @@
 #include <cstdio>
 
 #include <collinear/distortion/dist_model.h>
-#include <collinear/primitives/constants.h>
 
 namespace collinear {
 namespace {
 
-constexpr int kRays = 72;           // directions about the principal point
-constexpr int kRadialSteps = 2000;  // samples out to the search radius
 // Central-difference step of the Jacobian, relative to the picture radius.
 constexpr double kRelStep = 1e-6;
-
-// Determinant of the Jacobian of m -> m + CalDist(m) at offset (x, y) from
-// the principal point.
-double Determinant(const CDist& dist, double x, double y, double h) {
-  double dxp, dyp, dxm, dym, exp, eyp, exm, eym;
-  dist.CalDist(x + h, y, dxp, dyp);
-  dist.CalDist(x - h, y, dxm, dym);
-  dist.CalDist(x, y + h, exp, eyp);
-  dist.CalDist(x, y - h, exm, eym);
-  const double j00 = 1.0 + (dxp - dxm) / (2.0 * h);
-  const double j10 = (dyp - dym) / (2.0 * h);
-  const double j01 = (exp - exm) / (2.0 * h);
-  const double j11 = 1.0 + (eyp - eym) / (2.0 * h);
-  return j00 * j11 - j01 * j10;
-}
 
 }  // namespace
 
@@ -70,35 +52,15 @@ DistortionValidity CheckDistortion(const CDist& dist,
     for (int j = 0; j < v.grid_side; ++j) {
       const double y = picture.y_min +
                        (picture.y_max - picture.y_min) * j / (v.grid_side - 1);
-      if (!(Determinant(dist, x - x0, y - y0, h) > 0.0)) {
+      if (!(DistortionDeterminant(
+                dist.m_Model, dist.m_Para, 1.0, x - x0, y - y0, h) > 0.0)) {
         ++v.grid_failures;
         valid = std::min(valid, std::hypot(x - x0, y - y0));
       }
     }
   }
-  const double step = v.search_radius / kRadialSteps;
-  for (int k = 0; k < kRays; ++k) {
-    const double a = kTwoPi * k / kRays;
-    const double c = std::cos(a), s = std::sin(a);
-    for (int i = 0; i <= kRadialSteps && i * step < valid; ++i) {
-      const double r = i * step;
-      if (!(Determinant(dist, r * c, r * s, h) > 0.0)) {
-        valid = std::min(valid, std::max(r - step, 0.0));
-        break;
-      }
-    }
-  }
-  // r + dr(r) must increase: dr(r) is the x correction on the +x axis.
-  double prev = 0.0;
-  for (int i = 1; i <= kRadialSteps && i * step < valid; ++i) {
-    const double r = i * step;
-    const double g = r + RadialDistortion(dist.m_Model, dist.m_Para, r);
-    if (!(g > prev)) {
-      valid = std::min(valid, r - step);
-      break;
-    }
-    prev = g;
-  }
+  valid = InvertibleRadius(
+      dist.m_Model, dist.m_Para, 1.0, v.search_radius, h, valid);
   v.limited = valid < v.search_radius;
   v.valid_radius = valid;
   return v;
