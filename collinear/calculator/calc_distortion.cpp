@@ -409,10 +409,9 @@ bool CalcDistortion::Invert(double x,
     double q[2], r;
     if (!Newton(x, y, tol, sign, start_x, start_y, &q[0], &q[1], &r))
       return false;
-    const double radius = std::hypot(q[0], q[1]);
-    const double h = kJacobianRelStep * std::max(radius, 1.0);
-    if (!(radius <=
-          InvertibleRadius(model_, p_, s, radius, h, radius, kInvertibleSteps)))
+    const double h =
+        kJacobianRelStep * std::max(std::hypot(q[0], q[1]), 1.0);
+    if (!InvertibleOutTo(model_, p_, s, q[0], q[1], h, kInvertibleSteps))
       return false;
     *qx = q[0];
     *qy = q[1];

@@ -61,8 +61,8 @@ class COLLINEAR_API CalcDistortion {
               double* qy,
               double* residual) const;
   // Search, and where it fails Newton from its best estimate (then from the
-  // target itself), whose root counts only within the radius where q + s D(q)
-  // is invertible (InvertibleRadius). Outputs as Search.
+  // target itself), whose root counts only where q + s D(q) is invertible
+  // along the ray out to it (InvertibleOutTo). Outputs as Search.
   bool Invert(double x,
               double y,
               double tol,

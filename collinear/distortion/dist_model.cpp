@@ -105,4 +105,29 @@ double InvertibleRadius(unsigned long model,
   return valid;
 }
 
+bool InvertibleOutTo(unsigned long model,
+                     const double* para,
+                     double s,
+                     double x,
+                     double y,
+                     double h,
+                     int steps) {
+  const double radius = std::hypot(x, y);
+  if (!(radius > 0.0)) return radius == 0.0;
+  const double c = x / radius, sn = y / radius;
+  double prev = 0.0;
+  for (int i = 0; i <= steps; ++i) {
+    const double r = radius * i / steps;
+    if (!(DistortionDeterminant(model, para, s, r * c, r * sn, h) > 0.0))
+      return false;
+    // The image of the ray must move outwards along it.
+    double dx = 0.0, dy = 0.0;
+    WithDistFormula(model, para, [&](const auto& f) { f(r * c, r * sn, dx, dy); });
+    const double g = r + s * (dx * c + dy * sn);
+    if (i > 0 && !(g > prev)) return false;
+    prev = g;
+  }
+  return true;
+}
+
 }  // namespace collinear

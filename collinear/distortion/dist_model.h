@@ -101,6 +101,17 @@ COLLINEAR_API double InvertibleRadius(unsigned long model,
                                       double h,
                                       double limit,
                                       int steps = 2000);
+// Whether that map is invertible along the segment from the principal point
+// to (x, y): positive determinant and an image moving outwards at each of
+// steps + 1 samples. One ray only: the test of a single point, where
+// InvertibleRadius maps the whole picture.
+COLLINEAR_API bool InvertibleOutTo(unsigned long model,
+                                   const double* para,
+                                   double s,
+                                   double x,
+                                   double y,
+                                   double h,
+                                   int steps);
 
 }  // namespace collinear
 
