@@ -15,6 +15,14 @@
 
 namespace collinear::cli {
 
+// Checks of numeric option values, with plain messages: every number
+// option is finite (main adds the check to all of them), and some must be
+// positive or not negative. A token that is no number at all is left to
+// the option's conversion, which names it.
+CLI::Validator FiniteNumber();
+CLI::Validator PositiveNumber();
+CLI::Validator NonNegativeNumber();
+
 struct Command {
   CLI::App* app = nullptr;
   std::function<int()> run;
@@ -31,7 +39,7 @@ inline void AddOutputOptions(CLI::App* app,
                   common.max_rows,
                   "print at most this many rows of a residual table "
                   "(largest first; 0: all)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(NonNegativeNumber());
   app->add_flag("--json", common.json, "machine-readable JSON output");
 }
 
@@ -48,7 +56,8 @@ inline void AddPlotOptions(CLI::App* app,
          image_size,
          "picture width,height in pixels, for the plot frame" + size_note)
       ->delimiter(',')
-      ->expected(2);
+      ->expected(2)
+      ->check(PositiveNumber());
 }
 
 // OBJECT_POINTS [IMAGE_POINTS] of the calibrate and resect commands.

@@ -8,6 +8,8 @@
 
 #include <collinear/primitives/constants.h>
 
+#include "commands.h"
+
 namespace collinear::cli {
 namespace {
 
@@ -92,7 +94,7 @@ void AddQualityOptions(CLI::App* app,
                 "result always exits with 1 (the report is printed all the "
                 "same)");
   app->add_option(sigma_option, args.sigma, sigma_help)
-      ->check(CLI::NonNegativeNumber);
+      ->check(NonNegativeNumber());
 }
 
 void CentreToFileFrame(PrecisionReport& report,

@@ -2,11 +2,14 @@
 // sections of the text report, the keys and types of the JSON report, the
 // files it writes, and one figure per command. The published figures of
 // the data sets are asserted by the library's tests.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -30,12 +33,27 @@ std::string ReadAll(const std::string& path) {
   return s.str();
 }
 
-// A path in the temporary folder of this test alone (tests run in parallel
-// processes).
+// A folder of this process alone (tests run in parallel processes, and
+// several build trees may test at once), removed when the tests end.
+class TempFolder : public ::testing::Environment {
+ public:
+  static const std::string& Path() {
+    static const std::string path = [] {
+      std::string t = ::testing::TempDir() + "collinear_tool_XXXXXX";
+      return mkdtemp(t.data()) ? t + "/" : std::string();
+    }();
+    return path;
+  }
+  void TearDown() override {
+    if (!Path().empty()) std::filesystem::remove_all(Path());
+  }
+};
+const auto* const kTempFolder =
+    ::testing::AddGlobalTestEnvironment(new TempFolder);
+
 std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "collinear_tool_" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-         name;
+  EXPECT_FALSE(TempFolder::Path().empty()) << "no temporary folder";
+  return TempFolder::Path() + name;
 }
 
 std::string TempFile(const std::string& name, const std::string& text) {
@@ -232,6 +250,16 @@ TEST(Tool, ExitCodesAndMessages) {
     return "resect " + ZhangView(view) + options;
   };
   const std::string unusable = "failed: the result is unusable: [";
+  // Input read as meant: every row as many values, decimal points only,
+  // text files only, names without spaces; number options finite.
+  const std::string heikkila = "calibrate " + kHeikkila + " --model k1k2p1p2";
+  const std::string urn = ChangedCopy("urn.json", [](Json& d) {
+    d["coordinate_systems"][0]["crs"] = "urn::25:32";
+  });
+  const std::string read_only = ChangedCopy("ro.json", [](Json&) {});
+  chmod(read_only.c_str(), 0444);
+  const std::string read_only_plot = TempFile("ro.svg", "<svg/>");
+  chmod(read_only_plot.c_str(), 0444);
   const std::string five = TempFile(
       "five.txt",
       "A 0 0 0 1 1\nB 9 0 0 2 1\nC 0 9 0 1 2\nD 0 0 9 3 3\nE 9 9 9 4 4");
@@ -268,7 +296,7 @@ TEST(Tool, ExitCodesAndMessages) {
       {"calibrate " + ZhangView(1), 2, "coplanar: the plane solution needs "
        "the principal distance (--focal, and --principal-point"},
       {"calibrate " + five + " --focal 9 --principal-point 1,nan", 2,
-       "--principal-point must be two finite"},
+       "--principal-point: 'nan' is not a finite number"},
       {"calibrate " + five, 2, "5 control point(s) have both object and "
        "image coordinates; this calibration needs at least 6"},
       {"resect " + three + " --focal 100", 2, "resection needs at least 4"},
@@ -301,6 +329,27 @@ TEST(Tool, ExitCodesAndMessages) {
       {"orient " + cut + " --write", 2, "1 of 4 image(s) not oriented (nothing "
        "written):\n  image 'IMG_0103': 2 control point(s)", "not oriented"},
       {"project " + formats + " --image TS_0001 --point P01", 0, "", "1 of 1"},
+      {helmert("comma.txt", "A 1049422,4 5000\nB 1049500.2 5100\n"), 2,
+       "comma.txt:2: point 'B' has 2 values, the row on line 1 has 3: every "
+       "row of a file needs as many (a comma separates values: write decimals "
+       "with a point)"},
+      {helmert("hex.txt", "A 0x10 5\nB 1 2\n"), 2, "value 1 '0x10' is not a"},
+      {helmert("nul.txt", std::string("A 1 2\nB 1\0 2\n", 13)), 2,
+       "nul.txt:2: the line holds a NUL byte (is this a text file?)"},
+      {helmert("space.txt", "A 1 2\nPoint B 3 4\n"), 2,
+       "space.txt:2: point name 'Point B' holds a space"},
+      {"orient " + urn, 2, "coordinate_systems[0].crs: PROJ cannot use "
+       "'urn::25:32': not an EPSG code, OGC URN, PROJ string or WKT"},
+      {"orient " + read_only + " --image IMG_0102 --write", 2,
+       "ro.json: the file is read-only; it is left as it is"},
+      {heikkila + " --plot " + read_only_plot, 2, "ro.svg: the file is read-"},
+      {heikkila + " --focal nan", 2, "--focal: 'nan' is not a finite number"},
+      {heikkila + " --image-size 0,0", 2, "'0' must be greater than 0"},
+      {heikkila + " --image-size -768,576", 2, "'-768' must be greater"},
+      {heikkila + " --image-sigma nan --json", 2, "'nan' is not a finite",
+       "\"exit_code\": 2"},
+      {heikkila + " --image-sigma -1", 2, "'-1' must not be negative"},
+      {heikkila + " --focal 0x10", 2, "'0x10' is not a decimal number"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -373,6 +422,19 @@ TEST(Tool, WrittenFiles) {
                         "Largest standard deviations: ",
                         "</svg>"})
     EXPECT_NE(plot.find(s), std::string::npos) << s;
+
+  // Written through a symbolic link, which stays, and the mode kept.
+  const std::string target = TempFile("target.svg", "old"),
+                    link = TempPath("link.svg");
+  chmod(target.c_str(), 0640);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(Tool("calibrate " + kHeikkila + " --plot " + link).code, 0);
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(ReadAll(target).compare(0, 5, "<?xml"), 0) << ReadAll(target);
 
   const std::string copy = ChangedCopy("write.json", [](Json&) {});
   const ToolRun w = Tool("orient " + copy + " --image IMG_0102 --write");
