@@ -97,10 +97,13 @@ std::string Exact(double v) {
   return buf;
 }
 
-CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path, bool require_z) {
+CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path,
+                               bool require_z,
+                               bool allow_z) {
   CArray<CXYZ, CXYZ&> points;
   std::string error;
-  if (!ReadPointFile(path, require_z, points, error)) throw InputError(error);
+  if (!ReadPointFile(path, require_z, points, error, allow_z ? 3 : 2))
+    throw InputError(error);
   if (points.GetSize() == 0)
     throw InputError(path + ": the file holds no points");
   return points;

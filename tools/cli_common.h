@@ -55,9 +55,11 @@ std::string Fixed(double v, int decimals);
 // Shortest text that reads back as v (up to 17 significant digits).
 std::string Exact(double v);
 
-// Reads "name x y [z]" points; z required when require_z. Throws InputError
-// naming file and line.
-CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path, bool require_z);
+// Reads "name x y [z]" points; z required when require_z, refused unless
+// allow_z (image points). Throws InputError naming file and line.
+CArray<CXYZ, CXYZ&> LoadPoints(const std::string& path,
+                               bool require_z,
+                               bool allow_z = true);
 
 // Writes text to path through a temporary file in the same folder and a
 // rename, so that a failure leaves no partial file. Throws InputError.

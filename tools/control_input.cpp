@@ -26,7 +26,7 @@ ControlInput LoadControl(const std::string& object_path,
       throw InputError(object_path + ": the file holds no points");
   } else {
     c.object = LoadPoints(object_path, true);
-    c.image = LoadPoints(image_path, false);
+    c.image = LoadPoints(image_path, false, false);
   }
   std::set<std::string> image_names;
   for (INT_PTR i = 0; i < c.image.GetSize(); ++i) {

@@ -226,11 +226,13 @@ bool ReadTextFile(const std::string& path,
 bool ReadPointFile(const std::string& path,
                    bool require_z,
                    CArray<CXYZ, CXYZ&>& points,
-                   std::string& error) {
+                   std::string& error,
+                   int max_values) {
   std::string text;
   std::vector<PointRow> rows;
   if (!ReadTextFile(path, text, error) ||
-      !ParsePointRows(text, path, require_z ? 3 : 2, 3, rows, error, true))
+      !ParsePointRows(
+          text, path, require_z ? 3 : 2, max_values, rows, error, true))
     return false;
   points.RemoveAll();
   for (const PointRow& r : rows) {

@@ -51,11 +51,13 @@ COLLINEAR_API bool WriteTextFile(const std::string& path,
                                  std::string& error);
 
 // Reads a point file of "name x y [z]" rows into points, in file order;
-// every row with z or none (then z = 0; refused when require_z).
+// every row with z or none (then z = 0; refused when require_z, and a z
+// refused when max_values is 2, as in a file of image points).
 COLLINEAR_API bool ReadPointFile(const std::string& path,
                                  bool require_z,
                                  CArray<CXYZ, CXYZ&>& points,
-                                 std::string& error);
+                                 std::string& error,
+                                 int max_values = 3);
 
 // Reads a control file of "name X Y Z x y" rows, the form of the published
 // data sets: object coordinates and image coordinates of the same point.

@@ -349,6 +349,9 @@ TEST(Tool, ExitCodesAndMessages) {
       {heikkila + " --image-sigma nan --json", 2, "'nan' is not a finite",
        "\"exit_code\": 2"},
       {heikkila + " --image-sigma -1", 2, "'-1' must not be negative"},
+      {"resect " + TempFile("xyz.txt", "A 0 0 0\n") + " " +
+       TempFile("img3.txt", "A 1 1 0\n") + " --focal 9", 2,
+       "img3.txt:1: point 'A' has 3 values, expected 2 after the name"},
       {heikkila + " --focal 0x10", 2, "'0x10' is not a decimal number"},
       // clang-format on
   };
