@@ -301,6 +301,10 @@ TEST(Tool, ExitCodesAndMessages) {
       {"orient " + cut + " --write", 2, "1 of 4 image(s) not oriented (nothing "
        "written):\n  image 'IMG_0103': 2 control point(s)", "not oriented"},
       {"project " + formats + " --image TS_0001 --point P01", 0, "", "1 of 1"},
+      // Names padded by display width: 点 takes two columns, ü and ß one.
+      {ghilani + " --apply " + TempFile("utf8.txt", "Süd-3 1 2\n点7 3 4\n"
+       "Pfeiler-ß 5 6\nMast-12345 7 8\n"), 0, "", "\n  Süd-3       1.0000  "
+       "2.0000  1049999.7095  50532.8524\n  点7         3.0000  4.0000  "},
       // clang-format on
   };
   for (const auto& c : cases) {
