@@ -11,6 +11,8 @@
 
 #include <collinear/io/point_file.h>
 
+#include "report.h"
+
 namespace collinear::cli {
 namespace {
 
@@ -46,10 +48,10 @@ std::string Table::Render(const std::string& indent) const {
   std::vector<size_t> width(n, 0);
   std::vector<bool> numeric(n, true);
   for (size_t c = 0; c < n; ++c) {
-    width[c] = headers_[c].size();
+    width[c] = DisplayWidth(headers_[c]);
     bool any = false;
     for (const auto& r : rows_) {
-      width[c] = std::max(width[c], r[c].size());
+      width[c] = std::max(width[c], DisplayWidth(r[c]));
       if (!r[c].empty()) {
         any = true;
         if (!LooksNumeric(r[c]) && r[c] != "-") numeric[c] = false;
@@ -62,7 +64,7 @@ std::string Table::Render(const std::string& indent) const {
     std::string s = indent;
     for (size_t c = 0; c < n; ++c) {
       const std::string& v = cells[c];
-      const std::string pad(width[c] - v.size(), ' ');
+      const std::string pad(width[c] - DisplayWidth(v), ' ');
       s += numeric[c] ? pad + v : v + pad;
       if (c + 1 < n) s += "  ";
     }

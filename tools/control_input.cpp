@@ -124,6 +124,9 @@ void WritePlot(const std::string& path,
        QualityCaption(fit.verdict, fit.precision, fit.Units()))
     plot.caption.push_back(line);
   const std::string unit = in.pixel_frame ? "px" : "mm";
+  std::set<std::string> outliers;  // drawn singly however many points
+  for (const Warning& w : fit.verdict.warnings)
+    if (w.reason == VerdictReason::kOutlier) outliers.insert(w.point);
   // Measured image points by name, back in the file's frame.
   std::map<std::string, CXYZ> measured;
   for (INT_PTR i = 0; i < in.image.GetSize(); ++i)
@@ -138,6 +141,7 @@ void WritePlot(const std::string& path,
     p.y = ImageY(in, m->second.m_y + layout.offset_y);
     p.vx = residuals[i].m_x;
     p.vy = ImageY(in, residuals[i].m_y);
+    p.outlier = outliers.count(p.name) > 0;
     x0 = std::min(x0, p.x);
     x1 = std::max(x1, p.x);
     y0 = std::min(y0, p.y);

@@ -3,11 +3,51 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <iterator>
 #include <numeric>
+#include <utility>
 
 #include <collinear/primitives/constants.h>
 
 namespace collinear::cli {
+
+namespace {
+
+// East Asian wide code points, first and last of each range.
+constexpr std::pair<unsigned, unsigned> kWide[] = {{0x1100, 0x115F},
+                                                   {0x2E80, 0xA4CF},
+                                                   {0xAC00, 0xD7A3},
+                                                   {0xF900, 0xFAFF},
+                                                   {0xFE30, 0xFE4F},
+                                                   {0xFF00, 0xFF60},
+                                                   {0xFFE0, 0xFFE6},
+                                                   {0x20000, 0x3FFFD}};
+
+}  // namespace
+
+size_t DisplayWidth(const std::string& text) {
+  size_t width = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    unsigned cp = len == 1 ? c : c & (0x7Fu >> len);
+    size_t k = 1;
+    for (; k < len && i + k < text.size(); ++k) {
+      const auto cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) break;
+      cp = (cp << 6) | (cc & 0x3Fu);
+    }
+    i += k < len ? 1 : len;  // a cut sequence: its lead byte counts one
+    const bool wide =
+        k == len && std::any_of(std::begin(kWide),
+                                std::end(kWide),
+                                [cp](const std::pair<unsigned, unsigned>& r) {
+                                  return cp >= r.first && cp <= r.second;
+                                });
+    width += wide ? 2 : 1;
+  }
+  return width;
+}
 
 void Print(const Report& report, const CommonOptions& opt) {
   if (opt.json)

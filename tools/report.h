@@ -15,6 +15,11 @@
 
 namespace collinear::cli {
 
+// Columns text takes on a terminal: one per UTF-8 code point, two for an
+// East Asian wide character (CJK, Hangul, full-width forms); a byte that is
+// not valid UTF-8 counts one. Tables pad names by it, not by bytes.
+size_t DisplayWidth(const std::string& text);
+
 // A report being written. Sections append to text and add keys to json in
 // the order they are written; closing (the verdict) ends the text, after
 // every other section. Built only inside main's try block.

@@ -19,6 +19,14 @@ constexpr double kPanelW = 320.0, kPanelH = 240.0;
 constexpr double kLine = 17.0;  // caption line height
 // Largest residual drawn at this share of the frame diagonal.
 constexpr double kTargetShare = 0.08;
+// Thinned pictures: grid cells of this size in the document (at most 32 x
+// 24 over the frame), and at most this many points drawn singly; together
+// they keep a picture of any number of points well below 1 MB.
+constexpr double kCellDoc = 20.0;
+constexpr int kMaxSingles = 500;
+// Residuals beyond this many times the RMS are drawn singly: a blunder
+// must never vanish in a mean.
+constexpr double kSingleFactor = 3.0;
 
 const char* const kVecColour = "#1f5fbf";
 const char* const kHiColour = "#d62728";
@@ -388,6 +396,32 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
   const int k = std::clamp(plot.highlight, 0, static_cast<int>(order.size()));
   for (int i = 0; i < k; ++i) rank[order[i]] = i + 1;
 
+  // Too many points for one vector each: keep the highlighted, the outliers
+  // and the largest residuals single; bin the others further below.
+  int shown = 0;  // points with a finite position
+  double sum2 = 0.0;
+  for (size_t i = 0; i < plot.points.size(); ++i)
+    if (Finite(plot.points[i].x, plot.points[i].y)) {
+      ++shown;
+      sum2 += len[i] * len[i];
+    }
+  const bool thin = plot.max_vectors > 0 && shown > plot.max_vectors;
+  std::vector<char> single(plot.points.size(), thin ? 0 : 1);
+  int singles = 0;
+  if (thin) {
+    auto keep = [&](int i) {
+      if (!single[i] && singles < kMaxSingles) {
+        single[i] = 1;
+        ++singles;
+      }
+    };
+    for (int i : order)
+      if (rank[i] > 0 || plot.points[i].outlier) keep(i);
+    const double limit = kSingleFactor * std::sqrt(sum2 / shown);
+    for (int i : order)
+      if (len[i] > limit) keep(i);
+  }
+
   const bool curve = !plot.radial.samples.empty();
   const double top = kMargin + (plot.title.empty() ? 0.0 : 28.0);
   const double x0 = kMargin + kYLabelRoom;
@@ -400,9 +434,9 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
   const double below = y0 + body_h + (fr.y_up ? 50.0 : 24.0);
   const double height =
       below + kLine * (2.0 + static_cast<double>(plot.caption.size())) + 6.0 +
-      kMargin;
+      (thin ? kLine + 2.0 : 0.0) + kMargin;
   const bool all_names =
-      static_cast<int>(plot.points.size()) <= plot.name_limit;
+      !thin && static_cast<int>(plot.points.size()) <= plot.name_limit;
 
   auto X = [&](double x) { return x0 + (x - fr.x_min) * sc; };
   auto Y = [&](double y) {
@@ -488,9 +522,53 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
   std::stable_partition(
       draw.begin(), draw.end(), [&](int i) { return rank[i] == 0; });
   o << "<g class=\"points\">\n";
+  // Thinned: the mean position and mean residual of each cell's points.
+  struct Cell {
+    int n = 0;
+    double x = 0.0, y = 0.0, vx = 0.0, vy = 0.0;
+  };
+  const int cols = std::max(1, static_cast<int>(std::ceil(fw / kCellDoc)));
+  const int rows = std::max(1, static_cast<int>(std::ceil(fh / kCellDoc)));
+  std::vector<Cell> cells(thin ? static_cast<size_t>(cols) * rows : 0);
+  for (size_t i = 0; i < plot.points.size() && thin; ++i) {
+    const PlotPoint& p = plot.points[i];
+    if (single[i] || !Finite(p.x, p.y) || !Finite(p.vx, p.vy)) continue;
+    // Points off the frame go to its edge cells.
+    const double c = std::clamp((X(p.x) - x0) / kCellDoc, 0.0, cols - 1.0);
+    const double r = std::clamp((Y(p.y) - y0) / kCellDoc, 0.0, rows - 1.0);
+    Cell& cell = cells[static_cast<int>(r) * cols + static_cast<int>(c)];
+    ++cell.n;
+    cell.x += p.x;
+    cell.y += p.y;
+    cell.vx += p.vx;
+    cell.vy += p.vy;
+  }
+  int binned = 0, used = 0;
+  for (const Cell& c : cells) {
+    if (c.n == 0) continue;
+    binned += c.n;
+    ++used;
+    const double mx = c.x / c.n, my = c.y / c.n;
+    const double cx = X(mx), cy = Y(my);
+    o << R"(<circle class="cell" cx=")" << Num(cx) << "\" cy=\"" << Num(cy)
+      << "\" r=\"1.6\" fill=\"#333333\"/>\n";
+    Arrow(o,
+          cx,
+          cy,
+          X(mx + vscale * c.vx / c.n),
+          Y(my + vscale * c.vy / c.n),
+          kVecColour,
+          1.2,
+          "vec mean");
+    Text(o,
+         cx + 3,
+         cy + 9,
+         std::to_string(c.n),
+         R"( class="count" font-size="7" fill="#777777")");
+  }
   for (int i : draw) {
     const PlotPoint& p = plot.points[i];
-    if (!Finite(p.x, p.y)) continue;
+    if (!single[i] || !Finite(p.x, p.y)) continue;
     const bool hi = rank[i] > 0;
     const double cx = X(p.x), cy = Y(p.y);
     double ex = cx, ey = cy;  // end of the drawn vector
@@ -508,7 +586,7 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
             hi ? 2.0 : 1.2,
             hi ? "vec hi" : "vec");
     }
-    if (!hi && !all_names) continue;
+    if (!hi && !all_names && !p.outlier) continue;
     // The name goes to the side away from the vector.
     const bool left = ex > cx, below = ey < cy;
     const std::string label =
@@ -557,6 +635,17 @@ std::string RenderResidualPlot(const ResidualPlot& plot) {
   } else {
     Text(o, x0, row + 4, "all residuals are zero", " class=\"scale\"");
     row += kLine + 2;
+  }
+  if (thin) {
+    row += kLine + 2;
+    Text(o,
+         x0,
+         row + 4,
+         std::to_string(binned) + " points in " + std::to_string(used) +
+             " cells, mean vectors (count at each); " +
+             std::to_string(singles) +
+             " drawn singly (the largest residuals and outliers)",
+         " class=\"thinning\"");
   }
   row += kLine + 4;
   for (const std::string& line : plot.caption) {

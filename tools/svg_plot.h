@@ -29,10 +29,12 @@ PlotFrame PhotoFrame(double x1_mm, double y1_mm, double x2_mm, double y2_mm);
 // One control point: measured position and residual vector, both in the
 // frame's unit and axes (vy > 0 points down in a pixel frame, up in a photo
 // frame). Points with a non-finite position are left out of the picture.
+// An outlier (named by the outlier test) is always drawn singly and named.
 struct PlotPoint {
   std::string name;
   double x = 0.0, y = 0.0;
   double vx = 0.0, vy = 0.0;
+  bool outlier = false;
 };
 
 // Radial distortion curve as (radius, radial correction) samples, drawn as
@@ -56,6 +58,11 @@ struct ResidualPlot {
   // Every point is named up to this many points; above it only the
   // highlighted ones, so that a dense target field stays readable.
   int name_limit = 80;
+  // Above this many points the picture thins out: the highlighted, the
+  // outliers and the residuals beyond three times the RMS (at most 500 of
+  // them) are drawn singly, every other point goes into the mean vector of
+  // its cell of a grid over the frame, so that the file stays small.
+  int max_vectors = 2000;
   // Free text lines under the picture (RMS, verdict, standard deviations).
   std::vector<std::string> caption;
   // No samples: no distortion panel.

@@ -226,6 +226,58 @@ TEST(SvgPlot, RadialCurvePanelOnlyWithSamples) {
     EXPECT_NE(texts.find(want), std::string::npos) << want;
 }
 
+TEST(SvgPlot, ManyPointsThinToCellMeansKeepingBlunders) {
+  // 200,000 points on a 4000 x 3000 px picture: a residual field growing
+  // along x to 0.5 px, 0.1 px of noise, a blunder, and an outlier as small
+  // as the noise. Drawn at 100 x on 0.16 document units per pixel.
+  ResidualPlot p;
+  p.frame = PixelFrame(4000, 3000);
+  p.vector_scale = 100.0;
+  const int n = 200000;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> ux(0.0, 4000.0), uy(0.0, 3000.0);
+  std::normal_distribution<double> noise(0.0, 0.1);
+  for (int i = 0; i < n; ++i) {
+    const double x = ux(rng);
+    p.points.push_back({"N" + std::to_string(i),
+                        x,
+                        uy(rng),
+                        0.5 * x / 4000.0 + noise(rng),
+                        noise(rng)});
+  }
+  p.points[777] = {"Süd-3", 100, 100, 0.0, 2.0};
+  p.points[888].outlier = true;
+  const std::string svg = RenderResidualPlot(p);
+  EXPECT_LT(svg.size(), 2000000u);
+  const Doc d = Parse(svg);
+  std::string names = "|";
+  for (const Element& t : d.Select("text", "name")) names += t.text + "|";
+  EXPECT_NE(names.find("|Süd-3 (1)|"), std::string::npos) << names;
+  EXPECT_NE(names.find("|N888|"), std::string::npos) << names;
+  // Every point drawn once: singly, or counted in its cell.
+  const std::vector<Element> means = d.Select("line", "mean");
+  const size_t singles = d.Select("line", "vec").size() - means.size();
+  int counted = 0;
+  for (const Element& t : d.Select("text", "count"))
+    counted += std::stoi(t.text);
+  EXPECT_EQ(counted + singles, static_cast<size_t>(n));
+  EXPECT_EQ(d.Select("text", "thinning")
+                .at(0)
+                .text.rfind(std::to_string(counted) + " points in " +
+                                std::to_string(means.size()) + " cells",
+                            0),
+            0u);
+  // Each mean vector is the field at its cell's mean position: 0.1 px of
+  // noise over about 260 points a cell is 0.1 document units.
+  const double left = d.Select("rect").at(1).Num("x"), kTolMean = 0.5;
+  for (const Element& m : means) {
+    const double x_px = (m.Num("x1") - left) / 0.16;
+    EXPECT_NEAR(
+        m.Num("x2") - m.Num("x1"), 16.0 * 0.5 * x_px / 4000.0, kTolMean);
+    EXPECT_NEAR(m.Num("y2") - m.Num("y1"), 0.0, kTolMean);
+  }
+}
+
 TEST(SvgPlot, NonFiniteValuesNeverReachTheDocument) {
   ResidualPlot p = Row({{0.2, 0.1}, {NAN, 0.0}, {0.1, 0.1}});
   p.points[2].x = INFINITY;

@@ -353,6 +353,10 @@ TEST(Tool, ExitCodesAndMessages) {
        TempFile("img3.txt", "A 1 1 0\n") + " --focal 9", 2,
        "img3.txt:1: point 'A' has 3 values, expected 2 after the name"},
       {heikkila + " --focal 0x10", 2, "'0x10' is not a decimal number"},
+      // Names padded by display width: 点 takes two columns, ü and ß one.
+      {ghilani + " --apply " + TempFile("utf8.txt", "Süd-3 1 2\n点7 3 4\n"
+       "Pfeiler-ß 5 6\nMast-12345 7 8\n"), 0, "", "\n  Süd-3       1.0000  "
+       "2.0000  1049999.7095  50532.8524\n  点7         3.0000  4.0000  "},
       // clang-format on
   };
   for (const auto& c : cases) {
