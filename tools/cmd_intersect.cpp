@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include <collinear/adjust/adj_image.h>
 #include <collinear/adjust/ray_fit.h>
@@ -106,19 +107,27 @@ Verdict JudgeRays(const RayFit& fit,
       warn(VerdictReason::kResidualRms, "");
     }
     // The test fires on the largest normalised residual. A large blunder
-    // bends the geometry, so the ray to blame is the one whose removal
-    // leaves the best fit of the others (for a small one, the same ray).
-    double w = 0.0;
-    for (const RayResidual& ray : fit.rays)
-      if (ray.used) w = std::max({w, std::fabs(ray.wh), std::fabs(ray.wv)});
+    // bends the geometry, so the ray to blame is the one, among the few
+    // with the largest normalised residuals, whose removal leaves the best
+    // fit of the others (for a small blunder, the largest itself).
+    const int n = static_cast<int>(fit.rays.size());
+    std::vector<std::pair<double, int>> ranked;
+    for (int i = 0; i < n; ++i)
+      if (fit.rays[i].used)
+        ranked.emplace_back(
+            -std::max(std::fabs(fit.rays[i].wh), std::fabs(fit.rays[i].wv)), i);
+    std::sort(ranked.begin(), ranked.end());
+    const double w = ranked.empty() ? 0.0 : -ranked[0].first;
     const double limit_w = OutlierLimit(m);
+    const size_t kCandidates = 5;
     int worst = -1;
     double rest = 0.0;
-    for (int i = 0; w > limit_w && i < static_cast<int>(fit.rays.size()); ++i) {
-      if (!fit.rays[i].used) continue;
+    for (size_t k = 0; w > limit_w && k < ranked.size() && k < kCandidates;
+         ++k) {
+      const int i = ranked[k].second;
       std::vector<TAbstractPoint3<double>> p;
       std::vector<TAbstractPoint2<double>> s;
-      for (int j = 0; j < static_cast<int>(fit.rays.size()); ++j)
+      for (int j = 0; j < n; ++j)
         if (j != i) {
           p.insert(p.end(), {pts[2 * j], pts[2 * j + 1]});
           s.push_back(sig[j]);
