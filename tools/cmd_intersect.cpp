@@ -318,8 +318,8 @@ Command AddIntersect(CLI::App& root, CommonOptions& common) {
       "position no longer moves (no convergence: exit 1). Standard "
       "deviations of the position are a priori (unit weight 1). A position "
       "behind a station is unusable (exit 1); the residuals are tested "
-      "(variance factor, and the ray with the largest normalised residual "
-      "by data snooping) and a ray that does not fit is named.");
+      "(the variance factor, and normalised residuals by data snooping) "
+      "and the ray that does not fit is named.");
   app->add_option("RAYS", args->rays, "file of rays")
       ->required()
       ->check(CLI::ExistingFile);
