@@ -43,6 +43,7 @@
 #include <collinear/picture/stream.h>
 
 #include <collinear/adjust/adj_image.h>
+#include <collinear/adjust/ray_fit.h>
 
 #include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>

@@ -1,14 +1,19 @@
 // intersect: one 3-D position from direction rays of several stations.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include <collinear/adjust/adj_image.h>
+#include <collinear/adjust/ray_fit.h>
 #include <collinear/io/point_file.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/geomath_consts.h>
 
 #include "commands.h"
+#include "quality_report.h"
 #include "report.h"
 
 namespace collinear::cli {
@@ -19,6 +24,7 @@ struct IntersectArgs {
   std::string sigma_unit = "arcsec";
   std::vector<double> sigma{5.0, 5.0};
   int decimals = 4;
+  bool strict = false;
 };
 
 // Radians per unit of the --sigma-unit choices.
@@ -32,20 +38,130 @@ const std::map<std::string, double>& SigmaUnits() {
   return units;
 }
 
-// The position, its precision, and each ray's misclosure there.
+// The converged position, its precision, each ray's residuals there and
+// the verdict on them.
 struct IntersectResult {
   int rays = 0;
-  TAbstractPoint3<double> position;
-  double sx = 0, sy = 0, sz = 0;   // a-priori standard deviations
-  std::vector<double> covariance;  // packed (0,0), (1,0), (1,1), (2,0), ...
-  struct Misclosure {
-    std::string name;
-    double dh, dv;    // observed - computed direction, in the sigma unit
-    double offset;    // of the position from the ray's line
-    double distance;  // station to position
-  };
-  std::vector<Misclosure> misclosures;
+  RayFit fit;
+  std::vector<std::string> names;  // of fit.rays, in file order
+  Verdict verdict;
 };
+
+// Unusable: a ray whose station the position lies behind. Look: too little
+// redundancy to check the rays, residuals above the stated standard
+// deviations (global test of the variance factor), and the ray with the
+// largest normalised residual when it fails the outlier test.
+Verdict JudgeRays(const RayFit& fit,
+                  const std::vector<std::string>& names,
+                  const std::vector<TAbstractPoint3<double>>& pts,
+                  const std::vector<TAbstractPoint2<double>>& sig,
+                  const IntersectArgs& a) {
+  Verdict v;
+  char buf[512];
+  auto warn = [&](VerdictReason reason, const std::string& ray) {
+    v.warnings.push_back({reason, ray, buf});
+  };
+  for (size_t i = 0; i < fit.rays.size(); ++i) {
+    if (!fit.rays[i].behind) continue;
+    std::snprintf(buf,
+                  sizeof buf,
+                  "ray %s: the position lies behind its station, %.4g from "
+                  "it against the direction observed; the rays meet only "
+                  "behind their stations",
+                  names[i].c_str(),
+                  fit.rays[i].distance);
+    warn(VerdictReason::kBehindCamera, names[i]);
+  }
+  const TAbstractPoint3<double>& x = fit.position;
+  if (!std::isfinite(x.x + x.y + x.z + fit.covariance(0, 0) +
+                     fit.covariance(1, 1) + fit.covariance(2, 2))) {
+    std::snprintf(buf, sizeof buf, "non-finite position or covariance");
+    warn(VerdictReason::kNonFinite, "");
+  }
+  const int m = fit.observations, r = fit.redundancy;
+  if (static_cast<double>(r) / m < kMinMeanRedundancy) {
+    std::snprintf(buf,
+                  sizeof buf,
+                  "too few rays: %d directions for 3 coordinates, redundancy "
+                  "%d; a wrong ray shows in the residuals at only a fraction "
+                  "of its size and cannot be named",
+                  m,
+                  r);
+    warn(VerdictReason::kTooFewPoints, "");
+  }
+  if (r > 0) {
+    const double f = fit.VarianceFactor();
+    const double limit = ChiSquareQuantile(r, kRmsTestProbability) / r;
+    if (f > limit) {
+      std::snprintf(buf,
+                    sizeof buf,
+                    "residuals too large: variance factor %.4g (standard "
+                    "deviation of unit weight %.4g) above %.4g, the limit at "
+                    "%.1f %% for redundancy %d; the rays' standard deviations "
+                    "are too small or a ray is wrong",
+                    f,
+                    std::sqrt(f),
+                    limit,
+                    100.0 * kRmsTestProbability,
+                    r);
+      warn(VerdictReason::kResidualRms, "");
+    }
+    // The test fires on the largest normalised residual. A large blunder
+    // bends the geometry, so the ray to blame is the one, among the few
+    // with the largest normalised residuals, whose removal leaves the best
+    // fit of the others (for a small blunder, the largest itself).
+    const int n = static_cast<int>(fit.rays.size());
+    std::vector<std::pair<double, int>> ranked;
+    for (int i = 0; i < n; ++i)
+      if (fit.rays[i].used)
+        ranked.emplace_back(
+            -std::max(std::fabs(fit.rays[i].wh), std::fabs(fit.rays[i].wv)), i);
+    std::sort(ranked.begin(), ranked.end());
+    const double w = ranked.empty() ? 0.0 : -ranked[0].first;
+    const double limit_w = OutlierLimit(m);
+    const size_t kCandidates = 5;
+    int worst = -1;
+    double rest = 0.0;
+    for (size_t k = 0; w > limit_w && k < ranked.size() && k < kCandidates;
+         ++k) {
+      const int i = ranked[k].second;
+      std::vector<TAbstractPoint3<double>> p;
+      std::vector<TAbstractPoint2<double>> s;
+      for (int j = 0; j < n; ++j)
+        if (j != i) {
+          p.insert(p.end(), {pts[2 * j], pts[2 * j + 1]});
+          s.push_back(sig[j]);
+        }
+      const RayFit without =
+          FitRays(static_cast<int>(s.size()), p.data(), s.data(), x);
+      if (without.converged && (worst < 0 || without.weighted_sum < rest)) {
+        worst = i;
+        rest = without.weighted_sum;
+      }
+    }
+    const double unit = SigmaUnits().at(a.sigma_unit);
+    if (worst >= 0) {
+      const RayResidual& ray = fit.rays[worst];
+      std::snprintf(buf,
+                    sizeof buf,
+                    "ray %s does not fit: largest normalised residual %.3g "
+                    "above %.3g, the critical value at significance %g over "
+                    "%d directions; its own %.3g (dh %.4g, dv %.4g %s), and "
+                    "without it the others fit best",
+                    names[worst].c_str(),
+                    w,
+                    limit_w,
+                    kOutlierSignificance,
+                    m,
+                    std::max(std::fabs(ray.wh), std::fabs(ray.wv)),
+                    ray.dh / unit,
+                    ray.dv / unit,
+                    a.sigma_unit.c_str());
+      warn(VerdictReason::kOutlier, names[worst]);
+    }
+  }
+  return v;
+}
 
 IntersectResult Compute(const IntersectArgs& a) {
   std::string text, error;
@@ -76,92 +192,114 @@ IntersectResult Compute(const IntersectArgs& a) {
                        rows[i].name + "': standard deviations must be > 0");
     sig[i] = TAbstractPoint2<double>(sh * unit, sv * unit);
   }
-  const std::vector<TAbstractPoint3<double>> original = pts;
-  TAdjImage adj(n, pts.data(), sig.data());
+  // TAdjImage reorders its copy; the iteration reads the file's order.
+  std::vector<TAbstractPoint3<double>> start_pts = pts;
+  std::vector<TAbstractPoint2<double>> start_sig = sig;
+  TAdjImage adj(n, start_pts.data(), start_sig.data());
   if (!adj.IsValid())
     throw ComputeError(
         "no position: the rays are parallel in plan, all stations coincide, "
         "or fewer than two rays pass at least 0.1 units from their station");
-  // The adjustment moves its partner ray to index 1; keep names in step.
-  std::vector<std::string> names(n);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      if (pts[2 * i] == original[2 * j] &&
-          pts[2 * i + 1] == original[2 * j + 1] && names[i].empty())
-        names[i] = rows[j].name;
 
   IntersectResult r;
   r.rays = n;
-  const TAbstractPoint3<double> x = r.position = adj.GetPosition();
-  const covar c = adj.GetCovarMatrix();
-  r.sx = std::sqrt(c(0, 0));
-  r.sy = std::sqrt(c(1, 1));
-  r.sz = std::sqrt(c(2, 2));
-  r.covariance = {c[0], c[1], c[2], c[3], c[4], c[5]};
-  for (int i = 0; i < n; ++i) {
-    const TAbstractPoint3<double> d1 = pts[2 * i + 1] - pts[2 * i];
-    const TAbstractPoint3<double> d2 = x - pts[2 * i];
-    const double l1 = d1.Module(), l2 = d2.Module();
-    double dh = TGeomathConsts::GetAzimuth(d1.x, d1.y) -
-                TGeomathConsts::GetAzimuth(d2.x, d2.y);
-    if (dh < -kPi) dh += kTwoPi;
-    if (dh >= kPi) dh -= kTwoPi;
-    const double dv = std::asin(d1.z / l1) - std::asin(d2.z / l2);
-    // Perpendicular distance of the position from the ray's line.
-    const double along = (d1 * d2) / l1;
-    const double offset = std::sqrt(std::max(0.0, l2 * l2 - along * along));
-    r.misclosures.push_back({names[i], dh / unit, dv / unit, offset, l2});
+  for (const PointRow& row : rows) r.names.push_back(row.name);
+  // Where the lines meet, whatever the rays' sense: behind a station, the
+  // directions cannot be fitted there and the rays do not meet in front.
+  TAbstractPoint3<double> meet;
+  if (NearestPointToLines(n, pts.data(), meet)) {
+    std::string behind;
+    for (int i = 0; i < n; ++i)
+      if ((meet - pts[2 * i]) * (pts[2 * i + 1] - pts[2 * i]) < 0.0)
+        behind += (behind.empty() ? "" : ", ") + r.names[i];
+    if (!behind.empty())
+      throw ComputeError(
+          "no position: the rays' lines meet behind the station of ray(s) " +
+          behind + ", opposite the observed direction");
   }
+  r.fit = FitRays(n, pts.data(), sig.data(), adj.GetPosition());
+  if (!r.fit.converged) {
+    std::string behind;
+    for (int i = 0; i < n; ++i)
+      if (r.fit.rays[i].behind)
+        behind += (behind.empty() ? "" : ", ") + r.names[i];
+    throw ComputeError("no position: " + r.fit.message +
+                       (behind.empty()
+                            ? ""
+                            : " (the last position lies behind the station of "
+                              "ray(s) " +
+                                  behind + ")"));
+  }
+  r.verdict = JudgeRays(r.fit, r.names, pts, sig, a);
   return r;
 }
 
 Report Render(const IntersectResult& r, const IntersectArgs& a) {
   Report rep;
   Json& doc = rep.json;
-  const TAbstractPoint3<double>& x = r.position;
+  const RayFit& fit = r.fit;
+  const TAbstractPoint3<double>& x = fit.position;
+  const covar& c = fit.covariance;
+  const double sx = std::sqrt(c(0, 0)), sy = std::sqrt(c(1, 1)),
+               sz = std::sqrt(c(2, 2));
+  const double unit = SigmaUnits().at(a.sigma_unit);
   doc["command"] = "intersect";
   doc["rays"] = r.rays;
+  doc["iterations"] = fit.iterations;
   doc["position"] = {{"x", x.x}, {"y", x.y}, {"z", x.z}};
-  doc["std_dev"] = {{"x", r.sx}, {"y", r.sy}, {"z", r.sz}};
-  doc["covariance"] = r.covariance;
+  doc["std_dev"] = {{"x", sx}, {"y", sy}, {"z", sz}};
+  doc["covariance"] = {c[0], c[1], c[2], c[3], c[4], c[5]};
   doc["sigma_unit"] = a.sigma_unit;
+  doc["redundancy"] = fit.redundancy;
+  doc["variance_factor"] = fit.VarianceFactor();
   Table pt({"", "position", "std dev"});
-  pt.AddRow({"X", Fixed(x.x, a.decimals), Fixed(r.sx, a.decimals)});
-  pt.AddRow({"Y", Fixed(x.y, a.decimals), Fixed(r.sy, a.decimals)});
-  pt.AddRow({"Z", Fixed(x.z, a.decimals), Fixed(r.sz, a.decimals)});
+  pt.AddRow({"X", Fixed(x.x, a.decimals), Fixed(sx, a.decimals)});
+  pt.AddRow({"Y", Fixed(x.y, a.decimals), Fixed(sy, a.decimals)});
+  pt.AddRow({"Z", Fixed(x.z, a.decimals), Fixed(sz, a.decimals)});
 
   Table rt({"ray",
             "dh [" + a.sigma_unit + "]",
             "dv [" + a.sigma_unit + "]",
+            "w",
             "offset",
             "distance"});
   Json& jr = doc["ray_misclosures"] = Json::array();
-  for (const IntersectResult::Misclosure& m : r.misclosures) {
-    rt.AddRow({m.name,
-               Fixed(m.dh, 2),
-               Fixed(m.dv, 2),
+  for (size_t i = 0; i < fit.rays.size(); ++i) {
+    const RayResidual& m = fit.rays[i];
+    const double w = std::max(std::fabs(m.wh), std::fabs(m.wv));
+    rt.AddRow({r.names[i],
+               m.used ? Fixed(m.dh / unit, 2) : "-",
+               m.used ? Fixed(m.dv / unit, 2) : "-",
+               m.used ? Fixed(w, 2) : "-",
                Fixed(m.offset, a.decimals),
                Fixed(m.distance, 3)});
-    jr.push_back({{"name", m.name},
-                  {"dh", m.dh},
-                  {"dv", m.dv},
+    jr.push_back({{"name", r.names[i]},
+                  {"used", m.used},
+                  {"behind", m.behind},
+                  {"dh", m.dh / unit},
+                  {"dv", m.dv / unit},
+                  {"normalised", {{"h", m.wh}, {"v", m.wv}}},
+                  {"redundancy", {{"h", m.rh}, {"v", m.rv}}},
                   {"offset", m.offset},
                   {"distance", m.distance}});
   }
   std::ostringstream t;
   t << "Intersection of " << r.rays
-    << " rays (one weighted Gauss-Newton step on the directions)\n\n"
-    << pt.Render()
-    << "\nMisclosures at the position (observed - computed direction), "
-       "offset from each ray:\n"
+    << " rays (weighted Gauss-Newton on the directions, " << fit.iterations
+    << " iterations)\n\n"
+    << pt.Render() << "\nStandard deviations a priori; variance factor "
+    << Fixed(fit.VarianceFactor(), 3) << " for redundancy " << fit.redundancy
+    << ".\n\nResiduals at the position (observed - computed direction), "
+       "normalised residual w, offset from each ray:\n"
     << rt.Render();
   rep.text = t.str();
+  VerdictSection(r.verdict, rep);
   return rep;
 }
 
 int RunIntersect(const IntersectArgs& a, const CommonOptions& common) {
-  Print(Render(Compute(a), a), common);
-  return kExitOk;
+  const IntersectResult r = Compute(a);
+  return PrintVerdict(Render(r, a), r.verdict, a.strict, common);
 }
 
 }  // namespace
@@ -175,9 +313,13 @@ Command AddIntersect(CLI::App& root, CommonOptions& common) {
       "second point on the ray, and the standard deviations of the "
       "horizontal direction (azimuth) and the vertical angle. Coordinates in "
       "one length unit (z up). The start is the plan crossing of the first "
-      "ray with the ray of the farthest station, at their mean height; one "
-      "weighted least-squares step on all directions follows. Standard "
-      "deviations of the position are a priori (unit weight 1).");
+      "ray with the ray of the farthest station, at their mean height; "
+      "weighted Gauss-Newton steps on all directions follow until the "
+      "position no longer moves (no convergence: exit 1). Standard "
+      "deviations of the position are a priori (unit weight 1). A position "
+      "behind a station is unusable (exit 1); the residuals are tested "
+      "(the variance factor, and normalised residuals by data snooping) "
+      "and the ray that does not fit is named.");
   app->add_option("RAYS", args->rays, "file of rays")
       ->required()
       ->check(CLI::ExistingFile);
@@ -191,6 +333,11 @@ Command AddIntersect(CLI::App& root, CommonOptions& common) {
       ->delimiter(',')
       ->expected(2)
       ->capture_default_str();
+  app->add_flag("--strict",
+                args->strict,
+                "exit with code 1 also when the verdict only asks for a look "
+                "(a ray named as an outlier, residuals too large, too few "
+                "rays); an unusable result always exits with 1");
   AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunIntersect(*args, common); }};
 }

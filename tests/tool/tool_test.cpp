@@ -249,6 +249,30 @@ TEST(Tool, ExitCodesAndMessages) {
   auto zhang = [&](int view, const std::string& options) {
     return "resect " + ZhangView(view) + options;
   };
+  // Four rays towards P = (100, 200, 30), each turned by a few arc seconds
+  // of noise (sigma 5"), ray S3 by blunder_deg more in azimuth; away: the
+  // rays point away from P, whose lines still meet there.
+  auto aimed = [](const std::string& name, double blunder_deg, bool away) {
+    const double st[4][3] = {
+        {0, 0, 0}, {250, 50, 10}, {220, 330, 5}, {-30, 280, 20}};
+    const double noise[4][2] = {{3, -2}, {-4, 1}, {2, 5}, {-1, -3}};
+    const double arcsec = M_PI / 648000, s = away ? -1 : 1;
+    std::ostringstream t;
+    t.precision(12);
+    for (int i = 0; i < 4; ++i) {
+      const double dx = s * (100 - st[i][0]), dy = s * (200 - st[i][1]),
+                   dz = s * (30 - st[i][2]);
+      const double az = std::atan2(dy, dx) + noise[i][0] * arcsec +
+                        (i == 2 ? blunder_deg * M_PI / 180 : 0);
+      const double el =
+          std::atan2(dz, std::hypot(dx, dy)) + noise[i][1] * arcsec;
+      t << "S" << i + 1 << ' ' << st[i][0] << ' ' << st[i][1] << ' ' << st[i][2]
+        << ' ' << st[i][0] + 100 * std::cos(el) * std::cos(az) << ' '
+        << st[i][1] + 100 * std::cos(el) * std::sin(az) << ' '
+        << st[i][2] + 100 * std::sin(el) << '\n';
+    }
+    return "intersect " + TempFile(name, t.str());
+  };
   const std::string unusable = "failed: the result is unusable: [";
   // Input read as meant: every row as many values, decimal points only,
   // text files only, names without spaces; number options finite.
@@ -308,6 +332,14 @@ TEST(Tool, ExitCodesAndMessages) {
        "no position", "\"exit_code\": 1"},
       {rays("7", "R1 0 0 0 1 1 0 1\nR2 1 0 0 0 1 0"), 2, ":1: ray 'R1' has 7"},
       {rays("0", "R1 0 0 0 1 1 0 0 1\nR2 1 0 0 0 1 0"), 2, "must be > 0"},
+      // intersect: rays whose lines meet only behind their stations fail;
+      // the ray off by 10 degrees is named; noise alone raises nothing.
+      {aimed("behind.txt", 0, true) + " --json", 1, "lines meet behind the "
+       "station of ray(s) S1, S2, S3, S4", "\"exit_code\": 1"},
+      {aimed("blunder.txt", 10, false), 0, "", "[outlier] ray S3 does not fit"},
+      {aimed("strict.txt", 10, false) + " --strict --json", 1,
+       "--strict: the verdict has 2 warnings; outliers: S3", "\"point\": \"S3\""},
+      {aimed("noise.txt", 0, false) + " --strict", 0, "", "Verdict: ok"},
       {project + "IMG_9", 2, "'IMG_9' (images: IMG_0101, IMG_0102, IMG_0103,"},
       {project + "IMG_0101 --point Q", 2, "unknown point 'Q'"},
       {"orient " + syntax, 2, "line 3, column 14: not valid JSON"},
