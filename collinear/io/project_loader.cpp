@@ -203,8 +203,10 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
       if (const Json* h = Find(s, "heights")) {
         if (derived || frame)
           return r_.Fail(Member(path, "heights"),
-                         "a local system's heights are carried through its "
-                         "definition as they stand");
+                         frame ? "an engineering frame has no geoid: its z "
+                                 "is a height as it stands"
+                               : "a local system's heights are carried "
+                                 "through its definition as they stand");
         std::string kind;
         if (!r_.Text(*h, Member(path, "heights"), kind)) return false;
         if (kind != "orthometric" && kind != "ellipsoidal")
