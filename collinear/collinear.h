@@ -34,6 +34,7 @@
 #include <collinear/calculator/host/unknown.h>
 
 #include <collinear/geo/derived_system.h>
+#include <collinear/geo/engineering_system.h>
 #include <collinear/geo/geo_coord.h>
 #include <collinear/geo/geo_host.h>
 #include <collinear/geo/proj_system.h>

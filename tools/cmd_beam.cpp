@@ -102,14 +102,17 @@ Report Render(const BeamResult& r, const BeamArgs& a) {
   ImageSection(r.image, false, rep);
   rep.json["projection_centre"] = PointJson(o);
   rep.text += "Projection centre  X " + Fixed(o.x, a.decimals) + "  Y " +
-              Fixed(o.y, a.decimals) + "  Z " + Fixed(o.z, a.decimals) +
-              " m\n\nRays (unit direction in object coordinates; bearing "
+              Fixed(o.y, a.decimals) + "  Z " + Fixed(o.z, a.decimals) + " " +
+              r.image.pose.unit +
+              "\n\nRays (unit direction in object coordinates; bearing "
               "clockwise from grid north, elevation from the horizon):\n";
   std::vector<std::string> head = {
       "pixel", "dx", "dy", "dz", "bearing [deg]", "elev [deg]"};
   if (height)
-    for (const char* h : {"X at height", "Y at height", "range [m]"})
-      head.emplace_back(h);
+    for (const std::string& h : {std::string("X at height"),
+                                 std::string("Y at height"),
+                                 "range [" + r.image.pose.unit + "]"})
+      head.push_back(h);
   if (distance)
     for (const char* h : {"X at dist", "Y at dist", "Z at dist"})
       head.emplace_back(h);
@@ -181,10 +184,12 @@ Command AddBeam(CLI::App& root, CommonOptions& common) {
       ->allow_extra_args(false);
   app->add_option("--height",
                   args->height,
-                  "intersect the rays with the level z = HEIGHT (metres)");
+                  "intersect the rays with the level z = HEIGHT (metres, or "
+                  "the unit of an engineering frame)");
   app->add_option("--distance",
                   args->distance,
-                  "the point this far along each ray (metres)");
+                  "the point this far along each ray (metres, or the unit "
+                  "of an engineering frame)");
   AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunBeam(*args, common); }};
 }

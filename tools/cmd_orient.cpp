@@ -2,18 +2,23 @@
 // optionally written back into the project file.
 #include <cstddef>
 
+#include <collinear/orientation/sinori.h>
 #include <collinear/primitives/constants.h>
 
 #include "commands.h"
 #include "project_image.h"
+#include "quality_report.h"
 
 namespace collinear::cli {
 namespace {
+
+constexpr double kMmPerMetre = 1000.0;
 
 struct OrientArgs {
   std::string project, image;
   bool write = false;
   int decimals = 4;
+  QualityArgs quality;  // --image-sigma in pixels
 };
 
 // One image oriented from its control points, or why not.
@@ -22,12 +27,17 @@ struct OrientedImage {
   std::size_t control_points = 0;
   std::string failure;   // empty: oriented
   bool too_few = false;  // failed for lack of control points (bad input)
+  bool solved = false;   // a pose with residuals, precision and verdict
   Pose pose;
   Residuals residuals;  // projected - measured, pixels, y down
+  // Of the resection in photo millimetres; the centre in the length unit.
+  PrecisionReport precision;
+  double obs_sigma_mm = 0.0;  // the a-priori noise the verdict tested
+  Verdict verdict;
 };
 
 struct OrientResult {
-  std::string working_system, angle_unit;
+  std::string working_system, angle_unit, length_unit;
   std::vector<OrientedImage> images;
   std::string written;  // the project file, when --write stored the poses
   bool AllOriented() const {
@@ -36,6 +46,45 @@ struct OrientResult {
     return true;
   }
 };
+
+// The calculator's resection of img as a solved CSinOri in millimetres
+// (object points, photo coordinates from the same pixels), with its pose and
+// residuals, for the precision and the verdict of that pose. mm: millimetres
+// per unit of the working system.
+CSinOri SolvedResection(const Project& p,
+                        const ProjectImage& img,
+                        const CCrdCalculator& c,
+                        const Pose& pose,
+                        double mm) {
+  CArray<CXYZ, CXYZ&> object_mm, photo_mm;
+  for (const ProjectControl& m : img.control) {
+    const P3 a =
+        c.GetPointAbsCoords(p.FindPoint(m.point)->object.get(), nullptr, 0);
+    if (DefTriad::IsPartialUndef(a)) continue;
+    CXYZ obj(m.point.c_str(), mm * a.x, mm * a.y, mm * a.z);
+    object_mm.Add(obj);
+    const P2 photo = c.Imc2Phc(P2(m.x_px, m.y_px));
+    CXYZ ph(m.point.c_str(), photo.x, photo.y, 0.0);
+    photo_mm.Add(ph);
+  }
+  CSinOri s;
+  s.m_RotSystem = ROT_KPW;
+  s.Create(object_mm, photo_mm, c.m_FocusR);
+  s.m_Center = CXYZ(mm * pose.centre.x, mm * pose.centre.y, mm * pose.centre.z);
+  s.m_Wpk = pose.angles;
+  s.m_Rot.SetMatrix(ROT_KPW, pose.angles);
+  for (INT_PTR i = 0; i < s.m_ObjPoints.GetSize(); ++i) {
+    CXYZ projected;
+    s.ObjToPhc(s.m_ObjPoints[i], projected);
+    const CXYZ& measured = s.m_ImgPoints[i];
+    CXYZ v(measured.m_strName,
+           projected.m_x - measured.m_x,
+           projected.m_y - measured.m_y,
+           0.0);
+    s.m_Residuals.Add(v);
+  }
+  return s;
+}
 
 OrientResult Compute(const OrientArgs& a, const Project& p) {
   std::vector<const ProjectImage*> images;
@@ -54,6 +103,9 @@ OrientResult Compute(const OrientArgs& a, const Project& p) {
   OrientResult r;
   r.working_system = p.working_system();
   r.angle_unit = p.angle_unit();
+  r.length_unit = p.length_unit();
+  const double metres_per_unit =
+      p.FindSystem(p.working_system())->metres_per_unit;
   for (const ProjectImage* img : images) {
     CCrdCalculator c;
     c.InitCameraFromImage(img->object.get());
@@ -84,7 +136,24 @@ OrientResult Compute(const OrientArgs& a, const Project& p) {
         res.Add(v);
       }
       o.residuals = SortResiduals(res);
-      o.pose = PoseOf(c);
+      o.pose = PoseOf(p, c);
+      o.solved = true;
+      const double mm = kMmPerMetre * metres_per_unit;
+      const CSinOri s = SolvedResection(p, *img, c, o.pose, mm);
+      o.precision = EstimatePrecision(s);
+      CentreToFileFrame(o.precision,
+                        CXYZ(o.pose.centre.x, o.pose.centre.y, o.pose.centre.z),
+                        mm);
+      const P2 pixel_mm = c.GetMmPerPixel();
+      const double sigma_px =
+          a.quality.sigma >= 0 ? a.quality.sigma : DefaultImageSigma(true);
+      JudgeOptions judge;
+      judge.obs_sigma = o.obs_sigma_mm =
+          sigma_px * 0.5 * (pixel_mm.x + pixel_mm.y);
+      o.verdict = Judge(s, o.precision, judge);
+      if (const Warning* w = o.verdict.Unusable())
+        o.failure = std::string("the result is unusable: [") +
+                    VerdictReasonCode(w->reason) + "] " + w->message;
     }
     r.images.push_back(o);
   }
@@ -112,12 +181,15 @@ Report Render(const OrientResult& r, int decimals, int max_rows) {
   Report rep;
   Json& doc = rep.json;
   doc["command"] = "orient";
+  doc["working_system"] = r.working_system;
+  doc["length_unit"] = r.length_unit;
   Json& jimages = doc["images"] = Json::array();
   std::string details;
+  const std::string unit = " [" + r.length_unit + "]";
   Table summary({"image",
-                 "X [m]",
-                 "Y [m]",
-                 "Z [m]",
+                 "X" + unit,
+                 "Y" + unit,
+                 "Z" + unit,
                  "omega [deg]",
                  "phi [deg]",
                  "kappa [deg]",
@@ -126,7 +198,7 @@ Report Render(const OrientResult& r, int decimals, int max_rows) {
   for (const OrientedImage& i : r.images) {
     const std::string points = std::to_string(i.control_points);
     Json ji = {{"id", i.id}, {"control_points", i.control_points}};
-    if (!i.failure.empty()) {
+    if (!i.solved) {
       ji["status"] = "failed";
       ji["reason"] = i.failure;
       jimages.push_back(ji);
@@ -137,13 +209,24 @@ Report Render(const OrientResult& r, int decimals, int max_rows) {
     const P3& o = i.pose.centre;
     const CWPK& ang = i.pose.angles;
     const double rms = i.residuals.rms;
-    ji["status"] = "oriented";
+    ji["status"] = i.failure.empty() ? "oriented" : "unusable";
+    if (!i.failure.empty()) ji["reason"] = i.failure;
     details += "\nImage " + i.id + ": space resection from " + points +
-               " control points, RMS " + Fixed(rms, decimals) + " px\n";
+               " control points, RMS " + Fixed(rms, decimals) + " px" +
+               (i.failure.empty() ? "" : " (unusable, not oriented)") + "\n";
     OrientationSection(i.pose, decimals, details, ji);
     ji["rms_px"] = rms;
     details += "Residuals (projected - measured, pixels, y down):\n";
     ResidualRows(i.residuals, decimals, max_rows, details, ji["residuals_px"]);
+    // Precision and verdict of the resection in photo millimetres.
+    Report quality;
+    PrecisionSection(
+        i.precision, {r.length_unit, "mm"}, i.obs_sigma_mm, decimals, quality);
+    VerdictSection(i.verdict, quality);
+    ji["a_priori_sigma_mm"] = i.obs_sigma_mm;
+    ji["precision"] = quality.json["precision"];
+    ji["verdict"] = quality.json["verdict"];
+    details += quality.text + quality.closing;
     jimages.push_back(ji);
     summary.AddRow({i.id,
                     Fixed(o.x, decimals),
@@ -153,7 +236,7 @@ Report Render(const OrientResult& r, int decimals, int max_rows) {
                     Fixed(ang.m_p * kDegPerRad, decimals + 2),
                     Fixed(ang.m_k * kDegPerRad, decimals + 2),
                     points,
-                    Fixed(rms, decimals)});
+                    i.failure.empty() ? Fixed(rms, decimals) : "unusable"});
   }
   doc["angle_convention"] =
       "R = Rx(omega) Ry(phi) Rz(kappa), object to camera; the camera looks "
@@ -161,6 +244,7 @@ Report Render(const OrientResult& r, int decimals, int max_rows) {
   doc["written"] = r.written.empty() ? Json() : Json(r.written);
   rep.text = "Exterior orientation from control points, working system " +
              r.working_system +
+             (r.length_unit == "m" ? "" : " (" + r.length_unit + ")") +
              " (angles: R = Rx(omega) Ry(phi) Rz(kappa), object to "
              "camera)\n\n" +
              summary.Render() + details;
@@ -170,15 +254,41 @@ Report Render(const OrientResult& r, int decimals, int max_rows) {
   return rep;
 }
 
+// Under --strict, the images whose verdict asks for a look, with the
+// outliers named; empty when there are none.
+std::string StrictProblems(const OrientResult& r) {
+  std::string problems;
+  for (const OrientedImage& i : r.images) {
+    if (i.verdict.Ok()) continue;
+    const std::size_t n = i.verdict.warnings.size();
+    problems += "\n  image '" + i.id + "': " + std::to_string(n) +
+                (n == 1 ? " warning" : " warnings");
+    std::string outliers;
+    for (const Warning& w : i.verdict.warnings)
+      if (w.reason == VerdictReason::kOutlier)
+        outliers += (outliers.empty() ? "" : ", ") + w.point;
+    if (!outliers.empty()) problems += "; outliers: " + outliers;
+  }
+  return problems;
+}
+
 int RunOrient(const OrientArgs& a, const CommonOptions& common) {
   const std::unique_ptr<Project> p = LoadProject(a.project);
   OrientResult r = Compute(a, *p);
   const bool ok = r.AllOriented();
-  if (a.write && ok) {
+  const std::string strict = ok && a.quality.strict ? StrictProblems(r) : "";
+  if (a.write && ok && strict.empty()) {
     WritePoses(r, a.project);
     r.written = a.project;
   }
   const Report report = Render(r, a.decimals, common.max_rows);
+  if (!strict.empty())
+    return PrintFailure(report,
+                        std::string("--strict: the verdict asks for a look") +
+                            (a.write ? " (nothing written)" : "") + ":" +
+                            strict,
+                        kExitFailed,
+                        common);
   if (ok) {
     Print(report, common);
     return kExitOk;
@@ -217,12 +327,21 @@ Command AddOrient(CLI::App& root, CommonOptions& common) {
       "in degrees and radians and the residuals in pixels. "
       "--write stores the results as the images' exterior "
       "orientation in the project file (in its angle unit), only "
-      "when every image was oriented.\n",
+      "when every image was oriented. Each image gets the precision of "
+      "its pose and a verdict: an unusable one (behind the camera, "
+      "singular, not at the optimum) is not oriented (exit 1); --strict "
+      "also fails on warnings that ask for a look (outliers, weak "
+      "geometry).\n",
       args->project);
   app->add_option("--image", args->image, "orient only this image");
   app->add_flag("--write",
                 args->write,
                 "write the exterior orientations into the project file");
+  AddQualityOptions(app,
+                    args->quality,
+                    "--image-sigma",
+                    "a-priori standard deviation of one pixel coordinate, for "
+                    "the test of the residuals (default 1 px; 0: no test)");
   AddOutputOptions(app, args->decimals, common);
   return {app, [args, &common] { return RunOrient(*args, common); }};
 }

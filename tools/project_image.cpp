@@ -27,7 +27,8 @@ std::string ImageIds(const Project& p) {
 const char kProjectNote[] =
     "PROJECT.json: a project file (docs/formats.md, section 4). Pixels: x "
     "right, y down from the top-left corner of the picture. Object "
-    "coordinates: the project's working system, metres. Angles: omega, phi, "
+    "coordinates: the project's working system, metres (or the unit of "
+    "an engineering frame). Angles: omega, phi, "
     "kappa of R = Rx(omega) Ry(phi) Rz(kappa), from object to camera axes; "
     "the camera looks along its -z axis.";
 
@@ -72,10 +73,13 @@ std::string Degenerate(const Project& p,
   mean *= 1.0 / static_cast<double>(xyz.size());
   double spread = 0.0;
   for (const P3& a : xyz) spread = std::max(spread, (a - mean).Module());
-  const double distance = (c.GetOrigin() - mean).Module();
+  // In metres: the bound of a metre keeps points on one spot degenerate.
+  const double m = p.FindSystem(p.working_system())->metres_per_unit;
+  const double distance = m * (c.GetOrigin() - mean).Module();
+  spread *= m;
   if (distance <= kMaxDistanceBySpread * std::max(spread, 1.0)) return "";
   return "the space resection put the camera " + Fixed(distance / 1000.0, 0) +
-         " km from control points that lie within " + Fixed(spread, 0) +
+         " km from control points that lie within " + Fixed(spread, 3) +
          " m: they do not determine the orientation (check the pixel "
          "measurements)";
 }
@@ -119,7 +123,7 @@ ImageSetup SetUp(const Project& p, const ProjectImage& img) {
                      "spread over the picture and not all on one line?)");
 }
 
-Pose PoseOf(const CCrdCalculator& c) {
+Pose PoseOf(const Project& p, const CCrdCalculator& c) {
   CRot r;
   const matr3_3 m = c.GetConversionMatr();
   for (int i = 0; i < 3; ++i)
@@ -128,6 +132,7 @@ Pose PoseOf(const CCrdCalculator& c) {
   pose.centre = c.GetOrigin();
   pose.angles = CWPK(0.0, 0.0, 0.0);
   r.CalAngle(ROT_KPW, pose.angles);
+  pose.unit = p.length_unit();
   return pose;
 }
 
@@ -143,7 +148,7 @@ ImageInfo Describe(const Project& p,
   info.focal_mm = s.calc.GetFocusR();
   info.width_px = r.right - r.left;
   info.height_px = r.bottom - r.top;
-  info.pose = PoseOf(s.calc);
+  info.pose = PoseOf(p, s.calc);
   return info;
 }
 
@@ -151,6 +156,7 @@ Json PointJson(const P3& p) { return {{"x", p.x}, {"y", p.y}, {"z", p.z}}; }
 
 void ImageSection(const ImageInfo& info, bool full, Report& report) {
   report.json["image"] = info.id;
+  report.json["length_unit"] = info.pose.unit;
   if (full) report.json["camera"] = info.camera;
   report.json["orientation_from"] = info.orientation_from;
   if (full) report.json["picture_px"] = {info.width_px, info.height_px};
@@ -158,6 +164,7 @@ void ImageSection(const ImageInfo& info, bool full, Report& report) {
                  Exact(info.focal_mm) + " mm, picture " + Exact(info.width_px) +
                  " x " + Exact(info.height_px) + " px), working system " +
                  info.working_system +
+                 (info.pose.unit == "m" ? "" : " (" + info.pose.unit + ")") +
                  "\nOrientation from: " + info.orientation_from + "\n";
 }
 
@@ -175,9 +182,10 @@ void OrientationSection(const Pose& pose,
                     {"phi_rad", a.m_p},
                     {"kappa_rad", a.m_k}};
   Table t({"", "value", "[rad]"});
-  t.AddRow({"X [m]", Fixed(o.x, decimals), ""});
-  t.AddRow({"Y [m]", Fixed(o.y, decimals), ""});
-  t.AddRow({"Z [m]", Fixed(o.z, decimals), ""});
+  const std::string unit = " [" + pose.unit + "]";
+  t.AddRow({"X" + unit, Fixed(o.x, decimals), ""});
+  t.AddRow({"Y" + unit, Fixed(o.y, decimals), ""});
+  t.AddRow({"Z" + unit, Fixed(o.z, decimals), ""});
   const char* names[3] = {"omega [deg]", "phi [deg]", "kappa [deg]"};
   const double values[3] = {a.m_w, a.m_p, a.m_k};
   for (int k = 0; k < 3; ++k)

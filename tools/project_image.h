@@ -55,13 +55,14 @@ struct ImageSetup {
 // image has no orientation.
 ImageSetup SetUp(const Project& p, const ProjectImage& img);
 
-// Projection centre (working system, metres) and omega, phi, kappa of the
-// object-to-camera rotation (ROT_KPW, radians).
+// Projection centre (working system, in its length unit) and omega, phi,
+// kappa of the object-to-camera rotation (ROT_KPW, radians).
 struct Pose {
   P3 centre;
   CWPK angles;
+  std::string unit = "m";  // of the centre
 };
-Pose PoseOf(const CCrdCalculator& c);
+Pose PoseOf(const Project& p, const CCrdCalculator& c);
 
 // What the report says of an image set up by SetUp.
 struct ImageInfo {
@@ -77,8 +78,8 @@ ImageInfo Describe(const Project& p,
 Json PointJson(const P3& p);
 
 // "Image ..., camera ... (f, picture), working system ..." and where the
-// orientation came from; JSON image and orientation_from, with full also
-// camera and picture_px.
+// orientation came from; JSON image, length_unit and orientation_from,
+// with full also camera and picture_px.
 void ImageSection(const ImageInfo& info, bool full, Report& report);
 
 // The pose as a table, angles in degrees and radians; JSON

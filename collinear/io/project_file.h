@@ -2,8 +2,9 @@
 // points, images (camera, picture, stored exterior orientation, control
 // points measured in pixels) and instrument stations of a photogrammetric
 // project, loaded into in-memory host objects that CCrdCalculator reads.
-// Object coordinates are x east, y north, z up in metres; angles in the
-// file's angle unit (degrees unless it says otherwise).
+// Object coordinates are x east, y north, z up in metres (in its own unit
+// in an engineering frame: Project::length_unit); angles in the file's
+// angle unit (degrees unless it says otherwise).
 #ifndef COLLINEAR_IO_PROJECT_FILE_H_
 #define COLLINEAR_IO_PROJECT_FILE_H_
 
@@ -28,14 +29,20 @@ struct ExteriorOrientation {
 };
 
 // A coordinate system: a CRS that PROJ reads (EPSG code, PROJ string or
-// WKT), or a local system derived from a projected one.
+// WKT), a local engineering frame (a laboratory's: no CRS, a length unit of
+// its own), or a local system derived from either.
 struct ProjectSystem {
   std::string id;
-  std::string crs;   // the definition; empty for a derived system
+  std::string crs;   // the definition; empty for a derived system or a frame
   std::string base;  // id of the base system of a derived one
   bool derived = false;
-  bool geographic = false;    // latitude, longitude, height only
-  bool orthometric = true;    // heights above the geoid
+  bool geographic = false;  // latitude, longitude, height only
+  bool orthometric = true;  // heights above the geoid
+  // An engineering frame, or one derived from it: no geodetic conversion;
+  // its coordinates are in unit ("mm", ...), metres_per_unit metres each.
+  bool engineering = false;
+  std::string unit = "m";
+  double metres_per_unit = 1.0;
   ComPtr<HostObject> object;  // answers for IGeoCoordSystem
 };
 
@@ -49,7 +56,7 @@ struct ProjectCamera {
   std::string distortion_model;         // "" for none
   std::vector<double> radial, further;  // distortion coefficients (mm)
   bool mounted = false;
-  double mount_offset_m[3] = {0.0, 0.0, 0.0};  // in camera axes
+  double mount_offset_m[3] = {0.0, 0.0, 0.0};  // camera axes, length unit
   double mount_deg[3] = {0.0, 0.0, 0.0};       // pan, tilt, roll
   ComPtr<HostObject> object;
 };
@@ -94,15 +101,15 @@ struct ProjectMeasurement {
   std::string role;    // "backsight", "azimuth" or "sight"
   double direction = kUndefined;
   double vertical = kUndefined;
-  double distance = kUndefined;  // slope distance, metres
+  double distance = kUndefined;  // slope distance, length unit
   double azimuth = kUndefined;
   ComPtr<HostObject> object;
 };
 
 struct ProjectStation {
   std::string id;
-  std::string point;  // name of the station point
-  double instrument_height = 0.0;
+  std::string point;                             // name of the station point
+  double instrument_height = 0.0;                // length unit
   std::vector<ProjectMeasurement> measurements;  // in observation order
   ComPtr<HostObject> object;
 };
@@ -134,6 +141,9 @@ class COLLINEAR_API Project {
   const std::string& angle_unit() const { return angle_unit_; }
   double radians_per_unit() const { return radians_per_unit_; }
   const std::string& working_system() const { return working_system_; }
+  // The unit of object coordinates and of the calculator's lengths: "m",
+  // or that of a working engineering frame.
+  const std::string& length_unit() const { return length_unit_; }
   // The coordinate-system object (kind, working system, geoid).
   HostObject* working_object() const { return working_object_.get(); }
 
@@ -158,6 +168,7 @@ class COLLINEAR_API Project {
   std::string angle_unit_ = "deg";
   double radians_per_unit_ = 0.0;
   std::string working_system_;
+  std::string length_unit_ = "m";
   ComPtr<HostObject> working_object_;
   std::vector<ComPtr<HostObject>> helpers_;  // references, centre points
   std::vector<ProjectSystem> systems_;

@@ -8,6 +8,7 @@
 #include <collinear/calculator/host/image_host.h>
 #include <collinear/distortion/dist_model.h>
 #include <collinear/geo/derived_system.h>
+#include <collinear/geo/engineering_system.h>
 #include <collinear/geo/geo_coord.h>
 #include <collinear/geo/geo_host.h>
 #include <collinear/geo/proj_system.h>
@@ -175,10 +176,15 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
     for (std::size_t i = 0; i < list->size(); ++i) {
       const std::string path = Element("coordinate_systems", i);
       const Json& s = (*list)[i];
-      if (!r_.CheckKeys(
-              s,
-              path,
-              {"id", "crs", "base", "similarity", "affine", "heights"}))
+      if (!r_.CheckKeys(s,
+                        path,
+                        {"id",
+                         "crs",
+                         "engineering",
+                         "base",
+                         "similarity",
+                         "affine",
+                         "heights"}))
         return false;
       const bool derived = Find(s, "base") != nullptr;
       if (derived != (pass == 1)) continue;
@@ -188,14 +194,19 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
         return r_.Fail(Member(path, "id"),
                        "the id " + Quote(sys.id) + " repeats");
       sys.object = HostObject::Create();
-      if (!(derived ? LoadDerived(s, path, sys) : LoadPlain(s, path, sys)))
+      const bool frame = Find(s, "engineering") != nullptr;
+      if (!(derived ? LoadDerived(s, path, sys)
+            : frame ? LoadEngineering(s, path, sys)
+                    : LoadPlain(s, path, sys)))
         return false;
       sys.orthometric = !sys.geographic;
       if (const Json* h = Find(s, "heights")) {
-        if (derived)
+        if (derived || frame)
           return r_.Fail(Member(path, "heights"),
-                         "a local system's heights are carried through its "
-                         "definition as they stand");
+                         frame ? "an engineering frame has no geoid: its z "
+                                 "is a height as it stands"
+                               : "a local system's heights are carried "
+                                 "through its definition as they stand");
         std::string kind;
         if (!r_.Text(*h, Member(path, "heights"), kind)) return false;
         if (kind != "orthometric" && kind != "ellipsoidal")
@@ -228,8 +239,10 @@ bool ProjectLoader::LoadPlain(const Json& s,
                      "belongs to a derived system (one with 'base')");
   const Json* crs = Find(s, "crs");
   if (!crs)
-    return r_.Fail(path,
-                   "needs 'crs' (an EPSG code, PROJ string or WKT) or 'base'");
+    return r_.Fail(
+        path,
+        "needs 'crs' (an EPSG code, PROJ string or WKT), 'engineering' "
+        "(a laboratory frame) or 'base'");
   if (!r_.Text(*crs, Member(path, "crs"), sys.crs)) return false;
   ComPtr<ProjCoordSystem> proj = ProjCoordSystem::Create(sys.crs.c_str());
   if (!proj->IsValid())
@@ -241,13 +254,61 @@ bool ProjectLoader::LoadPlain(const Json& s,
   return true;
 }
 
+bool ProjectLoader::LoadEngineering(const Json& s,
+                                    const std::string& path,
+                                    ProjectSystem& sys) {
+  // Metres per unit of the lengths an engineering frame may be kept in.
+  static const std::pair<const char*, double> kUnits[] = {{"m", 1.0},
+                                                          {"dm", 0.1},
+                                                          {"cm", 0.01},
+                                                          {"mm", 0.001},
+                                                          {"um", 1e-6},
+                                                          {"km", 1000.0},
+                                                          {"in", 0.0254},
+                                                          {"ft", 0.3048}};
+  for (const char* k : {"crs", "similarity", "affine"})
+    if (Find(s, k))
+      return r_.Fail(Member(path, k),
+                     "an engineering frame has no CRS and no definition on "
+                     "another system; give 'engineering' or this, not both");
+  const std::string ep = Member(path, "engineering");
+  const Json& e = *Find(s, "engineering");
+  if (!e.is_object())
+    return r_.Fail(ep, R"(must be an object such as {"unit": "mm"})");
+  if (!r_.CheckKeys(e, ep, {"unit"})) return false;
+  if (const Json* u = Find(e, "unit")) {
+    if (!r_.Text(*u, Member(ep, "unit"), sys.unit)) return false;
+  }
+  std::string known;
+  bool found = false;
+  for (const auto& u : kUnits) {
+    known += (known.empty() ? "" : ", ") + std::string(u.first);
+    if (sys.unit == u.first) {
+      sys.metres_per_unit = u.second;
+      found = true;
+    }
+  }
+  if (!found)
+    return r_.Fail(
+        Member(ep, "unit"),
+        "unknown length unit " + Quote(sys.unit) + " (known: " + known + ")");
+  sys.engineering = true;
+  AttachGeoSystem(*sys.object, EngineeringCoordSystem::Create(sys.id).get());
+  return true;
+}
+
+double ProjectLoader::FromMetres(double metres) const {
+  return metres / working_->metres_per_unit;
+}
+
 bool ProjectLoader::LoadDerived(const Json& s,
                                 const std::string& path,
                                 ProjectSystem& sys) {
-  if (Find(s, "crs"))
-    return r_.Fail(
-        Member(path, "crs"),
-        "a derived system takes its CRS from its base; give one of them");
+  for (const char* k : {"crs", "engineering"})
+    if (Find(s, k))
+      return r_.Fail(Member(path, k),
+                     "a derived system takes its CRS or frame from its base; "
+                     "give one of them");
   sys.derived = true;
   if (!r_.RequiredName(s, "base", path, sys.base)) return false;
   const auto it = system_index_.find(sys.base);
@@ -256,6 +317,9 @@ bool ProjectLoader::LoadDerived(const Json& s,
                    "must name a system with a 'crs' (known: " +
                        JoinNames(PlainIds()) + ")");
   const ProjectSystem& base = p_.systems_[it->second];
+  sys.engineering = base.engineering;
+  sys.unit = base.unit;
+  sys.metres_per_unit = base.metres_per_unit;
   if (base.geographic)
     return r_.Fail(Member(path, "base"),
                    "the base " + Quote(base.id) +
@@ -338,6 +402,7 @@ bool ProjectLoader::LoadWorkingObject(const Json& doc) {
                        " is geographic; images are oriented in a projected "
                        "or local system with coordinates in metres");
   p_.working_system_ = id;
+  p_.length_unit_ = sys.unit;
   working_ = &sys;
   if (!sys.orthometric)
     return r_.Fail("working_system",
@@ -361,6 +426,11 @@ bool ProjectLoader::LoadWorkingObject(const Json& doc) {
   // object that also names the geoid; the others need none.
   const Json* g = Find(doc, "geoid");
   if (!g) return true;
+  if (sys.engineering)
+    return r_.Fail("geoid",
+                   "the working system " + Quote(id) +
+                       " is an engineering frame, whose heights have no "
+                       "geoid; leave 'geoid' out");
   if (!r_.CheckKeys(*g, "geoid", {"grid", "undulation_m"})) return false;
   ComPtr<HostObject> geoid = HostObject::Create();
   if (const Json* grid = Find(*g, "grid")) {
@@ -493,7 +563,7 @@ bool ProjectLoader::LoadMount(const Json& m,
   if (const Json* off = Find(m, "offset_m")) {
     std::vector<double> v;
     if (!r_.Numbers(*off, Member(path, "offset_m"), 3, v)) return false;
-    for (int k = 0; k < 3; ++k) cam.mount_offset_m[k] = v[k];
+    for (int k = 0; k < 3; ++k) cam.mount_offset_m[k] = FromMetres(v[k]);
   }
   const char* keys[3] = {"pan", "tilt", "roll"};
   for (int k = 0; k < 3; ++k) {
@@ -607,6 +677,17 @@ bool ProjectLoader::LoadPoints(const Json& doc) {
     }
     if (sys.geographic && std::fabs(pt.coords[0]) > 90.0)
       return r_.Fail(Member(path, "lat"), "must lie within -90 to 90 degrees");
+    // An engineering frame and the systems derived from it stand apart.
+    auto root = [](const ProjectSystem& x) {
+      return x.derived ? x.base : x.id;
+    };
+    if ((sys.engineering || working_->engineering) &&
+        root(sys) != root(*working_))
+      return r_.Fail(Member(path, "system"),
+                     "no conversion between " + Quote(sys.id) +
+                         " and the working system " + Quote(working_->id) +
+                         ": an engineering frame has no geodetic relation to "
+                         "other systems");
     if (!sys.orthometric && working_->derived)
       return r_.Fail(path,
                      "its system " + Quote(sys.id) +
@@ -656,6 +737,7 @@ bool ProjectLoader::LoadStations(const Json& doc) {
     st.object->SetObject(kStationPropPoint, point);
     if (!r_.OptionalNumber(j, "instrument_height", path, st.instrument_height))
       return false;
+    st.instrument_height = FromMetres(st.instrument_height);
     st.object->SetDouble(kStationPropHeight, st.instrument_height);
     const Json* ms = nullptr;
     if (!r_.List(j, "measurements", path, ms)) return false;
@@ -743,7 +825,7 @@ bool ProjectLoader::LoadMeasurement(const Json& j,
     if (!r_.OptionalNumber(j, "slope_distance", path, d) ||
         !r_.Positive(d, Member(path, "slope_distance")))
       return false;
-    m.distance = d;
+    m.distance = FromMetres(d);
     o.SetDouble(kMeasPropDistance, m.distance);
   }
   if (Find(j, "azimuth")) {

@@ -45,6 +45,11 @@ class ProjectLoader {
               std::size_t& index);
   bool LoadSystems(const Json& doc);
   bool LoadPlain(const Json& s, const std::string& path, ProjectSystem& sys);
+  bool LoadEngineering(const Json& s,
+                       const std::string& path,
+                       ProjectSystem& sys);
+  // A length the file gives in metres, in the working system's unit.
+  double FromMetres(double metres) const;
   bool LoadDerived(const Json& s, const std::string& path, ProjectSystem& sys);
   std::vector<std::string> PlainIds() const;
   bool LoadWorkingObject(const Json& doc);

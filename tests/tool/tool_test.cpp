@@ -97,6 +97,29 @@ std::string CutControl(const std::string& name, int i, int n) {
   });
 }
 
+// The example's images IMG_0101 to IMG_0103 in an engineering frame of
+// millimetres: the UTM coordinates times 1000, the site system on it with
+// scale 1000; without the geographic point, the stations and TS_0001.
+void ToLabFrame(Json& d) {
+  d.erase("geoid");
+  d.erase("stations");
+  d["images"].erase(3);
+  d["points"].erase(16);
+  d["working_system"] = "lab";
+  Json& systems = d["coordinate_systems"];
+  systems = {{{"id", "lab"}, {"engineering", {{"unit", "mm"}}}}, systems[1]};
+  systems[1]["base"] = "lab";
+  Json& sim = systems[1]["similarity"];
+  sim["scale"] = 1000;
+  for (Json& v : sim["origin"]) v = v.get<double>() * 1000;
+  for (Json& pt : d["points"])
+    if (!pt.contains("system"))
+      for (const char* k : {"x", "y", "z"}) pt[k] = pt[k].get<double>() * 1000;
+  for (const char* k : {"x", "y", "z"})
+    d["images"][0]["exterior"][k] =
+        d["images"][0]["exterior"][k].get<double>() * 1000;
+}
+
 double At(const Json& doc, const std::string& pointer) {
   return doc.at(Json::json_pointer(pointer)).get<double>();
 }
@@ -114,6 +137,7 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   const std::string rays = TempFile(
       "rays.txt", "R1 0 0 0 1 1 0 0.001 0.001\nR2 10 0 0 9 1 0 0.001 0.001\n");
   const std::string beam = " --image IMG_0101 --pixel 710.66,3547.14 ";
+  const std::string lab = ChangedCopy("lab.json", ToLabFrame);
   const struct {
     std::string args, text, keys, figure;
   } cases[] = {
@@ -165,6 +189,23 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "|10 smaller residuals not shown",
        "/images/0/status:s /images/0/residuals_px/12/vx:n /written:z",
        "/images/0/projection_centre/x 513258.877 0.05"},
+      // orient: precision and verdict per image, sigma0 that of the
+      // example's 0.2 px of noise (0.00488 mm pixels); a lab frame in
+      // millimetres gives the example's pose in millimetres.
+      {"orient " + kProject,
+       "Precision (one more linearised|Verdict: ok",
+       "/images/2/precision/parameters/5/sigma_deg:n "
+       "/images/0/verdict/usable:b "
+       "/images/1/precision/correlation/matrix:a /length_unit:s",
+       "/images/0/precision/sigma0 0.000976 0.0003"},
+      {"orient " + lab + " --image IMG_0102",
+       "working system lab (mm)|X [mm]|Verdict: ok",
+       "/images/0/precision/sigma0:n /images/0/verdict/warnings:a",
+       "/images/0/projection_centre/x 513258877 50"},
+      {"project " + lab + " --image IMG_0101 --point D1",
+       "working system lab (mm)|X [mm]",
+       "/length_unit:s",
+       "/points/0/measured/dx 0 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -225,6 +266,11 @@ TEST(Tool, ExitCodesAndMessages) {
   };
   const std::string degenerate =
       ChangedCopy("degenerate.json", one_pixel) + " --image IMG_010";
+  const std::string blunder = ChangedCopy("blunder.json", [](Json& d) {
+    Json& x = d["images"][1]["control"][4]["pixel"][0];  // P07, 30 px off
+    x = x.get<double>() + 30;
+  });
+  const std::string blunder_before = ReadAll(blunder);
   const std::string syntax =
       TempFile("syntax.json", "{\n  \"a\": [\n    {\"id\": 1,}\n");
   const std::string no_plot = TempPath("none.svg");
@@ -389,6 +435,42 @@ TEST(Tool, ExitCodesAndMessages) {
       {ghilani + " --apply " + TempFile("utf8.txt", "Süd-3 1 2\n点7 3 4\n"
        "Pfeiler-ß 5 6\nMast-12345 7 8\n"), 0, "", "\n  Süd-3       1.0000  "
        "2.0000  1049999.7095  50532.8524\n  点7         3.0000  4.0000  "},
+      // orient: a verdict per image (a look fails --strict, an unusable
+      // image is not oriented); engineering frames stay apart.
+      {"orient " + kProject + " --image IMG_0102 --strict --image-sigma 0.01",
+       1, "--strict: the verdict asks for a look:\n  image 'IMG_0102': 1 "
+       "warning", "[residual_rms]"},
+      {"orient " + blunder + " --image IMG_0102 --strict --write --json", 1,
+       "(nothing "
+       "written):\n  image 'IMG_0102': 2 warnings; outliers: P07",
+       "\"kind\": \"look\""},
+      {"orient " + ChangedCopy("behind.json", [](Json& d) {
+         Json& c = d["images"][1]["control"];  // P02, P03, P04, P06 scrambled
+         c = {c[0], c[1], c[2], c[3]};
+         const int px[4][2] = {{989, 4163}, {5621, 1253}, {3646, 2208},
+                               {4796, 3874}};
+         for (int i = 0; i < 4; ++i) c[i]["pixel"] = {px[i][0], px[i][1]};
+       }) + " --image IMG_0102 --write", 1, "(nothing written):\n  image "
+       "'IMG_0102': the result is unusable: [behind_camera] 2 control point",
+       "Verdict: unusable, 3 warnings"},
+      {"orient " + ChangedCopy("mils.json", [](Json& d) {
+         ToLabFrame(d);
+         d["coordinate_systems"][0]["engineering"]["unit"] = "mils";
+       }), 2, "coordinate_systems[0].engineering.unit: unknown length unit "
+       "'mils' (known: m, dm, cm, mm, um, km, in, ft)"},
+      {"orient " + ChangedCopy("gnss.json", [](Json& d) {
+         const Json gnss = d["points"][16];
+         ToLabFrame(d);
+         d["coordinate_systems"].push_back(
+             {{"id", "etrs89"}, {"crs", "EPSG:4258"}});
+         d["points"].push_back(gnss);
+       }), 2, "points[16].system: no conversion between 'etrs89' and the "
+       "working system 'lab': an engineering frame has no geodetic"},
+      {"orient " + ChangedCopy("labgeoid.json", [](Json& d) {
+         const Json geoid = d["geoid"];
+         ToLabFrame(d);
+         d["geoid"] = geoid;
+       }), 2, "geoid: the working system 'lab' is an engineering frame"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -407,6 +489,7 @@ TEST(Tool, ExitCodesAndMessages) {
   // A failed run writes nothing.
   EXPECT_FALSE(std::ifstream(no_plot).good());
   EXPECT_EQ(ReadAll(cut), cut_before);
+  EXPECT_EQ(ReadAll(blunder), blunder_before);
 }
 
 // Changing the object frame by a map-grid shift moves the centre and
