@@ -190,6 +190,25 @@ CalibrateResult Compute(const CalibrateArgs& a) {
                        (r.status.empty() ? std::string() : ": " + r.status) +
                        " (control points coplanar or in a degenerate "
                        "configuration, or no convergence)");
+  if (SeenFromBelow(dlt.m_Dlt)) {
+    // The plane solution's pose is the mirror image of the camera's: take
+    // the pose from the mirror frame; coefficients and residuals stay.
+    CArray<CXYZ, CXYZ&> object, image;
+    object.Copy(in.object);
+    image.Copy(in.image);
+    Mirror(object, image);
+    CDlt mirror;
+    if (!mirror.Create(object, image, a.focal) || !mirror.CalDlt2D())
+      throw ComputeError(
+          "the plane solution failed for the camera below the plane of the "
+          "control points");
+    dlt.m_Center = mirror.m_Center;
+    dlt.m_Rot = mirror.m_Rot;
+    MirrorPose(dlt.m_Center, dlt.m_Rot);
+    dlt.m_Wpk.Init();
+    dlt.m_Rot.CalAngle(ROT_KPW, dlt.m_Wpk);
+    method += ", camera below the plane of the control points";
+  }
 
   r.fit.unit = in.pixel_frame ? "px" : "image units";
   for (INT_PTR i = 0; i < dlt.m_Dlt.GetSize(); ++i)

@@ -89,6 +89,25 @@ CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p) {
   return q;
 }
 
+bool SeenFromBelow(const CArray<double, double>& b) {
+  if (b.GetSize() != 8) return false;
+  const double det = b[0] * (b[4] - b[5] * b[7]) - b[1] * (b[3] - b[5] * b[6]) +
+                     b[2] * (b[3] * b[7] - b[4] * b[6]);
+  return det < 0.0;
+}
+
+void Mirror(CArray<CXYZ, CXYZ&>& object, CArray<CXYZ, CXYZ&>& image) {
+  for (INT_PTR i = 0; i < object.GetSize(); ++i) object[i].m_z = -object[i].m_z;
+  for (INT_PTR i = 0; i < image.GetSize(); ++i) image[i].m_y = -image[i].m_y;
+}
+
+void MirrorPose(CXYZ& centre, CRot& rot) {
+  centre.m_z = -centre.m_z;
+  // N R M: the second row and the third column change sign (r23 twice).
+  for (int j = 0; j < 3; ++j) rot.m_r[3 + j] = -rot.m_r[3 + j];
+  for (int i = 0; i < 3; ++i) rot.m_r[3 * i + 2] = -rot.m_r[3 * i + 2];
+}
+
 void FitSections(const ControlFit& fit,
                  int decimals,
                  int max_rows,

@@ -83,6 +83,16 @@ double At(const Json& doc, const std::string& pointer) {
   return doc.at(Json::json_pointer(pointer)).get<double>();
 }
 
+// The points of one view of the zhang-plane example (a plane, Z = 0).
+std::string ZhangView(int view) {
+  std::istringstream in(ReadAll(kEx + "zhang-plane/points.txt"));
+  const std::string prefix = "img" + std::to_string(view) + "_";
+  std::string text;
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) text += line + "\n";
+  return TempFile("zhang" + std::to_string(view) + ".txt", text);
+}
+
 // Every command: sections of its text report ('|' between them), JSON keys
 // with their types ("pointer:t", t = n number, s string, b bool, a array,
 // o object, z null), and one figure: "pointer value tolerance", where the
@@ -96,9 +106,21 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   const std::string rays = TempFile(
       "rays.txt", "R1 0 0 0 1 1 0 0.001 0.001\nR2 10 0 0 9 1 0 0.001 0.001\n");
   const std::string beam = " --image IMG_0101 --pixel 710.66,3547.14 ";
+  const std::string zhang_io =
+      " --focal 832.5 --image-frame pixel --principal-point 303.959,206.585";
   const struct {
     std::string args, text, keys, figure;
   } cases[] = {
+      // The zhang-plane camera is below the plane: centre Z -12.7645 by
+      // resect --search.
+      {"calibrate " + ZhangView(1) + zhang_io,
+       "plane DLT (8 coefficients), camera below the plane",
+       "/coefficients/7:n /projection_centre/Z:n",
+       "/projection_centre/Z -12.7645 0.02"},
+      {"resect " + ZhangView(1) + zhang_io,
+       "camera below the plane of the control points|Verdict: ",
+       "/projection_centre/Z:n /verdict/usable:b",
+       "/projection_centre/Z -12.7645 1e-3"},
       {"helmert " + tgt + " " + src + " --apply " + src,
        "3 common points|rotation [deg]|Residuals (transformed source - target)"
        "|Precision|Transformed points|Verdict: ",
@@ -176,16 +198,6 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   }
 }
 
-// The points of one view of the zhang-plane example (a plane, Z = 0).
-std::string ZhangView(int view) {
-  std::istringstream in(ReadAll(kEx + "zhang-plane/points.txt"));
-  const std::string prefix = "img" + std::to_string(view) + "_";
-  std::string text;
-  for (std::string line; std::getline(in, line);)
-    if (line.compare(0, prefix.size(), prefix) == 0) text += line + "\n";
-  return TempFile("zhang" + std::to_string(view) + ".txt", text);
-}
-
 // Failures: exit code 2 for bad input, 1 when the computation fails, its
 // result is unusable or --strict finds warnings; the message names the
 // file, the line, the image or the reason. Nothing on stdout where no
@@ -232,6 +244,8 @@ TEST(Tool, ExitCodesAndMessages) {
     return "resect " + ZhangView(view) + options;
   };
   const std::string unusable = "failed: the result is unusable: [";
+  const std::string big =
+      " --focal 832500 --image-frame pixel --principal-point 303.959,206.585";
   const std::string five = TempFile(
       "five.txt",
       "A 0 0 0 1 1\nB 9 0 0 2 1\nC 0 9 0 1 2\nD 0 0 9 3 3\nE 9 9 9 4 4");
@@ -254,17 +268,19 @@ TEST(Tool, ExitCodesAndMessages) {
       {aerial + " --strict", 1, "--strict", "[too_few_points]"},
       {"calibrate " + kHeikkila + " --model k1k2k3k4 --strict", 1,
        "--strict: the verdict has 1 warning; outliers: P363", "significance"},
-      // Unusable results: behind the camera, singular, not at the optimum,
-      // the covariance not shown; focal length 1000 times too large; pixel
-      // coordinates without the principal point.
-      {zhang(1, zhang_io), 1, unusable + "singular]", "Correlations not shown"},
-      {zhang(2, zhang_io), 1, "[behind_camera] 256 control point(s)", "[sing"},
-      {zhang(3, zhang_io), 1, unusable, "Verdict: unusable, "},
-      {zhang(4, zhang_io), 1, unusable, "[not_optimal] (unusable)"},
-      {zhang(5, zhang_io) + " --json", 1, unusable, "\"usable\": false"},
-      {zhang(1, " --focal 832500 --image-frame pixel --principal-point "
-       "303.959,206.585"), 1, unusable + "ill_conditioned]", "Verdict"},
-      {zhang(2, " --focal 832.5 --image-frame pixel"), 1, unusable, "["},
+      // Focal length 1000 times too large: unusable or no convergence. A
+      // camera below the plane of the control points is found; without the
+      // principal point the fit is poor, not unusable.
+      {zhang(3, big), 1, unusable + "singular]", "Correlations not shown"},
+      {zhang(3, big) + " --json", 1, "[behind_camera] 256 control point(s)",
+       "\"usable\": false"},
+      {zhang(3, big), 1, "[not_optimal] not at the least-squares optimum",
+       "[unusable_covariance]"},
+      {zhang(1, big), 1, unusable + "ill_conditioned]", "Verdict"},
+      {zhang(4, big), 1, "the resection did not converge"},
+      {zhang(2, zhang_io), 0, "", "camera below the plane of the control"},
+      {zhang(2, " --focal 832.5 --image-frame pixel"), 0, "",
+       "[residual_rms] residuals too large"},
       {"calibrate " + ZhangView(1), 2, "coplanar: the plane solution needs "
        "the principal distance (--focal, and --principal-point"},
       {"calibrate " + five + " --focal 9 --principal-point 1,nan", 2,
