@@ -211,8 +211,7 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   }
 
   r.fit.unit = in.pixel_frame ? "px" : "image units";
-  for (INT_PTR i = 0; i < dlt.m_Dlt.GetSize(); ++i)
-    r.coefficients.push_back(dlt.m_Dlt[i]);
+  r.coefficients = CoefficientsInFileFrame(in, dlt.m_Dlt, r.px0, r.py0);
   r.x0 = dlt.m_PrincipalPoint.m_x + r.px0;
   r.y0 = ImageY(in, dlt.m_PrincipalPoint.m_y + r.py0);
   r.cx = dlt.m_FocusX;
@@ -266,7 +265,7 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
   doc["command"] = "calibrate";
   doc["solution"] = r.method;
   doc["status"] = r.status;
-  doc["coefficients"] = r.coefficients;
+  doc["coefficients"] = r.coefficients.empty() ? Json() : Json(r.coefficients);
   doc["image_frame"] = a.frame;
   std::ostringstream t;
   t << "Camera calibration: " << r.method << "\n";
@@ -293,6 +292,23 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
   }
   t << cam.Render() << "\n  Angles: rotation R = Rx(omega) Ry(phi) "
     << "Rz(kappa) from object to camera axes; the camera looks along its -z.\n";
+  t << "\nDLT coefficients for the object coordinates as in the file and "
+    << (r.fit.in.pixel_frame ? "pixels (origin top-left, y down)"
+                             : "the photo frame (y up)")
+    << (r.self_calib ? ", projecting to the point free of distortion" : "")
+    << ":\n  "
+    << (r.coefficients.size() == 8
+            ? "x = (L1 X + L2 Y + L3) / (L7 X + L8 Y + 1), y = (L4 X + L5 Y "
+              "+ L6) / (L7 X + L8 Y + 1)\n"
+            : "x = (L1 X + L2 Y + L3 Z + L4) / (L9 X + L10 Y + L11 Z + 1), "
+              "y = (L5 X + L6 Y + L7 Z + L8) / (...)\n");
+  if (r.coefficients.empty())
+    t << "  none: the object origin lies in the plane of the projection "
+         "centre parallel to the image\n";
+  for (size_t k = 0; k < r.coefficients.size(); ++k)
+    t << "  L" << k + 1 << " " << Exact(r.coefficients[k])
+      << (k % 4 == 3 ? "\n" : "");
+  if (r.coefficients.size() % 4 != 0) t << "\n";
   rep.text = t.str();
   FitSections(r.fit, dec, max_rows, rep);
   if (r.self_calib) {
@@ -353,11 +369,13 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
       "use the published data sets' form. Image coordinates are pixels "
       "(origin top-left, y down) unless --image-frame photo (millimetres "
       "about the principal point, y up). Without --model the spatial "
-      "(11-coefficient) and the plane (8-coefficient, needs --focal and a "
-      "principal point at the image origin) solutions are both computed and "
-      "the one with the smaller RMS is kept. The object origin is moved to "
-      "the centroid of the control points for the computation, so map-grid "
-      "coordinates are fine.");
+      "(11-coefficient) and the plane (8-coefficient, needs --focal and "
+      "--principal-point) solutions are both computed and the one with the "
+      "smaller RMS is kept; the plane solution takes a camera on either side "
+      "of the plane. The object origin is moved to the centroid of the "
+      "control points for the computation, so map-grid coordinates are "
+      "fine; the DLT coefficients are reported for the file's own object "
+      "origin and image frame.");
   AddControlFiles(app, args->object, args->image);
   app->add_option("--focal",
                   args->focal,

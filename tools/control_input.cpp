@@ -108,6 +108,42 @@ void MirrorPose(CXYZ& centre, CRot& rot) {
   for (int i = 0; i < 3; ++i) rot.m_r[3 * i + 2] = -rot.m_r[3 * i + 2];
 }
 
+std::vector<double> CoefficientsInFileFrame(const ControlInput& c,
+                                            const CArray<double, double>& l,
+                                            double px0,
+                                            double py0) {
+  // The projective matrix P (3 rows of cols) on the solver's object
+  // coordinates: spatial rows L1..L4, L5..L8, L9 L10 L11 1; plane rows
+  // b1..b3, b4..b6, b7 b8 1 on (X, Y, 1).
+  const int count = static_cast<int>(l.GetSize());
+  if (count != 11 && count != 8) return {};
+  const int cols = count == 11 ? 4 : 3, dims = cols - 1;
+  double p[3][4];
+  for (int k = 0; k <= count; ++k)
+    p[k / cols][k % cols] = k < count ? l[k] : 1.0;
+  // Object: solver = scale (file - centroid), P' = P [s I, -s g; 0 1].
+  const double g[3] = {c.centroid.m_x, c.centroid.m_y, c.centroid.m_z};
+  for (int i = 0; i < 3; ++i) {
+    double shift = 0.0;
+    for (int j = 0; j < dims; ++j) {
+      p[i][j] *= c.scale;
+      shift += p[i][j] * g[j];
+    }
+    p[i][dims] -= shift;
+  }
+  // Image: file x = solver x + px0, file y = sign (solver y + py0).
+  const double sign = c.pixel_frame ? -1.0 : 1.0;
+  for (int j = 0; j < cols; ++j) {
+    p[0][j] += px0 * p[2][j];
+    p[1][j] = sign * (p[1][j] + py0 * p[2][j]);
+  }
+  const double last = p[2][dims];
+  if (!(std::fabs(last) > 0.0)) return {};
+  std::vector<double> out;
+  for (int k = 0; k < count; ++k) out.push_back(p[k / cols][k % cols] / last);
+  return out;
+}
+
 void FitSections(const ControlFit& fit,
                  int decimals,
                  int max_rows,

@@ -66,6 +66,15 @@ void Mirror(CArray<CXYZ, CXYZ&>& object, CArray<CXYZ, CXYZ&>& image);
 // A pose of one frame in the other: C -> M C, R -> N R M.
 void MirrorPose(CXYZ& centre, CRot& rot);
 
+// The DLT coefficients of the solver frame (11 spatial or 8 plane) for the
+// file's object coordinates and image frame, scaled so that the last
+// element of the 3x4 (3x3) projective matrix is 1 again. Empty when the
+// file's object origin projects to infinity (that element is 0).
+std::vector<double> CoefficientsInFileFrame(const ControlInput& c,
+                                            const CArray<double, double>& l,
+                                            double px0,
+                                            double py0);
+
 // What a control-point solution reports besides its parameters: the
 // residuals, the precision and the verdict, in the file's frame.
 struct ControlFit {

@@ -106,21 +106,57 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   const std::string rays = TempFile(
       "rays.txt", "R1 0 0 0 1 1 0 0.001 0.001\nR2 10 0 0 9 1 0 0.001 0.001\n");
   const std::string beam = " --image IMG_0101 --pixel 710.66,3547.14 ";
+  // Control points projected by known DLT coefficients of a camera, pixel
+  // frame (y down), object origin away from the points.
+  const double known[11] = {-4.7369,
+                            -2.925,
+                            0.8168,
+                            1045.1,
+                            0.57545,
+                            -0.54464,
+                            5.3965,
+                            18.546,
+                            0.0012141,
+                            -0.0063163,
+                            0.0011297};
+  std::ostringstream projected;
+  projected.precision(17);
+  for (int i = 0; i < 24; ++i) {
+    const double p[3] = {
+        102.0 + 4 * (i % 4), 195.0 + 5 * (i / 4 % 3), 6.0 * (i / 12)};
+    double u[3];
+    for (int row = 0; row < 3; ++row) {
+      const double* l = known + 4 * row;
+      u[row] = l[0] * p[0] + l[1] * p[1] + l[2] * p[2] + (row < 2 ? l[3] : 1);
+    }
+    projected << "P" << i << ' ' << p[0] << ' ' << p[1] << ' ' << p[2] << ' '
+              << u[0] / u[2] << ' ' << u[1] / u[2] << '\n';
+  }
+  const std::string dlt = "calibrate " + TempFile("dlt.txt", projected.str());
   const std::string zhang_io =
       " --focal 832.5 --image-frame pixel --principal-point 303.959,206.585";
   const struct {
     std::string args, text, keys, figure;
   } cases[] = {
-      // The zhang-plane camera is below the plane: centre Z -12.7645 by
-      // resect --search.
+      // The plane and the spatial DLT in the file's frame. The zhang-plane
+      // camera is below the plane: centre Z -12.7645 by resect --search.
       {"calibrate " + ZhangView(1) + zhang_io,
-       "plane DLT (8 coefficients), camera below the plane",
+       "plane DLT (8 coefficients), camera below the plane|x = (L1 X + L2 Y "
+       "+ L3) / (L7 X + L8 Y + 1)|  L8 ",
        "/coefficients/7:n /projection_centre/Z:n",
        "/projection_centre/Z -12.7645 0.02"},
       {"resect " + ZhangView(1) + zhang_io,
        "camera below the plane of the control points|Verdict: ",
        "/projection_centre/Z:n /verdict/usable:b",
        "/projection_centre/Z -12.7645 1e-3"},
+      {dlt,
+       "spatial DLT (11 coefficients)|origin top-left, y down):|L11 ",
+       "/coefficients/10:n",
+       "/coefficients/3 1045.1 1e-6"},
+      {dlt + " --principal-point 320,240 --image-frame pixel",
+       "principal point x0",
+       "/coefficients/10:n",
+       "/coefficients/7 18.546 1e-8"},
       {"helmert " + tgt + " " + src + " --apply " + src,
        "3 common points|rotation [deg]|Residuals (transformed source - target)"
        "|Precision|Transformed points|Verdict: ",
