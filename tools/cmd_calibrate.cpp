@@ -175,8 +175,9 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   } else if (a.iterate) {
     ok = dlt.CalDltIte3D();
     method =
-        "iterative spatial DLT (principal point at the origin, equal "
-        "principal distances)";
+        "iterative spatial DLT (11 coefficients; conditions towards the "
+        "given principal point and cx = cy, each weighted as one "
+        "observation, not enforced)";
   } else {
     ok = dlt.CalDlt();
     method = dlt.m_Dlt.GetSize() == 8 ? "plane DLT (8 coefficients)"
@@ -394,10 +395,17 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "k1k2p1p2 or k1k2k3p1p2 (radial and decentring)")
       ->capture_default_str()
       ->check(CLI::IsMember(ModelChoices()));
-  app->add_flag("--iterate",
-                args->iterate,
-                "iterative spatial DLT with the principal point at the image "
-                "origin and equal principal distances");
+  app->add_flag(
+      "--iterate",
+      args->iterate,
+      "iterative spatial DLT: the 11 coefficients refined from the plane "
+      "solution (needs --focal) by Gauss-Newton steps on the image "
+      "residuals, with five condition equations towards the "
+      "principal point of --principal-point (default the image "
+      "origin) and equal principal distances. Each condition weighs "
+      "as one observation, so it pulls but does not hold: x0, y0, "
+      "cx and cy are estimated with the other parameters and need "
+      "not meet it");
   app->add_option("--image-frame",
                   args->frame,
                   "pixel (y down) or photo (y up) image coordinates")

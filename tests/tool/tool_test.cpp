@@ -157,6 +157,11 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "principal point x0",
        "/coefficients/10:n",
        "/coefficients/7 18.546 1e-8"},
+      // --iterate does not hold the principal point at the origin.
+      {"calibrate " + kHeikkila + " --iterate --focal 1000",
+       "conditions towards the given principal point and cx = cy",
+       "/principal_distance/cy:n",
+       "/principal_point/x 372.0 0.5"},
       {"helmert " + tgt + " " + src + " --apply " + src,
        "3 common points|rotation [deg]|Residuals (transformed source - target)"
        "|Precision|Transformed points|Verdict: ",
