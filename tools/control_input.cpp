@@ -123,13 +123,13 @@ std::vector<double> CoefficientsInFileFrame(const ControlInput& c,
     p[k / cols][k % cols] = k < count ? l[k] : 1.0;
   // Object: solver = scale (file - centroid), P' = P [s I, -s g; 0 1].
   const double g[3] = {c.centroid.m_x, c.centroid.m_y, c.centroid.m_z};
-  for (int i = 0; i < 3; ++i) {
+  for (double* row : p) {
     double shift = 0.0;
     for (int j = 0; j < dims; ++j) {
-      p[i][j] *= c.scale;
-      shift += p[i][j] * g[j];
+      row[j] *= c.scale;
+      shift += row[j] * g[j];
     }
-    p[i][dims] -= shift;
+    row[dims] -= shift;
   }
   // Image: file x = solver x + px0, file y = sign (solver y + py0).
   const double sign = c.pixel_frame ? -1.0 : 1.0;
@@ -139,8 +139,8 @@ std::vector<double> CoefficientsInFileFrame(const ControlInput& c,
   }
   const double last = p[2][dims];
   if (!(std::fabs(last) > 0.0)) return {};
-  std::vector<double> out;
-  for (int k = 0; k < count; ++k) out.push_back(p[k / cols][k % cols] / last);
+  std::vector<double> out(count);
+  for (int k = 0; k < count; ++k) out[k] = p[k / cols][k % cols] / last;
   return out;
 }
 
