@@ -201,14 +201,14 @@ CalibrateResult Compute(const CalibrateArgs& a) {
     CDlt mirror;
     if (!mirror.Create(object, image, a.focal) || !mirror.CalDlt2D())
       throw ComputeError(
-          "the plane solution failed for the camera below the plane of the "
-          "control points");
+          "the plane solution failed for the camera below the mean plane "
+          "of the control points");
     dlt.m_Center = mirror.m_Center;
     dlt.m_Rot = mirror.m_Rot;
     MirrorPose(dlt.m_Center, dlt.m_Rot);
     dlt.m_Wpk.Init();
     dlt.m_Rot.CalAngle(ROT_KPW, dlt.m_Wpk);
-    method += ", camera below the plane of the control points";
+    method += ", camera below the mean plane of the control points";
   }
 
   r.fit.unit = in.pixel_frame ? "px" : "image units";

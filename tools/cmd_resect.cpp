@@ -195,7 +195,7 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
   doc["method"] = a.search ? "pre-rotation search (41 resections)"
                   : r.from_below
                       ? "resection from the plane projective start, camera "
-                        "below the plane of the control points"
+                        "below the mean plane of the control points"
                       : "resection from the plane projective start";
   doc["focal"] = a.focal;
   doc["image_frame"] = a.frame;
@@ -207,7 +207,8 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
   t << "Space resection, " << r.fit.in.matched << " control points, principal "
     << "distance " << Exact(a.focal) << " " << r.fit.unit
     << (a.search ? ", pre-rotation search" : "")
-    << (r.from_below ? ", camera below the plane of the control points" : "")
+    << (r.from_below ? ", camera below the mean plane of the control points"
+                     : "")
     << "\n\n"
     << ext.Render() << "\n  Rotation "
     << (wpk ? "R = Rz(kappa) Ry(phi) Rx(omega)"

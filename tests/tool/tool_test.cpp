@@ -141,12 +141,12 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
       // The plane and the spatial DLT in the file's frame. The zhang-plane
       // camera is below the plane: centre Z -12.7645 by resect --search.
       {"calibrate " + ZhangView(1) + zhang_io,
-       "plane DLT (8 coefficients), camera below the plane|x = (L1 X + L2 Y "
-       "+ L3) / (L7 X + L8 Y + 1)|  L8 ",
+       "plane DLT (8 coefficients), camera below the mean plane|"
+       "x = (L1 X + L2 Y + L3) / (L7 X + L8 Y + 1)|  L8 ",
        "/coefficients/7:n /projection_centre/Z:n",
        "/projection_centre/Z -12.7645 0.02"},
       {"resect " + ZhangView(1) + zhang_io,
-       "camera below the plane of the control points|Verdict: ",
+       "camera below the mean plane of the control points|Verdict: ",
        "/projection_centre/Z:n /verdict/usable:b",
        "/projection_centre/Z -12.7645 1e-3"},
       {dlt,
@@ -319,7 +319,7 @@ TEST(Tool, ExitCodesAndMessages) {
        "[unusable_covariance]"},
       {zhang(1, big), 1, unusable + "ill_conditioned]", "Verdict"},
       {zhang(4, big), 1, "the resection did not converge"},
-      {zhang(2, zhang_io), 0, "", "camera below the plane of the control"},
+      {zhang(2, zhang_io), 0, "", "camera below the mean plane of the"},
       {zhang(2, " --focal 832.5 --image-frame pixel"), 0, "",
        "[residual_rms] residuals too large"},
       {"calibrate " + ZhangView(1), 2, "coplanar: the plane solution needs "
