@@ -175,8 +175,9 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   } else if (a.iterate) {
     ok = dlt.CalDltIte3D();
     method =
-        "iterative spatial DLT (principal point at the origin, equal "
-        "principal distances)";
+        "iterative spatial DLT (11 coefficients; conditions towards the "
+        "given principal point and cx = cy, each weighted as one "
+        "observation, not enforced)";
   } else {
     ok = dlt.CalDlt();
     method = dlt.m_Dlt.GetSize() == 8 ? "plane DLT (8 coefficients)"
@@ -190,10 +191,28 @@ CalibrateResult Compute(const CalibrateArgs& a) {
                        (r.status.empty() ? std::string() : ": " + r.status) +
                        " (control points coplanar or in a degenerate "
                        "configuration, or no convergence)");
+  if (SeenFromBelow(dlt.m_Dlt)) {
+    // The plane solution's pose is the mirror image of the camera's: take
+    // the pose from the mirror frame; coefficients and residuals stay.
+    CArray<CXYZ, CXYZ&> object, image;
+    object.Copy(in.object);
+    image.Copy(in.image);
+    Mirror(object, image);
+    CDlt mirror;
+    if (!mirror.Create(object, image, a.focal) || !mirror.CalDlt2D())
+      throw ComputeError(
+          "the plane solution failed for the camera below the mean plane "
+          "of the control points");
+    dlt.m_Center = mirror.m_Center;
+    dlt.m_Rot = mirror.m_Rot;
+    MirrorPose(dlt.m_Center, dlt.m_Rot);
+    dlt.m_Wpk.Init();
+    dlt.m_Rot.CalAngle(ROT_KPW, dlt.m_Wpk);
+    method += ", camera below the mean plane of the control points";
+  }
 
   r.fit.unit = in.pixel_frame ? "px" : "image units";
-  for (INT_PTR i = 0; i < dlt.m_Dlt.GetSize(); ++i)
-    r.coefficients.push_back(dlt.m_Dlt[i]);
+  r.coefficients = CoefficientsInFileFrame(in, dlt.m_Dlt, r.px0, r.py0);
   r.x0 = dlt.m_PrincipalPoint.m_x + r.px0;
   r.y0 = ImageY(in, dlt.m_PrincipalPoint.m_y + r.py0);
   r.cx = dlt.m_FocusX;
@@ -247,7 +266,7 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
   doc["command"] = "calibrate";
   doc["solution"] = r.method;
   doc["status"] = r.status;
-  doc["coefficients"] = r.coefficients;
+  doc["coefficients"] = r.coefficients.empty() ? Json() : Json(r.coefficients);
   doc["image_frame"] = a.frame;
   std::ostringstream t;
   t << "Camera calibration: " << r.method << "\n";
@@ -274,6 +293,23 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
   }
   t << cam.Render() << "\n  Angles: rotation R = Rx(omega) Ry(phi) "
     << "Rz(kappa) from object to camera axes; the camera looks along its -z.\n";
+  t << "\nDLT coefficients for the object coordinates as in the file and "
+    << (r.fit.in.pixel_frame ? "pixels (origin top-left, y down)"
+                             : "the photo frame (y up)")
+    << (r.self_calib ? ", projecting to the point free of distortion" : "")
+    << ":\n  "
+    << (r.coefficients.size() == 8
+            ? "x = (L1 X + L2 Y + L3) / (L7 X + L8 Y + 1), y = (L4 X + L5 Y "
+              "+ L6) / (L7 X + L8 Y + 1)\n"
+            : "x = (L1 X + L2 Y + L3 Z + L4) / (L9 X + L10 Y + L11 Z + 1), "
+              "y = (L5 X + L6 Y + L7 Z + L8) / (...)\n");
+  if (r.coefficients.empty())
+    t << "  none: the object origin lies in the plane of the projection "
+         "centre parallel to the image\n";
+  for (size_t k = 0; k < r.coefficients.size(); ++k)
+    t << "  L" << k + 1 << " " << Exact(r.coefficients[k])
+      << (k % 4 == 3 ? "\n" : "");
+  if (r.coefficients.size() % 4 != 0) t << "\n";
   rep.text = t.str();
   FitSections(r.fit, dec, max_rows, rep);
   if (r.self_calib) {
@@ -334,11 +370,13 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
       "use the published data sets' form. Image coordinates are pixels "
       "(origin top-left, y down) unless --image-frame photo (millimetres "
       "about the principal point, y up). Without --model the spatial "
-      "(11-coefficient) and the plane (8-coefficient, needs --focal and a "
-      "principal point at the image origin) solutions are both computed and "
-      "the one with the smaller RMS is kept. The object origin is moved to "
-      "the centroid of the control points for the computation, so map-grid "
-      "coordinates are fine.");
+      "(11-coefficient) and the plane (8-coefficient, needs --focal and "
+      "--principal-point) solutions are both computed and the one with the "
+      "smaller RMS is kept; the plane solution takes a camera on either side "
+      "of the plane. The object origin is moved to the centroid of the "
+      "control points for the computation, so map-grid coordinates are "
+      "fine; the DLT coefficients are reported for the file's own object "
+      "origin and image frame.");
   AddControlFiles(app, args->object, args->image);
   app->add_option("--focal",
                   args->focal,
@@ -357,10 +395,17 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "k1k2p1p2 or k1k2k3p1p2 (radial and decentring)")
       ->capture_default_str()
       ->check(CLI::IsMember(ModelChoices()));
-  app->add_flag("--iterate",
-                args->iterate,
-                "iterative spatial DLT with the principal point at the image "
-                "origin and equal principal distances");
+  app->add_flag(
+      "--iterate",
+      args->iterate,
+      "iterative spatial DLT: the 11 coefficients refined from the plane "
+      "solution (needs --focal) by Gauss-Newton steps on the image "
+      "residuals, with five condition equations towards the "
+      "principal point of --principal-point (default the image "
+      "origin) and equal principal distances. Each condition weighs "
+      "as one observation, so it pulls but does not hold: x0, y0, "
+      "cx and cy are estimated with the other parameters and need "
+      "not meet it");
   app->add_option("--image-frame",
                   args->frame,
                   "pixel (y down) or photo (y up) image coordinates")

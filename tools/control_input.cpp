@@ -89,6 +89,61 @@ CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p) {
   return q;
 }
 
+bool SeenFromBelow(const CArray<double, double>& b) {
+  if (b.GetSize() != 8) return false;
+  const double det = b[0] * (b[4] - b[5] * b[7]) - b[1] * (b[3] - b[5] * b[6]) +
+                     b[2] * (b[3] * b[7] - b[4] * b[6]);
+  return det < 0.0;
+}
+
+void Mirror(CArray<CXYZ, CXYZ&>& object, CArray<CXYZ, CXYZ&>& image) {
+  for (INT_PTR i = 0; i < object.GetSize(); ++i) object[i].m_z = -object[i].m_z;
+  for (INT_PTR i = 0; i < image.GetSize(); ++i) image[i].m_y = -image[i].m_y;
+}
+
+void MirrorPose(CXYZ& centre, CRot& rot) {
+  centre.m_z = -centre.m_z;
+  // N R M: the second row and the third column change sign (r23 twice).
+  for (int j = 0; j < 3; ++j) rot.m_r[3 + j] = -rot.m_r[3 + j];
+  for (int i = 0; i < 3; ++i) rot.m_r[3 * i + 2] = -rot.m_r[3 * i + 2];
+}
+
+std::vector<double> CoefficientsInFileFrame(const ControlInput& c,
+                                            const CArray<double, double>& l,
+                                            double px0,
+                                            double py0) {
+  // The projective matrix P (3 rows of cols) on the solver's object
+  // coordinates: spatial rows L1..L4, L5..L8, L9 L10 L11 1; plane rows
+  // b1..b3, b4..b6, b7 b8 1 on (X, Y, 1).
+  const int count = static_cast<int>(l.GetSize());
+  if (count != 11 && count != 8) return {};
+  const int cols = count == 11 ? 4 : 3, dims = cols - 1;
+  double p[3][4];
+  for (int k = 0; k <= count; ++k)
+    p[k / cols][k % cols] = k < count ? l[k] : 1.0;
+  // Object: solver = scale (file - centroid), P' = P [s I, -s g; 0 1].
+  const double g[3] = {c.centroid.m_x, c.centroid.m_y, c.centroid.m_z};
+  for (double* row : p) {
+    double shift = 0.0;
+    for (int j = 0; j < dims; ++j) {
+      row[j] *= c.scale;
+      shift += row[j] * g[j];
+    }
+    row[dims] -= shift;
+  }
+  // Image: file x = solver x + px0, file y = sign (solver y + py0).
+  const double sign = c.pixel_frame ? -1.0 : 1.0;
+  for (int j = 0; j < cols; ++j) {
+    p[0][j] += px0 * p[2][j];
+    p[1][j] = sign * (p[1][j] + py0 * p[2][j]);
+  }
+  const double last = p[2][dims];
+  if (!(std::fabs(last) > 0.0)) return {};
+  std::vector<double> out(count);
+  for (int k = 0; k < count; ++k) out[k] = p[k / cols][k % cols] / last;
+  return out;
+}
+
 void FitSections(const ControlFit& fit,
                  int decimals,
                  int max_rows,

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include <collinear/primitives/rot.h>
 #include <collinear/primitives/wpk.h>
 
 #include "cli_common.h"
@@ -48,6 +49,31 @@ inline double ImageY(const ControlInput& c, double y) {
 
 // Object point of the solver frame back in the file's frame.
 CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p);
+
+// The plane start of the DLT and of the resection puts the camera above the
+// mean plane of the control points (+Z side). A camera below it is solved
+// in the mirror frame (object Z -> -Z, image y -> -y), where it is above and
+// its rotation stays proper: with M = diag(1, 1, -1), N = diag(1, -1, 1) a
+// camera R', C' there is R = N R' M, C = M C' here (and back, the same).
+//
+// True when the plane projective fit b1..b8 (solver frame, image about the
+// principal point) maps the plane with reversed orientation, det < 0: the
+// camera is then below the plane through the object origin, given that
+// origin (the control points' centroid) lies in front of the camera.
+bool SeenFromBelow(const CArray<double, double>& plane_coefficients);
+// Object Z and image y negated in place; applied twice, the identity.
+void Mirror(CArray<CXYZ, CXYZ&>& object, CArray<CXYZ, CXYZ&>& image);
+// A pose of one frame in the other: C -> M C, R -> N R M.
+void MirrorPose(CXYZ& centre, CRot& rot);
+
+// The DLT coefficients of the solver frame (11 spatial or 8 plane) for the
+// file's object coordinates and image frame, scaled so that the last
+// element of the 3x4 (3x3) projective matrix is 1 again. Empty when the
+// file's object origin projects to infinity (that element is 0).
+std::vector<double> CoefficientsInFileFrame(const ControlInput& c,
+                                            const CArray<double, double>& l,
+                                            double px0,
+                                            double py0);
 
 // What a control-point solution reports besides its parameters: the
 // residuals, the precision and the verdict, in the file's frame.

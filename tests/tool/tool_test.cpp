@@ -124,6 +124,16 @@ double At(const Json& doc, const std::string& pointer) {
   return doc.at(Json::json_pointer(pointer)).get<double>();
 }
 
+// The points of one view of the zhang-plane example (a plane, Z = 0).
+std::string ZhangView(int view) {
+  std::istringstream in(ReadAll(kEx + "zhang-plane/points.txt"));
+  const std::string prefix = "img" + std::to_string(view) + "_";
+  std::string text;
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) text += line + "\n";
+  return TempFile("zhang" + std::to_string(view) + ".txt", text);
+}
+
 // Every command: sections of its text report ('|' between them), JSON keys
 // with their types ("pointer:t", t = n number, s string, b bool, a array,
 // o object, z null), and one figure: "pointer value tolerance", where the
@@ -138,9 +148,62 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
       "rays.txt", "R1 0 0 0 1 1 0 0.001 0.001\nR2 10 0 0 9 1 0 0.001 0.001\n");
   const std::string beam = " --image IMG_0101 --pixel 710.66,3547.14 ";
   const std::string lab = ChangedCopy("lab.json", ToLabFrame);
+  // Control points projected by known DLT coefficients of a camera, pixel
+  // frame (y down), object origin away from the points.
+  const double known[11] = {-4.7369,
+                            -2.925,
+                            0.8168,
+                            1045.1,
+                            0.57545,
+                            -0.54464,
+                            5.3965,
+                            18.546,
+                            0.0012141,
+                            -0.0063163,
+                            0.0011297};
+  std::ostringstream projected;
+  projected.precision(17);
+  for (int i = 0; i < 24; ++i) {
+    const double p[3] = {
+        102.0 + 4 * (i % 4), 195.0 + 5 * (i / 4 % 3), 6.0 * (i / 12)};
+    double u[3];
+    for (int row = 0; row < 3; ++row) {
+      const double* l = known + 4 * row;
+      u[row] = l[0] * p[0] + l[1] * p[1] + l[2] * p[2] + (row < 2 ? l[3] : 1);
+    }
+    projected << "P" << i << ' ' << p[0] << ' ' << p[1] << ' ' << p[2] << ' '
+              << u[0] / u[2] << ' ' << u[1] / u[2] << '\n';
+  }
+  const std::string dlt = "calibrate " + TempFile("dlt.txt", projected.str());
+  const std::string zhang_io =
+      " --focal 832.5 --image-frame pixel --principal-point 303.959,206.585";
   const struct {
     std::string args, text, keys, figure;
   } cases[] = {
+      // The plane and the spatial DLT in the file's frame. The zhang-plane
+      // camera is below the plane: centre Z -12.7645 by resect --search.
+      {"calibrate " + ZhangView(1) + zhang_io,
+       "plane DLT (8 coefficients), camera below the mean plane|"
+       "x = (L1 X + L2 Y + L3) / (L7 X + L8 Y + 1)|  L8 ",
+       "/coefficients/7:n /projection_centre/Z:n",
+       "/projection_centre/Z -12.7645 0.02"},
+      {"resect " + ZhangView(1) + zhang_io,
+       "camera below the mean plane of the control points|Verdict: ",
+       "/projection_centre/Z:n /verdict/usable:b",
+       "/projection_centre/Z -12.7645 1e-3"},
+      {dlt,
+       "spatial DLT (11 coefficients)|origin top-left, y down):|L11 ",
+       "/coefficients/10:n",
+       "/coefficients/3 1045.1 1e-6"},
+      {dlt + " --principal-point 320,240 --image-frame pixel",
+       "principal point x0",
+       "/coefficients/10:n",
+       "/coefficients/7 18.546 1e-8"},
+      // --iterate does not hold the principal point at the origin.
+      {"calibrate " + kHeikkila + " --iterate --focal 1000",
+       "conditions towards the given principal point and cx = cy",
+       "/principal_distance/cy:n",
+       "/principal_point/x 372.0 0.5"},
       {"helmert " + tgt + " " + src + " --apply " + src,
        "3 common points|rotation [deg]|Residuals (transformed source - target)"
        "|Precision|Transformed points|Verdict: ",
@@ -235,16 +298,6 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   }
 }
 
-// The points of one view of the zhang-plane example (a plane, Z = 0).
-std::string ZhangView(int view) {
-  std::istringstream in(ReadAll(kEx + "zhang-plane/points.txt"));
-  const std::string prefix = "img" + std::to_string(view) + "_";
-  std::string text;
-  for (std::string line; std::getline(in, line);)
-    if (line.compare(0, prefix.size(), prefix) == 0) text += line + "\n";
-  return TempFile("zhang" + std::to_string(view) + ".txt", text);
-}
-
 // Failures: exit code 2 for bad input, 1 when the computation fails, its
 // result is unusable or --strict finds warnings; the message names the
 // file, the line, the image or the reason. Nothing on stdout where no
@@ -330,6 +383,8 @@ TEST(Tool, ExitCodesAndMessages) {
   chmod(read_only.c_str(), 0444);
   const std::string read_only_plot = TempFile("ro.svg", "<svg/>");
   chmod(read_only_plot.c_str(), 0444);
+  const std::string big =
+      " --focal 832500 --image-frame pixel --principal-point 303.959,206.585";
   const std::string five = TempFile(
       "five.txt",
       "A 0 0 0 1 1\nB 9 0 0 2 1\nC 0 9 0 1 2\nD 0 0 9 3 3\nE 9 9 9 4 4");
@@ -352,17 +407,19 @@ TEST(Tool, ExitCodesAndMessages) {
       {aerial + " --strict", 1, "--strict", "[too_few_points]"},
       {"calibrate " + kHeikkila + " --model k1k2k3k4 --strict", 1,
        "--strict: the verdict has 1 warning; outliers: P363", "significance"},
-      // Unusable results: behind the camera, singular, not at the optimum,
-      // the covariance not shown; focal length 1000 times too large; pixel
-      // coordinates without the principal point.
-      {zhang(1, zhang_io), 1, unusable + "singular]", "Correlations not shown"},
-      {zhang(2, zhang_io), 1, "[behind_camera] 256 control point(s)", "[sing"},
-      {zhang(3, zhang_io), 1, unusable, "Verdict: unusable, "},
-      {zhang(4, zhang_io), 1, unusable, "[not_optimal] (unusable)"},
-      {zhang(5, zhang_io) + " --json", 1, unusable, "\"usable\": false"},
-      {zhang(1, " --focal 832500 --image-frame pixel --principal-point "
-       "303.959,206.585"), 1, unusable + "ill_conditioned]", "Verdict"},
-      {zhang(2, " --focal 832.5 --image-frame pixel"), 1, unusable, "["},
+      // Focal length 1000 times too large: unusable or no convergence. A
+      // camera below the plane of the control points is found; without the
+      // principal point the fit is poor, not unusable.
+      {zhang(3, big), 1, unusable + "singular]", "Correlations not shown"},
+      {zhang(3, big) + " --json", 1, "[behind_camera] 256 control point(s)",
+       "\"usable\": false"},
+      {zhang(3, big), 1, "[not_optimal] not at the least-squares optimum",
+       "[unusable_covariance]"},
+      {zhang(1, big), 1, unusable + "ill_conditioned]", "Verdict"},
+      {zhang(4, big), 1, "the resection did not converge"},
+      {zhang(2, zhang_io), 0, "", "camera below the mean plane of the"},
+      {zhang(2, " --focal 832.5 --image-frame pixel"), 0, "",
+       "[residual_rms] residuals too large"},
       {"calibrate " + ZhangView(1), 2, "coplanar: the plane solution needs "
        "the principal distance (--focal, and --principal-point"},
       {"calibrate " + five + " --focal 9 --principal-point 1,nan", 2,
