@@ -344,7 +344,9 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
 
 int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
   CalibrateResult r = Compute(a);
-  if (!a.plot.empty()) {
+  // A failed run, unusable or failing --strict, writes no plot.
+  if (!a.plot.empty() &&
+      VerdictFailure(r.fit.verdict, a.quality.strict).empty()) {
     PlotLayout layout;
     layout.image_size = a.image_size;
     layout.radial = r.radial;

@@ -223,7 +223,9 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
 
 int RunResect(const ResectArgs& a, const CommonOptions& common) {
   ResectResult r = Compute(a);
-  if (!a.plot.empty()) {
+  // A failed run, unusable or failing --strict, writes no plot.
+  if (!a.plot.empty() &&
+      VerdictFailure(r.fit.verdict, a.quality.strict).empty()) {
     PlotLayout layout;
     layout.image_size = a.image_size;
     layout.offset_x = r.px0;

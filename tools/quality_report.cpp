@@ -295,10 +295,7 @@ std::vector<std::string> QualityCaption(const Verdict& verdict,
   return lines;
 }
 
-int PrintVerdict(const Report& report,
-                 const Verdict& verdict,
-                 bool strict,
-                 const CommonOptions& opt) {
+std::string VerdictFailure(const Verdict& verdict, bool strict) {
   std::string error;
   if (verdict.Unusable()) {
     error = "the result is unusable:";
@@ -316,6 +313,14 @@ int PrintVerdict(const Report& report,
         outliers += (outliers.empty() ? "" : ", ") + x.point;
     if (!outliers.empty()) error += "; outliers: " + outliers;
   }
+  return error;
+}
+
+int PrintVerdict(const Report& report,
+                 const Verdict& verdict,
+                 bool strict,
+                 const CommonOptions& opt) {
+  const std::string error = VerdictFailure(verdict, strict);
   if (error.empty()) {
     Print(report, opt);
     return kExitOk;

@@ -74,6 +74,11 @@ std::vector<std::string> QualityCaption(const Verdict& verdict,
                                         const PrecisionReport& report,
                                         const QualityUnits& units);
 
+// Why the verdict fails the run: "the result is unusable: ..." when a
+// warning makes the result unusable, "--strict: ..." under --strict when
+// there is any warning; "" when the run succeeds.
+std::string VerdictFailure(const Verdict& verdict, bool strict);
+
 // Prints a finished report and returns its exit code: 1 when a warning
 // makes the result unusable, or under --strict when there is any warning
 // (outliers named); 0 otherwise. A failure also goes to stderr, and under
