@@ -14,7 +14,7 @@ namespace {
 // returns the complaint, "" when the value is fine. A token strtod cannot
 // read in full is no number: its conversion reports it.
 CLI::Validator NumberCheck(const std::string& description,
-                           std::function<std::string(double)> test) {
+                           const std::function<std::string(double)>& test) {
   return CLI::Validator(
       [test](std::string& token) -> std::string {
         const char* s = token.c_str();
