@@ -348,7 +348,11 @@ int CDlt::CalDlt() {
     choice = Choice::kSpatial;
   }
   if (CalDlt2D() == 1 && m_Rms.Len() < best_rms) choice = Choice::kPlane;
-  if (choice == Choice::kNone) return 0;
+  // Neither solved, or both with residuals that overflow: none is kept.
+  if (choice == Choice::kNone) {
+    m_Dlt.RemoveAll();
+    return 0;
+  }
 
   // Recompute the chosen solution so that every field belongs to it.
   const int result = choice == Choice::kSpatial ? CalDlt3D() : CalDlt2D();

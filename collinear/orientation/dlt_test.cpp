@@ -286,6 +286,23 @@ TEST(CDlt, FailedSolutionsLeaveNoCoefficients) {
                 {2, 10, 10, &CXYZ::m_y, 60, "", 0},  // collinear
                 {3, 10, 10, nullptr, 1, "", 0},
                 {6, 10, 10, nullptr, 1, collinear::kDltText3D, 0}};
+  // Five points, one far out: the spatial solution cannot start, the plane
+  // solution succeeds but its residuals overflow, so neither is kept.
+  Points few_obj, few_img;
+  const double kFew[5][5] = {{0, 0, 0, 1.1e199, 1.1},
+                             {0, 1, 0, 0.1, 1.3},
+                             {1, 1, 1, 1.2, 1.2},
+                             {2, 0, 1, 2.1, 0.1},
+                             {0, 2, 1, 0.2, 2.1}};
+  for (const auto& p : kFew) {
+    const CString name(std::to_string(&p - kFew).c_str());
+    CXYZ o(name, p[0], p[1], p[2]), i(name, p[3], p[4], 0);
+    few_obj.Add(o);
+    few_img.Add(i);
+  }
+  CDlt overflow = Created(few_obj, few_img, 10.0);
+  EXPECT_EQ(overflow.CalDlt(), 0);
+  EXPECT_EQ(overflow.m_Dlt.GetSize(), 0);
   for (const auto& tc : kCases) {
     SCOPED_TRACE(&tc - kCases);
     CDlt dlt = Created(obj, img, 50.0);
