@@ -148,6 +148,27 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
       "rays.txt", "R1 0 0 0 1 1 0 0.001 0.001\nR2 10 0 0 9 1 0 0.001 0.001\n");
   const std::string beam = " --image IMG_0101 --pixel 710.66,3547.14 ";
   const std::string lab = ChangedCopy("lab.json", ToLabFrame);
+  // Zhang's view 1 as a project in a lab frame: a camera below the target's
+  // plane, 832.5 px principal distance in 0.01 mm pixels.
+  const std::string zhang_lab = ChangedCopy("zhang.json", [](Json& d) {
+    ToLabFrame(d);
+    d["coordinate_systems"].erase(1);
+    d["coordinate_systems"][0]["engineering"]["unit"] = "m";
+    d["cameras"] = {{{"id", "c"},
+                     {"focal_length_mm", 8.325},
+                     {"pixel_size_mm", 0.01},
+                     {"picture_size_px", {640, 480}},
+                     {"principal_point_px", {303.959, 206.585}}}};
+    Json points = Json::array(), control = Json::array();
+    std::istringstream in(ReadAll(ZhangView(1)));
+    std::string name;
+    for (double v[5]; in >> name >> v[0] >> v[1] >> v[2] >> v[3] >> v[4];) {
+      points.push_back({{"name", name}, {"x", v[0]}, {"y", v[1]}, {"z", v[2]}});
+      control.push_back({{"point", name}, {"pixel", {v[3], v[4]}}});
+    }
+    d["points"] = points;
+    d["images"] = {{{"id", "V1"}, {"camera", "c"}, {"control", control}}};
+  });
   // Control points projected by known DLT coefficients of a camera, pixel
   // frame (y down), object origin away from the points.
   const double known[11] = {-4.7369,
@@ -265,6 +286,10 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "working system lab (mm)|X [mm]|Verdict: ok",
        "/images/0/precision/sigma0:n /images/0/verdict/warnings:a",
        "/images/0/projection_centre/x 513258877 50"},
+      {"orient " + zhang_lab,
+       "V1 |Verdict: ok",
+       "/images/0/verdict/ok:b",
+       "/images/0/projection_centre/z -12.7645 1e-3"},
       {"project " + lab + " --image IMG_0101 --point D1",
        "working system lab (mm)|X [mm]",
        "/length_unit:s",
