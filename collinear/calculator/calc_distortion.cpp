@@ -409,8 +409,7 @@ bool CalcDistortion::Invert(double x,
     double q[2], r;
     if (!Newton(x, y, tol, sign, start_x, start_y, &q[0], &q[1], &r))
       return false;
-    const double h =
-        kJacobianRelStep * std::max(std::hypot(q[0], q[1]), 1.0);
+    const double h = kJacobianRelStep * std::max(std::hypot(q[0], q[1]), 1.0);
     if (!InvertibleOutTo(model_, p_, s, q[0], q[1], h, kInvertibleSteps))
       return false;
     *qx = q[0];

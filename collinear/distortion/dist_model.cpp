@@ -122,7 +122,8 @@ bool InvertibleOutTo(unsigned long model,
       return false;
     // The image of the ray must move outwards along it.
     double dx = 0.0, dy = 0.0;
-    WithDistFormula(model, para, [&](const auto& f) { f(r * c, r * sn, dx, dy); });
+    WithDistFormula(
+        model, para, [&](const auto& f) { f(r * c, r * sn, dx, dy); });
     const double g = r + s * (dx * c + dy * sn);
     if (i > 0 && !(g > prev)) return false;
     prev = g;
