@@ -43,7 +43,7 @@ struct ResectResult {
 };
 
 ResectResult Compute(const ResectArgs& a) {
-  if (!(a.focal > 0) || !std::isfinite(a.focal))
+  if (!(a.focal > 0))
     throw InputError("--focal must be a positive principal distance");
   ResectResult r;
   r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel");
