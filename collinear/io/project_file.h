@@ -55,6 +55,12 @@ struct ProjectCamera {
   int width_px = 0, height_px = 0;      // 0 when the file gives no size
   std::string distortion_model;         // "" for none
   std::vector<double> radial, further;  // distortion coefficients (mm)
+  // Standard deviations from a calibration, in the units of the values;
+  // kUndefined, and empty lists, where the file gives none.
+  double focal_sd_mm = kUndefined;
+  double principal_sd_mm[2] = {kUndefined, kUndefined};
+  double pixel_sd_mm[2] = {kUndefined, kUndefined};
+  std::vector<double> radial_sd, further_sd;
   bool mounted = false;
   double mount_offset_m[3] = {0.0, 0.0, 0.0};  // camera axes, length unit
   double mount_deg[3] = {0.0, 0.0, 0.0};       // pan, tilt, roll

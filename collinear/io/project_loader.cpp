@@ -6,12 +6,12 @@
 #include <utility>
 
 #include <collinear/calculator/host/image_host.h>
-#include <collinear/distortion/dist_model.h>
 #include <collinear/geo/derived_system.h>
 #include <collinear/geo/engineering_system.h>
 #include <collinear/geo/geo_coord.h>
 #include <collinear/geo/geo_host.h>
 #include <collinear/geo/proj_system.h>
+#include <collinear/io/camera_json.h>
 #include <collinear/io/point_file.h>
 #include <collinear/picture/picture_info.h>
 #include <collinear/picture/stream.h>
@@ -463,80 +463,11 @@ bool ProjectLoader::LoadCameras(const Json& doc) {
   for (std::size_t i = 0; i < list->size(); ++i) {
     const std::string path = Element("cameras", i);
     const Json& c = (*list)[i];
-    if (!r_.CheckKeys(c,
-                      path,
-                      {"id",
-                       "focal_length_mm",
-                       "pixel_size_mm",
-                       "picture_size_px",
-                       "principal_point_mm",
-                       "principal_point_px",
-                       "distortion",
-                       "mount"}))
-      return false;
     ProjectCamera cam;
-    if (!r_.RequiredName(c, "id", path, cam.id)) return false;
+    if (!ReadCameraObject(r_, c, path, true, cam)) return false;
     if (camera_index_.count(cam.id))
       return r_.Fail(Member(path, "id"),
                      "the id " + Quote(cam.id) + " repeats");
-    if (!r_.RequiredNumber(c, "focal_length_mm", path, cam.focal_mm) ||
-        !r_.Positive(cam.focal_mm, Member(path, "focal_length_mm")))
-      return false;
-    const Json* px = Find(c, "pixel_size_mm");
-    if (!px)
-      return r_.Fail(path, "needs 'pixel_size_mm' (one number or [x, y])");
-    if (px->is_array()) {
-      std::vector<double> v;
-      if (!r_.Numbers(*px, Member(path, "pixel_size_mm"), 2, v)) return false;
-      cam.pixel_mm[0] = v[0];
-      cam.pixel_mm[1] = v[1];
-    } else {
-      if (!r_.Number(*px, Member(path, "pixel_size_mm"), cam.pixel_mm[0]))
-        return false;
-      cam.pixel_mm[1] = cam.pixel_mm[0];
-    }
-    for (double mm : cam.pixel_mm)
-      if (!r_.Positive(mm, Member(path, "pixel_size_mm"))) return false;
-    if (const Json* size = Find(c, "picture_size_px")) {
-      const std::string sp = Member(path, "picture_size_px");
-      std::vector<double> v;
-      if (!r_.Numbers(*size, sp, 2, v)) return false;
-      for (int k = 0; k < 2; ++k)
-        if (!(v[k] >= 1.0 && v[k] <= 1e6 && v[k] == std::floor(v[k])))
-          return r_.Fail(Element(sp, k),
-                         "must be a whole number of pixels, 1 or more");
-      cam.width_px = static_cast<int>(v[0]);
-      cam.height_px = static_cast<int>(v[1]);
-    }
-    const Json* pp_mm = Find(c, "principal_point_mm");
-    const Json* pp_px = Find(c, "principal_point_px");
-    if (pp_mm && pp_px)
-      return r_.Fail(path,
-                     "give the principal point in mm or in pixels, not both");
-    if (pp_mm) {
-      std::vector<double> v;
-      if (!r_.Numbers(*pp_mm, Member(path, "principal_point_mm"), 2, v))
-        return false;
-      cam.principal_mm[0] = v[0];
-      cam.principal_mm[1] = v[1];
-    } else if (pp_px) {
-      std::vector<double> v;
-      if (!r_.Numbers(*pp_px, Member(path, "principal_point_px"), 2, v))
-        return false;
-      cam.principal_mm[0] = v[0] * cam.pixel_mm[0];
-      cam.principal_mm[1] = v[1] * cam.pixel_mm[1];
-    } else if (cam.width_px > 0) {
-      cam.principal_mm[0] = 0.5 * cam.width_px * cam.pixel_mm[0];
-      cam.principal_mm[1] = 0.5 * cam.height_px * cam.pixel_mm[1];
-    } else {
-      return r_.Fail(
-          path,
-          "needs 'principal_point_mm' or 'principal_point_px' (or "
-          "'picture_size_px', which puts it at the picture's centre)");
-    }
-    if (const Json* d = Find(c, "distortion")) {
-      if (!LoadDistortion(*d, Member(path, "distortion"), cam)) return false;
-    }
     cam.object = HostObject::Create();
     HostObject& o = *cam.object;
     o.SetString(kPointPropName, cam.id)
@@ -581,38 +512,6 @@ bool ProjectLoader::LoadMount(const Json& m,
       .SetDouble(kMountPropPanDeg, cam.mount_deg[0])
       .SetDouble(kMountPropTiltDeg, cam.mount_deg[1])
       .SetDouble(kMountPropRollDeg, cam.mount_deg[2]);
-  return true;
-}
-
-bool ProjectLoader::LoadDistortion(const Json& d,
-                                   const std::string& path,
-                                   ProjectCamera& cam) {
-  if (!r_.CheckKeys(d, path, {"model", "coefficients"})) return false;
-  const Json* m = Find(d, "model");
-  if (!m) return r_.Fail(path, "needs 'model'");
-  std::string model;
-  if (!r_.Text(*m, Member(path, "model"), model)) return false;
-  // Coefficients per model: radial ones, then the further ones.
-  const DistModelInfo* found = FindDistModel(model);
-  if (!found)
-    return r_.Fail(
-        Member(path, "model"),
-        "unknown model " + Quote(model) + "; known: " + DistModelNameList());
-  const std::size_t n = found->Count();
-  std::vector<double> coef;
-  if (const Json* c = Find(d, "coefficients")) {
-    if (!r_.Numbers(*c, Member(path, "coefficients"), 0, coef)) return false;
-    if (coef.size() != n)
-      return r_.Fail(Member(path, "coefficients"),
-                     "model " + model + " takes " + std::to_string(n) +
-                         " coefficients, not " + std::to_string(coef.size()));
-  } else if (n > 0) {
-    return r_.Fail(path, "needs 'coefficients' for model " + model);
-  }
-  if (n == 0) return true;
-  cam.distortion_model = model;
-  cam.radial.assign(coef.begin(), coef.begin() + found->radial);
-  cam.further.assign(coef.begin() + found->radial, coef.end());
   return true;
 }
 

@@ -55,9 +55,6 @@ class ProjectLoader {
   bool LoadWorkingObject(const Json& doc);
   bool LoadCameras(const Json& doc);
   bool LoadMount(const Json& m, const std::string& path, ProjectCamera& cam);
-  bool LoadDistortion(const Json& d,
-                      const std::string& path,
-                      ProjectCamera& cam);
   ComPtr<HostObject> MakePoint(const ProjectSystem& sys,
                                const double coords[3],
                                const std::string& name);
