@@ -45,6 +45,7 @@
 
 #include <collinear/adjust/adj_image.h>
 #include <collinear/adjust/ray_fit.h>
+#include <collinear/adjust/triangulate.h>
 
 #include <collinear/io/camera_file.h>
 #include <collinear/io/point_file.h>

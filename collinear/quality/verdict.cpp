@@ -68,7 +68,8 @@ const char* VerdictReasonCode(VerdictReason reason) {
                 {VerdictReason::kBehindCamera, "behind_camera"},
                 {VerdictReason::kNotOptimal, "not_optimal"},
                 {VerdictReason::kSingular, "singular"},
-                {VerdictReason::kCovarianceUnusable, "unusable_covariance"}};
+                {VerdictReason::kCovarianceUnusable, "unusable_covariance"},
+                {VerdictReason::kSmallAngle, "small_angle"}};
   for (const auto& c : kCodes)
     if (c.reason == reason) return c.code;
   return "unknown";

@@ -27,6 +27,7 @@ enum class VerdictReason {
   kNotOptimal,          // the solution is not the least-squares optimum
   kSingular,            // normal equations singular: parameters undetermined
   kCovarianceUnusable,  // correlations outside [-1, 1] or NaN
+  kSmallAngle,          // a point's rays meet at a small angle
 };
 
 // Unusable: the result is known to be wrong or undetermined (behind the
