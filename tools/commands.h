@@ -78,6 +78,7 @@ Command AddResect(CLI::App& root, CommonOptions& common);
 Command AddProject(CLI::App& root, CommonOptions& common);
 Command AddBeam(CLI::App& root, CommonOptions& common);
 Command AddOrient(CLI::App& root, CommonOptions& common);
+Command AddTriangulate(CLI::App& root, CommonOptions& common);
 
 }  // namespace collinear::cli
 

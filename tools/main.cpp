@@ -51,6 +51,7 @@ int Run(int argc, char** argv) {
   commands.push_back(AddProject(app, common));
   commands.push_back(AddBeam(app, common));
   commands.push_back(AddOrient(app, common));
+  commands.push_back(AddTriangulate(app, common));
   // Every number option, of every command: no NaN, infinity or hexadecimal.
   for (CLI::App* sub : app.get_subcommands({}))
     for (CLI::Option* option : sub->get_options())

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,6 +95,18 @@ std::string CutControl(const std::string& name, int i, int n) {
   return ChangedCopy(name, [=](Json& d) {
     Json& c = d["images"][i]["control"];
     c.erase(c.begin() + n, c.end());
+  });
+}
+
+// A copy of the example with the true orientations of IMG_0102, IMG_0103
+// and TS_0001 stored as orient --write stores them, then changed by edit.
+std::string Oriented(const std::string& name,
+                     const std::function<void(Json&)>& edit = nullptr) {
+  return ChangedCopy(name, [&](Json& d) {
+    for (Json& img : d["images"])
+      if (img.contains("_true_exterior"))
+        img["exterior"] = img["_true_exterior"];
+    if (edit) edit(d);
   });
 }
 
@@ -294,6 +307,16 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "working system lab (mm)|X [mm]",
        "/length_unit:s",
        "/points/0/measured/dx 0 1"},
+      // triangulate: P02 from four images with 0.2 px of noise comes out
+      // at its file coordinates.
+      {"triangulate " + Oriented("tri.json") +
+           " --point P02 --point P04 --verbose",
+       "Triangulation of 2 point(s) from 4 oriented image(s)|vs file|"
+       "Residuals (projected - measured, pixels|Verdict: ok",
+       "/points/0/position/x:n /points/1/std_dev_a_posteriori/z:n "
+       "/points/0/residuals_px/3/normalised/x:n /points/1/file_difference/z:n "
+       "/points/0/max_angle_deg:n /images/3:s",
+       "/points/0/position/x 513259.597 0.01"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -554,6 +577,32 @@ TEST(Tool, ExitCodesAndMessages) {
          ToLabFrame(d);
          d["geoid"] = geoid;
        }), 2, "geoid: the working system 'lab' is an engineering frame"},
+      // triangulate: bad input named; a point behind a camera or on
+      // parallel rays is unusable; --strict fails on residuals too large.
+      {"triangulate " + kProject, 2, "project.json: no point is measured in "
+       "two or more of the 1 oriented image(s)"},
+      {"triangulate " + ChangedCopy("tri0.json", [](Json& d) {
+         d["images"][0].erase("exterior");
+       }), 2, "no image has an exterior orientation (run 'collinear orient "
+       "--write' first)"},
+      {"triangulate " + Oriented("tri.json") + " --point Q9", 2,
+       "tri.json: unknown point 'Q9'"},
+      {"triangulate " + Oriented("tri.json") + " --point GNSS1 --json", 2,
+       "point 'GNSS1' is measured in 0 oriented image(s); triangulation "
+       "needs 2", "\"exit_code\": 2"},
+      {"triangulate " + Oriented("tri.json") + " --image-sigma 0", 2,
+       "--image-sigma must be positive"},
+      {"triangulate " + Oriented("flip.json", [](Json& d) {
+         d["images"][1]["exterior"]["omega"] = 82.93;  // turned half round
+       }) + " --point P04", 1, unusable + "behind_camera] point P04 lies "
+       "behind the camera of image", "Verdict: unusable"},
+      {"triangulate " + Oriented("twin.json", [](Json& d) {
+         d["images"][1]["exterior"] = d["images"][0]["exterior"];
+         d["images"][1]["control"] = d["images"][0]["control"];
+       }) + " --point P04 --json", 1, "[singular] point P04: the rays are "
+       "parallel", R"("status": "failed")"},
+      {"triangulate " + Oriented("tri.json") + " --image-sigma 0.01 --strict",
+       1, "--strict: the verdict has", "[residual_rms] point P01"},
       // clang-format on
   };
   for (const auto& c : cases) {
