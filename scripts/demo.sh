@@ -36,6 +36,8 @@ run beam "Rays through two pixels met with the ground" \
 cp $ex/project/project.json "$out/project.json"
 run orient "Orientation of four pictures from control points" \
   orient "$out/project.json" --write --max-rows 5
+run triangulate "Points from the four oriented pictures" \
+  triangulate "$out/project.json" --verbose --max-rows 8
 
 printf '\nReports and pictures are in %s/: ' "$out"
 ls "$out" | tr '\n' ' '
