@@ -192,13 +192,13 @@ Report Render(const TriangulateResult& r,
            "X" + unit,
            "Y" + unit,
            "Z" + unit,
-           "sX",
-           "sY",
-           "sZ",
+           "sX" + unit,
+           "sY" + unit,
+           "sZ" + unit,
            "rays",
            "angle [deg]",
            "RMS [px]",
-           "vs file"});
+           "vs file" + unit});
   // Residuals of every ray, largest first, for --verbose.
   std::vector<std::pair<double, std::vector<std::string>>> residuals;
   for (const TriangulatedPoint& x : r.points) {
