@@ -73,16 +73,15 @@ TriangulateResult Compute(const TriangulateArgs& a, const Project& p) {
   if (!(r.sigma_px > 0.0))
     throw InputError(
         "--image-sigma must be positive: it weights the image rays");
-  // Every oriented image set up once; rays per point name.
+  // Every oriented image set up once; rays per point name. The first one
+  // converts the file's points into the working system.
   std::map<std::string, std::vector<TriangulationView>> rays;
-  const CCrdCalculator* any = nullptr;
   std::vector<ImageSetup> setups;
   setups.reserve(p.images().size());
   for (const ProjectImage& img : p.images()) {
     if (!img.has_exterior) continue;
     setups.push_back(SetUp(p, img));
     const CCrdCalculator& c = setups.back().calc;
-    any = &c;
     r.images.push_back(img.id);
     for (const ProjectControl& m : img.control)
       rays[m.point].push_back(ViewOf(img.id, c, m, r.sigma_px));
@@ -116,7 +115,8 @@ TriangulateResult Compute(const TriangulateArgs& a, const Project& p) {
     x.views = rays[pt->name];
     x.fit = Triangulate(x.views);
     x.verdict = Judge(x.fit, x.views, x.name);
-    x.file = any->GetPointAbsCoords(pt->object.get(), nullptr, 0);
+    x.file =
+        setups.front().calc.GetPointAbsCoords(pt->object.get(), nullptr, 0);
     x.known = !DefTriad::IsPartialUndef(x.file);
     double sum = 0.0;
     for (const TriangulationRay& ray : x.fit.rays)

@@ -77,6 +77,7 @@ std::vector<TriangulationView> Ring(const Point3& target,
                             {0.5, -12.0, 6.0},
                             {9.0, -7.0, 0.5}};
   std::vector<TriangulationView> views;
+  views.reserve(n);
   for (int i = 0; i < n; ++i)
     views.push_back(Camera("I" + std::to_string(i + 1),
                            kOffset + centres[i],
