@@ -603,6 +603,11 @@ TEST(Tool, ExitCodesAndMessages) {
        "parallel", R"("status": "failed")"},
       {"triangulate " + Oriented("tri.json") + " --image-sigma 0.01 --strict",
        1, "--strict: the verdict has", "[residual_rms] point P01"},
+      {"triangulate " + Oriented("p02.json", [](Json& d) {
+         d["images"][1]["control"][0]["pixel"][0] = 2485.69;  // P02, +20 px
+       }) + " --point P02 --image-sigma 0.3 --strict", 1, "--strict: the "
+       "verdict has 2 warnings; outliers: P02", "point P02 in image IMG_0102 "
+       "does not fit"},
       // clang-format on
   };
   for (const auto& c : cases) {
