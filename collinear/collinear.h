@@ -46,6 +46,9 @@
 #include <collinear/adjust/adj_image.h>
 #include <collinear/adjust/ray_fit.h>
 
+#include <collinear/calibration/calibration.h>
+#include <collinear/calibration/calibration_start.h>
+
 #include <collinear/io/camera_file.h>
 #include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>
