@@ -21,10 +21,15 @@ namespace {
 // A target whose depth across its mean plane is below this fraction of its
 // extent in it is a plane: it gets homography starts and plane checks.
 constexpr double kPlanarThickness = 1e-6;
-// sigma0 floor of the convergence test, pixels: exact data converge to
-// rounding, where the step no longer shrinks relative to sigma0.
-constexpr double kSigmaFloorPx = 1e-10;
-// A step that raises the sum of squares is halved at most this often.
+// Converged also when a step moves the fitted image points by less than
+// this RMS, pixels: exact data reach rounding, where the step no longer
+// shrinks relative to sigma0 (about 1e-13 px at 1000 px).
+constexpr double kStepFloorPx = 1e-9;
+// A step that raises the sum of squares by more than this fraction is
+// halved, at most kMaxHalvings times. Smaller rises are accepted: the rows
+// are mapped to measured pixels by the correction's Jacobian at the current
+// point, so near the optimum a full step may raise the sum a little.
+constexpr double kRiseTolerance = 1e-6;
 constexpr int kMaxHalvings = 30;
 constexpr int kPose = 6;  // X, Y, Z, omega, phi, kappa
 constexpr int kMaxShared = 4 + kMaxDistPara;
@@ -493,9 +498,20 @@ Calibration Calibrate(const CArray<CXYZ, CXYZ&>& target,
       sum_a += dlt.m_FocusX / dlt.m_FocusY;
       sum_x0 += dlt.m_PrincipalPoint.m_x;
       sum_y0 -= dlt.m_PrincipalPoint.m_y;
+      // The DLT decides the sign of its rotation by the scene lying farther
+      // than c from the camera, in object units; with units smaller than
+      // pixels that can pick the improper matrix, whose negative puts the
+      // scene in front.
+      CRot rot = dlt.m_Rot;
+      const double* r = rot.m_r;
+      const double det = r[0] * (r[4] * r[8] - r[5] * r[7]) -
+                         r[1] * (r[3] * r[8] - r[5] * r[6]) +
+                         r[2] * (r[3] * r[7] - r[4] * r[6]);
+      if (det < 0.0)
+        for (double& e : rot.m_r) e = -e;
       work[k].centre = dlt.m_Center;
       work[k].wpk.Init();
-      dlt.m_Rot.CalAngle(ROT_KPW, work[k].wpk);
+      rot.CalAngle(ROT_KPW, work[k].wpk);
     }
     s[0] = sum_c / nv;
     s[1] = sum_x0 / nv;
@@ -532,7 +548,8 @@ Calibration Calibrate(const CArray<CXYZ, CXYZ&>& target,
       return out;
     }
     // A step that made things worse is halved from the previous point.
-    if (have_prev && sums.ssr > ssr_prev * (1.0 + 1e-12) + 1e-300) {
+    const double floor2 = 2.0 * out.points * kStepFloorPx * kStepFloorPx;
+    if (have_prev && sums.ssr > ssr_prev * (1.0 + kRiseTolerance) + floor2) {
       if (++halvings > kMaxHalvings) {
         Fail(out,
              CalibrationStatus::kFailed,
@@ -617,10 +634,9 @@ Calibration Calibrate(const CArray<CXYZ, CXYZ&>& target,
       }
     }
     const int redundancy = 2 * out.points - unknowns;
-    const double sigma2 =
-        std::max(redundancy > 0 ? sums.ssr / redundancy : sums.ssr,
-                 kSigmaFloorPx * kSigmaFloorPx);
-    if (gain <= options.tolerance * options.tolerance * sigma2) {
+    const double sigma2 = redundancy > 0 ? sums.ssr / redundancy : sums.ssr;
+    if (gain <= options.tolerance * options.tolerance * sigma2 ||
+        gain <= floor2) {
       converged = true;
       break;
     }

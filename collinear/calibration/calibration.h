@@ -41,7 +41,7 @@ struct CalibrationOptions {
   int max_iterations = 100;
   // Converged when a step moves the unknowns by at most this fraction of
   // their joint standard deviation (step length in the metric of the
-  // normal equations over sigma0); sigma0 counts as at least 1e-10 px.
+  // normal equations over sigma0), or the fitted points by below 1e-9 px.
   double tolerance = 1e-4;
 };
 
