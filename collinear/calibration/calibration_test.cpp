@@ -67,8 +67,18 @@ TEST(Calibrate, ZhangPlaneMatchesPublishedCamera) {
                                   {8.4644, -2.4218, -12.1802},
                                   {1.2517, -2.4066, -13.1378},
                                   {0.9645, -4.1887, -14.6345}};
+  // Angles of Zhang's rotations in the library's axes (ROT_KPW), radians.
+  const double angles[5][3] = {{3.035321, 0.117471, 0.026505},
+                               {-2.962719, 0.072004, 0.004838},
+                               {3.024770, 0.413033, 0.038949},
+                               {3.042324, -0.162829, 0.017782},
+                               {-3.092371, -0.158811, 0.200754}};
+  const double kTolAngle = 0.01;  // rad; Zhang's model has skew, ours not
   for (int k = 0; k < 5; ++k) {
     SCOPED_TRACE(views[k].name);
+    EXPECT_NEAR(cal.views[k].wpk.m_w, angles[k][0], kTolAngle);
+    EXPECT_NEAR(cal.views[k].wpk.m_p, angles[k][1], kTolAngle);
+    EXPECT_NEAR(cal.views[k].wpk.m_k, angles[k][2], kTolAngle);
     const CXYZ& c = cal.views[k].centre;
     const double* p = published[k];
     const double distance = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
@@ -184,6 +194,26 @@ TEST(Calibrate, RecoversKnownCameraFromExactAndNoisyViews) {
       EXPECT_FALSE(cal.verdict.Unusable());
     }
   }
+}
+
+// A point moved by 3 px is named by data snooping; two views of a plane
+// leave the principal point weak, which the verdict says.
+TEST(Calibrate, VerdictNamesOutlierAndTooFewViews) {
+  Scene scene(true, 2, 0.2, DIST_NONE);
+  scene.views[1].points[17].m_x += 3.0;
+  CalibrationOptions opt;
+  opt.sigma_px = 0.2;
+  const Calibration cal = Calibrate(scene.target, scene.views, opt);
+  ASSERT_TRUE(cal.Ok()) << cal.message;
+  ASSERT_TRUE(cal.verdict.Has(VerdictReason::kOutlier));
+  int outliers = 0;
+  for (const Warning& w : cal.verdict.warnings)
+    if (w.reason == VerdictReason::kOutlier) {
+      ++outliers;
+      EXPECT_EQ(w.point, "v2/p17");
+    }
+  EXPECT_EQ(outliers, 1);
+  EXPECT_TRUE(cal.verdict.Has(VerdictReason::kTooFewPoints));
 }
 
 // Heikkila's second camera (three views of a plane, 16 mm lens, 0.00851 mm
