@@ -430,7 +430,8 @@ Calibration Calibrate(const CArray<CXYZ, CXYZ&>& target,
         uv.push_back(o.u);
         uv.push_back(o.v);
       }
-      hs[k] = FitHomography(plane.data(), uv.data(), work[k].obs.size());
+      hs[k] = FitHomography(
+          plane.data(), uv.data(), static_cast<int>(work[k].obs.size()));
       if (!hs[k].valid)
         return bad("view " + views[k].name +
                    ": no plane homography (points on one line?)");
@@ -772,7 +773,7 @@ Calibration Calibrate(const CArray<CXYZ, CXYZ&>& target,
     }
     sum_x += vx;
     sum_y += vy;
-    const double m = static_cast<double>(v.residuals.GetSize());
+    const auto m = static_cast<double>(v.residuals.GetSize());
     v.rms_x = std::sqrt(vx / m);
     v.rms_y = std::sqrt(vy / m);
     // Pose covariance: Npp^-1 + W^T Qss W; with the camera: -Qss W.
