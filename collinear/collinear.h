@@ -47,6 +47,9 @@
 #include <collinear/adjust/ray_fit.h>
 #include <collinear/adjust/triangulate.h>
 
+#include <collinear/calibration/calibration.h>
+#include <collinear/calibration/calibration_start.h>
+
 #include <collinear/io/camera_file.h>
 #include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>
