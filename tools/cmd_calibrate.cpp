@@ -10,6 +10,7 @@
 #include <collinear/primitives/constants.h>
 #include <collinear/quality/distortion_check.h>
 
+#include "calibrate_views.h"
 #include "commands.h"
 #include "control_input.h"
 #include "quality_report.h"
@@ -29,6 +30,10 @@ struct CalibrateArgs {
   std::vector<double> image_size;
   int decimals = 4;
   QualityArgs quality;
+  // Several views of one target: the bundle adjustment instead of the DLT.
+  std::vector<std::string> views;
+  std::string target;
+  bool free_aspect = false;
 };
 
 // The DLT's self-calibrations, by distortion model.
@@ -64,9 +69,8 @@ std::string StatusInEnglish(const char* text) {
 
 // "none" and the names of the models the DLT self-calibrates.
 std::vector<std::string> ModelChoices() {
-  std::vector<std::string> names = {"none"};
-  for (const SelfCalibration& c : kSelfCalibrations)
-    names.emplace_back(FindDistModel(c.model)->name);
+  std::vector<std::string> names;
+  for (const DistModelInfo& m : kDistModels) names.emplace_back(m.name);
   return names;
 }
 
@@ -257,6 +261,24 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   return r;
 }
 
+// Several views: the DLT's own options do not apply.
+int RunViews(const CalibrateArgs& a, const CommonOptions& common) {
+  if (!a.object.empty() || a.focal > 0 || a.iterate)
+    throw InputError(
+        "--views takes the target from --target; OBJECT_POINTS, --focal and "
+        "--iterate belong to the DLT of one view");
+  CalibrateViewsArgs v;
+  v.target = a.target;
+  v.views = a.views;
+  v.model = a.model;
+  v.free_aspect = a.free_aspect;
+  v.image_size = a.image_size;
+  v.plot = a.plot;
+  v.decimals = a.decimals;
+  v.quality = a.quality;
+  return RunCalibrateViews(v, common);
+}
+
 Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
   Report rep;
   Json& doc = rep.json;
@@ -342,6 +364,22 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
 }
 
 int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
+  if (!a.views.empty()) return RunViews(a, common);
+  if (a.object.empty())
+    throw InputError(
+        "calibrate needs OBJECT_POINTS (and IMAGE_POINTS), or --views with "
+        "--target");
+  if (a.free_aspect || !a.target.empty())
+    throw InputError(
+        "--target and --free-aspect belong to a calibration from several "
+        "views (--views)");
+  bool dlt_model = a.model == "none";
+  for (const SelfCalibration& c : kSelfCalibrations)
+    dlt_model = dlt_model || FindDistModel(c.model)->name == a.model;
+  if (!dlt_model)
+    throw InputError("--model " + a.model +
+                     ": the DLT of one view does not estimate this model; "
+                     "a calibration from several views (--views) does");
   CalibrateResult r = Compute(a);
   // A failed run, unusable or failing --strict, writes no plot.
   if (!a.plot.empty() &&
@@ -378,7 +416,27 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
       "control points for the computation, so map-grid coordinates are "
       "fine; the DLT coefficients are reported for the file's own object "
       "origin and image frame.");
-  AddControlFiles(app, args->object, args->image);
+  app->add_option(
+         "OBJECT_POINTS", args->object, "object points or control file")
+      ->check(CLI::ExistingFile);
+  app->add_option("IMAGE_POINTS", args->image, "image points")
+      ->check(CLI::ExistingFile);
+  app->add_option("--views",
+                  args->views,
+                  "calibrate from several views of one target instead: one "
+                  "image point file (name x y, pixels) per view, matched by "
+                  "name to --target; every unknown of the camera and each "
+                  "view's pose in one bundle adjustment")
+      ->expected(1, -1)
+      ->check(CLI::ExistingFile);
+  app->add_option("--target",
+                  args->target,
+                  "with --views: the target's points (name X Y Z), planar "
+                  "or 3-D")
+      ->check(CLI::ExistingFile);
+  app->add_flag("--free-aspect",
+                args->free_aspect,
+                "with --views: estimate the pixel aspect (else square pixels)");
   app->add_option("--focal",
                   args->focal,
                   "principal distance in image units, for the plane and the "
@@ -393,7 +451,8 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
   app->add_option("--model",
                   args->model,
                   "self-calibrated lens distortion: none, k1k2k3k4 (radial), "
-                  "k1k2p1p2 or k1k2k3p1p2 (radial and decentring)")
+                  "k1k2p1p2 or k1k2k3p1p2 (radial and decentring); with "
+                  "--views also k1k2e1e6")
       ->capture_default_str()
       ->check(CLI::IsMember(ModelChoices()));
   app->add_flag(

@@ -138,6 +138,14 @@ double At(const Json& doc, const std::string& pointer) {
 }
 
 // The points of one view of the zhang-plane example (a plane, Z = 0).
+// Zhang's five views as files of the calibration from several views.
+std::string ZhangViews() {
+  std::string v;
+  for (int k = 1; k <= 5; ++k)
+    v += " " + kEx + "zhang-plane/view" + std::to_string(k) + ".txt";
+  return v;
+}
+
 std::string ZhangView(int view) {
   std::istringstream in(ReadAll(kEx + "zhang-plane/points.txt"));
   const std::string prefix = "img" + std::to_string(view) + "_";
@@ -317,6 +325,13 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "/points/0/residuals_px/3/normalised/x:n /points/1/file_difference/z:n "
        "/points/0/max_angle_deg:n /images/3:s",
        "/points/0/position/x 513259.597 0.01"},
+      // Several views: Zhang's five, with the published camera (832.5 px).
+      {"calibrate --target " + kEx + "zhang-plane/target.txt --views" +
+           ZhangViews() + " --model k1k2k3k4 --image-size 640,480",
+       "bundle adjustment of 5 views of a planar target|view5 |Verdict: ok",
+       "/camera/k4:n /views/4/projection_centre/Z:n /views/0/rms/y:n "
+       "/residuals/1279/vx:n /precision/correlation/matrix:a",
+       "/camera/c 832.5 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -441,6 +456,21 @@ TEST(Tool, ExitCodesAndMessages) {
     int code;
     std::string err, out = "";
   } cases[] = {
+      // Several views: the target given, each view matching it, enough
+      // points and views for the unknowns.
+      {"calibrate --views" + ZhangViews(), 2, "--views needs the target"},
+      {"calibrate --target " + kEx + "zhang-plane/target.txt --views " + kEx +
+           "zhang-plane/view1.txt " +
+           TempFile("stranger.txt", "X 1 2\nY 3 4\n"),
+       2,
+       "stranger.txt: no point of this view is in the target"},
+      {"calibrate " + kHeikkila + " --model k1k2e1e6", 2, "from several views"},
+      {"calibrate --target " + kEx + "zhang-plane/target.txt --views " + kEx +
+           "zhang-plane/view1.txt " + kEx +
+           "zhang-plane/view2.txt --model k1k2e1e6 --strict",
+       1,
+       "--strict",
+       "[too_few_points] too few views for the unknowns: 2 views"},
       // clang-format off
       {"helmert --help", 0, "", "TARGET_POINTS"},
       {"intersect --bad " + three, 2, "not expected: --bad"},

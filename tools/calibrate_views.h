@@ -1,0 +1,32 @@
+// calibrate --views: one camera from several views of one target, by the
+// bundle adjustment of collinear/calibration.
+#ifndef COLLINEAR_TOOLS_CALIBRATE_VIEWS_H_
+#define COLLINEAR_TOOLS_CALIBRATE_VIEWS_H_
+
+#include <string>
+#include <vector>
+
+#include "cli_common.h"
+#include "quality_report.h"
+
+namespace collinear::cli {
+
+struct CalibrateViewsArgs {
+  std::string target;              // name X Y Z
+  std::vector<std::string> views;  // name x y, pixels, one file per view
+  std::string model = "none";
+  bool free_aspect = false;
+  std::vector<double> image_size;  // width, height in pixels, or empty
+  std::string plot;
+  int decimals = 4;
+  QualityArgs quality;
+};
+
+// Runs the calibration and prints its report; returns the exit code.
+// Throws InputError for bad input, ComputeError when it fails.
+int RunCalibrateViews(const CalibrateViewsArgs& args,
+                      const CommonOptions& common);
+
+}  // namespace collinear::cli
+
+#endif  // COLLINEAR_TOOLS_CALIBRATE_VIEWS_H_
