@@ -471,6 +471,9 @@ ResectionResult Resect(const CArray<CXYZ, CXYZ&>& obj,
     c[j] = sc.centroid[j] -
            sc.spread * (rot[j] * t[0] + rot[3 + j] * t[1] + rot[6 + j] * t[2]);
   r.centre.SetXYZ(c[0], c[1], c[2]);
+  double height = 0.0;  // of the centre along the plane's normal axes[:, 0]
+  for (int j = 0; j < 3; ++j) height += axes[3 * j] * (c[j] - sc.centroid[j]);
+  r.below_plane = axes[6] < 0.0 ? height > 0.0 : height < 0.0;
 
   double sum_x = 0.0, sum_y = 0.0;
   r.residuals.SetSize(static_cast<INT_PTR>(n));

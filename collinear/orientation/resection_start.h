@@ -42,6 +42,9 @@ struct ResectionResult {
   CArray<CXYZ, CXYZ&> residuals;   // projected - corrected measured
   CXYZ rms;                        // RMS of the residuals in x and y
   int iterations = 0;
+  // The centre lies on the -Z side of the control points' best-fit plane
+  // through their centroid (its normal taken with Z >= 0).
+  bool below_plane = false;
 };
 
 // Pairs obj and img by exact name (the first image point of a name) and

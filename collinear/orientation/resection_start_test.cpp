@@ -92,28 +92,23 @@ TEST(Resect, RecoversExactPosesThroughTheLens) {
     CXYZ p = flat[i];
     four.Add(p);
   }
+  const ResectionStart kDlt = ResectionStart::kDlt;
+  const ResectionStart kPlane = ResectionStart::kPlane;
   const struct {
     const char* name;
     const Points& obj;
     CXYZ centre;
     double roll;
     ResectionStart start;
+    bool below;  // the plane's -Z side
   } cases[] = {
-      {"space, above", box, CXYZ(2, -3, 60), 2.5, ResectionStart::kDlt},
-      {"space, oblique", box, CXYZ(50, -30, 25), -0.4, ResectionStart::kDlt},
-      {"plane, above", flat, CXYZ(3, 4, 40), 1.0, ResectionStart::kPlane},
-      {"plane, below", flat, CXYZ(-5, 2, -35), -0.3, ResectionStart::kPlane},
-      {"plane, 4 points, below",
-       four,
-       CXYZ(1, 1, -30),
-       0.5,
-       ResectionStart::kPlane},
-      {"plane, horizontal view",
-       flat,
-       CXYZ(0, -45, 3),
-       0.2,
-       ResectionStart::kPlane},
-      {"nearly a plane", thin, CXYZ(-4, 6, -40), 2.0, ResectionStart::kPlane},
+      {"space, above", box, CXYZ(2, -3, 60), 2.5, kDlt, false},
+      {"space, oblique", box, CXYZ(50, -30, 25), -0.4, kDlt, false},
+      {"plane, above", flat, CXYZ(3, 4, 40), 1.0, kPlane, false},
+      {"plane, below", flat, CXYZ(-5, 2, -35), -0.3, kPlane, true},
+      {"plane, 4 points, below", four, CXYZ(1, 1, -30), 0.5, kPlane, true},
+      {"plane, horizontal view", flat, CXYZ(0, -45, 3), 0.2, kPlane, false},
+      {"nearly a plane", thin, CXYZ(-4, 6, -40), 2.0, kPlane, true},
   };
   const double f = 1200.0;  // pixels
   for (const auto& c : cases) {
@@ -128,6 +123,7 @@ TEST(Resect, RecoversExactPosesThroughTheLens) {
     ResectionResult r = Resect(c.obj, img, f, lens);
     ASSERT_TRUE(r.converged) << r.message;
     EXPECT_EQ(r.start, c.start);
+    EXPECT_EQ(r.below_plane, c.below);
     EXPECT_TRUE(r.message.empty());
     const double kTolPose = 1e-8;  // exact data: rounding, and CalDistInv
     EXPECT_NEAR(r.centre.Len(cam.centre), 0.0, kTolPose * 100);
