@@ -29,8 +29,9 @@ struct ResectionOptions {
   double step_tol = 1e-10;
 };
 
-// Valid only when converged; otherwise message says why and the pose holds
-// the last iterate (or the identity when no start was found).
+// Valid only when converged; otherwise message says why and the pose,
+// residuals and RMS are those of the last iterate, or meaningless when no
+// start was found (start kNone).
 struct ResectionResult {
   bool converged = false;
   std::string message;  // empty on success
