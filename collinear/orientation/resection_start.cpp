@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace collinear {
@@ -146,8 +147,10 @@ void Eigen3(Mat3 a, Mat3& e, Vec3& w) {
         }
       }
   }
-  int idx[3] = {0, 1, 2};
-  std::sort(idx, idx + 3, [&](int i, int j) { return a[4 * i] < a[4 * j]; });
+  int idx[3] = {0, 1, 2};  // ascending eigenvalues, by insertion
+  for (int i = 1; i < 3; ++i)
+    for (int j = i; j > 0 && a[4 * idx[j]] < a[4 * idx[j - 1]]; --j)
+      std::swap(idx[j], idx[j - 1]);
   Mat3 sorted;
   for (int c = 0; c < 3; ++c) {
     w[c] = a[4 * idx[c]];
@@ -376,7 +379,8 @@ ResectionResult Resect(const CArray<CXYZ, CXYZ&>& obj,
     r.obj_points.Add(o);
     r.img_points.Add(p);
   }
-  const size_t n = static_cast<size_t>(r.obj_points.GetSize());
+  const INT_PTR n = r.obj_points.GetSize();
+  const auto count = static_cast<double>(n);
   if (n < 4) {
     r.message = std::to_string(n) +
                 " control point(s) pair by name; a resection needs 4";
@@ -384,24 +388,24 @@ ResectionResult Resect(const CArray<CXYZ, CXYZ&>& obj,
   }
 
   Scene sc;
-  for (size_t i = 0; i < n; ++i) {
+  for (INT_PTR i = 0; i < n; ++i) {
     const CXYZ& o = r.obj_points[i];
-    sc.centroid[0] += o.m_x / n;
-    sc.centroid[1] += o.m_y / n;
-    sc.centroid[2] += o.m_z / n;
+    sc.centroid[0] += o.m_x / count;
+    sc.centroid[1] += o.m_y / count;
+    sc.centroid[2] += o.m_z / count;
   }
   Mat3 cov{};
-  sc.x.resize(n);
-  for (size_t i = 0; i < n; ++i) {
+  for (INT_PTR i = 0; i < n; ++i) {
     const CXYZ& o = r.obj_points[i];
-    sc.x[i] = {
+    const Vec3 x = {
         o.m_x - sc.centroid[0], o.m_y - sc.centroid[1], o.m_z - sc.centroid[2]};
+    sc.x.push_back(x);
     for (int a = 0; a < 3; ++a)
-      for (int b = 0; b < 3; ++b) cov[3 * a + b] += sc.x[i][a] * sc.x[i][b];
+      for (int b = 0; b < 3; ++b) cov[3 * a + b] += x[a] * x[b];
     sc.u.push_back(r.img_points[i].m_x / focus);
     sc.v.push_back(-r.img_points[i].m_y / focus);
   }
-  sc.spread = std::sqrt((cov[0] + cov[4] + cov[8]) / n);
+  sc.spread = std::sqrt((cov[0] + cov[4] + cov[8]) / count);
   if (!(sc.spread > 0.0)) {
     r.message = "the control points all lie at one place";
     return r;
@@ -476,8 +480,8 @@ ResectionResult Resect(const CArray<CXYZ, CXYZ&>& obj,
   r.below_plane = axes[6] < 0.0 ? height > 0.0 : height < 0.0;
 
   double sum_x = 0.0, sum_y = 0.0;
-  r.residuals.SetSize(static_cast<INT_PTR>(n));
-  for (size_t i = 0; i < n; ++i) {
+  r.residuals.SetSize(n);
+  for (INT_PTR i = 0; i < n; ++i) {
     const CXYZ d = r.obj_points[i] - r.centre;
     double rx, ry, rz;
     r.rot.Rotate(d.m_x, d.m_y, d.m_z, rx, ry, rz);
@@ -487,7 +491,7 @@ ResectionResult Resect(const CArray<CXYZ, CXYZ&>& obj,
     sum_y += v.m_y * v.m_y;
     r.residuals[i] = v;
   }
-  r.rms.SetXYZ(std::sqrt(sum_x / n), std::sqrt(sum_y / n), 0.0);
+  r.rms.SetXYZ(std::sqrt(sum_x / count), std::sqrt(sum_y / count), 0.0);
   if (r.converged && !(std::isfinite(r.rms.m_x) && std::isfinite(r.rms.m_y))) {
     r.converged = false;
     r.message = "the resection came out with values that are not finite";
