@@ -74,7 +74,9 @@ ResectResult Compute(const ResectArgs& a) {
     ResectionResult solved = Resect(in.object, in.image, a.focal);
     if (!solved.converged || !SetSinOri(solved, a.focal, s))
       throw ComputeError("the resection failed: " + solved.message +
-                         "; try --search for steep or unusual views");
+                         (solved.start == ResectionStart::kNone
+                              ? ""
+                              : "; try --search for steep or unusual views"));
     r.start = solved.start;
     r.from_below = solved.start == ResectionStart::kPlane && solved.below_plane;
   }
