@@ -22,6 +22,7 @@
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/point_match.h>
+#include <collinear/orientation/resection_start.h>
 #include <collinear/orientation/sinori.h>
 #include <collinear/orientation/status_text.h>
 

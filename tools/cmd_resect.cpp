@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include <collinear/orientation/dlt.h>
+#include <collinear/orientation/resection_start.h>
 #include <collinear/orientation/sinori.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/quality/resection_ambiguity.h>
@@ -34,7 +34,8 @@ struct ResectResult {
   ControlFit fit;           // image points about the principal point
   double px0 = 0, py0 = 0;  // the principal point in the solver frame
   ROT_SYSTEM rotation = ROT_KPW;
-  bool from_below = false;  // solved in the mirror frame (camera below)
+  ResectionStart start = ResectionStart::kNone;  // without --search
+  bool from_below = false;  // plane start, camera below the points' plane
   CXYZ centre;
   CWPK wpk;
   std::vector<double> rotation_matrix;  // row by row
@@ -59,45 +60,25 @@ ResectResult Compute(const ResectArgs& a) {
     throw InputError(std::to_string(in.matched) +
                      " control point(s) have both object and image "
                      "coordinates; a resection needs at least 4");
-  // The plane start sees the camera above the control points' mean plane;
-  // a camera below it is resected in the mirror frame and moved back.
-  CDlt plane;
-  r.from_below = !a.search && plane.Create(in.object, in.image, a.focal) &&
-                 plane.CalDlt2D() && SeenFromBelow(plane.m_Dlt);
-  CArray<CXYZ, CXYZ&> object, image;
-  object.Copy(in.object);
-  image.Copy(in.image);
-  if (r.from_below) Mirror(object, image);
   CSinOri s;
   s.m_RotSystem = a.rotation == "wpk" ? ROT_WPK : ROT_KPW;
-  if (!s.Create(object, image, a.focal))
-    throw InputError("cannot pair the control points by name");
-  const int ok = a.search ? s.CalSinOri2() : s.CalSinOri();
-  if (!ok)
-    throw ComputeError(
-        std::string(a.search ? "the resection with the pre-rotation search"
-                             : "the resection") +
-        " did not converge" +
-        (a.search ? "" : "; try --search for steep or unusual views"));
-  if (r.from_below) {
-    Mirror(s.m_ObjPoints, s.m_ImgPoints);
-    MirrorPose(s.m_Center, s.m_Rot);
-    s.m_Wpk.Init();
-    s.m_Rot.CalAngle(s.m_RotSystem, s.m_Wpk);
-    // Residuals of the pose moved back, projected in this frame.
-    double sum_x = 0.0, sum_y = 0.0;
-    const INT_PTR n = s.m_ImgPoints.GetSize();
-    for (INT_PTR i = 0; i < n; ++i) {
-      CXYZ projected;
-      s.ObjToPhc(s.m_ObjPoints[i], projected);
-      CXYZ& v = s.m_Residuals[i];
-      v.SetXYZ(projected.m_x - s.m_ImgPoints[i].m_x,
-               projected.m_y - s.m_ImgPoints[i].m_y,
-               0.0);
-      sum_x += v.m_x * v.m_x;
-      sum_y += v.m_y * v.m_y;
-    }
-    s.m_Rms.SetXYZ(std::sqrt(sum_x / n), std::sqrt(sum_y / n), 0.0);
+  if (a.search) {
+    if (!s.Create(in.object, in.image, a.focal))
+      throw InputError("cannot pair the control points by name");
+    if (!s.CalSinOri2())
+      throw ComputeError(
+          "the resection with the pre-rotation search did not converge");
+  } else {
+    // Start from the points themselves (spatial DLT or plane homography),
+    // either side of the control points' plane.
+    ResectionResult solved = Resect(in.object, in.image, a.focal);
+    if (!solved.converged || !SetSinOri(solved, a.focal, s))
+      throw ComputeError("the resection failed: " + solved.message +
+                         (solved.start == ResectionStart::kNone
+                              ? ""
+                              : "; try --search for steep or unusual views"));
+    r.start = solved.start;
+    r.from_below = solved.start == ResectionStart::kPlane && solved.below_plane;
   }
 
   r.fit.unit = in.pixel_frame ? "px" : "mm";
@@ -192,11 +173,14 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
   Json& doc = rep.json;
   const bool wpk = r.rotation == ROT_WPK;
   doc["command"] = "resect";
-  doc["method"] = a.search ? "pre-rotation search (41 resections)"
-                  : r.from_below
-                      ? "resection from the plane projective start, camera "
-                        "below the mean plane of the control points"
-                      : "resection from the plane projective start";
+  doc["method"] =
+      a.search ? "pre-rotation search (41 resections)"
+      : r.start == ResectionStart::kDlt
+          ? "resection from the spatial DLT start"
+          : std::string("resection from the plane projective start") +
+                (r.from_below ? ", camera below the mean plane of the "
+                                "control points"
+                              : "");
   doc["focal"] = a.focal;
   doc["image_frame"] = a.frame;
   doc["rotation_convention"] = wpk ? "wpk" : "kpw";

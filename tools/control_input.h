@@ -50,8 +50,9 @@ inline double ImageY(const ControlInput& c, double y) {
 // Object point of the solver frame back in the file's frame.
 CXYZ ObjectPoint(const ControlInput& c, const CXYZ& p);
 
-// The plane start of the DLT and of the resection puts the camera above the
-// mean plane of the control points (+Z side). A camera below it is solved
+// The plane DLT of calibrate puts the camera above the mean plane of the
+// control points (+Z side); resect needs no mirror (collinear::Resect finds
+// the camera on either side). A camera below it is solved
 // in the mirror frame (object Z -> -Z, image y -> -y), where it is above and
 // its rotation stays proper: with M = diag(1, 1, -1), N = diag(1, -1, 1) a
 // camera R', C' there is R = N R' M, C = M C' here (and back, the same).

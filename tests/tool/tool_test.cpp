@@ -485,17 +485,22 @@ TEST(Tool, ExitCodesAndMessages) {
       {aerial + " --strict", 1, "--strict", "[too_few_points]"},
       {"calibrate " + kHeikkila + " --model k1k2k3k4 --strict", 1,
        "--strict: the verdict has 1 warning; outliers: P363", "significance"},
-      // Focal length 1000 times too large: unusable or no convergence. A
-      // camera below the plane of the control points is found; without the
-      // principal point the fit is poor, not unusable.
-      {zhang(3, big), 1, unusable + "singular]", "Correlations not shown"},
-      {zhang(3, big) + " --json", 1, "[behind_camera] 256 control point(s)",
-       "\"usable\": false"},
-      {zhang(3, big) + " --plot " + no_plot, 1,
-       "[not_optimal] not at the least-squares optimum",
-       "[unusable_covariance]"},
+      // Focal length 1000 times too large: the camera 1000 times farther
+      // away, ill-conditioned or a poor fit.
       {zhang(1, big), 1, unusable + "ill_conditioned]", "Verdict"},
-      {zhang(4, big), 1, "the resection did not converge"},
+      {zhang(3, big), 0, "", "[residual_rms] residuals too large: RMS 7.107"},
+      // resect without --search: its start from the points (plane or DLT),
+      // either side of the plane; why it fails when they give none.
+      {zhang(1, zhang_io), 0, "", "centre Z     -12.7645  object"},
+      {zhang(4, big) + " --json", 1, "[ill_conditioned]",
+       "\"method\": \"resection from the plane projective start, camera "
+       "below"},
+      {"resect " + kHeikkila + " --focal 966.5 --image-frame pixel "
+       "--principal-point 372.05,276.76", 0, "",
+       "centre Z     -221.8455  object"},
+      {"resect " + TempFile("line.txt", "A 0 0 0 1 1\nB 1 1 1 2 2\n"
+       "C 2 2 2 3 3\nD 3 3 3 4 5") + " --focal 100", 1,
+       "failed: the resection failed: the control points lie on one line"},
       {zhang(2, zhang_io), 0, "", "camera below the mean plane of the"},
       {zhang(2, " --focal 832.5 --image-frame pixel"), 0, "",
        "[residual_rms] residuals too large"},
