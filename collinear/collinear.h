@@ -47,6 +47,7 @@
 #include <collinear/adjust/ray_fit.h>
 
 #include <collinear/io/camera_file.h>
+#include <collinear/io/opencv_camera.h>
 #include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>
 
