@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include <collinear/distortion/dist_model.h>
+#include <collinear/io/camera_file.h>
+#include <collinear/io/opencv_camera.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/status_text.h>
 #include <collinear/primitives/constants.h>
@@ -27,6 +29,9 @@ struct CalibrateArgs {
   std::string frame = "pixel";
   std::string plot;
   std::vector<double> image_size;
+  std::string camera_out;
+  std::string opencv;              // --opencv FILE
+  std::vector<double> pixel_size;  // mm, x [and y]; empty: 1 mm per pixel
   int decimals = 4;
   QualityArgs quality;
 };
@@ -115,13 +120,114 @@ struct CalibrateResult {
   bool self_calib = false, whole_picture = false;
   DistortionValidity validity;
   std::vector<std::pair<double, double>> radial;  // RadialSamples
+  ProjectCamera camera;     // for --camera-out and --opencv, when asked for
+  std::string camera_file;  // the camera file written, or empty
+  double rotation[9] = {};  // object to camera axes, row by row
+  OpenCvCamera opencv;      // with --opencv
+  std::string opencv_file;  // written, or empty
 };
+
+// The power of the image unit that coefficient k of a model divides:
+// r^2, r^4, ... for the radial terms, one for p1, p2 and e3..e6, none for
+// the affine e1, e2.
+int UnitPower(const DistModelInfo& info, int k) {
+  if (k < info.radial) return 2 * (k + 1);
+  if (info.terms == DistTerms::kFurther && k < info.radial + 2) return 0;
+  return 1;
+}
+
+// The solution as a camera file holds it. The principal distances cx, cy
+// (px) become one focal length and a pixel size per axis, f = cx mx =
+// cy my, so that the calibrated aspect stays and f is the mean of the
+// pitches given times cx, cy. The DLT's distortion (solver frame: pixels,
+// y up, added to the measured point) goes to photo millimetres with the
+// calculator's sign (subtracted); with mx != my it is scaled by mx.
+ProjectCamera CalibratedCamera(const CDlt& dlt,
+                               const CalibrateResult& r,
+                               const CalibrateArgs& a) {
+  const double sx = a.pixel_size.empty() ? 1.0 : a.pixel_size[0];
+  const double sy = a.pixel_size.size() == 2 ? a.pixel_size[1] : sx;
+  ProjectCamera cam;
+  cam.focal_mm = 0.5 * (r.cx * sx + r.cy * sy);
+  cam.pixel_mm[0] = cam.focal_mm / r.cx;
+  cam.pixel_mm[1] = cam.focal_mm / r.cy;
+  cam.principal_mm[0] = r.x0 * cam.pixel_mm[0];
+  cam.principal_mm[1] = r.y0 * cam.pixel_mm[1];
+  if (a.image_size.size() == 2) {
+    cam.width_px = static_cast<int>(a.image_size[0]);
+    cam.height_px = static_cast<int>(a.image_size[1]);
+  }
+  const PrecisionReport& pr = r.fit.precision;
+  auto sigma = [&](const char* name) {
+    const Parameter* p = pr.valid ? pr.Get(name) : nullptr;
+    return p && !IsUndefined(p->sigma) ? p->sigma : kUndefined;
+  };
+  const double sd_c = sigma("c"), sd_x0 = sigma("x0"), sd_y0 = sigma("y0");
+  if (!IsUndefined(sd_c)) cam.focal_sd_mm = sd_c * cam.focal_mm / r.c;
+  if (!IsUndefined(sd_x0) && !IsUndefined(sd_y0)) {
+    cam.principal_sd_mm[0] = sd_x0 * cam.pixel_mm[0];
+    cam.principal_sd_mm[1] = sd_y0 * cam.pixel_mm[1];
+  }
+  const DistModelInfo* info = FindDistModel(dlt.m_Dist.m_Model);
+  if (!info || info->Count() == 0) return cam;
+  cam.distortion_model = info->name;
+  std::vector<double> coef, sd;
+  for (int k = 0; k < info->Count(); ++k) {
+    const double scale = std::pow(cam.pixel_mm[0], UnitPower(*info, k));
+    coef.push_back(-dlt.m_Dist.m_Para[k] / scale);
+    const double s = sigma(info->para_names[k]);
+    if (!IsUndefined(s)) sd.push_back(s / scale);
+  }
+  cam.radial.assign(coef.begin(), coef.begin() + info->radial);
+  cam.further.assign(coef.begin() + info->radial, coef.end());
+  if (static_cast<int>(sd.size()) == info->Count()) {
+    cam.radial_sd.assign(sd.begin(), sd.begin() + info->radial);
+    cam.further_sd.assign(sd.begin() + info->radial, sd.end());
+  }
+  return cam;
+}
+
+// True when every number of the camera is finite.
+bool Finite(const ProjectCamera& cam) {
+  bool ok = std::isfinite(cam.focal_mm) && cam.focal_mm > 0;
+  for (double v : {cam.pixel_mm[0],
+                   cam.pixel_mm[1],
+                   cam.principal_mm[0],
+                   cam.principal_mm[1]})
+    ok = ok && std::isfinite(v);
+  for (const auto* list : {&cam.radial, &cam.further})
+    for (double v : *list) ok = ok && std::isfinite(v);
+  return ok && cam.pixel_mm[0] > 0 && cam.pixel_mm[1] > 0;
+}
 
 CalibrateResult Compute(const CalibrateArgs& a) {
   // Non-finite option values never get here: every number option refuses
   // them as it is parsed.
   if (!(a.focal >= 0))
     throw InputError("--focal must be a finite principal distance > 0");
+  if (!a.pixel_size.empty() && a.camera_out.empty())
+    throw InputError(
+        "--pixel-size is the pixel pitch of --camera-out; give "
+        "--camera-out too");
+  for (const auto& [opt, path] :
+       {std::pair{"--camera-out", a.camera_out}, {"--opencv", a.opencv}}) {
+    if (path.empty()) continue;
+    if (a.frame != "pixel")
+      throw InputError(std::string(opt) +
+                       " needs image coordinates in pixels (--image-frame "
+                       "pixel): the camera's principal point is placed from "
+                       "the picture's top-left corner");
+    for (double v : a.image_size)
+      if (v != std::floor(v) || v > 1e6)
+        throw InputError(
+            "--image-size must be whole pixels (at most 1e6) "
+            "for " +
+            std::string(opt));
+  }
+  if (!a.opencv.empty() && a.image_size.size() != 2)
+    throw InputError(
+        "--opencv needs --image-size: OpenCV's distortion coefficients are "
+        "fitted over the picture");
   CalibrateResult r;
   r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel", true);
   ControlInput& in = r.fit.in;
@@ -254,7 +360,52 @@ CalibrateResult Compute(const CalibrateArgs& a) {
     r.fit.verdict.Append(Judge(r.validity));
   }
   r.radial = RadialSamples(dlt, in, a.image_size);
+  std::copy(dlt.m_Rot.m_r, dlt.m_Rot.m_r + 9, r.rotation);
+  if (!a.camera_out.empty() || !a.opencv.empty()) {
+    r.camera = CalibratedCamera(dlt, r, a);
+    if (!Finite(r.camera))
+      throw ComputeError(
+          "the calibrated camera has a principal distance, pixel size, "
+          "principal point or distortion coefficient that is not a finite "
+          "number (or not positive); no camera file written");
+  }
+  if (!a.opencv.empty()) {
+    r.opencv = ToOpenCv(r.camera);
+    if (!r.opencv.valid)
+      throw ComputeError("no OpenCV camera: " + r.opencv.error);
+  }
   return r;
+}
+
+// A matrix as cv::FileStorage reads it from JSON.
+Json CvMatrix(int rows, int cols, const double* data) {
+  return {{"type_id", "opencv-matrix"},
+          {"rows", rows},
+          {"cols", cols},
+          {"dt", "d"},
+          {"data", std::vector<double>(data, data + rows * cols)}};
+}
+
+// The --opencv file: camera matrix, distortion coefficients, the misfit
+// of their fit, and the view's pose.
+Json OpenCvJson(const CalibrateResult& r, const CalibrateArgs& a) {
+  const OpenCvCamera& cv = r.opencv;
+  const double k[9] = {cv.fx, 0.0, cv.cx, 0.0, cv.fy, cv.cy, 0.0, 0.0, 1.0};
+  const double centre[3] = {r.centre.m_x, r.centre.m_y, r.centre.m_z};
+  const OpenCvPose pose = ToOpenCvPose(centre, r.rotation);
+  return {{"image_width", r.camera.width_px},
+          {"image_height", r.camera.height_px},
+          {"pixel_origin",
+           "centre of the top-left pixel: OpenCV x, y = collinear x, y - 0.5"},
+          {"camera_matrix", CvMatrix(3, 3, k)},
+          {"distortion_coefficients", CvMatrix(1, 5, cv.dist)},
+          {"distortion_fit_max_px", cv.fit_max_px},
+          {"distortion_fit_rms_px", cv.fit_rms_px},
+          {"distortion_fit_points", cv.grid_points},
+          {"views",
+           Json::array({{{"name", a.image.empty() ? a.object : a.image},
+                         {"rvec", CvMatrix(3, 1, pose.rvec)},
+                         {"tvec", CvMatrix(3, 1, pose.tvec)}}})}};
 }
 
 Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
@@ -337,6 +488,35 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
                 : "FOLDS OVER inside the picture") +
         "\n";
   }
+  if (!r.camera_file.empty()) {
+    const ProjectCamera& cam = r.camera;
+    doc["camera_file"] = {{"path", r.camera_file},
+                          {"focal_length_mm", cam.focal_mm},
+                          {"pixel_size_mm", {cam.pixel_mm[0], cam.pixel_mm[1]}},
+                          {"pixel_size_given", !a.pixel_size.empty()}};
+    rep.text +=
+        "\nCamera file " + r.camera_file + ": focal length " +
+        Exact(cam.focal_mm) + " mm, pixel size " + Exact(cam.pixel_mm[0]) +
+        " x " + Exact(cam.pixel_mm[1]) + " mm (f = cx mx = cy my)" +
+        (a.pixel_size.empty() ? "; no --pixel-size: 1 mm per pixel, so its "
+                                "millimetres count pixels\n"
+                              : "\n");
+  }
+  if (!r.opencv_file.empty()) {
+    const OpenCvCamera& cv = r.opencv;
+    Json j = OpenCvJson(r, a);
+    j["path"] = r.opencv_file;
+    doc["opencv"] = j;
+    rep.text += "\nOpenCV camera " + r.opencv_file + ": fx " +
+                Fixed(cv.fx, dec) + ", fy " + Fixed(cv.fy, dec) + ", cx " +
+                Fixed(cv.cx, dec) + ", cy " + Fixed(cv.cy, dec) +
+                " px (pixel (0, 0) at the centre of the top-left pixel: "
+                "collinear's pixel - 0.5)\n  k1 k2 p1 p2 k3 fitted over " +
+                std::to_string(cv.grid_points) +
+                " points of the picture: largest misfit " +
+                Fixed(cv.fit_max_px, 4) + " px, RMS " +
+                Fixed(cv.fit_rms_px, 4) + " px\n";
+  }
   CloseFit(r.fit, rep);
   return rep;
 }
@@ -354,6 +534,18 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
     if (r.self_calib && !r.validity.Ok())
       layout.markers.emplace_back(r.validity.valid_radius, "valid limit");
     WritePlot(a.plot, "calibrate", r.method, a.decimals, layout, r.fit);
+  }
+  if (!a.camera_out.empty() &&
+      VerdictFailure(r.fit.verdict, a.quality.strict).empty()) {
+    std::string error;
+    if (!WriteCameraFile(a.camera_out, r.camera, error))
+      throw InputError(error);
+    r.camera_file = a.camera_out;
+  }
+  if (!a.opencv.empty() &&
+      VerdictFailure(r.fit.verdict, a.quality.strict).empty()) {
+    WriteFileAtomically(a.opencv, OpenCvJson(r, a).dump(2) + "\n");
+    r.opencv_file = a.opencv;
   }
   return PrintVerdict(
       Render(r, a, common.max_rows), r.fit.verdict, a.quality.strict, common);
@@ -418,6 +610,25 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                  "write an SVG picture of the residual vectors (and the "
                  "radial distortion curve) to this file",
                  "");
+  app->add_option("--camera-out",
+                  args->camera_out,
+                  "write the calibrated camera to this camera file (JSON): "
+                  "focal length, principal point, pixel size, picture size "
+                  "(--image-size), distortion, with standard deviations; "
+                  "not written when the run fails");
+  app->add_option("--opencv",
+                  args->opencv,
+                  "write the camera in OpenCV's conventions (JSON that "
+                  "cv::FileStorage reads): camera matrix, distortion "
+                  "coefficients fitted over the picture (needs --image-size), "
+                  "rvec and tvec; not written when the run fails");
+  app->add_option("--pixel-size",
+                  args->pixel_size,
+                  "pixel pitch x[,y] in mm for --camera-out (default 1 mm, so "
+                  "that the file's millimetres count pixels)")
+      ->delimiter(',')
+      ->expected(1, 2)
+      ->check(PositiveNumber());
   AddQualityOptions(app,
                     args->quality,
                     "--image-sigma",
