@@ -151,6 +151,8 @@ ProjectCamera CalibratedCamera(const CDlt& dlt,
   cam.focal_mm = 0.5 * (r.cx * sx + r.cy * sy);
   cam.pixel_mm[0] = cam.focal_mm / r.cx;
   cam.pixel_mm[1] = cam.focal_mm / r.cy;
+  if (r.cx == r.cy && sx == sy)  // the pitch given, not its rounding
+    cam.pixel_mm[0] = cam.pixel_mm[1] = sx;
   cam.principal_mm[0] = r.x0 * cam.pixel_mm[0];
   cam.principal_mm[1] = r.y0 * cam.pixel_mm[1];
   if (a.image_size.size() == 2) {
