@@ -52,6 +52,7 @@
 #include <collinear/calibration/calibration_start.h>
 
 #include <collinear/io/camera_file.h>
+#include <collinear/io/opencv_camera.h>
 #include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>
 

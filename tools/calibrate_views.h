@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_out.h"
 #include "cli_common.h"
 #include "quality_report.h"
 
@@ -20,6 +21,7 @@ struct CalibrateViewsArgs {
   std::string plot;
   int decimals = 4;
   QualityArgs quality;
+  CameraOutArgs out;  // image_size set as above
 };
 
 // Runs the calibration and prints its report; returns the exit code.

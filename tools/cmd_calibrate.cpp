@@ -5,12 +5,15 @@
 #include <sstream>
 
 #include <collinear/distortion/dist_model.h>
+#include <collinear/io/camera_file.h>
+#include <collinear/io/opencv_camera.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/status_text.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/quality/distortion_check.h>
 
 #include "calibrate_views.h"
+#include "camera_out.h"
 #include "commands.h"
 #include "control_input.h"
 #include "quality_report.h"
@@ -28,6 +31,7 @@ struct CalibrateArgs {
   std::string frame = "pixel";
   std::string plot;
   std::vector<double> image_size;
+  CameraOutArgs out;  // --camera-out, --opencv, --pixel-size
   int decimals = 4;
   QualityArgs quality;
   // Several views of one target: the bundle adjustment instead of the DLT.
@@ -119,6 +123,7 @@ struct CalibrateResult {
   bool self_calib = false, whole_picture = false;
   DistortionValidity validity;
   std::vector<std::pair<double, double>> radial;  // RadialSamples
+  CameraOut out;  // for --camera-out and --opencv, when asked for
 };
 
 CalibrateResult Compute(const CalibrateArgs& a) {
@@ -126,6 +131,9 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   // them as it is parsed.
   if (!(a.focal >= 0))
     throw InputError("--focal must be a finite principal distance > 0");
+  CameraOutArgs out = a.out;
+  out.image_size = a.image_size;
+  CheckCameraOut(out, a.frame == "pixel");
   CalibrateResult r;
   r.fit.in = LoadControl(a.object, a.image, a.frame == "pixel", true);
   ControlInput& in = r.fit.in;
@@ -258,15 +266,28 @@ CalibrateResult Compute(const CalibrateArgs& a) {
     r.fit.verdict.Append(Judge(r.validity));
   }
   r.radial = RadialSamples(dlt, in, a.image_size);
+  if (out.Wanted()) {
+    PoseOut pose;
+    pose.name = a.image.empty() ? a.object : a.image;
+    pose.centre[0] = r.centre.m_x;
+    pose.centre[1] = r.centre.m_y;
+    pose.centre[2] = r.centre.m_z;
+    std::copy(dlt.m_Rot.m_r, dlt.m_Rot.m_r + 9, pose.rotation);
+    r.out = MakeCameraOut(
+        PixelCamera{r.cx, r.cy, r.c, r.x0, r.y0, &dlt.m_Dist, &r.fit.precision},
+        {pose},
+        out);
+  }
   return r;
 }
 
 // Several views: the DLT's own options do not apply.
 int RunViews(const CalibrateArgs& a, const CommonOptions& common) {
-  if (!a.object.empty() || a.focal > 0 || a.iterate)
+  if (!a.object.empty() || a.focal > 0 || a.iterate || a.frame != "pixel")
     throw InputError(
-        "--views takes the target from --target; OBJECT_POINTS, --focal and "
-        "--iterate belong to the DLT of one view");
+        "--views takes the target from --target and image points in pixels; "
+        "OBJECT_POINTS, --focal, --iterate and --image-frame belong to the "
+        "DLT of one view");
   CalibrateViewsArgs v;
   v.target = a.target;
   v.views = a.views;
@@ -276,6 +297,8 @@ int RunViews(const CalibrateArgs& a, const CommonOptions& common) {
   v.plot = a.plot;
   v.decimals = a.decimals;
   v.quality = a.quality;
+  v.out = a.out;
+  v.out.image_size = a.image_size;
   return RunCalibrateViews(v, common);
 }
 
@@ -359,6 +382,9 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
                 : "FOLDS OVER inside the picture") +
         "\n";
   }
+  CameraOutArgs out = a.out;
+  out.image_size = a.image_size;
+  CameraOutSection(r.out, out, dec, rep);
   CloseFit(r.fit, rep);
   return rep;
 }
@@ -392,6 +418,12 @@ int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
     if (r.self_calib && !r.validity.Ok())
       layout.markers.emplace_back(r.validity.valid_radius, "valid limit");
     WritePlot(a.plot, "calibrate", r.method, a.decimals, layout, r.fit);
+  }
+  if (a.out.Wanted() &&
+      VerdictFailure(r.fit.verdict, a.quality.strict).empty()) {
+    CameraOutArgs out = a.out;
+    out.image_size = a.image_size;
+    WriteCameraOut(out, r.out);
   }
   return PrintVerdict(
       Render(r, a, common.max_rows), r.fit.verdict, a.quality.strict, common);
@@ -477,6 +509,25 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                  "write an SVG picture of the residual vectors (and the "
                  "radial distortion curve) to this file",
                  "");
+  app->add_option("--camera-out",
+                  args->out.camera_out,
+                  "write the calibrated camera to this camera file (JSON): "
+                  "focal length, principal point, pixel size, picture size "
+                  "(--image-size), distortion, with standard deviations; "
+                  "not written when the run fails");
+  app->add_option("--opencv",
+                  args->out.opencv,
+                  "write the camera in OpenCV's conventions (JSON that "
+                  "cv::FileStorage reads): camera matrix, distortion "
+                  "coefficients fitted over the picture (needs --image-size), "
+                  "rvec and tvec; not written when the run fails");
+  app->add_option("--pixel-size",
+                  args->out.pixel_size,
+                  "pixel pitch x[,y] in mm for --camera-out (default 1 mm, so "
+                  "that the file's millimetres count pixels)")
+      ->delimiter(',')
+      ->expected(1, 2)
+      ->check(PositiveNumber());
   AddQualityOptions(app,
                     args->quality,
                     "--image-sigma",

@@ -159,6 +159,7 @@ void WriteViewsPlot(const std::string& path,
 Report Render(const Calibration& cal,
               const std::string& method,
               const CalibrateViewsArgs& a,
+              const CameraOut& out,
               const CommonOptions& common) {
   Report rep;
   Json& doc = rep.json;
@@ -260,6 +261,7 @@ Report Render(const Calibration& cal,
                               Fixed(v.valid_radius, 1) + " px") +
                 "\n";
   }
+  CameraOutSection(out, a.out, dec, rep);
   VerdictSection(cal.verdict, rep);
   return rep;
 }
@@ -268,6 +270,7 @@ Report Render(const Calibration& cal,
 
 int RunCalibrateViews(const CalibrateViewsArgs& a,
                       const CommonOptions& common) {
+  CheckCameraOut(a.out, true);
   const ViewsInput in = LoadViews(a);
   CalibrationOptions opt;
   const DistModelInfo* info = FindDistModel(a.model);
@@ -292,9 +295,34 @@ int RunCalibrateViews(const CalibrateViewsArgs& a,
                 ? ", no lens distortion"
                 : std::string(", lens distortion ") + info->name;
   if (a.free_aspect) method += ", free pixel aspect";
-  Report rep = Render(cal, method, a, common);
-  if (!a.plot.empty() &&
-      VerdictFailure(cal.verdict, a.quality.strict).empty()) {
+  CameraOut out;
+  if (a.out.Wanted()) {
+    std::vector<PoseOut> poses;
+    for (const CalibratedView& v : cal.views) {
+      PoseOut p;
+      p.name = v.name;
+      p.centre[0] = v.centre.m_x;
+      p.centre[1] = v.centre.m_y;
+      p.centre[2] = v.centre.m_z;
+      std::copy(v.rot.m_r, v.rot.m_r + 9, p.rotation);
+      poses.push_back(p);
+    }
+    // Rows are aspect times taller than columns are wide in photo units:
+    // the principal distance in rows is c / aspect.
+    out = MakeCameraOut(PixelCamera{cal.c,
+                                    cal.c / cal.aspect,
+                                    cal.c,
+                                    cal.x0,
+                                    cal.y0,
+                                    &cal.dist,
+                                    &cal.camera},
+                        poses,
+                        a.out);
+  }
+  const bool succeeds = VerdictFailure(cal.verdict, a.quality.strict).empty();
+  if (succeeds && a.out.Wanted()) WriteCameraOut(a.out, out);
+  Report rep = Render(cal, method, a, out, common);
+  if (!a.plot.empty() && succeeds) {
     WriteViewsPlot(a.plot, cal, in, a, method);
     rep.json["plot"] = a.plot;
   }

@@ -11,6 +11,7 @@ namespace {
 
 struct ProjectArgs {
   std::string project, image;
+  std::string camera;  // camera file replacing the image's camera
   std::vector<std::string> points;
   bool visible_only = false;
   int decimals = 2;
@@ -28,13 +29,14 @@ struct Projected {
 
 struct ProjectResult {
   ImageInfo image;
+  std::string camera_file;        // --camera, or empty
   std::vector<Projected> points;  // those listed (--visible: visible ones)
   int visible = 0;
   std::size_t total = 0;  // points projected
 };
 
 ProjectResult Compute(const ProjectArgs& a) {
-  const std::unique_ptr<Project> p = LoadProject(a.project);
+  const std::unique_ptr<Project> p = LoadProject(a.project, a.image, a.camera);
   const ProjectImage& img = RequireImage(*p, a.image);
   std::vector<const ProjectPoint*> points;
   for (const std::string& name : a.points) {
@@ -48,6 +50,7 @@ ProjectResult Compute(const ProjectArgs& a) {
   const CCrdCalculator& c = s.calc;
   ProjectResult r;
   r.image = Describe(*p, img, s);
+  r.camera_file = a.camera;
   r.total = points.size();
   for (const ProjectPoint* pt : points) {
     IPropertyObject* o = pt->object.get();
@@ -72,6 +75,10 @@ Report Render(const ProjectResult& r, int decimals) {
   Report rep;
   rep.json["command"] = "project";
   ImageSection(r.image, true, rep);
+  if (!r.camera_file.empty()) {
+    rep.json["camera_file"] = r.camera_file;
+    rep.text += "Camera from " + r.camera_file + "\n";
+  }
   rep.text += "\n";
   OrientationSection(r.image.pose, 4, rep.text, rep.json);
   Json& rows = rep.json["points"] = Json::array();
@@ -139,6 +146,11 @@ Command AddProject(CLI::App& root, CommonOptions& common) {
       "measured control points projected - measured.\n",
       args->project);
   app->add_option("--image", args->image, "id of the image")->required();
+  app->add_option("--camera",
+                  args->camera,
+                  "camera file (JSON) used instead of the image's camera: "
+                  "interior orientation and lens distortion")
+      ->check(CLI::ExistingFile);
   app->add_option("--point", args->points, "only these points (repeatable)");
   app->add_flag("--visible", args->visible_only, "list visible points only");
   AddOutputOptions(app, args->decimals, common);

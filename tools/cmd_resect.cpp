@@ -1,8 +1,12 @@
 // resect: space resection of one image with a known principal distance.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
+#include <collinear/distortion/dist_model.h>
+#include <collinear/io/camera_file.h>
+#include <collinear/orientation/dlt.h>
 #include <collinear/orientation/resection_start.h>
 #include <collinear/orientation/sinori.h>
 #include <collinear/primitives/constants.h>
@@ -27,7 +31,60 @@ struct ResectArgs {
   std::vector<double> image_size;
   int decimals = 4;
   QualityArgs quality;
+  std::string camera;  // --camera FILE
+  bool focal_given = false, principal_given = false, frame_given = false;
+  std::optional<ProjectCamera> camera_data;  // read from camera
 };
+
+// With --camera, the interior orientation is the camera file's and the
+// image points are pixels. The solver then sees photo millimetres divided
+// by the x pixel size mx (square pixels of mx, y up), free of distortion:
+// its principal distance is f / mx and its residuals are pixels.
+ResectArgs WithCamera(const ResectArgs& a) {
+  if (a.camera.empty()) return a;
+  const char* conflict = a.focal_given       ? "--focal"
+                         : a.principal_given ? "--principal-point"
+                         : a.frame_given && a.frame != "pixel"
+                             ? "--image-frame photo"
+                             : nullptr;
+  if (conflict)
+    throw InputError(std::string(conflict) + " conflicts with --camera " +
+                     a.camera +
+                     ": the camera file gives the principal distance and the "
+                     "principal point, and the image points are in pixels");
+  ResectArgs b = a;
+  ProjectCamera cam;
+  std::string error;
+  if (!ReadCameraFile(a.camera, cam, error)) throw InputError(error);
+  const double mx = cam.pixel_mm[0];
+  b.focal = cam.focal_mm / mx;
+  b.principal_point = {cam.principal_mm[0] / mx,
+                       cam.principal_mm[1] / cam.pixel_mm[1]};
+  b.frame = "pixel";
+  b.camera_data = cam;
+  return b;
+}
+
+// Removes the camera's distortion from image points about the principal
+// point (pixels, y up), giving the solver frame of WithCamera.
+void CorrectDistortion(const ProjectCamera& cam, ControlInput& in) {
+  const double mx = cam.pixel_mm[0], my = cam.pixel_mm[1];
+  CDist dist;
+  if (const DistModelInfo* info = FindDistModel(cam.distortion_model)) {
+    dist.SetDistModel(info->model);
+    // A camera file's correction is subtracted, CDist's added.
+    int k = 0;
+    for (const auto* list : {&cam.radial, &cam.further})
+      for (double v : *list) dist.m_Para[k++] = -v;
+  }
+  for (INT_PTR i = 0; i < in.image.GetSize(); ++i) {
+    CXYZ& p = in.image[i];
+    const double x_mm = p.m_x * mx, y_mm = p.m_y * my;
+    double dx = 0.0, dy = 0.0;
+    dist.CalDist(x_mm, y_mm, dx, dy);
+    p.SetXYZ((x_mm + dx) / mx, (y_mm + dy) / mx, p.m_z);
+  }
+}
 
 // The solution in the file's frame, its quality, and what the plot needs.
 struct ResectResult {
@@ -56,6 +113,7 @@ ResectResult Compute(const ResectArgs& a) {
     CXYZ& p = in.image[i];
     p.SetXYZ(p.m_x - r.px0, p.m_y - r.py0, 0.0);
   }
+  if (a.camera_data) CorrectDistortion(*a.camera_data, in);
   if (in.matched < 4)
     throw InputError(std::to_string(in.matched) +
                      " control point(s) have both object and image "
@@ -182,6 +240,7 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
                                 "control points"
                               : "");
   doc["focal"] = a.focal;
+  if (!a.camera.empty()) doc["camera_file"] = a.camera;
   doc["image_frame"] = a.frame;
   doc["rotation_convention"] = wpk ? "wpk" : "kpw";
   Table ext({"parameter", "value", "unit"});
@@ -191,6 +250,8 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
   t << "Space resection, " << r.fit.in.matched << " control points, principal "
     << "distance " << Exact(a.focal) << " " << r.fit.unit
     << (a.search ? ", pre-rotation search" : "")
+    << (a.camera.empty() ? ""
+                         : ", camera " + a.camera + " (distortion removed)")
     << (r.from_below ? ", camera below the mean plane of the control points"
                      : "")
     << "\n\n"
@@ -205,7 +266,8 @@ Report Render(const ResectResult& r, const ResectArgs& a, int max_rows) {
   return rep;
 }
 
-int RunResect(const ResectArgs& a, const CommonOptions& common) {
+int RunResect(const ResectArgs& given, const CommonOptions& common) {
+  const ResectArgs a = WithCamera(given);
   ResectResult r = Compute(a);
   // A failed run, unusable or failing --strict, writes no plot.
   if (!a.plot.empty() &&
@@ -242,21 +304,30 @@ Command AddResect(CLI::App& root, CommonOptions& common) {
       "object and keeps the best fit: use it for oblique, horizontal or "
       "upside-down views.");
   AddControlFiles(app, args->object, args->image);
-  app->add_option("--focal",
-                  args->focal,
-                  "principal distance in the unit of the image coordinates")
-      ->required();
+  CLI::Option* focal = app->add_option(
+      "--focal",
+      args->focal,
+      "principal distance in the unit of the image coordinates (required "
+      "unless --camera)");
+  app->add_option("--camera",
+                  args->camera,
+                  "camera file (JSON): principal distance, principal point, "
+                  "pixel size and lens distortion, which is removed from the "
+                  "image points; they are then pixels")
+      ->check(CLI::ExistingFile);
   app->add_flag("--search", args->search, "pre-rotation search (robust start)");
-  app->add_option("--image-frame",
-                  args->frame,
-                  "photo (mm, y up) or pixel (y down) image coordinates")
-      ->capture_default_str()
-      ->check(CLI::IsMember({"photo", "pixel"}));
-  app->add_option("--principal-point",
-                  args->principal_point,
-                  "principal point X0,Y0 in the image frame's unit")
-      ->delimiter(',')
-      ->expected(2);
+  CLI::Option* frame =
+      app->add_option("--image-frame",
+                      args->frame,
+                      "photo (mm, y up) or pixel (y down) image coordinates")
+          ->capture_default_str()
+          ->check(CLI::IsMember({"photo", "pixel"}));
+  CLI::Option* principal =
+      app->add_option("--principal-point",
+                      args->principal_point,
+                      "principal point X0,Y0 in the image frame's unit")
+          ->delimiter(',')
+          ->expected(2);
   app->add_option("--rotation",
                   args->rotation,
                   "angle convention of the printed angles: kpw (Rx Ry Rz) or "
@@ -275,7 +346,12 @@ Command AddResect(CLI::App& root, CommonOptions& common) {
                     "the test of the residuals (default 0.01 mm, or 1 px with "
                     "--image-frame pixel; 0: no test)");
   AddOutputOptions(app, args->decimals, common);
-  return {app, [args, &common] { return RunResect(*args, common); }};
+  return {app, [args, &common, focal, principal, frame] {
+            args->focal_given = focal->count() > 0;
+            args->principal_given = principal->count() > 0;
+            args->frame_given = frame->count() > 0;
+            return RunResect(*args, common);
+          }};
 }
 
 }  // namespace collinear::cli

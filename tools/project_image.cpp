@@ -5,7 +5,10 @@
 #include "project_image.h"
 
 #include <cmath>
+#include <filesystem>
 
+#include <collinear/io/camera_file.h>
+#include <collinear/io/point_file.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/primitives/rot.h>
 
@@ -37,6 +40,34 @@ const char kProjectNote[] =
 std::unique_ptr<Project> LoadProject(const std::string& path) {
   std::string error;
   std::unique_ptr<Project> p = Project::Load(path, error);
+  if (!p) throw InputError(error);
+  return p;
+}
+
+std::unique_ptr<Project> LoadProject(const std::string& path,
+                                     const std::string& image,
+                                     const std::string& camera_file) {
+  std::unique_ptr<Project> p = LoadProject(path);
+  if (camera_file.empty()) return p;
+  const std::string camera_id = RequireImage(*p, image).camera;
+  ProjectCamera cam;
+  std::string error, text;
+  if (!ReadCameraFile(camera_file, cam, error)) throw InputError(error);
+  if (!ReadTextFile(path, text, error)) throw InputError(error);
+  // The image's camera entry becomes a reference to the camera file; a
+  // mount stays.
+  Json doc = Json::parse(text);
+  for (Json& c : doc["cameras"]) {
+    const Json& id = c["id"];
+    if ((id.is_string() ? id.get<std::string>() : id.dump()) != camera_id)
+      continue;
+    Json ref = {{"id", id},
+                {"file", std::filesystem::absolute(camera_file).string()}};
+    if (c.contains("mount")) ref["mount"] = c["mount"];
+    c = ref;
+  }
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  p = Project::Parse(doc.dump(), path, folder, error);
   if (!p) throw InputError(error);
   return p;
 }

@@ -30,6 +30,11 @@ using P3 = TAbstractPoint3<double>;
 
 // Throws InputError with the loader's message.
 std::unique_ptr<Project> LoadProject(const std::string& path);
+// As LoadProject, with the camera of image read from camera_file instead
+// (none: the project's own); a mount of the project's camera stays.
+std::unique_ptr<Project> LoadProject(const std::string& path,
+                                     const std::string& image,
+                                     const std::string& camera_file);
 // Throws InputError naming the images there are.
 const ProjectImage& RequireImage(const Project& p, const std::string& id);
 

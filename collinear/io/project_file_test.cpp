@@ -150,6 +150,58 @@ TEST(Project, CamerasCarryThePropertiesTheCalculatorReads) {
     EXPECT_NEAR(Raw(c.camera, c.id, c.index), c.value, kTol) << c.id;
 }
 
+// Cameras given by camera files, relative to the project's folder, load as
+// the same cameras given inline; a bad file is named with the entry.
+TEST(Project, CameraFilesLoadAsInlineCameras) {
+  const std::string folder = ::testing::TempDir();
+  const std::string dslr =
+      R"({"focal_length_mm": 24.0, "pixel_size_mm": 0.006,
+     "picture_size_px": [6000, 4000], "principal_point_px": [3010.5, 1995.25],
+     "distortion": {"model": "k1k2p1p2", "coefficients": [3e-5, -5e-8, 1e-6, -2e-6]}})";
+  std::ofstream(folder + "/collinear_dslr.json") << dslr;
+  std::ofstream(folder + "/collinear_ts.json")
+      << R"({"focal_length_mm": 20.0, "pixel_size_mm": [0.0022, 0.0023],
+            "principal_point_mm": [2.85, 2.24]})";
+  std::ofstream(folder + "/collinear_bad.json")
+      << Replace(dslr, "0.006", "\"6 um\"");
+  std::string text = Replace(kProject,
+                             R"({"id": "dslr", "focal_length_mm")",
+                             R"({"id": "dslr", "file": "collinear_dslr.json"},
+    {"id": "unused", "focal_length_mm")");
+  text = Replace(
+      text,
+      R"("id": "ts", "focal_length_mm": 20.0, "pixel_size_mm": [0.0022, 0.0023],
+     "principal_point_mm": [2.85, 2.24],)",
+      R"("id": "ts", "file": "collinear_ts.json",)");
+  std::string error;
+  const auto inline_p = Parse(kProject, error);
+  const auto p = Project::Parse(text, "p.json", folder, error);
+  ASSERT_TRUE(inline_p && p) << error;
+  for (const char* id : {"dslr", "ts"}) {
+    HostObject* a = inline_p->FindCamera(id)->object.get();
+    HostObject* b = p->FindCamera(id)->object.get();
+    EXPECT_EQ(p->FindCamera(id)->mounted, inline_p->FindCamera(id)->mounted);
+    for (long prop = 21; prop <= 36; ++prop) {
+      ASSERT_EQ(a->get_value_dims(prop), b->get_value_dims(prop)) << prop;
+      for (unsigned long k = 0; k < a->get_value_dims(prop); ++k)
+        EXPECT_EQ(Raw(a, prop, k), Raw(b, prop, k)) << id << " " << prop;
+    }
+  }
+  const struct {
+    const char* file;
+    const char* problem;
+  } bad[] = {{"collinear_none.json", ": cannot open"},
+             {"collinear_bad.json", ": pixel_size_mm: must be a number"}};
+  for (const auto& c : bad) {
+    EXPECT_FALSE(Project::Parse(
+        Replace(text, "collinear_dslr.json", c.file), "p.json", folder, error));
+    EXPECT_NE(error.find("p.json: cameras[0].file: " + folder + "/" + c.file +
+                         c.problem),
+              std::string::npos)
+        << error;
+  }
+}
+
 TEST(Project, ImagesStationsAndMeasurementsAreLinked) {
   std::string error;
   const auto p = Parse(kProject, error);

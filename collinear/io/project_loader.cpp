@@ -11,6 +11,7 @@
 #include <collinear/geo/geo_coord.h>
 #include <collinear/geo/geo_host.h>
 #include <collinear/geo/proj_system.h>
+#include <collinear/io/camera_file.h>
 #include <collinear/io/camera_json.h>
 #include <collinear/io/point_file.h>
 #include <collinear/picture/picture_info.h>
@@ -464,7 +465,11 @@ bool ProjectLoader::LoadCameras(const Json& doc) {
     const std::string path = Element("cameras", i);
     const Json& c = (*list)[i];
     ProjectCamera cam;
-    if (!ReadCameraObject(r_, c, path, true, cam)) return false;
+    if (c.is_object() && Find(c, "file")) {
+      if (!ReadCameraReference(c, path, cam)) return false;
+    } else if (!ReadCameraObject(r_, c, path, true, cam)) {
+      return false;
+    }
     if (camera_index_.count(cam.id))
       return r_.Fail(Member(path, "id"),
                      "the id " + Quote(cam.id) + " repeats");
@@ -484,6 +489,25 @@ bool ProjectLoader::LoadCameras(const Json& doc) {
     camera_index_[cam.id] = p_.cameras_.size();
     p_.cameras_.push_back(std::move(cam));
   }
+  return true;
+}
+
+bool ProjectLoader::ReadCameraReference(const Json& c,
+                                        const std::string& path,
+                                        ProjectCamera& cam) {
+  if (!r_.CheckKeys(c, path, {"id", "file", "mount"})) return false;
+  std::string id, file;
+  if (!r_.RequiredName(c, "id", path, id) ||
+      !r_.Text(*Find(c, "file"), Member(path, "file"), file))
+    return false;
+  const std::string resolved = IsAbsolute(file) ? file : folder_ + "/" + file;
+  std::string error;
+  if (!ReadCameraFile(resolved, cam, error))
+    return r_.Fail(Member(path, "file"),
+                   error +
+                       " (a relative path starts at the project file's "
+                       "folder)");
+  cam.id = id;
   return true;
 }
 

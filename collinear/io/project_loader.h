@@ -54,6 +54,11 @@ class ProjectLoader {
   std::vector<std::string> PlainIds() const;
   bool LoadWorkingObject(const Json& doc);
   bool LoadCameras(const Json& doc);
+  // A camera entry {"id", "file", "mount"} whose camera is in a camera
+  // file, found relative to the project's folder.
+  bool ReadCameraReference(const Json& c,
+                           const std::string& path,
+                           ProjectCamera& cam);
   bool LoadMount(const Json& m, const std::string& path, ProjectCamera& cam);
   ComPtr<HostObject> MakePoint(const ProjectSystem& sys,
                                const double coords[3],

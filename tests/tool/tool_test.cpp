@@ -219,9 +219,63 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
   const std::string dlt = "calibrate " + TempFile("dlt.txt", projected.str());
   const std::string zhang_io =
       " --focal 832.5 --image-frame pixel --principal-point 303.959,206.585";
+  // heikkila-3d calibrated with lens distortion into a camera file; a
+  // project of its points with the calibrated pose and a wrong camera
+  // inline, for project --camera.
+  const std::string heik_cam = TempPath("heikkila-camera.json");
+  const ToolRun heik_run = Tool("calibrate " + kHeikkila +
+                                " --model k1k2p1p2 --image-size 768,576 "
+                                "--json --camera-out " +
+                                heik_cam);
+  ASSERT_EQ(heik_run.code, 0) << heik_run.err;
+  const Json heik = Json::parse(heik_run.out);
+  const std::string heik_project = ChangedCopy("heik.json", [&](Json& d) {
+    d = {{"format", d["format"]},
+         {"version", d["version"]},
+         {"working_system", "lab"},
+         {"coordinate_systems",
+          {{{"id", "lab"}, {"engineering", {{"unit", "mm"}}}}}},
+         {"cameras",
+          {{{"id", "c"},
+            {"focal_length_mm", 8},
+            {"pixel_size_mm", 0.01},
+            {"principal_point_px", {320, 240}}}}},
+         {"points", {{{"name", "P016"}, {"x", 240}, {"y", 15}, {"z", 0}}}}};
+    Json e = Json::object();
+    for (const auto& [to, from] : {std::pair{"x", "X"}, {"y", "Y"}, {"z", "Z"}})
+      e[to] = heik["projection_centre"][from];
+    for (const char* k : {"omega", "phi", "kappa"})
+      e[k] = heik["angles_deg"][k];
+    d["images"] = {{{"id", "H"},
+                    {"camera", "c"},
+                    {"exterior", e},
+                    {"control",
+                     {{{"point", "P016"},
+                       {"pixel", {723.64842448547881, 24.830417346084356}}}}}}};
+  });
   const struct {
     std::string args, text, keys, figure;
   } cases[] = {
+      // Cameras that travel: the camera file and the OpenCV export of a
+      // calibration; resect and project with the file land on its pose
+      // and on the measured pixel of a corner point (20 px of distortion).
+      {"calibrate " + kHeikkila +
+           " --model k1k2p1p2 --image-size 768,576 --pixel-size 0.005 "
+           "--camera-out " +
+           TempPath("c5.json") + " --opencv " + TempPath("cv.json"),
+       "Camera file |OpenCV camera |largest misfit 0.0",
+       "/camera_file/pixel_size_mm/1:n /opencv/distortion_fit_max_px:n "
+       "/opencv/views/0/tvec/data/2:n",
+       "/opencv/camera_matrix/data/4 /principal_distance/cy 1e-9"},
+      {"resect " + kHeikkila + " --camera " + heik_cam,
+       "(distortion removed)",
+       "/camera_file:s",
+       "/projection_centre/Z " +
+           std::to_string(At(heik, "/projection_centre/Z")) + " 0.05"},
+      {"project " + heik_project + " --image H --camera " + heik_cam,
+       "Camera from ",
+       "/camera_file:s",
+       "/points/0/measured/dx 0 0.5"},
       // The plane and the spatial DLT in the file's frame. The zhang-plane
       // camera is below the plane: centre Z -12.7645 by resect --search.
       {"calibrate " + ZhangView(1) + zhang_io,
@@ -389,6 +443,7 @@ TEST(Tool, ExitCodesAndMessages) {
   const std::string blunder_before = ReadAll(blunder);
   const std::string syntax =
       TempFile("syntax.json", "{\n  \"a\": [\n    {\"id\": 1,}\n");
+  const std::string no_camera = TempPath("none-camera.json");
   const std::string no_plot = TempPath("none.svg");
   std::remove(no_plot.c_str());
   // The first JSON block of the formats page's project file section.
@@ -471,6 +526,34 @@ TEST(Tool, ExitCodesAndMessages) {
        1,
        "--strict",
        "[too_few_points] too few views for the unknowns: 2 views"},
+      // Cameras that travel: conflicting or missing options, a camera
+      // file referred to by a project, no file from a failed run.
+      {"resect " + kHeikkila + " --focal 1000 --camera " +
+           TempFile("plain-camera.json", R"({"focal_length_mm": 8,
+             "pixel_size_mm": 0.01, "principal_point_px": [320, 240]})"),
+       2,
+       "--focal conflicts with --camera"},
+      {heikkila + " --opencv " + TempPath("cv.json"),
+       2,
+       "--opencv needs --image-size"},
+      {heikkila + " --image-frame photo --camera-out " + no_camera,
+       2,
+       "--camera-out needs image coordinates in pixels"},
+      {"project " +
+           ChangedCopy("badcam.json",
+                       [&](Json& d) {
+                         d["cameras"][0] = {
+                             {"id", "nikon"},
+                             {"file", TempFile("badcam-file.json", "{}")}};
+                       }) +
+           " --image IMG_0101",
+       2,
+       "badcam.json: cameras[0].file: " + TempPath("badcam-file.json") +
+           ": needs 'focal_length_mm'"},
+      {heikkila + " --strict --camera-out " + no_camera,
+       1,
+       "--strict: the verdict has 1 warning; outliers: P363",
+       "Verdict: 1 warning"},
       // clang-format off
       {"helmert --help", 0, "", "TARGET_POINTS"},
       {"intersect --bad " + three, 2, "not expected: --bad"},
@@ -660,6 +743,7 @@ TEST(Tool, ExitCodesAndMessages) {
   }
   // A failed run writes nothing.
   EXPECT_FALSE(std::ifstream(no_plot).good());
+  EXPECT_FALSE(std::ifstream(no_camera).good());
   EXPECT_EQ(ReadAll(cut), cut_before);
   EXPECT_EQ(ReadAll(blunder), blunder_before);
 }
