@@ -19,6 +19,15 @@ run() {  # run NAME TITLE ARGS...: show, run, keep the report
 run calibrate "Camera calibration with lens distortion (Heikkila, 491 points)" \
   calibrate $ex/heikkila-3d/points.txt --model k1k2k3k4 \
   --image-size 768,576 --plot $out/calibrate.svg --max-rows 10
+z=$ex/zhang-plane
+run calibrate-views "One camera from five views of a plane (Zhang)" \
+  calibrate --target $z/target.txt \
+  --views $z/view1.txt $z/view2.txt $z/view3.txt $z/view4.txt $z/view5.txt \
+  --model k1k2k3k4 --image-size 640,480 --max-rows 5 \
+  --plot $out/calibrate-views.svg --camera-out $out/zhang-camera.json
+grep '^img1_' $z/points.txt > "$out/zhang-view1.txt"
+run resect-camera "View 1 again, with the camera file and its distortion" \
+  resect "$out/zhang-view1.txt" --camera $out/zhang-camera.json --max-rows 5
 run resect "Space resection of an aerial photograph (f = 153.24 mm)" \
   resect $ex/resection-aerial-4pt/points.txt --focal 153.24 \
   --plot $out/resect.svg
