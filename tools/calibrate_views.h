@@ -15,6 +15,8 @@ namespace collinear::cli {
 struct CalibrateViewsArgs {
   std::string target;              // name X Y Z
   std::vector<std::string> views;  // name x y, pixels, one file per view
+  // Or the images of one camera of a project file, its points the target.
+  std::string project, camera_id;
   std::string model = "none";
   bool free_aspect = false;
   std::vector<double> image_size;  // width, height in pixels, or empty
@@ -26,8 +28,7 @@ struct CalibrateViewsArgs {
 
 // Runs the calibration and prints its report; returns the exit code.
 // Throws InputError for bad input, ComputeError when it fails.
-int RunCalibrateViews(const CalibrateViewsArgs& args,
-                      const CommonOptions& common);
+int RunCalibrateViews(CalibrateViewsArgs args, const CommonOptions& common);
 
 }  // namespace collinear::cli
 

@@ -38,6 +38,7 @@ struct CalibrateArgs {
   std::vector<std::string> views;
   std::string target;
   bool free_aspect = false;
+  std::string project, camera_id;  // or the images of a project's camera
 };
 
 // The DLT's self-calibrations, by distortion model.
@@ -288,7 +289,15 @@ int RunViews(const CalibrateArgs& a, const CommonOptions& common) {
         "--views takes the target from --target and image points in pixels; "
         "OBJECT_POINTS, --focal, --iterate and --image-frame belong to the "
         "DLT of one view");
+  if (!a.project.empty() && (!a.views.empty() || !a.target.empty()))
+    throw InputError(
+        "--project takes the views from its images and the target from its "
+        "points: give it without --views and --target");
+  if (a.project.empty() && !a.camera_id.empty())
+    throw InputError("--camera-id chooses a camera of --project");
   CalibrateViewsArgs v;
+  v.project = a.project;
+  v.camera_id = a.camera_id;
   v.target = a.target;
   v.views = a.views;
   v.model = a.model;
@@ -390,11 +399,12 @@ Report Render(const CalibrateResult& r, const CalibrateArgs& a, int max_rows) {
 }
 
 int RunCalibrate(const CalibrateArgs& a, const CommonOptions& common) {
-  if (!a.views.empty()) return RunViews(a, common);
+  if (!a.views.empty() || !a.project.empty() || !a.camera_id.empty())
+    return RunViews(a, common);
   if (a.object.empty())
     throw InputError(
-        "calibrate needs OBJECT_POINTS (and IMAGE_POINTS), or --views with "
-        "--target");
+        "calibrate needs OBJECT_POINTS (and IMAGE_POINTS), --views with "
+        "--target, or --project");
   if (a.free_aspect || !a.target.empty())
     throw InputError(
         "--target and --free-aspect belong to a calibration from several "
@@ -466,6 +476,16 @@ Command AddCalibrate(CLI::App& root, CommonOptions& common) {
                   "with --views: the target's points (name X Y Z), planar "
                   "or 3-D")
       ->check(CLI::ExistingFile);
+  app->add_option("--project",
+                  args->project,
+                  "calibrate from the images of a project file instead: "
+                  "their control point measurements are the views, the "
+                  "project's points (working system) the target")
+      ->check(CLI::ExistingFile);
+  app->add_option("--camera-id",
+                  args->camera_id,
+                  "with --project: the camera whose images calibrate it "
+                  "(needed when the project has several)");
   app->add_flag("--free-aspect",
                 args->free_aspect,
                 "with --views: estimate the pixel aspect (else square pixels)");

@@ -14,6 +14,7 @@
 #include <collinear/quality/distortion_check.h>
 
 #include "calibrate_views.h"
+#include "project_image.h"
 #include "report.h"
 #include "svg_plot.h"
 
@@ -56,6 +57,51 @@ ViewsInput LoadViews(const CalibrateViewsArgs& a) {
     in.views.push_back(std::move(v));
     in.paths.push_back(path);
   }
+  return in;
+}
+
+// The images of one camera of a project (the only one, or camera_id) as
+// views, named by their ids, and the project's points in its working
+// system as the target; the camera's picture size unless one is given.
+ViewsInput LoadProjectViews(CalibrateViewsArgs& a) {
+  const std::unique_ptr<Project> p = LoadProject(a.project);
+  std::string ids;
+  for (const ProjectCamera& c : p->cameras())
+    ids += (ids.empty() ? "" : ", ") + c.id;
+  if (a.camera_id.empty() && p->cameras().size() != 1)
+    throw InputError(a.project + ": " + std::to_string(p->cameras().size()) +
+                     " cameras (" + ids + "); --camera-id chooses one");
+  const ProjectCamera* cam =
+      a.camera_id.empty() ? &p->cameras().front() : p->FindCamera(a.camera_id);
+  if (!cam)
+    throw InputError(a.project + ": no camera '" + a.camera_id +
+                     "'; there are " + ids);
+  ViewsInput in;
+  CCrdCalculator working;  // only for the working system of the points
+  for (const ProjectImage& img : p->images()) {
+    if (img.camera != cam->id || img.control.empty()) continue;
+    if (in.views.empty()) working.InitOrientationFromImage(img.object.get());
+    CalibrationView v;
+    v.name = img.id;
+    for (const ProjectControl& m : img.control) {
+      CXYZ q(m.point.c_str(), m.x_px, m.y_px, 0.0);
+      v.points.Add(q);
+    }
+    in.views.push_back(std::move(v));
+    in.paths.push_back(a.project + ": image " + img.id);
+  }
+  if (in.views.empty())
+    throw InputError(a.project + ": no image of camera '" + cam->id +
+                     "' has control point measurements");
+  for (const ProjectPoint& pt : p->points()) {
+    const P3 x = working.GetPointAbsCoords(pt.object.get(), nullptr, 0);
+    if (DefTriad::IsPartialUndef(x)) continue;
+    CXYZ q(pt.name.c_str(), x.x, x.y, x.z);
+    in.target.Add(q);
+  }
+  if (a.image_size.empty() && cam->width_px > 0)
+    a.image_size = {static_cast<double>(cam->width_px),
+                    static_cast<double>(cam->height_px)};
   return in;
 }
 
@@ -268,10 +314,23 @@ Report Render(const Calibration& cal,
 
 }  // namespace
 
-int RunCalibrateViews(const CalibrateViewsArgs& a,
-                      const CommonOptions& common) {
+int RunCalibrateViews(CalibrateViewsArgs a, const CommonOptions& common) {
+  ViewsInput in = a.project.empty() ? LoadViews(a) : LoadProjectViews(a);
+  a.out.image_size = a.image_size;
   CheckCameraOut(a.out, true);
-  const ViewsInput in = LoadViews(a);
+  // Map-grid coordinates: the adjustment works about the target's
+  // centroid, which the centres get back.
+  CXYZ centroid(0.0, 0.0, 0.0);
+  for (INT_PTR i = 0; i < in.target.GetSize(); ++i) {
+    centroid.m_x += in.target[i].m_x / static_cast<double>(in.target.GetSize());
+    centroid.m_y += in.target[i].m_y / static_cast<double>(in.target.GetSize());
+    centroid.m_z += in.target[i].m_z / static_cast<double>(in.target.GetSize());
+  }
+  for (INT_PTR i = 0; i < in.target.GetSize(); ++i) {
+    in.target[i].m_x -= centroid.m_x;
+    in.target[i].m_y -= centroid.m_y;
+    in.target[i].m_z -= centroid.m_z;
+  }
   CalibrationOptions opt;
   const DistModelInfo* info = FindDistModel(a.model);
   if (!info) throw InputError("unknown --model " + a.model);
@@ -282,7 +341,12 @@ int RunCalibrateViews(const CalibrateViewsArgs& a,
     opt.picture_width = a.image_size[0];
     opt.picture_height = a.image_size[1];
   }
-  const Calibration cal = Calibrate(in.target, in.views, opt);
+  Calibration cal = Calibrate(in.target, in.views, opt);
+  for (CalibratedView& v : cal.views) {
+    v.centre.m_x += centroid.m_x;
+    v.centre.m_y += centroid.m_y;
+    v.centre.m_z += centroid.m_z;
+  }
   if (cal.status == CalibrationStatus::kBadInput)
     throw InputError(WithViewFile(in, cal.message));
   if (cal.status == CalibrationStatus::kFailed)

@@ -386,6 +386,12 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "/camera/k4:n /views/4/projection_centre/Z:n /views/0/rms/y:n "
        "/residuals/1279/vx:n /precision/correlation/matrix:a",
        "/camera/c 832.5 1"},
+      // The example project's nikon images: 24.2 mm / 0.00488 mm = 4959 px,
+      // IMG_0102 at its true centre.
+      {"calibrate --project " + kProject + " --camera-id nikon",
+       "3 views of a 3-D target|IMG_0103/",
+       "/camera/c:n /views/2/angles_deg/kappa:n",
+       "/views/1/projection_centre/X 513258.877 0.05"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -520,6 +526,7 @@ TEST(Tool, ExitCodesAndMessages) {
        2,
        "stranger.txt: no point of this view is in the target"},
       {"calibrate " + kHeikkila + " --model k1k2e1e6", 2, "from several views"},
+      {"calibrate --project " + kProject, 2, "--camera-id chooses one"},
       {"calibrate --target " + kEx + "zhang-plane/target.txt --views " + kEx +
            "zhang-plane/view1.txt " + kEx +
            "zhang-plane/view2.txt --model k1k2e1e6 --strict",
