@@ -1,6 +1,7 @@
 #include <collinear/io/camera_json.h>
 
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include <collinear/distortion/dist_model.h>
@@ -102,8 +103,9 @@ bool ReadStdDev(JsonReader& r,
     if (!r.Numbers(*c, cp, n, v)) return false;
     for (std::size_t k = 0; k < n; ++k)
       if (!NotNegative(r, v[k], Element(cp, k))) return false;
-    cam.radial_sd.assign(v.begin(), v.begin() + cam.radial.size());
-    cam.further_sd.assign(v.begin() + cam.radial.size(), v.end());
+    const auto radial = static_cast<std::ptrdiff_t>(cam.radial.size());
+    cam.radial_sd.assign(v.begin(), v.begin() + radial);
+    cam.further_sd.assign(v.begin() + radial, v.end());
   }
   return true;
 }
@@ -136,7 +138,7 @@ bool ReadCameraObject(JsonReader& r,
                                    "principal_point_px",
                                    "distortion",
                                    kStdDevKey};
-  if (in_project) keys.push_back("mount");
+  if (in_project) keys.emplace_back("mount");
   if (!r.CheckKeys(c, path, keys)) return false;
   if (in_project || Find(c, "id")) {
     if (!r.RequiredName(c, "id", path, cam.id)) return false;
