@@ -69,6 +69,11 @@ struct Layout {
   }
 };
 
+// Newton steps for the photo point of a projection, and their tolerance
+// relative to the principal distance.
+constexpr int kMaxNewton = 20;
+constexpr double kNewtonTolerance = 1e-13;
+
 struct Sums {
   double ssr = 0.0;
   int behind = 0;
@@ -149,18 +154,50 @@ void LineariseView(const Formula& formula,
     const double iz = 1.0 / pc[2];
     const double px = -c * pc[0] * iz, py = -c * pc[1] * iz;
     const double mx = o.u - x0, my = a * (y0 - o.v);
-    const double mnx = mx / sd, mny = my / sd;
+    // The photo point q whose correction lands on the projection, q +
+    // D(q) = p, by Newton steps from the measured point: the residual q -
+    // m is then the exact one in measured pixels, and the derivatives are
+    // taken at q. Where Newton does not settle, the first-order residual
+    // at m stands in.
+    double qx = mx, qy = my;
     double dnx, dny, jac[4];
-    formula(mnx, mny, dnx, dny);
-    formula.Jacobian(mnx, mny, jac);
-    const double j00 = 1.0 + jac[0], j01 = jac[1], j10 = jac[2],
-                 j11 = 1.0 + jac[3];
-    const double det = j00 * j11 - j01 * j10;
-    const double i00 = j11 / det, i01 = -j01 / det, i10 = -j10 / det,
-                 i11 = j00 / det;
+    double i00 = 1.0, i01 = 0.0, i10 = 0.0, i11 = 1.0;
+    auto invert_at = [&](double x, double y) {
+      formula(x / sd, y / sd, dnx, dny);
+      formula.Jacobian(x / sd, y / sd, jac);
+      const double j00 = 1.0 + jac[0], j01 = jac[1], j10 = jac[2],
+                   j11 = 1.0 + jac[3];
+      const double det = j00 * j11 - j01 * j10;
+      i00 = j11 / det;
+      i01 = -j01 / det;
+      i10 = -j10 / det;
+      i11 = j00 / det;
+    };
+    invert_at(mx, my);
     const double fx = px - (mx + sd * dnx), fy = py - (my + sd * dny);
-    const double rx = i00 * fx + i01 * fy;
-    const double ry = -(i10 * fx + i11 * fy) / a;
+    double rx = i00 * fx + i01 * fy;
+    double ry = i10 * fx + i11 * fy;
+    bool exact = false;
+    qx += rx;
+    qy += ry;
+    for (int it = 0; it < kMaxNewton && !exact; ++it) {
+      invert_at(qx, qy);
+      const double ex = px - (qx + sd * dnx), ey = py - (qy + sd * dny);
+      qx += i00 * ex + i01 * ey;
+      qy += i10 * ex + i11 * ey;
+      exact = std::abs(ex) + std::abs(ey) <= kNewtonTolerance * (c + sd);
+    }
+    if (exact && std::isfinite(qx) && std::isfinite(qy)) {
+      invert_at(qx, qy);
+      rx = qx - mx;
+      ry = qy - my;
+    } else {
+      qx = mx;
+      qy = my;
+      invert_at(mx, my);
+    }
+    ry = -ry / a;
+    const double mnx = qx / sd, mny = qy / sd;
     if (!std::isfinite(rx) || !std::isfinite(ry)) sums.finite = false;
     sums.ssr += rx * rx + ry * ry;
     if (residuals) {
