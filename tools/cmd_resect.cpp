@@ -4,7 +4,6 @@
 #include <optional>
 #include <sstream>
 
-#include <collinear/distortion/dist_model.h>
 #include <collinear/io/camera_file.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/resection_start.h>
@@ -69,14 +68,7 @@ ResectArgs WithCamera(const ResectArgs& a) {
 // point (pixels, y up), giving the solver frame of WithCamera.
 void CorrectDistortion(const ProjectCamera& cam, ControlInput& in) {
   const double mx = cam.pixel_mm[0], my = cam.pixel_mm[1];
-  CDist dist;
-  if (const DistModelInfo* info = FindDistModel(cam.distortion_model)) {
-    dist.SetDistModel(info->model);
-    // A camera file's correction is subtracted, CDist's added.
-    int k = 0;
-    for (const auto* list : {&cam.radial, &cam.further})
-      for (double v : *list) dist.m_Para[k++] = -v;
-  }
+  const CDist dist = CameraCorrection(cam);
   for (INT_PTR i = 0; i < in.image.GetSize(); ++i) {
     CXYZ& p = in.image[i];
     const double x_mm = p.m_x * mx, y_mm = p.m_y * my;

@@ -2,35 +2,11 @@
 
 #include <cmath>
 
+#include <collinear/leastsq/spd_solve.h>
+
 namespace collinear {
 
 namespace {
-
-// Solves the symmetric positive definite n x n system a x = b (row-major,
-// n <= 8) by Cholesky; false when a pivot is not positive.
-bool SolveSpd(int n, double* a, double* b) {
-  for (int j = 0; j < n; ++j) {
-    double d = a[j * n + j];
-    for (int k = 0; k < j; ++k) d -= a[j * n + k] * a[j * n + k];
-    if (!(d > 0.0)) return false;
-    d = std::sqrt(d);
-    a[j * n + j] = d;
-    for (int i = j + 1; i < n; ++i) {
-      double s = a[i * n + j];
-      for (int k = 0; k < j; ++k) s -= a[i * n + k] * a[j * n + k];
-      a[i * n + j] = s / d;
-    }
-  }
-  for (int i = 0; i < n; ++i) {
-    for (int k = 0; k < i; ++k) b[i] -= a[i * n + k] * b[k];
-    b[i] /= a[i * n + i];
-  }
-  for (int i = n - 1; i >= 0; --i) {
-    for (int k = i + 1; k < n; ++k) b[i] -= a[k * n + i] * b[k];
-    b[i] /= a[i * n + i];
-  }
-  return true;
-}
 
 // Centre and scale that take the points to a mean distance of sqrt(2) from
 // the origin: normalised = (p - centre) * scale. False for coincident points.

@@ -1,5 +1,6 @@
 #include <collinear/io/camera_file.h>
 
+#include <collinear/distortion/dist_model.h>
 #include <collinear/io/camera_json.h>
 #include <collinear/io/json_layout.h>
 #include <collinear/io/json_reader.h>
@@ -45,6 +46,17 @@ bool WriteCameraFile(const std::string& path,
   return CatchForeign(path + ": ", error, [&]() {
     return WriteTextFile(path, CameraFileText(camera), error);
   });
+}
+
+CDist CameraCorrection(const ProjectCamera& camera) {
+  CDist dist;
+  if (const DistModelInfo* info = FindDistModel(camera.distortion_model)) {
+    dist.SetDistModel(info->model);
+    int k = 0;
+    for (const auto* list : {&camera.radial, &camera.further})
+      for (double v : *list) dist.m_Para[k++] = -v;
+  }
+  return dist;
 }
 
 }  // namespace collinear

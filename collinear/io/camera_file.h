@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include <collinear/distortion/dist.h>
 #include <collinear/framework/export.h>
 #include <collinear/io/project_file.h>
 
@@ -33,6 +34,11 @@ COLLINEAR_API std::string CameraFileText(const ProjectCamera& camera);
 COLLINEAR_API bool WriteCameraFile(const std::string& path,
                                    const ProjectCamera& camera,
                                    std::string& error);
+
+// The camera's lens distortion as CDist's correction, added to a measured
+// photo point in millimetres (y up, about the principal point): the file's
+// coefficients, which the calculator subtracts, negated. No model: none.
+COLLINEAR_API CDist CameraCorrection(const ProjectCamera& camera);
 
 }  // namespace collinear
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include <collinear/distortion/dist.h>
-#include <collinear/distortion/dist_model.h>
+#include <collinear/io/camera_file.h>
 #include <collinear/leastsq/leastsq.h>
 #include <collinear/primitives/constants.h>
 
@@ -55,15 +55,7 @@ OpenCvCamera ToOpenCv(const ProjectCamera& cam) {
   cv.cx = px / mx - 0.5;
   cv.cy = py / my - 0.5;
 
-  // The calculator subtracts its correction from the measured point, CDist
-  // adds its own: the same formula with the coefficients negated.
-  CDist dist;
-  if (const DistModelInfo* info = FindDistModel(cam.distortion_model)) {
-    dist.SetDistModel(info->model);
-    int k = 0;
-    for (const auto* list : {&cam.radial, &cam.further})
-      for (double v : *list) dist.m_Para[k++] = -v;
-  }
+  const CDist dist = CameraCorrection(cam);
   // Measured pixel -> photo mm (y up) -> ideal photo mm; both normalised
   // in OpenCV's axes (divided by f, y down).
   std::vector<FitRow> rows;

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include <collinear/leastsq/spd_solve.h>
+
 namespace collinear {
 namespace {
 
@@ -83,38 +85,6 @@ bool NearestRotation(const Mat3& a, Mat3& r) {
   return std::isfinite(Det(r));
 }
 
-// Solves the symmetric positive definite n x n system a x = b (row-major,
-// overwritten) by Cholesky; false when a pivot falls below kPivotTol of the
-// largest diagonal element or is not finite.
-bool SolveSpd(double* a, double* b, int n) {
-  double diag_max = 0.0;
-  for (int i = 0; i < n; ++i) diag_max = std::max(diag_max, a[i * n + i]);
-  if (!(diag_max > 0.0) || !std::isfinite(diag_max)) return false;
-  for (int j = 0; j < n; ++j) {
-    double d = a[j * n + j];
-    for (int k = 0; k < j; ++k) d -= a[j * n + k] * a[j * n + k];
-    if (!(d > kPivotTol * diag_max)) return false;
-    d = std::sqrt(d);
-    a[j * n + j] = d;
-    for (int i = j + 1; i < n; ++i) {
-      double s = a[i * n + j];
-      for (int k = 0; k < j; ++k) s -= a[i * n + k] * a[j * n + k];
-      a[i * n + j] = s / d;
-    }
-  }
-  for (int i = 0; i < n; ++i) {
-    double s = b[i];
-    for (int k = 0; k < i; ++k) s -= a[i * n + k] * b[k];
-    b[i] = s / a[i * n + i];
-  }
-  for (int i = n - 1; i >= 0; --i) {
-    double s = b[i];
-    for (int k = i + 1; k < n; ++k) s -= a[k * n + i] * b[k];
-    b[i] = s / a[i * n + i];
-  }
-  return true;
-}
-
 // Eigenvectors (columns of e, ascending eigenvalues in w) of the symmetric
 // 3 x 3 matrix a by cyclic Jacobi rotations.
 void Eigen3(Mat3 a, Mat3& e, Vec3& w) {
@@ -183,7 +153,7 @@ bool DltStart(const Scene& sc, Mat3& rot, Vec3& t) {
   }
   for (int j = 0; j < 11; ++j)
     for (int k = 0; k < j; ++k) n[11 * k + j] = n[11 * j + k];
-  if (!SolveSpd(n, b, 11)) return false;
+  if (!SolveSpd(11, n, b, kPivotTol)) return false;
   const Mat3 m = {b[0], b[1], b[2], b[4], b[5], b[6], b[8], b[9], b[10]};
   if (!NearestRotation(m, rot)) return false;
   double scale = 0.0;  // mean singular value of M: trace(R^T M) / 3
@@ -218,7 +188,7 @@ bool PlaneStart(const Scene& sc, const Mat3& axes, Mat3& rot, Vec3& t) {
   }
   for (int j = 0; j < 8; ++j)
     for (int k = 0; k < j; ++k) n[8 * k + j] = n[8 * j + k];
-  if (!SolveSpd(n, b, 8)) return false;
+  if (!SolveSpd(8, n, b, kPivotTol)) return false;
   const Vec3 h1 = {b[0], b[3], b[6]}, h2 = {b[1], b[4], b[7]};
   const Vec3 h3 = {b[2], b[5], 1.0};
   const double n1 = std::sqrt(h1[0] * h1[0] + h1[1] * h1[1] + h1[2] * h1[2]);
@@ -306,7 +276,7 @@ std::string Refine(const Scene& sc,
     }
     for (int a = 0; a < 6; ++a)
       for (int b = 0; b < a; ++b) n[6 * b + a] = n[6 * a + b];
-    if (!SolveSpd(n, g, 6))
+    if (!SolveSpd(6, n, g, kPivotTol))
       return "the control points do not determine the pose (singular "
              "normal equations)";
     ++iterations;
