@@ -1,6 +1,7 @@
 # collinear: the commands a user runs. Each target installs what it needs.
 #   make test     build, run every test, clang-tidy, every test again under
-#                 ASan+UBSan, install check, then each fuzz target for 20 s
+#                 ASan+UBSan, the thread test under TSan, install check,
+#                 then each fuzz target for 20 s
 #   make install  PREFIX=/some/prefix
 #   make demo     build and run the tool on the examples (demo-out/)
 #   make bench    benchmarks (Google Benchmark, with Eigen as a peer)
@@ -12,6 +13,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 BUILD := build
 ASAN := build-asan
+TSAN := build-tsan
 BENCHDIR := build-bench
 
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
@@ -47,6 +49,18 @@ asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Third tree: clang++ with ThreadSanitizer, only the library and the test
+# that drives its objects from eight threads.
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
+.PHONY: tsan
+tsan: deps
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DBUILD_TESTING=OFF -DCOLLINEAR_THREAD_TEST=ON \
+	  -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(TSAN_FLAGS)" \
+	  -DCMAKE_SHARED_LINKER_FLAGS="$(TSAN_FLAGS)"
+	cmake --build $(TSAN) -j $(JOBS) --target threads_test
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/threads/threads_test
+
 install-check: build
 	tests/install/check.sh $(BUILD)
 
@@ -54,7 +68,7 @@ install-check: build
 fuzz-smoke: deps
 	FUZZ_SECONDS=20 JOBS=$(JOBS) fuzz/run.sh
 
-test: check-format unit tidy asan install-check fuzz-smoke
+test: check-format unit tidy asan tsan install-check fuzz-smoke
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
@@ -82,4 +96,4 @@ tidy: deps
 	JOBS=$(JOBS) scripts/tidy.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out
