@@ -8,6 +8,7 @@ test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format clang-tidy
            libcli11-dev nlohmann-json3-dev libproj-dev proj-data
            libstb-dev libtiff-dev
            libgtest-dev googletest libexpat1-dev)
+test_pkgs+=(python3-dask python3-distributed)  # the Dask batch example, its test
 bench_pkgs=(libbenchmark-dev libeigen3-dev libopencv-dev)
 
 case "${1:-test}" in
