@@ -255,9 +255,9 @@ TEST_F(ThreadsTest, EightThreadsMatchOneThreadBitForBit) {
     ASSERT_EQ(want[t].wrong, "") << "thread " << t << " alone";
   }
   std::vector<Digests> got(kThreads * kRounds);
-  std::vector<std::thread> threads;
+  std::vector<std::thread> threads(kThreads);
   for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([this, t, &got] {
+    threads[t] = std::thread([this, t, &got] {
       for (int k = 0; k < kRounds; ++k) got[t * kRounds + k] = Work(t);
     });
   for (std::thread& th : threads) th.join();
