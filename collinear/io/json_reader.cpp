@@ -99,6 +99,8 @@ std::string KindOf(const Json& j) {
 }
 
 // Walks a JsonCursor for the parser; the iterator without one is the end.
+// Copies share the cursor, as input iterators may: the parser reads
+// through one of them.
 class CursorIterator {
  public:
   using iterator_category = std::input_iterator_tag;
