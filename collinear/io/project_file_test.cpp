@@ -439,11 +439,11 @@ TEST(Project, BadInputNamesFilePathAndProblem) {
 std::string WithManyPoints(int n) {
   std::string points, control;
   for (int i = 0; i < n; ++i) {
-    const std::string name = "\"Q" + std::to_string(i) + "\"";
-    points += ",\n    {\"name\": " + name + ", \"x\": " + std::to_string(i) +
-              ", \"y\": 1, \"z\": 2}";
+    const std::string name = '"' + ("Q" + std::to_string(i)) + '"';
+    points += ",\n    {\"name\": " + name + R"(, "x": )" + std::to_string(i) +
+              R"(, "y": 1, "z": 2})";
     if (i % 3 == 0)
-      control += ", {\"point\": " + name + ", \"pixel\": [" +
+      control += R"(, {"point": )" + name + R"(, "pixel": [)" +
                  std::to_string(i) + ", 7]}";
   }
   const std::string last_point = R"("z": 255.0})";
