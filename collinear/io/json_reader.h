@@ -8,7 +8,9 @@
 #define COLLINEAR_IO_JSON_READER_H_
 
 #include <cstddef>
+#include <cstdio>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,8 @@ std::string NumberText(double v);
 // The value under key, or null when j has none.
 const Json* Find(const Json& j, const char* key);
 
+class JsonCursor;
+
 class JsonReader {
  public:
   // Records the problem unless one is recorded already; returns false.
@@ -43,6 +47,39 @@ class JsonReader {
   // Parses text into doc. A key that appears twice in one object (which a
   // JSON reader would silently let win) is a problem too.
   bool Parse(const std::string& text, Json& doc);
+
+  // The path of a list by its keys from the document, "*" for any element
+  // of a list: {"images", "*", "control"}.
+  using Pattern = std::vector<std::string>;
+  // Receives element i of a list; false stops the reading.
+  using ElementFn = std::function<bool(std::size_t i, const Json& element)>;
+  // Where a list left out lies in the text: [begin, end) from its '[' to
+  // its ']'; outer is the index that the '*' of its pattern stands for;
+  // count its elements.
+  struct ListSpan {
+    std::size_t pattern, outer, begin, end, count;
+  };
+  // As Parse, with the elements of the lists that match patterns left out
+  // of doc (the lists stay, empty), so that a large document need not be
+  // held whole. text must outlive the reads of ForEachLeftOut.
+  bool ParseLeavingOut(const std::string& text,
+                       const std::vector<Pattern>& patterns,
+                       Json& doc);
+  // As ParseLeavingOut for the text of a file open for reading, which must
+  // stay open for the reads of ForEachLeftOut; the file is read in blocks
+  // and never held whole.
+  bool ParseFileLeavingOut(std::FILE* file,
+                           const std::vector<Pattern>& patterns,
+                           Json& doc);
+  // Hands each element of the list that ParseLeavingOut left out under
+  // patterns[pattern] (with '*' standing for outer) to take, in order, one
+  // document at a time; none when there is no such list. False when take
+  // stopped it or a problem is recorded.
+  bool ForEachLeftOut(std::size_t pattern,
+                      std::size_t outer,
+                      const ElementFn& take);
+  // The number of elements ForEachLeftOut would hand over.
+  std::size_t LeftOutCount(std::size_t pattern, std::size_t outer) const;
 
   // j must be an object whose keys are among allowed or start with '_'
   // (notes).
@@ -83,6 +120,16 @@ class JsonReader {
  private:
   bool failed_ = false;
   std::string path_, what_;
+  // The list left out under (pattern, outer), or null.
+  const ListSpan* SpanOf(std::size_t pattern, std::size_t outer) const;
+
+  bool ParseFrom(JsonCursor& c,
+                 const std::vector<Pattern>& patterns,
+                 Json& doc);
+
+  const std::string* text_ = nullptr;  // or
+  std::FILE* file_ = nullptr;
+  std::vector<ListSpan> spans_;
 };
 
 // Runs step, a function returning bool, for a public entry point of io/.

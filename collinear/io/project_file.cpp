@@ -4,10 +4,15 @@ namespace collinear {
 namespace {
 
 template <class T, class Key>
-const T* FindIn(const std::vector<T>& list, const std::string& key, Key get) {
-  for (const T& item : list)
-    if (get(item) == key) return &item;
-  return nullptr;
+const T* FindIn(const std::vector<T>& list,
+                const NameIndex& index,
+                const std::string& key,
+                Key get) {
+  const std::size_t i =
+      index.Find(key, [&list, &get](std::size_t k) -> const std::string& {
+        return get(list[k]);
+      });
+  return i == NameIndex::kNone ? nullptr : &list[i];
 }
 
 }  // namespace
@@ -30,19 +35,39 @@ Project::~Project() {
 }
 
 const ProjectSystem* Project::FindSystem(const std::string& id) const {
-  return FindIn(systems_, id, [](const ProjectSystem& s) { return s.id; });
+  return FindIn(
+      systems_,
+      system_index_,
+      id,
+      [](const ProjectSystem& x) -> const std::string& { return x.id; });
 }
 const ProjectCamera* Project::FindCamera(const std::string& id) const {
-  return FindIn(cameras_, id, [](const ProjectCamera& c) { return c.id; });
+  return FindIn(
+      cameras_,
+      camera_index_,
+      id,
+      [](const ProjectCamera& x) -> const std::string& { return x.id; });
 }
 const ProjectPoint* Project::FindPoint(const std::string& name) const {
-  return FindIn(points_, name, [](const ProjectPoint& p) { return p.name; });
+  return FindIn(
+      points_,
+      point_index_,
+      name,
+      [](const ProjectPoint& x) -> const std::string& { return x.name; });
 }
 const ProjectImage* Project::FindImage(const std::string& id) const {
-  return FindIn(images_, id, [](const ProjectImage& i) { return i.id; });
+  return FindIn(
+      images_,
+      image_index_,
+      id,
+      [](const ProjectImage& x) -> const std::string& { return x.id; });
 }
 const ProjectStation* Project::FindStation(const std::string& id) const {
-  return FindIn(stations_, id, [](const ProjectStation& s) { return s.id; });
+  return FindIn(
+      stations_,
+      station_index_,
+      id,
+      [](const ProjectStation& x) -> const std::string& { return x.id; });
 }
 
 }  // namespace collinear

@@ -8,8 +8,13 @@
 #ifndef COLLINEAR_IO_PROJECT_FILE_H_
 #define COLLINEAR_IO_PROJECT_FILE_H_
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -120,6 +125,60 @@ struct ProjectStation {
   ComPtr<HostObject> object;
 };
 
+// Positions in a list by name: an open-addressing hash table of index + 1
+// (0: a free slot), at most half full, 4 bytes a slot. The names stay in
+// the list; name_of(i) gives that of entry i.
+class NameIndex {
+ public:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  // The index of the entry named name, or kNone.
+  template <class NameOf>
+  std::size_t Find(std::string_view name, NameOf name_of) const {
+    if (slots_.empty()) return kNone;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t s = Hash(name) & mask;; s = (s + 1) & mask) {
+      const std::uint32_t v = slots_[s];
+      if (v == 0) return kNone;
+      if (name_of(v - 1) == name) return v - 1;
+    }
+  }
+  // Enters entry i, named name_of(i), unless an entry of that name is in
+  // already: returns that one's index then, else kNone.
+  template <class NameOf>
+  std::size_t Insert(std::size_t i, NameOf name_of) {
+    const std::size_t found = Find(name_of(i), name_of);
+    if (found != kNone) return found;
+    if (2 * (count_ + 1) > slots_.size()) Grow(name_of);
+    Place(i, name_of(i));
+    ++count_;
+    return kNone;
+  }
+  std::size_t size() const { return count_; }
+
+ private:
+  static std::size_t Hash(std::string_view name) {
+    return std::hash<std::string_view>()(name);
+  }
+  void Place(std::size_t i, std::string_view name) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t s = Hash(name) & mask;
+    while (slots_[s] != 0) s = (s + 1) & mask;
+    slots_[s] = static_cast<std::uint32_t>(i + 1);
+  }
+  template <class NameOf>
+  void Grow(NameOf name_of) {
+    std::vector<std::uint32_t> old(
+        std::max<std::size_t>(16, 2 * slots_.size()));
+    old.swap(slots_);
+    for (const std::uint32_t v : old)
+      if (v != 0) Place(v - 1, name_of(v - 1));
+  }
+
+  std::vector<std::uint32_t> slots_;
+  std::size_t count_ = 0;
+};
+
 // A loaded project. Every host object refers (property 50) to one
 // coordinate-system object, which names the working system in which the
 // calculator computes. The project owns its objects and breaks their
@@ -182,6 +241,8 @@ class COLLINEAR_API Project {
   std::vector<ProjectPoint> points_;
   std::vector<ProjectImage> images_;
   std::vector<ProjectStation> stations_;
+  NameIndex system_index_, camera_index_, point_index_, image_index_,
+      station_index_;
 };
 
 // Sets the exterior orientation of the images named in updates in the

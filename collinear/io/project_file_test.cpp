@@ -12,6 +12,7 @@
 
 #include <collinear/calculator/calculator_test_util.h>
 #include <collinear/calculator/crd_calculator.h>
+#include <collinear/calculator/host/image_host.h>
 #include <collinear/geo/geo_host.h>
 #include <collinear/geo/proj_test_util.h>
 #include <collinear/primitives/constants.h>
@@ -431,6 +432,79 @@ TEST(Project, BadInputNamesFilePathAndProblem) {
     EXPECT_EQ(error.rfind(std::string("p.json: ") + c.expected, 0), 0u)
         << error;
   }
+}
+
+// kProject with n more points "Q0", "Q1", ... and every third of them
+// measured in IMG1 after its own control points.
+std::string WithManyPoints(int n) {
+  std::string points, control;
+  for (int i = 0; i < n; ++i) {
+    const std::string name = '"' + ("Q" + std::to_string(i)) + '"';
+    points += ",\n    {\"name\": " + name + R"(, "x": )" + std::to_string(i) +
+              R"(, "y": 1, "z": 2})";
+    if (i % 3 == 0)
+      control += R"(, {"point": )" + name + R"(, "pixel": [)" +
+                 std::to_string(i) + ", 7]}";
+  }
+  const std::string last_point = R"("z": 255.0})";
+  const std::string last_control = R"("pixel": [3000, 1500]})";
+  return Replace(Replace(kProject, last_point, last_point + points),
+                 last_control,
+                 last_control + control);
+}
+
+TEST(Project, LargeProjectsResolveEveryNameAndFailInFileOrder) {
+  const int n = 3000;
+  const std::string text = WithManyPoints(n);
+  std::string error;
+  const std::unique_ptr<Project> p = Parse(text, error);
+  ASSERT_TRUE(p) << error;
+  ASSERT_EQ(p->points().size(), 5u + n);
+  for (const ProjectPoint& pt : p->points())
+    ASSERT_EQ(p->FindPoint(pt.name), &pt) << pt.name;
+  EXPECT_EQ(p->FindPoint("Q3000"), nullptr);
+  const ProjectImage& img = *p->FindImage("IMG1");
+  ASSERT_EQ(img.control.size(), 2u + (n + 2) / 3);
+  for (std::size_t k = 2; k < img.control.size(); ++k) {
+    const ProjectControl& c = img.control[k];
+    const ProjectPoint* pt = p->FindPoint(c.point);
+    ASSERT_TRUE(pt);
+    EXPECT_EQ(pt->coords[0], c.x_px);  // both 3 (k - 2)
+    EXPECT_EQ(Ref(c.object.get(), kImageMeasPropPoint), pt->object.get());
+  }
+  EXPECT_EQ(p->FindImage("2"), &p->images()[1]);
+  EXPECT_EQ(p->FindStation("S1"), &p->stations()[0]);
+  EXPECT_EQ(p->FindCamera("ts"), &p->cameras()[1]);
+  EXPECT_EQ(p->FindSystem("site"), &p->systems()[2]);  // derived: last
+
+  // The first problem in the file is the one reported, a JSON one before
+  // any other.
+  struct Case {
+    const char *from, *to, *expected;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {R"({"name": "Q2999", "x": 2999)", R"({"name": "Q7", "x": 2999)",
+       "points[3004].name: the name 'Q7' repeats points[12]"},
+      {R"({"name": "Q2000", "x": 2000)", R"({"name": "Q2000", "x": 2000, "x": 1)",
+       "points[2005]: key 'x' appears twice"},
+      {R"("pixel": [2997, 7]})", R"("pixel": [2997, 7], "pixel": [1, 2]})",
+       "images[0].control[1001]: key 'pixel' appears twice"},
+      {R"({"point": "Q2997")", R"({"point": "Q3")", "images[0].control[1001].point: point 'Q3' is measured already in control[3]"},
+      {R"({"name": "Q10", "x": 10, "y": 1, "z": 2})", R"({"name": "Q10", "x": 10, "y": 1})",
+       "points[15]: needs 'z'"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_FALSE(Parse(Replace(text, c.from, c.to), error));
+    EXPECT_EQ(error.rfind(std::string("p.json: ") + c.expected, 0), 0u)
+        << error;
+  }
+  const std::string late_syntax_error =
+      Replace(Replace(text, R"("z": 2},)", R"("z": "2"},)"), "]\n}", "]\n");
+  EXPECT_FALSE(Parse(late_syntax_error, error));
+  EXPECT_NE(error.find("not valid JSON"), std::string::npos) << error;
 }
 
 TEST(Project, CalculatorReadsTheStoredOrientationInEitherWorkingSystem) {

@@ -1,7 +1,11 @@
 #include <collinear/io/project_loader.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -83,14 +87,48 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::vector<std::string> Ids(const std::map<std::string, std::size_t>& m) {
+const std::string& KeyOf(const ProjectSystem& s) { return s.id; }
+const std::string& KeyOf(const ProjectCamera& c) { return c.id; }
+const std::string& KeyOf(const ProjectPoint& p) { return p.name; }
+const std::string& KeyOf(const ProjectImage& i) { return i.id; }
+const std::string& KeyOf(const ProjectStation& s) { return s.id; }
+
+// The names of list in ascending order, as messages list them.
+template <class T>
+std::vector<std::string> Ids(const std::vector<T>& list) {
   std::vector<std::string> ids;
-  ids.reserve(m.size());
-  for (const auto& e : m) ids.push_back(e.first);
+  ids.reserve(list.size());
+  for (const T& e : list) ids.push_back(KeyOf(e));
+  std::sort(ids.begin(), ids.end());
   return ids;
 }
 
+// The entry of list named name, through its index; kNone when there is
+// none.
+template <class T>
+std::size_t IndexOf(const std::vector<T>& list,
+                    const NameIndex& index,
+                    std::string_view name) {
+  return index.Find(name, [&list](std::size_t i) -> const std::string& {
+    return KeyOf(list[i]);
+  });
+}
+
+// Enters the last entry of list into index.
+template <class T>
+void Enter(const std::vector<T>& list, NameIndex& index) {
+  index.Insert(list.size() - 1, [&list](std::size_t i) -> const std::string& {
+    return KeyOf(list[i]);
+  });
+}
+
 }  // namespace
+
+const std::vector<JsonReader::Pattern>& ProjectLoader::LeftOutLists() {
+  static const std::vector<JsonReader::Pattern> kLists = {
+      {"points"}, {"images", "*", "control"}};
+  return kLists;
+}
 
 double AngleUnitSize(const std::string& unit) {
   if (unit == "deg") return kRadPerDeg;
@@ -151,17 +189,18 @@ bool ProjectLoader::Angle(const Json& j,
   return true;
 }
 
-bool ProjectLoader::Lookup(const std::map<std::string, std::size_t>& known,
+template <class T>
+bool ProjectLoader::Lookup(const std::vector<T>& list,
+                           const NameIndex& known,
                            const std::string& name,
                            const std::string& path,
                            const char* what,
                            std::size_t& index) {
-  const auto it = known.find(name);
-  if (it == known.end())
+  index = IndexOf(list, known, name);
+  if (index == NameIndex::kNone)
     return r_.Fail(path,
                    std::string("unknown ") + what + " " + Quote(name) +
-                       " (known: " + JoinNames(Ids(known)) + ")");
-  index = it->second;
+                       " (known: " + JoinNames(Ids(list)) + ")");
   return true;
 }
 
@@ -191,7 +230,7 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
       if (derived != (pass == 1)) continue;
       ProjectSystem sys;
       if (!r_.RequiredName(s, "id", path, sys.id)) return false;
-      if (system_index_.count(sys.id))
+      if (IndexOf(p_.systems_, p_.system_index_, sys.id) != NameIndex::kNone)
         return r_.Fail(Member(path, "id"),
                        "the id " + Quote(sys.id) + " repeats");
       sys.object = HostObject::Create();
@@ -224,8 +263,8 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
       if (sys.derived) ref->AddClass(kGeoDerivedClass);
       references_[sys.id] = ref;
       p_.helpers_.push_back(ref);
-      system_index_[sys.id] = p_.systems_.size();
       p_.systems_.push_back(std::move(sys));
+      Enter(p_.systems_, p_.system_index_);
     }
   }
   return true;
@@ -312,12 +351,12 @@ bool ProjectLoader::LoadDerived(const Json& s,
                      "give one of them");
   sys.derived = true;
   if (!r_.RequiredName(s, "base", path, sys.base)) return false;
-  const auto it = system_index_.find(sys.base);
-  if (it == system_index_.end() || p_.systems_[it->second].derived)
+  const std::size_t at = IndexOf(p_.systems_, p_.system_index_, sys.base);
+  if (at == NameIndex::kNone || p_.systems_[at].derived)
     return r_.Fail(Member(path, "base"),
                    "must name a system with a 'crs' (known: " +
                        JoinNames(PlainIds()) + ")");
-  const ProjectSystem& base = p_.systems_[it->second];
+  const ProjectSystem& base = p_.systems_[at];
   sys.engineering = base.engineering;
   sys.unit = base.unit;
   sys.metres_per_unit = base.metres_per_unit;
@@ -394,7 +433,8 @@ bool ProjectLoader::LoadWorkingObject(const Json& doc) {
                    "id of the one in which images are oriented");
   }
   std::size_t index = 0;
-  if (!Lookup(system_index_, id, "working_system", "system", index))
+  if (!Lookup(
+          p_.systems_, p_.system_index_, id, "working_system", "system", index))
     return false;
   const ProjectSystem& sys = p_.systems_[index];
   if (sys.geographic)
@@ -414,8 +454,10 @@ bool ProjectLoader::LoadWorkingObject(const Json& doc) {
     if (sys.derived)
       o.SetInt32(kGeoPropKind, kKindLocal)
           .SetObject(kGeoPropSystemKind1, sys.object.get())
-          .SetObject(kGeoPropBaseSystem,
-                     p_.systems_[system_index_.at(sys.base)].object.get());
+          .SetObject(
+              kGeoPropBaseSystem,
+              p_.systems_[IndexOf(p_.systems_, p_.system_index_, sys.base)]
+                  .object.get());
     else
       o.SetInt32(kGeoPropKind, kKindProjected)
           .SetObject(kGeoPropSystemKind2, sys.object.get())
@@ -470,7 +512,7 @@ bool ProjectLoader::LoadCameras(const Json& doc) {
     } else if (!ReadCameraObject(r_, c, path, true, cam)) {
       return false;
     }
-    if (camera_index_.count(cam.id))
+    if (IndexOf(p_.cameras_, p_.camera_index_, cam.id) != NameIndex::kNone)
       return r_.Fail(Member(path, "id"),
                      "the id " + Quote(cam.id) + " repeats");
     cam.object = HostObject::Create();
@@ -486,8 +528,8 @@ bool ProjectLoader::LoadCameras(const Json& doc) {
     if (const Json* m = Find(c, "mount")) {
       if (!LoadMount(*m, Member(path, "mount"), cam)) return false;
     }
-    camera_index_[cam.id] = p_.cameras_.size();
     p_.cameras_.push_back(std::move(cam));
+    Enter(p_.cameras_, p_.camera_index_);
   }
   return true;
 }
@@ -565,69 +607,76 @@ ComPtr<HostObject> ProjectLoader::MakePoint(const ProjectSystem& sys,
 bool ProjectLoader::LoadPoints(const Json& doc) {
   const Json* list = nullptr;
   if (!r_.List(doc, "points", "", list)) return false;
-  for (std::size_t i = 0; i < list->size(); ++i) {
-    const std::string path = Element("points", i);
-    const Json& j = (*list)[i];
-    if (!r_.CheckKeys(
-            j, path, {"name", "system", "x", "y", "z", "lat", "lon", "h"}))
-      return false;
-    ProjectPoint pt;
-    if (!r_.RequiredName(j, "name", path, pt.name)) return false;
-    const auto dup = point_index_.find(pt.name);
-    if (dup != point_index_.end())
-      return r_.Fail(Member(path, "name"),
-                     "the name " + Quote(pt.name) + " repeats points[" +
-                         std::to_string(dup->second) + "]");
-    pt.system = p_.working_system_;
-    if (const Json* s = Find(j, "system")) {
-      if (!r_.Name(*s, Member(path, "system"), pt.system)) return false;
-    }
-    std::size_t index = 0;
-    if (!Lookup(
-            system_index_, pt.system, Member(path, "system"), "system", index))
-      return false;
-    const ProjectSystem& sys = p_.systems_[index];
-    const char* plane[3] = {"x", "y", "z"};
-    const char* geodetic[3] = {"lat", "lon", "h"};
-    const char* const* want = sys.geographic ? geodetic : plane;
-    const char* const* other = sys.geographic ? plane : geodetic;
-    for (int k = 0; k < 3; ++k) {
-      if (Find(j, other[k]))
-        return r_.Fail(Member(path, other[k]),
-                       std::string("system ") + Quote(sys.id) + " takes " +
-                           (sys.geographic ? "lat, lon, h" : "x, y, z"));
-      if (!r_.RequiredNumber(j, want[k], path, pt.coords[k])) return false;
-    }
-    if (sys.geographic && std::fabs(pt.coords[0]) > 90.0)
-      return r_.Fail(Member(path, "lat"), "must lie within -90 to 90 degrees");
-    // An engineering frame and the systems derived from it stand apart.
-    auto root = [](const ProjectSystem& x) {
-      return x.derived ? x.base : x.id;
-    };
-    if ((sys.engineering || working_->engineering) &&
-        root(sys) != root(*working_))
-      return r_.Fail(Member(path, "system"),
-                     "no conversion between " + Quote(sys.id) +
-                         " and the working system " + Quote(working_->id) +
-                         ": an engineering frame has no geodetic relation to "
-                         "other systems");
-    if (!sys.orthometric && working_->derived)
-      return r_.Fail(path,
-                     "its system " + Quote(sys.id) +
-                         " has ellipsoidal heights, which the local working "
-                         "system " +
-                         Quote(working_->id) +
-                         " cannot take; work in a projected system");
-    if (!sys.orthometric && !ellipsoidal_object_)
-      return r_.Fail(path,
-                     "its system " + Quote(sys.id) +
-                         " has ellipsoidal heights and the project gives no "
-                         "'geoid' to reduce them (or declare the system's "
-                         "heights \"orthometric\")");
-    pt.object = MakePoint(sys, pt.coords, pt.name);
-    point_index_[pt.name] = p_.points_.size();
-    p_.points_.push_back(std::move(pt));
+  p_.points_.reserve(r_.LeftOutCount(kPointsList, 0));
+  return r_.ForEachLeftOut(
+      kPointsList, 0, [this](std::size_t i, const Json& j) {
+        return LoadPoint(i, j);
+      });
+}
+
+bool ProjectLoader::LoadPoint(std::size_t i, const Json& j) {
+  const std::string path = Element("points", i);
+  if (!r_.CheckKeys(
+          j, path, {"name", "system", "x", "y", "z", "lat", "lon", "h"}))
+    return false;
+  ProjectPoint pt;
+  if (!r_.RequiredName(j, "name", path, pt.name)) return false;
+  const std::size_t dup = IndexOf(p_.points_, p_.point_index_, pt.name);
+  if (dup != NameIndex::kNone)
+    return r_.Fail(Member(path, "name"),
+                   "the name " + Quote(pt.name) + " repeats points[" +
+                       std::to_string(dup) + "]");
+  pt.system = p_.working_system_;
+  if (const Json* s = Find(j, "system")) {
+    if (!r_.Name(*s, Member(path, "system"), pt.system)) return false;
   }
+  std::size_t index = 0;
+  if (!Lookup(p_.systems_,
+              p_.system_index_,
+              pt.system,
+              Member(path, "system"),
+              "system",
+              index))
+    return false;
+  const ProjectSystem& sys = p_.systems_[index];
+  const char* plane[3] = {"x", "y", "z"};
+  const char* geodetic[3] = {"lat", "lon", "h"};
+  const char* const* want = sys.geographic ? geodetic : plane;
+  const char* const* other = sys.geographic ? plane : geodetic;
+  for (int k = 0; k < 3; ++k) {
+    if (Find(j, other[k]))
+      return r_.Fail(Member(path, other[k]),
+                     std::string("system ") + Quote(sys.id) + " takes " +
+                         (sys.geographic ? "lat, lon, h" : "x, y, z"));
+    if (!r_.RequiredNumber(j, want[k], path, pt.coords[k])) return false;
+  }
+  if (sys.geographic && std::fabs(pt.coords[0]) > 90.0)
+    return r_.Fail(Member(path, "lat"), "must lie within -90 to 90 degrees");
+  // An engineering frame and the systems derived from it stand apart.
+  auto root = [](const ProjectSystem& x) { return x.derived ? x.base : x.id; };
+  if ((sys.engineering || working_->engineering) &&
+      root(sys) != root(*working_))
+    return r_.Fail(Member(path, "system"),
+                   "no conversion between " + Quote(sys.id) +
+                       " and the working system " + Quote(working_->id) +
+                       ": an engineering frame has no geodetic relation to "
+                       "other systems");
+  if (!sys.orthometric && working_->derived)
+    return r_.Fail(path,
+                   "its system " + Quote(sys.id) +
+                       " has ellipsoidal heights, which the local working "
+                       "system " +
+                       Quote(working_->id) +
+                       " cannot take; work in a projected system");
+  if (!sys.orthometric && !ellipsoidal_object_)
+    return r_.Fail(path,
+                   "its system " + Quote(sys.id) +
+                       " has ellipsoidal heights and the project gives no "
+                       "'geoid' to reduce them (or declare the system's "
+                       "heights \"orthometric\")");
+  pt.object = MakePoint(sys, pt.coords, pt.name);
+  p_.points_.push_back(std::move(pt));
+  Enter(p_.points_, p_.point_index_);
   return true;
 }
 
@@ -635,7 +684,8 @@ bool ProjectLoader::PointObject(const std::string& name,
                                 const std::string& path,
                                 HostObject*& out) {
   std::size_t index = 0;
-  if (!Lookup(point_index_, name, path, "point", index)) return false;
+  if (!Lookup(p_.points_, p_.point_index_, name, path, "point", index))
+    return false;
   out = p_.points_[index].object.get();
   return true;
 }
@@ -651,7 +701,7 @@ bool ProjectLoader::LoadStations(const Json& doc) {
       return false;
     ProjectStation st;
     if (!r_.RequiredName(j, "id", path, st.id)) return false;
-    if (station_index_.count(st.id))
+    if (IndexOf(p_.stations_, p_.station_index_, st.id) != NameIndex::kNone)
       return r_.Fail(Member(path, "id"), "the id " + Quote(st.id) + " repeats");
     if (!r_.RequiredName(j, "point", path, st.point)) return false;
     HostObject* point = nullptr;
@@ -677,8 +727,8 @@ bool ProjectLoader::LoadStations(const Json& doc) {
       st.measurements.push_back(std::move(m));
     }
     st.object->SetObjectSet(kStationPropMeasurements, set.get());
-    station_index_[st.id] = p_.stations_.size();
     p_.stations_.push_back(std::move(st));
+    Enter(p_.stations_, p_.station_index_);
   }
   return true;
 }
@@ -780,12 +830,13 @@ bool ProjectLoader::LoadImages(const Json& doc) {
       return false;
     ProjectImage img;
     if (!r_.RequiredName(j, "id", path, img.id)) return false;
-    if (image_index_.count(img.id))
+    if (IndexOf(p_.images_, p_.image_index_, img.id) != NameIndex::kNone)
       return r_.Fail(Member(path, "id"),
                      "the id " + Quote(img.id) + " repeats");
     if (!r_.RequiredName(j, "camera", path, img.camera)) return false;
     std::size_t camera = 0;
-    if (!Lookup(camera_index_,
+    if (!Lookup(p_.cameras_,
+                p_.camera_index_,
                 img.camera,
                 Member(path, "camera"),
                 "camera",
@@ -801,13 +852,13 @@ bool ProjectLoader::LoadImages(const Json& doc) {
     if (const Json* e = Find(j, "exterior")) {
       if (!LoadExterior(*e, Member(path, "exterior"), img)) return false;
     }
-    if (!LoadControl(j, path, img)) return false;
+    if (!LoadControl(j, i, path, img)) return false;
     if (const Json* ts = Find(j, "total_station")) {
       if (!LoadTotalStation(*ts, Member(path, "total_station"), img))
         return false;
     }
-    image_index_[img.id] = p_.images_.size();
     p_.images_.push_back(std::move(img));
+    Enter(p_.images_, p_.image_index_);
   }
   return true;
 }
@@ -858,42 +909,52 @@ bool ProjectLoader::LoadExterior(const Json& e,
 }
 
 bool ProjectLoader::LoadControl(const Json& j,
+                                std::size_t image,
                                 const std::string& path,
                                 ProjectImage& img) {
   const Json* list = nullptr;
   if (!r_.List(j, "control", path, list)) return false;
   ComPtr<HostObjectSet> set = HostObjectSet::Create();
-  std::map<std::string, std::size_t> seen;
-  for (std::size_t k = 0; k < list->size(); ++k) {
-    const std::string cp = Element(Member(path, "control"), k);
-    const Json& m = (*list)[k];
-    if (!r_.CheckKeys(m, cp, {"point", "pixel"})) return false;
-    ProjectControl c;
-    if (!r_.RequiredName(m, "point", cp, c.point)) return false;
-    const auto dup = seen.find(c.point);
-    if (dup != seen.end())
-      return r_.Fail(Member(cp, "point"),
-                     "point " + Quote(c.point) +
-                         " is measured already in control[" +
-                         std::to_string(dup->second) + "]");
-    seen[c.point] = k;
-    const Json* px = Find(m, "pixel");
-    if (!px) return r_.Fail(cp, "needs 'pixel': [x, y]");
-    std::vector<double> v;
-    if (!r_.Numbers(*px, Member(cp, "pixel"), 2, v)) return false;
-    c.x_px = v[0];
-    c.y_px = v[1];
-    HostObject* point = nullptr;
-    if (!PointObject(c.point, Member(cp, "point"), point)) return false;
-    c.object = HostObject::Create();
-    c.object->SetObject(kImageMeasPropPoint, point)
-        .SetDouble(kImageMeasPropX, c.x_px)
-        .SetDouble(kImageMeasPropY, c.y_px)
-        .SetObject(kGeoPropCrsObject, p_.working_object_.get());
-    set->Add(c.object.get());
-    img.control.push_back(std::move(c));
-  }
-  if (!list->empty())
+  NameIndex seen;
+  img.control.reserve(r_.LeftOutCount(kControlList, image));
+  const bool ok =
+      r_.ForEachLeftOut(kControlList, image, [&](std::size_t k, const Json& m) {
+        const std::string cp = Element(Member(path, "control"), k);
+        if (!r_.CheckKeys(m, cp, {"point", "pixel"})) return false;
+        ProjectControl c;
+        if (!r_.RequiredName(m, "point", cp, c.point)) return false;
+        const std::size_t dup =
+            seen.Find(c.point, [&img](std::size_t i) -> const std::string& {
+              return img.control[i].point;
+            });
+        if (dup != NameIndex::kNone)
+          return r_.Fail(Member(cp, "point"),
+                         "point " + Quote(c.point) +
+                             " is measured already in control[" +
+                             std::to_string(dup) + "]");
+        const Json* px = Find(m, "pixel");
+        if (!px) return r_.Fail(cp, "needs 'pixel': [x, y]");
+        std::vector<double> v;
+        if (!r_.Numbers(*px, Member(cp, "pixel"), 2, v)) return false;
+        c.x_px = v[0];
+        c.y_px = v[1];
+        HostObject* point = nullptr;
+        if (!PointObject(c.point, Member(cp, "point"), point)) return false;
+        c.object = HostObject::Create();
+        c.object->SetObject(kImageMeasPropPoint, point)
+            .SetDouble(kImageMeasPropX, c.x_px)
+            .SetDouble(kImageMeasPropY, c.y_px)
+            .SetObject(kGeoPropCrsObject, p_.working_object_.get());
+        set->Add(c.object.get());
+        img.control.push_back(std::move(c));
+        seen.Insert(img.control.size() - 1,
+                    [&img](std::size_t i) -> const std::string& {
+                      return img.control[i].point;
+                    });
+        return true;
+      });
+  if (!ok) return false;
+  if (!img.control.empty())
     img.object->SetObjectSet(kImagePropControlMeasurements, set.get());
   return true;
 }
@@ -906,7 +967,8 @@ bool ProjectLoader::LoadTotalStation(const Json& ts,
       !r_.RequiredName(ts, "measurement", path, img.measurement))
     return false;
   std::size_t index = 0;
-  if (!Lookup(station_index_,
+  if (!Lookup(p_.stations_,
+              p_.station_index_,
               img.station,
               Member(path, "station"),
               "station",
@@ -929,26 +991,17 @@ bool ProjectLoader::LoadTotalStation(const Json& ts,
   return true;
 }
 
-std::unique_ptr<Project> Project::Load(const std::string& path,
-                                       std::string& error) {
-  std::string text;
-  if (!CatchForeign(path + ": ", error, [&]() {
-        return ReadTextFile(path, text, error);
-      }))
-    return nullptr;
-  return Parse(text, path, FolderOf(path), error);
-}
-
-std::unique_ptr<Project> Project::Parse(const std::string& text,
-                                        const std::string& source,
-                                        const std::string& folder,
-                                        std::string& error) {
+std::unique_ptr<Project> ProjectLoader::Run(
+    const std::string& source,
+    const std::string& folder,
+    std::string& error,
+    const std::function<bool(JsonReader&, Json&)>& parse) {
   error.clear();
   std::unique_ptr<Project> p;
   const bool ok = CatchForeign(source + ": ", error, [&]() {
     JsonReader r;
     Json doc;
-    if (r.Parse(text, doc) && !doc.is_object())
+    if (parse(r, doc) && !doc.is_object())
       r.Fail("", "the document must be a JSON object");
     if (!r.failed()) {
       p.reset(new Project());
@@ -961,6 +1014,35 @@ std::unique_ptr<Project> Project::Parse(const std::string& text,
   });
   if (!ok) p.reset();
   return p;
+}
+
+std::unique_ptr<Project> Project::Load(const std::string& path,
+                                       std::string& error) {
+  // Read in blocks, twice over the large lists, rather than held whole.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
+    std::string unused;
+    CatchForeign(path + ": ", error, [&]() {
+      return ReadTextFile(path, unused, error);  // says why
+    });
+    return nullptr;
+  }
+  return ProjectLoader::Run(
+      path, FolderOf(path), error, [&file](JsonReader& r, Json& doc) {
+        return r.ParseFileLeavingOut(
+            file.get(), ProjectLoader::LeftOutLists(), doc);
+      });
+}
+
+std::unique_ptr<Project> Project::Parse(const std::string& text,
+                                        const std::string& source,
+                                        const std::string& folder,
+                                        std::string& error) {
+  return ProjectLoader::Run(
+      source, folder, error, [&text](JsonReader& r, Json& doc) {
+        return r.ParseLeavingOut(text, ProjectLoader::LeftOutLists(), doc);
+      });
 }
 
 }  // namespace collinear

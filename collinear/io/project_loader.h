@@ -6,7 +6,9 @@
 #define COLLINEAR_IO_PROJECT_LOADER_H_
 
 #include <cstddef>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,18 +29,34 @@ class ProjectLoader {
  public:
   ProjectLoader(Project& project, std::string folder, JsonReader& reader);
 
+  // A project from the document that parse reads into doc (null, with
+  // error "source: json.path: what is wrong", at the first problem);
+  // pictures are found relative to folder. Never throws.
+  static std::unique_ptr<Project> Run(
+      const std::string& source,
+      const std::string& folder,
+      std::string& error,
+      const std::function<bool(JsonReader&, Json&)>& parse);
+
   // False at the first problem, which reader then holds; the project is
-  // filled in part.
+  // filled in part. doc is read with the lists of LeftOutLists left out.
   bool Load(const Json& doc);
+
+  // The lists whose elements the loader reads one at a time: the points
+  // and the control measurements of each image, which make up nearly all of
+  // a large project.
+  static const std::vector<JsonReader::Pattern>& LeftOutLists();
 
  private:
   bool Angle(const Json& j,
              const char* key,
              const std::string& path,
              double& out);
-  // The index of the entry named name among known; what says what it is
-  // ("system", "camera", ...).
-  bool Lookup(const std::map<std::string, std::size_t>& known,
+  // The index of the entry named name in list, found through known; what
+  // says what it is ("system", "camera", ...).
+  template <class T>
+  bool Lookup(const std::vector<T>& list,
+              const NameIndex& known,
               const std::string& name,
               const std::string& path,
               const char* what,
@@ -64,6 +82,7 @@ class ProjectLoader {
                                const double coords[3],
                                const std::string& name);
   bool LoadPoints(const Json& doc);
+  bool LoadPoint(std::size_t i, const Json& j);
   bool PointObject(const std::string& name,
                    const std::string& path,
                    HostObject*& out);
@@ -75,18 +94,23 @@ class ProjectLoader {
   bool LoadImages(const Json& doc);
   bool LoadPicture(const Json& pic, const std::string& path, ProjectImage& img);
   bool LoadExterior(const Json& e, const std::string& path, ProjectImage& img);
-  bool LoadControl(const Json& j, const std::string& path, ProjectImage& img);
+  // Control measurements of images[image].
+  bool LoadControl(const Json& j,
+                   std::size_t image,
+                   const std::string& path,
+                   ProjectImage& img);
   bool LoadTotalStation(const Json& ts,
                         const std::string& path,
                         ProjectImage& img);
+
+  // Indices into LeftOutLists.
+  static constexpr std::size_t kPointsList = 0, kControlList = 1;
 
   Project& p_;
   std::string folder_;
   JsonReader& r_;
   const ProjectSystem* working_ = nullptr;
   ComPtr<HostObject> ellipsoidal_object_;
-  std::map<std::string, std::size_t> system_index_, camera_index_, point_index_,
-      station_index_, image_index_;
   std::map<std::string, ComPtr<HostObject>> references_;
 };
 

@@ -3,6 +3,8 @@
 #include <collinear/io/project_file.h>
 
 #include <cmath>
+#include <string>
+#include <unordered_map>
 
 #include <collinear/io/json_layout.h>
 #include <collinear/io/json_reader.h>
@@ -32,15 +34,22 @@ bool SetExteriorOrientations(
   auto round = [](double v, double per_unit) {
     return std::round(v * per_unit) / per_unit;
   };
+  // The images by id, a whole number by its text; of two with one id the
+  // later one.
+  std::unordered_map<std::string, Json*> by_id;
+  for (Json& img : images) {
+    if (!img.is_object() || !img.contains("id")) continue;
+    const Json& id = img["id"];
+    if (id.is_string())
+      by_id[id.get<std::string>()] = &img;
+    else if (id.is_number_integer())
+      by_id[id.dump()] = &img;
+  }
   for (const auto& u : updates) {
-    Json* target = nullptr;
-    for (Json& img : images)
-      if (img.is_object() && img.contains("id") &&
-          (img["id"] == u.first ||
-           (img["id"].is_number_integer() && img["id"].dump() == u.first)))
-        target = &img;
-    if (!target)
+    const auto found = by_id.find(u.first);
+    if (found == by_id.end())
       return r.Fail("images", "no image has the id " + Quote(u.first));
+    Json* target = found->second;
     const ExteriorOrientation& x = u.second;
     Json e = Json::object();
     e["x"] = round(x.x, 1e6);

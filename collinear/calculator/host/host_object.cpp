@@ -1,5 +1,6 @@
 #include <collinear/calculator/host/host_object.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -171,32 +172,32 @@ HostObject& HostObject::AddClass(const GUID& clsid) {
 }
 
 HostObject& HostObject::SetDouble(long id, double value) {
-  props_[id] = value;
+  Slot(id) = value;
   return *this;
 }
 
 HostObject& HostObject::SetInt32(long id, std::int32_t value) {
-  props_[id] = value;
+  Slot(id) = value;
   return *this;
 }
 
 HostObject& HostObject::SetString(long id, const std::string& value) {
-  props_[id] = value;
+  Slot(id) = value;
   return *this;
 }
 
 HostObject& HostObject::SetDoubles(long id, std::vector<double> values) {
-  props_[id] = std::move(values);
+  Slot(id) = std::move(values);
   return *this;
 }
 
 HostObject& HostObject::SetObject(long id, IPropertyObject* object) {
-  props_[id] = ComPtr<IPropertyObject>(object);
+  Slot(id) = ComPtr<IPropertyObject>(object);
   return *this;
 }
 
 HostObject& HostObject::SetObjectSet(long id, IPropertyObjectSet* set) {
-  props_[id] = ComPtr<IPropertyObjectSet>(set);
+  Slot(id) = ComPtr<IPropertyObjectSet>(set);
   return *this;
 }
 
@@ -219,8 +220,11 @@ HostObject& HostObject::ExposeInterface(const GUID& iid, InterfaceMaker make) {
 }
 
 HostObject& HostObject::Remove(long id) {
-  auto it = props_.find(id);
-  if (it != props_.end()) {
+  const auto it = std::lower_bound(
+      props_.begin(), props_.end(), id, [](const auto& p, long k) {
+        return p.first < k;
+      });
+  if (it != props_.end() && it->first == id) {
     Value old = std::move(it->second);  // released after the erase
     props_.erase(it);
   }
@@ -228,15 +232,35 @@ HostObject& HostObject::Remove(long id) {
 }
 
 void HostObject::Clear() {
-  std::map<long, Value> old;
+  std::vector<std::pair<long, Value>> old;
   old.swap(props_);
 }
 
 bool HostObject::Has(long id) const { return Find(id) != nullptr; }
 
 const HostObject::Value* HostObject::Find(long id) const {
-  auto it = props_.find(id);
-  return it == props_.end() ? nullptr : &it->second;
+  const auto it = std::lower_bound(
+      props_.begin(), props_.end(), id, [](const auto& p, long k) {
+        return p.first < k;
+      });
+  return it == props_.end() || it->first != id ? nullptr : &it->second;
+}
+
+HostObject::Value& HostObject::Slot(long id) {
+  auto it = std::lower_bound(
+      props_.begin(), props_.end(), id, [](const auto& p, long k) {
+        return p.first < k;
+      });
+  if (it == props_.end() || it->first != id) {
+    // Room for the few properties an object has, in one allocation.
+    constexpr std::size_t kTypicalCount = 4;
+    if (props_.capacity() == 0) {
+      props_.reserve(kTypicalCount);
+      it = props_.begin();
+    }
+    it = props_.emplace(it, id, Value());
+  }
+  return it->second;
 }
 
 HRESULT HostObject::QueryInterface(const GUID& iid, void** out) {

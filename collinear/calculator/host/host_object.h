@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <map>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -120,10 +120,14 @@ class COLLINEAR_API HostObject : public IPropertyObject {
                              ComPtr<IPropertyObject>,
                              ComPtr<IPropertyObjectSet>>;
   const Value* Find(long id) const;
+  // The value of id, entered empty where there is none.
+  Value& Slot(long id);
 
   std::atomic<ULONG> refs_{0};
   std::vector<GUID> classes_;
-  std::map<long, Value> props_;
+  // Sorted by id: an object holds a handful, and a project holds millions
+  // of objects, so one block each rather than a tree node per property.
+  std::vector<std::pair<long, Value>> props_;
   std::vector<std::pair<GUID, InterfaceMaker>> interfaces_;
 };
 
