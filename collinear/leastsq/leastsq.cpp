@@ -176,22 +176,6 @@ void RowVariances(
   for (int q = 0; q < R; ++q) var[q] = s[q];
 }
 
-// Advances the row cursor of `ls` to the next row; one row past the end
-// grows the engine by exactly one zero row of weight 1.0. The arrays grow
-// geometrically underneath, so a long run of rows costs amortised O(1) per
-// row.
-void StartRow(CLeastSq& ls) {
-  ++ls.m_nCurObeq;
-  if (ls.m_nCurObeq != ls.m_nObeq) return;
-  const Index row_len = static_cast<Index>(ls.m_nParam) + 1;
-  const Index start = static_cast<Index>(ls.m_nObeq) * row_len;
-  ++ls.m_nObeq;
-  ls.m_aObeq.SetSize(start + row_len);
-  std::fill_n(ls.m_aObeq.GetData() + start, row_len, 0.0);
-  ls.m_aWeight.SetSize(ls.m_nObeq);
-  ls.m_aWeight[ls.m_nObeq - 1] = 1.0;
-}
-
 // Forms, then solves, recording both times in milliseconds. A failed
 // forming returns 0 at once and leaves both times as they were.
 template <class Form, class Step>
@@ -251,6 +235,11 @@ int CLeastSq::Create(int nObeq, int nParam) {
   m_dFormTime = 0.0;
   m_dEps = kSingularEps;
   const Index obeq_size = static_cast<Index>(nObeq) * m_nCol;
+  // SetSize zeroes the elements it adds: only those kept from before are
+  // cleared below, so the rows of a new engine are written once, not twice.
+  const Index kept_obeq = std::min(m_aObeq.GetSize(), obeq_size);
+  const Index kept_noeq = std::min<Index>(m_aNoeq.GetSize(), m_nNoeqSize);
+  const Index kept_bcor = std::min<Index>(m_aBcor.GetSize(), nParam);
   m_aObeq.SetSize(obeq_size);
   m_aNoeq.SetSize(m_nNoeqSize);
   m_aWeight.SetSize(nObeq);
@@ -258,9 +247,9 @@ int CLeastSq::Create(int nObeq, int nParam) {
   m_aCovar.SetSize(m_nNoeqSize);
   m_aFactor.SetSize(m_nNoeqSize);
   m_aVar.SetSize(nObeq);
-  std::fill_n(m_aObeq.GetData(), obeq_size, 0.0);
-  std::fill_n(m_aNoeq.GetData(), m_nNoeqSize, 0.0);
-  std::fill_n(m_aBcor.GetData(), nParam, 0.0);
+  std::fill_n(m_aObeq.GetData(), kept_obeq, 0.0);
+  std::fill_n(m_aNoeq.GetData(), kept_noeq, 0.0);
+  std::fill_n(m_aBcor.GetData(), kept_bcor, 0.0);
   std::fill_n(m_aWeight.GetData(), nObeq, 1.0);
   return 1;
 }
@@ -273,27 +262,27 @@ void CLeastSq::InitObeq() {
   m_dFormTime = 0.0;
 }
 
-int CLeastSq::SetObeq(int col, double v) {
-  if (col < 0 || col > m_nParam) return 0;
-  if (col == 0) StartRow(*this);
-  m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol + col] = v;
+// The arrays grow geometrically underneath, so a long run of rows costs
+// amortised O(1) per row.
+int CLeastSq::AddObeqRow(double v0) {
+  ++m_nCurObeq;
+  const Index row_len = static_cast<Index>(m_nParam) + 1;
+  const Index start = static_cast<Index>(m_nObeq) * row_len;
+  ++m_nObeq;
+  m_aObeq.SetSize(start + row_len);
+  std::fill_n(m_aObeq.GetData() + start, row_len, 0.0);
+  m_aWeight.SetSize(m_nObeq);
+  m_aWeight[m_nObeq - 1] = 1.0;
+  m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol] = v0;
   return 1;
 }
 
-int CLeastSq::SetObeqRow(const double* row) {
-  if (m_nParam < 0) return 0;
-  StartRow(*this);
-  const Index start = static_cast<Index>(m_nCurObeq) * m_nCol;
+void CLeastSq::SetObeqRowChecked(Index start, const double* row) {
+  // As SetObeq would: the columns before the first one outside the array
+  // are written, then the exception.
   const Index row_len = static_cast<Index>(m_nParam) + 1;
-  if (start >= 0 && start + row_len <= m_aObeq.GetSize()) {
-    double* dst = m_aObeq.GetData() + start;
-    for (Index col = 0; col < row_len; ++col) dst[col] = row[col];
-  } else {
-    // As SetObeq would: the columns before the first one outside the array
-    // are written, then the exception.
-    for (Index col = 0; col < row_len; ++col) m_aObeq[start + col] = row[col];
-  }
-  return 1;
+  for (Index col = 0; col < row_len; ++col) m_aObeq[start + col] = row[col];
+  AfxThrowInvalidArgException();
 }
 
 void CLeastSq::IncrementColumn() { ++m_nCurObeq; }
