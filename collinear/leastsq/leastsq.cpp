@@ -100,7 +100,7 @@ double SumOfSquaredResiduals(
 // Two doubles with element-wise arithmetic (GCC and Clang vector extensions,
 // on any target): each lane is the scalar operation, so sums kept in lanes
 // round exactly as sums kept in scalars.
-typedef double Pair __attribute__((vector_size(16)));
+using Pair [[gnu::vector_size(16)]] = double;
 
 inline Pair LoadPair(const double* p) {
   Pair v;
@@ -165,10 +165,11 @@ void AddRowsUpper(
 constexpr int kFormRowBlock = 128;
 
 // Adds w_k * A(k, i) * A(k, c) over the rows k = 0..rows-1, in order, to
-// N(i, c) for the kI rows i = i0.. and the 2 * kP columns c = c0..: the
-// products of AddRowsUpper in the same order, with the kI * kP pairs of sums
-// kept in registers over all rows instead of one chain of sums at a time.
-template <int kI, int kP>
+// N(i, c) for the kI rows i = i0.. and the 2 * kP columns c = c0.. (and with
+// kCol the one column after them): the products of AddRowsUpper in the same
+// order, with the sums kept in registers over all rows instead of one chain
+// of sums at a time.
+template <int kI, int kP, bool kCol>
 void AddUpperTile(const double* A,
                   Index nc,
                   const double* w,
@@ -176,10 +177,13 @@ void AddUpperTile(const double* A,
                   int i0,
                   int c0,
                   double* N) {
+  constexpr int kLast = 2 * kP;  // column c0 + kLast with kCol
   Pair s[kI][kP];
+  double s_col[kI];
   for (int r = 0; r < kI; ++r) {
-    for (int u = 0; u < kP; ++u)
-      s[r][u] = LoadPair(N + (i0 + r) * nc + c0 + 2 * u);
+    const double* Nr = N + (i0 + r) * nc + c0;
+    for (int u = 0; u < kP; ++u) s[r][u] = LoadPair(Nr + 2 * u);
+    s_col[r] = kCol ? Nr[kLast] : 0.0;
   }
   for (int k = 0; k < rows; ++k) {
     const double* a = A + k * nc;
@@ -189,49 +193,48 @@ void AddUpperTile(const double* A,
       const double p = w[k] * a[i0 + r];
       const Pair pp = {p, p};
       for (int u = 0; u < kP; ++u) s[r][u] += pp * ac[u];
+      if (kCol) s_col[r] += p * a[c0 + kLast];
     }
   }
   for (int r = 0; r < kI; ++r) {
-    for (int u = 0; u < kP; ++u)
-      StorePair(N + (i0 + r) * nc + c0 + 2 * u, s[r][u]);
+    double* Nr = N + (i0 + r) * nc + c0;
+    for (int u = 0; u < kP; ++u) StorePair(Nr + 2 * u, s[r][u]);
+    if (kCol) Nr[kLast] = s_col[r];
   }
 }
 
-// The single column c of AddUpperTile.
-template <int kI>
-void AddUpperColumn(const double* A,
-                    Index nc,
-                    const double* w,
-                    int rows,
-                    int i0,
-                    int c,
-                    double* N) {
-  double s[kI];
-  for (int r = 0; r < kI; ++r) s[r] = N[(i0 + r) * nc + c];
-  for (int k = 0; k < rows; ++k) {
-    const double* a = A + k * nc;
-    for (int r = 0; r < kI; ++r) s[r] += (w[k] * a[i0 + r]) * a[c];
-  }
-  for (int r = 0; r < kI; ++r) N[(i0 + r) * nc + c] = s[r];
-}
-
-// Columns i0..n of the kI rows i0.. of N (row length n + 1). With kI = 2
+// Columns i0..n of the kI rows i0.. of N (row length n + 1): tiles of 8, 4
+// and 2 columns, the last of them with an odd column left over. With kI = 2
 // the second row also receives column i0, below the diagonal.
 template <int kI>
 void AddUpperRows(
     const double* A, const double* w, int rows, int n, int i0, double* N) {
   const Index nc = n + 1;
+  const int end = n + 1;
+  const bool odd = (end - i0) % 2 == 1;
   int c = i0;
-  for (; c + 8 <= n + 1; c += 8) AddUpperTile<kI, 4>(A, nc, w, rows, i0, c, N);
-  if (c + 4 <= n + 1) {
-    AddUpperTile<kI, 2>(A, nc, w, rows, i0, c, N);
+  for (; c + 8 <= end; c += 8) {
+    if (odd && c + 9 == end) {
+      AddUpperTile<kI, 4, true>(A, nc, w, rows, i0, c, N);
+      return;
+    }
+    AddUpperTile<kI, 4, false>(A, nc, w, rows, i0, c, N);
+  }
+  if (c + 4 <= end) {
+    if (odd && c + 5 == end) {
+      AddUpperTile<kI, 2, true>(A, nc, w, rows, i0, c, N);
+      return;
+    }
+    AddUpperTile<kI, 2, false>(A, nc, w, rows, i0, c, N);
     c += 4;
   }
-  if (c + 2 <= n + 1) {
-    AddUpperTile<kI, 1>(A, nc, w, rows, i0, c, N);
-    c += 2;
+  if (c + 2 <= end) {
+    if (odd && c + 3 == end) {
+      AddUpperTile<kI, 1, true>(A, nc, w, rows, i0, c, N);
+      return;
+    }
+    AddUpperTile<kI, 1, false>(A, nc, w, rows, i0, c, N);
   }
-  if (c <= n) AddUpperColumn<kI>(A, nc, w, rows, i0, c, N);
 }
 
 // The symmetric form for n unknowns, row length n + 1, into N, whose rows
@@ -346,6 +349,66 @@ void RowVariances(
   if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
   for (int q = 0; q < R; ++q) var[q] = s[q];
 }
+
+#if defined(__GNUC__)
+// AddVarianceStrip for W = 2 * kP columns, with A(k_q, j) taken from
+// ab[j * R + q], where it is held twice (one load per product).
+template <int R, int kP>
+void AddVarianceStripPaired(const double* const* row,
+                            const Pair* ab,
+                            Index nc,
+                            const double* C,
+                            int n,
+                            int i0,
+                            double* s) {
+  Pair t[R][kP];
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < kP; ++u) t[q][u] = Pair{0.0, 0.0};
+  }
+  for (int j = 0; j < n; ++j) {
+    const double* cj = C + j * nc + i0;
+    Pair c[kP];
+    for (int u = 0; u < kP; ++u) c[u] = LoadPair(cj + 2 * u);
+    const Pair* abj = ab + j * R;
+    for (int q = 0; q < R; ++q) {
+      for (int u = 0; u < kP; ++u) t[q][u] += c[u] * abj[q];
+    }
+  }
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < kP; ++u) {
+      s[q] += row[q][i0 + 2 * u] * t[q][u][0];
+      s[q] += row[q][i0 + 2 * u + 1] * t[q][u][1];
+    }
+  }
+}
+
+// RowVariances with the R rows first copied, each value twice, into the
+// scratch ab (n * R pairs), which every strip then reads.
+template <int R>
+void RowVariancesPaired(
+    const double* a, Index nc, const double* C, int n, double* var, Pair* ab) {
+  constexpr int kStrip = 4;
+  const double* row[R];
+  double s[R];
+  for (int q = 0; q < R; ++q) {
+    row[q] = a + q * nc;
+    s[q] = 0.0;
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int q = 0; q < R; ++q) ab[j * R + q] = Pair{row[q][j], row[q][j]};
+  }
+  int i0 = 0;
+  for (; i0 + kStrip <= n; i0 += kStrip) {
+    AddVarianceStripPaired<R, kStrip / 2>(row, ab, nc, C, n, i0, s);
+  }
+  if (i0 + 2 <= n) {
+    AddVarianceStripPaired<R, 1>(row, ab, nc, C, n, i0, s);
+    i0 += 2;
+  }
+  if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
+  for (int q = 0; q < R; ++q) var[q] = s[q];
+}
+#endif
 
 // Forms, then solves, recording both times in milliseconds. A failed
 // forming returns 0 at once and leaves both times as they were.
@@ -962,6 +1025,14 @@ int CLeastSq::CalVarianceOfObservation() {
   const double* C = m_aCovar.GetData();
   double* var = m_aVar.GetData();
   int k = 0;
+#if defined(__GNUC__)
+  if (m >= kRowBlock && n > 0) {
+    std::unique_ptr<Pair[]> ab(new Pair[static_cast<size_t>(n) * kRowBlock]);
+    for (; k + kRowBlock <= m; k += kRowBlock) {
+      RowVariancesPaired<kRowBlock>(A + k * nc, nc, C, n, var + k, ab.get());
+    }
+  }
+#endif
   for (; k + kRowBlock <= m; k += kRowBlock) {
     RowVariances<kRowBlock>(A + k * nc, nc, C, n, var + k);
   }
