@@ -1,17 +1,30 @@
-// Forming plus solving of weighted least-squares problems with CLeastSq,
-// side by side with Eigen computing the same outputs from the same data:
-// N = A^T W A and b = A^T W l, the L D L^T solve, N^-1 scaled by the
-// variance of unit weight, and the variance a_k C a_k^T of every adjusted
-// observation. Also the cost of growing a one-row engine to 100,000 rows
-// against writing the same rows into a pre-sized engine. After the runs the
-// ratios collinear / Eigen are printed (medians when repeated).
+// Least-squares solves with CLeastSq side by side with Eigen computing the
+// same outputs from the same data.
+//
+// The whole path a caller pays, timed first by main in interleaved runs
+// (collinear, Eigen, collinear, ...; median of 7 each): collinear constructs
+// CLeastSq(m, n), writes every value with SetObeq in row order (weights 1)
+// and calls Solve; Eigen allocates A and l, copies the same values, forms N
+// by a symmetric rank update and b = A^T l, factors by LDLT, solves, inverts
+// from the identity, and computes the residuals, sigma0^2, the scaled
+// inverse C and every a_k C a_k^T (with A C materialised).
+//
+// Then, with Google Benchmark: forming plus solving alone on rows already
+// written (weighted), and the cost of growing a one-row engine to 100,000
+// rows against writing the same rows into a pre-sized engine. After the runs
+// the ratios collinear / Eigen are printed (medians when repeated).
+//
+// --whole_path_reps=N sets the interleaved repetitions (0 skips the table).
 #include <collinear/leastsq/leastsq.h>
 
 #include <malloc.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -63,6 +76,133 @@ void FillEngine(const Problem& p, CLeastSq& ls) {
     ls.SetObeq(p.n, p.l[k]);
     ls.SetWeight(p.w[k]);
   }
+}
+
+// --- The whole path ---------------------------------------------------------
+
+// Construct, write every value with SetObeq in row order, Solve with the
+// full statistics.
+void CollinearWholePath(const Problem& p) {
+  const int m = p.m, n = p.n;
+  CLeastSq ls(m, n);
+  ls.InitObeq();
+  const double* a = p.a.data();
+  for (int k = 0; k < m; ++k) {
+    for (int j = 0; j < n; ++j)
+      ls.SetObeq(j, a[static_cast<size_t>(k) * n + j]);
+    ls.SetObeq(n, p.l[k]);
+  }
+  const int ok = ls.Solve();
+  benchmark::DoNotOptimize(ok);
+  benchmark::DoNotOptimize(ls.m_aVar.GetData());
+  benchmark::ClobberMemory();
+}
+
+// The same outputs with Eigen, from copying the same data on.
+void EigenWholePath(const Problem& p) {
+  using Eigen::MatrixXd;
+  using Eigen::VectorXd;
+  using RowMajor =
+      Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+  const int m = p.m, n = p.n;
+  const MatrixXd A = Eigen::Map<const RowMajor>(p.a.data(), m, n);
+  const VectorXd l = Eigen::Map<const VectorXd>(p.l.data(), m);
+  MatrixXd N = MatrixXd::Zero(n, n);
+  N.selfadjointView<Eigen::Lower>().rankUpdate(A.transpose());
+  const VectorXd b = A.transpose() * l;
+  const Eigen::LDLT<MatrixXd> ldlt(N);
+  const VectorXd x = ldlt.solve(b);
+  MatrixXd C = ldlt.solve(MatrixXd::Identity(n, n));
+  const VectorXd v = l - A * x;
+  const double sigma2 = v.squaredNorm() / (m - n);
+  C *= sigma2;
+  const MatrixXd AC = A * C;
+  const VectorXd var = AC.cwiseProduct(A).rowwise().sum();
+  benchmark::DoNotOptimize(var.data());
+  benchmark::ClobberMemory();
+}
+
+double ThreadCpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) +
+         1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+double WallSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) +
+         1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+struct PathTime {
+  double cpu_us, real_us;
+};
+
+// Mean time of one call of `path` over `iters` calls.
+template <class Path>
+PathTime TimePath(Path path, const Problem& p, long iters) {
+  const double c0 = ThreadCpuSeconds(), r0 = WallSeconds();
+  for (long i = 0; i < iters; ++i) path(p);
+  const double c1 = ThreadCpuSeconds(), r1 = WallSeconds();
+  return {1e6 * (c1 - c0) / iters, 1e6 * (r1 - r0) / iters};
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t h = v.size() / 2;
+  return v.size() % 2 ? v[h] : 0.5 * (v[h - 1] + v[h]);
+}
+
+// Per size: one warm-up call of each side, an iteration count that gives
+// about 0.1 s per measurement, then `reps` measurements of each side in
+// alternation. Prints the medians of CPU and real time per call.
+void RunWholePath(int reps) {
+  constexpr double kTargetSeconds = 0.1;
+  std::printf(
+      "whole path: construct + SetObeq per value + Solve vs Eigen, "
+      "median of %d interleaved runs\n",
+      reps);
+  std::printf("%12s %12s %12s %7s %12s %12s %7s\n",
+              "m x n",
+              "ours cpu us",
+              "Eigen cpu us",
+              "ratio",
+              "ours real us",
+              "Eigen real",
+              "ratio");
+  for (const auto& size : kSizes) {
+    const Problem p = MakeProblem(size.first, size.second);
+    CollinearWholePath(p);
+    EigenWholePath(p);
+    const PathTime probe = TimePath(CollinearWholePath, p, 1);
+    const long iters = std::max(
+        1L, static_cast<long>(kTargetSeconds / (1e-6 * probe.real_us + 1e-9)));
+    std::vector<double> ours_cpu, ours_real, eigen_cpu, eigen_real;
+    for (int r = 0; r < reps; ++r) {
+      const PathTime ours = TimePath(CollinearWholePath, p, iters);
+      const PathTime eigen = TimePath(EigenWholePath, p, iters);
+      ours_cpu.push_back(ours.cpu_us);
+      ours_real.push_back(ours.real_us);
+      eigen_cpu.push_back(eigen.cpu_us);
+      eigen_real.push_back(eigen.real_us);
+    }
+    const double oc = Median(ours_cpu), ec = Median(eigen_cpu);
+    const double orl = Median(ours_real), erl = Median(eigen_real);
+    const std::string label =
+        std::to_string(size.first) + " x " + std::to_string(size.second);
+    std::printf("%12s %12.2f %12.2f %7.2f %12.2f %12.2f %7.2f\n",
+                label.c_str(),
+                oc,
+                ec,
+                oc / ec,
+                orl,
+                erl,
+                orl / erl);
+    std::fflush(stdout);
+  }
+  std::printf("\n");
 }
 
 void BM_Collinear(benchmark::State& state) {
@@ -201,14 +341,25 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // By default the heap behaves as in a host application: glibc returns
-  // large freed blocks to the system, and every growth run touches fresh
-  // pages. COLLINEAR_BENCH_WARM_HEAP=1 keeps freed memory in the process,
-  // which measures the arithmetic alone.
-  if (std::getenv("COLLINEAR_BENCH_WARM_HEAP")) {
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  // Freed blocks stay in the process and large ones come from the heap, not
+  // from fresh mappings: neither side pays new page faults on every run, so
+  // the arithmetic and the memory traffic are what is timed.
+  mallopt(M_MMAP_THRESHOLD, 256 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  int reps = 7;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    constexpr char kRepsFlag[] = "--whole_path_reps=";
+    if (std::strncmp(argv[i], kRepsFlag, sizeof(kRepsFlag) - 1) == 0) {
+      reps = std::atoi(argv[i] + sizeof(kRepsFlag) - 1);
+    } else {
+      argv[kept++] = argv[i];
+    }
   }
+  argc = kept;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (reps > 0) RunWholePath(reps);
   // Each size runs on both sides back to back, so that a change of machine
   // load between them stays small.
   for (const auto& size : kSizes) {
@@ -221,8 +372,6 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_PresizedRows", BM_PresizedRows)
       ->Unit(benchmark::kMillisecond);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -61,6 +62,24 @@ inline double Residual(const double* a, const double* x, int n) {
   return a[n] - s;
 }
 
+// Residual of each of four rows from `a` (row length nc) into v: the four
+// sums of Residual side by side, so that they do not wait on each other.
+inline void Residuals4(
+    const double* a, Index nc, const double* x, int n, double* v) {
+  const double *r0 = a, *r1 = a + nc, *r2 = a + 2 * nc, *r3 = a + 3 * nc;
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  for (int j = 0; j < n; ++j) {
+    s0 += x[j] * r0[j];
+    s1 += x[j] * r1[j];
+    s2 += x[j] * r2[j];
+    s3 += x[j] * r3[j];
+  }
+  v[0] = r0[n] - s0;
+  v[1] = r1[n] - s1;
+  v[2] = r2[n] - s2;
+  v[3] = r3[n] - s3;
+}
+
 // Sum over the m rows, in order, of the squared residuals. kN > 0 fixes
 // n = kN and the row length kN + 1 so that the loop over the unknowns of a
 // small problem unrolls.
@@ -77,34 +96,162 @@ double SumOfSquaredResiduals(
   return s;
 }
 
+#if defined(__GNUC__)
+// Two doubles with element-wise arithmetic (GCC and Clang vector extensions,
+// on any target): each lane is the scalar operation, so sums kept in lanes
+// round exactly as sums kept in scalars.
+using Pair [[gnu::vector_size(16)]] = double;
+
+inline Pair LoadPair(const double* p) {
+  Pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void StorePair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+constexpr bool kCanTile = true;
+#else
+constexpr bool kCanTile = false;
+#endif
+
 // Rows streamed in blocks of kRowBlock: every element of N is loaded and
 // stored once per block and still receives its products in row order.
 constexpr int kRowBlock = 4;
 
 // Adds the products of R rows starting at `a` (row length nc, weights w) to
-// N, the rows in order. Symmetric form (kUpper): w_k * A(k, i) * A(k, c) for
-// c = i..n. Full form: A(k, c) * A(k, i) * w_k for c = 0..n.
-template <int R, bool kUpper>
+// N, the rows in order, in the full form: A(k, c) * A(k, i) * w_k for
+// c = 0..n.
+template <int R>
 void AddRows(
     const double* a, Index nc, const double* w, double* __restrict N, int n) {
   const double* row[R];
   for (int q = 0; q < R; ++q) row[q] = a + q * nc;
   for (int i = 0; i < n; ++i) {
-    double ai[R], p[R];
-    for (int q = 0; q < R; ++q) {
-      ai[q] = row[q][i];
-      p[q] = w[q] * ai[q];
-    }
+    double ai[R];
+    for (int q = 0; q < R; ++q) ai[q] = row[q][i];
     double* __restrict Ni = N + i * nc;
-    for (int c = kUpper ? i : 0; c <= n; ++c) {
+    for (int c = 0; c <= n; ++c) {
       double s = Ni[c];
-      for (int q = 0; q < R; ++q) {
-        s += kUpper ? p[q] * row[q][c] : row[q][c] * ai[q] * w[q];
-      }
+      for (int q = 0; q < R; ++q) s += row[q][c] * ai[q] * w[q];
       Ni[c] = s;
     }
   }
 }
+
+// Adds the products of R rows starting at `a` (row length nc, weights w) to
+// N, the rows in order, in the symmetric form: w_k * A(k, i) * A(k, c) for
+// c = i..n.
+template <int R>
+void AddRowsUpper(
+    const double* a, Index nc, const double* w, double* __restrict N, int n) {
+  const double* row[R];
+  for (int q = 0; q < R; ++q) row[q] = a + q * nc;
+  for (int i = 0; i < n; ++i) {
+    double p[R];
+    for (int q = 0; q < R; ++q) p[q] = w[q] * row[q][i];
+    double* __restrict Ni = N + i * nc;
+    for (int c = i; c <= n; ++c) {
+      double s = Ni[c];
+      for (int q = 0; q < R; ++q) s += p[q] * row[q][c];
+      Ni[c] = s;
+    }
+  }
+}
+
+#if defined(__GNUC__)
+// Rows of the tiled symmetric form taken in blocks of kFormRowBlock: a block
+// (17 KB at 16 unknowns, 100 KB at 100) stays in the cache while every tile
+// of N passes over it.
+constexpr int kFormRowBlock = 128;
+
+// Adds w_k * A(k, i) * A(k, c) over the rows k = 0..rows-1, in order, to
+// N(i, c) for the kI rows i = i0.. and the 2 * kP columns c = c0.. (and with
+// kCol the one column after them): the products of AddRowsUpper in the same
+// order, with the sums kept in registers over all rows instead of one chain
+// of sums at a time.
+template <int kI, int kP, bool kCol>
+void AddUpperTile(const double* A,
+                  Index nc,
+                  const double* w,
+                  int rows,
+                  int i0,
+                  int c0,
+                  double* N) {
+  constexpr int kLast = 2 * kP;  // column c0 + kLast with kCol
+  Pair s[kI][kP];
+  double s_col[kI];
+  for (int r = 0; r < kI; ++r) {
+    const double* Nr = N + (i0 + r) * nc + c0;
+    for (int u = 0; u < kP; ++u) s[r][u] = LoadPair(Nr + 2 * u);
+    s_col[r] = kCol ? Nr[kLast] : 0.0;
+  }
+  for (int k = 0; k < rows; ++k) {
+    const double* a = A + k * nc;
+    Pair ac[kP];
+    for (int u = 0; u < kP; ++u) ac[u] = LoadPair(a + c0 + 2 * u);
+    for (int r = 0; r < kI; ++r) {
+      const double p = w[k] * a[i0 + r];
+      const Pair pp = {p, p};
+      for (int u = 0; u < kP; ++u) s[r][u] += pp * ac[u];
+      if (kCol) s_col[r] += p * a[c0 + kLast];
+    }
+  }
+  for (int r = 0; r < kI; ++r) {
+    double* Nr = N + (i0 + r) * nc + c0;
+    for (int u = 0; u < kP; ++u) StorePair(Nr + 2 * u, s[r][u]);
+    if (kCol) Nr[kLast] = s_col[r];
+  }
+}
+
+// Columns i0..n of the kI rows i0.. of N (row length n + 1): tiles of 8, 4
+// and 2 columns, the last of them with an odd column left over. With kI = 2
+// the second row also receives column i0, below the diagonal.
+template <int kI>
+void AddUpperRows(
+    const double* A, const double* w, int rows, int n, int i0, double* N) {
+  const Index nc = n + 1;
+  const int end = n + 1;
+  const bool odd = (end - i0) % 2 == 1;
+  int c = i0;
+  for (; c + 8 <= end; c += 8) {
+    if (odd && c + 9 == end) {
+      AddUpperTile<kI, 4, true>(A, nc, w, rows, i0, c, N);
+      return;
+    }
+    AddUpperTile<kI, 4, false>(A, nc, w, rows, i0, c, N);
+  }
+  if (c + 4 <= end) {
+    if (odd && c + 5 == end) {
+      AddUpperTile<kI, 2, true>(A, nc, w, rows, i0, c, N);
+      return;
+    }
+    AddUpperTile<kI, 2, false>(A, nc, w, rows, i0, c, N);
+    c += 4;
+  }
+  if (c + 2 <= end) {
+    if (odd && c + 3 == end) {
+      AddUpperTile<kI, 1, true>(A, nc, w, rows, i0, c, N);
+      return;
+    }
+    AddUpperTile<kI, 1, false>(A, nc, w, rows, i0, c, N);
+  }
+}
+
+// The symmetric form for n unknowns, row length n + 1, into N, whose rows
+// must be zero. Fills the upper triangle and b; leaves some elements below
+// the diagonal with partial sums for the caller to overwrite.
+void FormUpperTiled(
+    const double* A, const double* w, int rows, int n, double* N) {
+  const Index nc = n + 1;
+  for (int k0 = 0; k0 < rows; k0 += kFormRowBlock) {
+    const int block = std::min(kFormRowBlock, rows - k0);
+    const double* a = A + k0 * nc;
+    int i0 = 0;
+    for (; i0 + 2 <= n; i0 += 2) AddUpperRows<2>(a, w + k0, block, n, i0, N);
+    if (i0 < n) AddUpperRows<1>(a, w + k0, block, n, i0, N);
+  }
+}
+#endif
 
 // Most rows for FormUpperSmall, which reads A once per unknown: 37 KB of
 // rows for 8 unknowns still sit in the cache.
@@ -132,7 +279,8 @@ void FormUpperSmall(const double* A,
 
 // One strip of W columns i0..i0+W-1 of the variances of R rows: adds
 // A(k, i) * t_i, t_i = sum_j C(j, i) * A(k, j) (increasing j), to s[q] in
-// increasing i. The W x R partial sums t stay in registers.
+// increasing i. The W x R partial sums t stay in registers, in pairs of
+// neighbouring columns where the compiler offers them.
 template <int R, int W>
 void AddVarianceStrip(const double* const* row,
                       Index nc,
@@ -140,6 +288,32 @@ void AddVarianceStrip(const double* const* row,
                       int n,
                       int i0,
                       double* s) {
+#if defined(__GNUC__)
+  if constexpr (W % 2 == 0) {
+    constexpr int kPairs = W / 2;
+    Pair t[R][kPairs];
+    for (int q = 0; q < R; ++q) {
+      for (int u = 0; u < kPairs; ++u) t[q][u] = Pair{0.0, 0.0};
+    }
+    for (int j = 0; j < n; ++j) {
+      const double* cj = C + j * nc + i0;
+      Pair c[kPairs];
+      for (int u = 0; u < kPairs; ++u) c[u] = LoadPair(cj + 2 * u);
+      for (int q = 0; q < R; ++q) {
+        const double aj = row[q][j];
+        const Pair a = {aj, aj};
+        for (int u = 0; u < kPairs; ++u) t[q][u] += c[u] * a;
+      }
+    }
+    for (int q = 0; q < R; ++q) {
+      for (int u = 0; u < kPairs; ++u) {
+        s[q] += row[q][i0 + 2 * u] * t[q][u][0];
+        s[q] += row[q][i0 + 2 * u + 1] * t[q][u][1];
+      }
+    }
+    return;
+  }
+#endif
   double t[R][W] = {};
   for (int j = 0; j < n; ++j) {
     const double* cj = C + j * nc + i0;
@@ -176,21 +350,65 @@ void RowVariances(
   for (int q = 0; q < R; ++q) var[q] = s[q];
 }
 
-// Advances the row cursor of `ls` to the next row; one row past the end
-// grows the engine by exactly one zero row of weight 1.0. The arrays grow
-// geometrically underneath, so a long run of rows costs amortised O(1) per
-// row.
-void StartRow(CLeastSq& ls) {
-  ++ls.m_nCurObeq;
-  if (ls.m_nCurObeq != ls.m_nObeq) return;
-  const Index row_len = static_cast<Index>(ls.m_nParam) + 1;
-  const Index start = static_cast<Index>(ls.m_nObeq) * row_len;
-  ++ls.m_nObeq;
-  ls.m_aObeq.SetSize(start + row_len);
-  std::fill_n(ls.m_aObeq.GetData() + start, row_len, 0.0);
-  ls.m_aWeight.SetSize(ls.m_nObeq);
-  ls.m_aWeight[ls.m_nObeq - 1] = 1.0;
+#if defined(__GNUC__)
+// AddVarianceStrip for W = 2 * kP columns, with A(k_q, j) taken from
+// ab[j * R + q], where it is held twice (one load per product).
+template <int R, int kP>
+void AddVarianceStripPaired(const double* const* row,
+                            const Pair* ab,
+                            Index nc,
+                            const double* C,
+                            int n,
+                            int i0,
+                            double* s) {
+  Pair t[R][kP];
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < kP; ++u) t[q][u] = Pair{0.0, 0.0};
+  }
+  for (int j = 0; j < n; ++j) {
+    const double* cj = C + j * nc + i0;
+    Pair c[kP];
+    for (int u = 0; u < kP; ++u) c[u] = LoadPair(cj + 2 * u);
+    const Pair* abj = ab + j * R;
+    for (int q = 0; q < R; ++q) {
+      for (int u = 0; u < kP; ++u) t[q][u] += c[u] * abj[q];
+    }
+  }
+  for (int q = 0; q < R; ++q) {
+    for (int u = 0; u < kP; ++u) {
+      s[q] += row[q][i0 + 2 * u] * t[q][u][0];
+      s[q] += row[q][i0 + 2 * u + 1] * t[q][u][1];
+    }
+  }
 }
+
+// RowVariances with the R rows first copied, each value twice, into the
+// scratch ab (n * R pairs), which every strip then reads.
+template <int R>
+void RowVariancesPaired(
+    const double* a, Index nc, const double* C, int n, double* var, Pair* ab) {
+  constexpr int kStrip = 4;
+  const double* row[R];
+  double s[R];
+  for (int q = 0; q < R; ++q) {
+    row[q] = a + q * nc;
+    s[q] = 0.0;
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int q = 0; q < R; ++q) ab[j * R + q] = Pair{row[q][j], row[q][j]};
+  }
+  int i0 = 0;
+  for (; i0 + kStrip <= n; i0 += kStrip) {
+    AddVarianceStripPaired<R, kStrip / 2>(row, ab, nc, C, n, i0, s);
+  }
+  if (i0 + 2 <= n) {
+    AddVarianceStripPaired<R, 1>(row, ab, nc, C, n, i0, s);
+    i0 += 2;
+  }
+  if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
+  for (int q = 0; q < R; ++q) var[q] = s[q];
+}
+#endif
 
 // Forms, then solves, recording both times in milliseconds. A failed
 // forming returns 0 at once and leaves both times as they were.
@@ -251,6 +469,11 @@ int CLeastSq::Create(int nObeq, int nParam) {
   m_dFormTime = 0.0;
   m_dEps = kSingularEps;
   const Index obeq_size = static_cast<Index>(nObeq) * m_nCol;
+  // SetSize zeroes the elements it adds: only those kept from before are
+  // cleared below, so the rows of a new engine are written once, not twice.
+  const Index kept_obeq = std::min(m_aObeq.GetSize(), obeq_size);
+  const Index kept_noeq = std::min<Index>(m_aNoeq.GetSize(), m_nNoeqSize);
+  const Index kept_bcor = std::min<Index>(m_aBcor.GetSize(), nParam);
   m_aObeq.SetSize(obeq_size);
   m_aNoeq.SetSize(m_nNoeqSize);
   m_aWeight.SetSize(nObeq);
@@ -258,9 +481,9 @@ int CLeastSq::Create(int nObeq, int nParam) {
   m_aCovar.SetSize(m_nNoeqSize);
   m_aFactor.SetSize(m_nNoeqSize);
   m_aVar.SetSize(nObeq);
-  std::fill_n(m_aObeq.GetData(), obeq_size, 0.0);
-  std::fill_n(m_aNoeq.GetData(), m_nNoeqSize, 0.0);
-  std::fill_n(m_aBcor.GetData(), nParam, 0.0);
+  std::fill_n(m_aObeq.GetData(), kept_obeq, 0.0);
+  std::fill_n(m_aNoeq.GetData(), kept_noeq, 0.0);
+  std::fill_n(m_aBcor.GetData(), kept_bcor, 0.0);
   std::fill_n(m_aWeight.GetData(), nObeq, 1.0);
   return 1;
 }
@@ -273,27 +496,27 @@ void CLeastSq::InitObeq() {
   m_dFormTime = 0.0;
 }
 
-int CLeastSq::SetObeq(int col, double v) {
-  if (col < 0 || col > m_nParam) return 0;
-  if (col == 0) StartRow(*this);
-  m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol + col] = v;
+// The arrays grow geometrically underneath, so a long run of rows costs
+// amortised O(1) per row.
+int CLeastSq::AddObeqRow(double v0) {
+  ++m_nCurObeq;
+  const Index row_len = static_cast<Index>(m_nParam) + 1;
+  const Index start = static_cast<Index>(m_nObeq) * row_len;
+  ++m_nObeq;
+  m_aObeq.SetSize(start + row_len);
+  std::fill_n(m_aObeq.GetData() + start, row_len, 0.0);
+  m_aWeight.SetSize(m_nObeq);
+  m_aWeight[m_nObeq - 1] = 1.0;
+  m_aObeq[static_cast<Index>(m_nCurObeq) * m_nCol] = v0;
   return 1;
 }
 
-int CLeastSq::SetObeqRow(const double* row) {
-  if (m_nParam < 0) return 0;
-  StartRow(*this);
-  const Index start = static_cast<Index>(m_nCurObeq) * m_nCol;
+void CLeastSq::SetObeqRowChecked(Index start, const double* row) {
+  // As SetObeq would: the columns before the first one outside the array
+  // are written, then the exception.
   const Index row_len = static_cast<Index>(m_nParam) + 1;
-  if (start >= 0 && start + row_len <= m_aObeq.GetSize()) {
-    double* dst = m_aObeq.GetData() + start;
-    for (Index col = 0; col < row_len; ++col) dst[col] = row[col];
-  } else {
-    // As SetObeq would: the columns before the first one outside the array
-    // are written, then the exception.
-    for (Index col = 0; col < row_len; ++col) m_aObeq[start + col] = row[col];
-  }
-  return 1;
+  for (Index col = 0; col < row_len; ++col) m_aObeq[start + col] = row[col];
+  AfxThrowInvalidArgException();
 }
 
 void CLeastSq::IncrementColumn() { ++m_nCurObeq; }
@@ -424,9 +647,9 @@ int CLeastSq::Lessqu(int rows, int n) {
   for (int i = 0; i < n; ++i) std::fill_n(N + i * nc, n + 1, 0.0);
   int k = 0;
   for (; k + kRowBlock <= rows; k += kRowBlock) {
-    AddRows<kRowBlock, false>(A + k * nc, nc, w + k, N, n);
+    AddRows<kRowBlock>(A + k * nc, nc, w + k, N, n);
   }
-  for (; k < rows; ++k) AddRows<1, false>(A + k * nc, nc, w + k, N, n);
+  for (; k < rows; ++k) AddRows<1>(A + k * nc, nc, w + k, N, n);
   double* b = m_aBcor.GetData();
   int ok = 1;
   for (int i = 0; i < n; ++i) {
@@ -450,8 +673,11 @@ int CLeastSq::LessquFast(int rows, int n) {
   const double* A = m_aObeq.GetData();
   const double* w = m_aWeight.GetData();
   double* N = m_aNoeq.GetData();
-  for (int i = 0; i < n; ++i)
-    std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
+  const bool tiled = kCanTile && nc == n + 1;
+  for (int i = 0; i < n; ++i) {
+    const int from = tiled ? 0 : i;  // the tiled form adds below, too
+    std::fill(N + i * nc + from, N + i * nc + n + 1, 0.0);
+  }
   // The unknown counts of the resection (6) and of the plane projective
   // fit (8) that starts it, which run hundreds of times per resection.
   const bool small = rows <= kMaxSmallFormRows;
@@ -459,12 +685,16 @@ int CLeastSq::LessquFast(int rows, int n) {
     FormUpperSmall<6>(A, w, rows, N);
   } else if (small && n == 8 && nc == 9) {
     FormUpperSmall<8>(A, w, rows, N);
+  } else if (tiled) {
+#if defined(__GNUC__)
+    FormUpperTiled(A, w, rows, n, N);
+#endif
   } else {
     int k = 0;
     for (; k + kRowBlock <= rows; k += kRowBlock) {
-      AddRows<kRowBlock, true>(A + k * nc, nc, w + k, N, n);
+      AddRowsUpper<kRowBlock>(A + k * nc, nc, w + k, N, n);
     }
-    for (; k < rows; ++k) AddRows<1, true>(A + k * nc, nc, w + k, N, n);
+    for (; k < rows; ++k) AddRowsUpper<1>(A + k * nc, nc, w + k, N, n);
   }
   for (int i = 0; i < n; ++i) {
     for (int c = i + 1; c < n; ++c) N[c * nc + i] = N[i * nc + c];
@@ -757,7 +987,13 @@ double CLeastSq::CalSigma2() {
   const double* w = m_aWeight.GetData();
   const double* x = m_aBcor.GetData();
   double s = 0.0;  // increasing k
-  for (int k = 0; k < m; ++k) {
+  int k = 0;
+  for (; k + 4 <= m; k += 4) {
+    double v[4];
+    Residuals4(A + k * nc, nc, x, n, v);
+    for (int q = 0; q < 4; ++q) s += w[k + q] * v[q] * v[q];
+  }
+  for (; k < m; ++k) {
     const double v = Residual(A + k * nc, x, n);
     s += w[k] * v * v;
   }
@@ -789,6 +1025,14 @@ int CLeastSq::CalVarianceOfObservation() {
   const double* C = m_aCovar.GetData();
   double* var = m_aVar.GetData();
   int k = 0;
+#if defined(__GNUC__)
+  if (m >= kRowBlock && n > 0) {
+    std::unique_ptr<Pair[]> ab(new Pair[static_cast<size_t>(n) * kRowBlock]);
+    for (; k + kRowBlock <= m; k += kRowBlock) {
+      RowVariancesPaired<kRowBlock>(A + k * nc, nc, C, n, var + k, ab.get());
+    }
+  }
+#endif
   for (; k + kRowBlock <= m; k += kRowBlock) {
     RowVariances<kRowBlock>(A + k * nc, nc, C, n, var + k);
   }

@@ -54,12 +54,36 @@ class COLLINEAR_API CLeastSq : public CObject {
   void InitObeq();
   // Writes column col (0..n, n = observed value) of the current row; column
   // 0 starts the next row and grows the engine by one row past the end.
-  // Returns 0 without change for col outside 0..n.
-  int SetObeq(int col, double v);
+  // Returns 0 without change for col outside 0..n. Inline: a row costs
+  // about a copy of its values.
+  int SetObeq(int col, double v) {
+    if (col < 0 || col > m_nParam) return 0;
+    if (col == 0) {
+      if (m_nCurObeq + 1 == m_nObeq) return AddObeqRow(v);
+      ++m_nCurObeq;
+    }
+    m_aObeq[static_cast<INT_PTR>(m_nCurObeq) * m_nCol + col] = v;
+    return 1;
+  }
   // Writes row[0..n] as the next row, exactly as SetObeq(0, row[0]) ..
   // SetObeq(n, row[n]) in turn would, in one call. Returns 0 (no change)
   // when column 0 would be rejected (n < 0), else 1.
-  int SetObeqRow(const double* row);
+  int SetObeqRow(const double* row) {
+    if (m_nParam < 0) return 0;
+    if (m_nCurObeq + 1 == m_nObeq) {
+      AddObeqRow(row[0]);
+    } else {
+      ++m_nCurObeq;
+    }
+    const INT_PTR start = static_cast<INT_PTR>(m_nCurObeq) * m_nCol;
+    const INT_PTR row_len = static_cast<INT_PTR>(m_nParam) + 1;
+    if (start < 0 || start + row_len > m_aObeq.GetSize()) {
+      SetObeqRowChecked(start, row);  // throws
+    }
+    double* dst = m_aObeq.GetData() + start;
+    for (INT_PTR col = 0; col < row_len; ++col) dst[col] = row[col];
+    return 1;
+  }
   void IncrementColumn();      // advances the row cursor without writing
   int GetCurrentObeqNumber();  // rows started in this pass
   double GetObeq(int col);     // column col of the current row
@@ -159,6 +183,12 @@ class COLLINEAR_API CLeastSq : public CObject {
   int BackwardSubstiotution();
   int Lessqu(int rows, int n);
   int LessquFast(int rows, int n);
+  // The rare paths of the row writers, out of line. With the row cursor on
+  // the last row: appends one zero row of weight 1.0, moves the cursor onto
+  // it and writes v0 to its column 0; returns 1. And the element-by-element
+  // writes of a row that does not fit, up to the index error they end with.
+  int AddObeqRow(double v0);
+  [[noreturn]] void SetObeqRowChecked(INT_PTR start, const double* row);
 };
 
 #endif  // COLLINEAR_LEASTSQ_LEASTSQ_H_
