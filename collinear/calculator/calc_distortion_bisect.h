@@ -240,16 +240,27 @@ void BisectFast(const Dist& dist,
     RegionEnds(*bd, region, &below, &above);
   }
   KeyBracket k;
-  if (ToKeys(lo, hi, below, above, tol, &k)) {
-    RegionKeysFromAnchor(region, &k);
-    const std::int64_t first = std::max(k.below, k.lo);
-    const std::int64_t last = std::min(k.above, k.hi);
-    if (last - first < kBatch) {
-      BisectBatch<I>(dist, p, t, s, k, first, last, at_result);
+  double m = 0.0;
+  bool keyed = ToKeys(lo, hi, below, above, tol, &k);
+  if (!keyed) {
+    // Across binades: halvings of known side until the bracket fits one.
+    const HalveEnd end = HalveAcross(lo, hi, below, above, tol, &m);
+    keyed =
+        end == HalveEnd::kOneBinade && ToKeys(lo, hi, below, above, tol, &k);
+    if (!keyed) {
+      p[I] = end == HalveEnd::kEnded
+                 ? m
+                 : BisectNear<I>(dist, m, lo, hi, c, t, s, tol, below, above);
       return;
     }
   }
-  double m = 0.0;
+  RegionKeysFromAnchor(region, &k);
+  const std::int64_t first = std::max(k.below, k.lo);
+  const std::int64_t last = std::min(k.above, k.hi);
+  if (last - first < kBatch) {
+    BisectBatch<I>(dist, p, t, s, k, first, last, at_result);
+    return;
+  }
   if (!HalveCertain(lo, hi, below, above, tol, &m))
     m = BisectNear<I>(dist, m, lo, hi, c, t, s, tol, below, above);
   p[I] = m;
