@@ -25,6 +25,9 @@ namespace collinear::dist_search {
 // bracket's larger end; so narrowed it spans a few keys.
 constexpr int kRootIter = 4;
 constexpr double kWideRegionUnits = 4.0;
+// Nor is it refined once its half width is within this factor of the
+// narrowest a Newton step can give (HalfWidthFloor).
+constexpr double kRefineFloorShare = 2.0;
 // Keys of the root region evaluated at once when there are at most
 // kBatch + 1 of them.
 constexpr int kBatch = 12;
@@ -135,8 +138,12 @@ void RefineRegion(const Dist& dist,
                   double t,
                   double s,
                   Region* region) {
-  const double wide = kWideRegionUnits *
-                      UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi)));
+  // Near the floor of the rounding of f a step gains at most a key or two
+  // of the batch, far less than it costs.
+  const double wide =
+      std::max(kWideRegionUnits *
+                   UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi))),
+               kRefineFloorShare * HalfWidthFloor(bd));
   for (int it = 0; it < kRootIter && region->half > wide; ++it) {
     const double x1 = std::min(hi, std::max(lo, region->x0 - region->step));
     const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;

@@ -45,6 +45,10 @@ struct Region {
 bool RootRegion(
     const SideBounds& b, double x0, double r0, double f0, Region* region);
 
+// The half width of the region of a zero residual: no Newton step from
+// anywhere on b's segment gives a narrower one (the rounding of f alone).
+double HalfWidthFloor(const SideBounds& b);
+
 // The region as doubles [below, above], rounded outward: every q of the
 // segment outside it is certain.
 void RegionEnds(const SideBounds& b,
