@@ -186,9 +186,10 @@ bool HalveCertain(double& lo,
                   double* mid) {
   KeyBracket k;
   if (!ToKeys(lo, hi, below, above, tol, &k)) {
+    // After kOneBinade ToKeys accepts the bracket (HalveAcross tried it).
     const HalveEnd end = HalveAcross(lo, hi, below, above, tol, mid);
-    if (end != HalveEnd::kOneBinade) return end == HalveEnd::kEnded;
-    ToKeys(lo, hi, below, above, tol, &k);  // accepted in HalveAcross
+    if (end != HalveEnd::kOneBinade || !ToKeys(lo, hi, below, above, tol, &k))
+      return end == HalveEnd::kEnded;
   }
   std::int64_t m = 0;
   HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
