@@ -25,6 +25,9 @@ namespace collinear::dist_search {
 // bracket's larger end; so narrowed it spans a few keys.
 constexpr int kRootIter = 4;
 constexpr double kWideRegionUnits = 4.0;
+// Nor is it refined once its half width is within this factor of the
+// narrowest a Newton step can give (HalfWidthFloor).
+constexpr double kRefineFloorShare = 2.0;
 // Keys of the root region evaluated at once when there are at most
 // kBatch + 1 of them.
 constexpr int kBatch = 12;
@@ -135,8 +138,12 @@ void RefineRegion(const Dist& dist,
                   double t,
                   double s,
                   Region* region) {
-  const double wide = kWideRegionUnits *
-                      UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi)));
+  // Near the floor of the rounding of f a step gains at most a key or two
+  // of the batch, far less than it costs.
+  const double wide =
+      std::max(kWideRegionUnits *
+                   UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi))),
+               kRefineFloorShare * HalfWidthFloor(bd));
   for (int it = 0; it < kRootIter && region->half > wide; ++it) {
     const double x1 = std::min(hi, std::max(lo, region->x0 - region->step));
     const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;
@@ -240,16 +247,27 @@ void BisectFast(const Dist& dist,
     RegionEnds(*bd, region, &below, &above);
   }
   KeyBracket k;
-  if (ToKeys(lo, hi, below, above, tol, &k)) {
-    RegionKeysFromAnchor(region, &k);
-    const std::int64_t first = std::max(k.below, k.lo);
-    const std::int64_t last = std::min(k.above, k.hi);
-    if (last - first < kBatch) {
-      BisectBatch<I>(dist, p, t, s, k, first, last, at_result);
+  double m = 0.0;
+  bool keyed = ToKeys(lo, hi, below, above, tol, &k);
+  if (!keyed) {
+    // Across binades: halvings of known side until the bracket fits one.
+    const HalveEnd end = HalveAcross(lo, hi, below, above, tol, &m);
+    keyed =
+        end == HalveEnd::kOneBinade && ToKeys(lo, hi, below, above, tol, &k);
+    if (!keyed) {
+      p[I] = end == HalveEnd::kEnded
+                 ? m
+                 : BisectNear<I>(dist, m, lo, hi, c, t, s, tol, below, above);
       return;
     }
   }
-  double m = 0.0;
+  RegionKeysFromAnchor(region, &k);
+  const std::int64_t first = std::max(k.below, k.lo);
+  const std::int64_t last = std::min(k.above, k.hi);
+  if (last - first < kBatch) {
+    BisectBatch<I>(dist, p, t, s, k, first, last, at_result);
+    return;
+  }
   if (!HalveCertain(lo, hi, below, above, tol, &m))
     m = BisectNear<I>(dist, m, lo, hi, c, t, s, tol, below, above);
   p[I] = m;

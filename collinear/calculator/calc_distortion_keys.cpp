@@ -185,32 +185,53 @@ bool HalveCertain(double& lo,
                   double tol,
                   double* mid) {
   KeyBracket k;
-  if (ToKeys(lo, hi, below, above, tol, &k)) {
-    std::int64_t m = 0;
-    HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
-    const Halving end =
-        k.lo < 0
-            ? HalveKeys<true>(k.lo, k.hi, k.below, k.above, k.tol_units, &m)
-            : HalveKeys<false>(k.lo, k.hi, k.below, k.above, k.tol_units, &m);
-    lo = FromOrderKey(k.lo);
-    hi = FromOrderKey(k.hi);
-    *mid = end == Halving::kNarrow ? (lo + hi) / 2 : FromOrderKey(m);
-    return end != Halving::kInside;
+  if (!ToKeys(lo, hi, below, above, tol, &k)) {
+    // After kOneBinade ToKeys accepts the bracket (HalveAcross tried it).
+    const HalveEnd end = HalveAcross(lo, hi, below, above, tol, mid);
+    if (end != HalveEnd::kOneBinade || !ToKeys(lo, hi, below, above, tol, &k))
+      return end == HalveEnd::kEnded;
   }
+  std::int64_t m = 0;
+  HalveBlocks(k.lo, k.hi, k.below, k.above, k.tol_units);
+  const Halving end =
+      k.lo < 0
+          ? HalveKeys<true>(k.lo, k.hi, k.below, k.above, k.tol_units, &m)
+          : HalveKeys<false>(k.lo, k.hi, k.below, k.above, k.tol_units, &m);
+  lo = FromOrderKey(k.lo);
+  hi = FromOrderKey(k.hi);
+  *mid = end == Halving::kNarrow ? (lo + hi) / 2 : FromOrderKey(m);
+  return end != Halving::kInside;
+}
+
+HalveEnd HalveAcross(double& lo,
+                     double& hi,
+                     double below,
+                     double above,
+                     double tol,
+                     double* mid) {
+  // The ends are finite and of one order only where the region is (a
+  // bracket without region keeps halving on doubles to its end).
+  const bool may_key = std::isfinite(below) && std::isfinite(above);
   double prev_m = 0.0;
   for (bool first = true;; first = false) {
     const double m = (lo + hi) / 2;
     *mid = m;
-    if ((!first && m == prev_m) || !std::isfinite(m)) return true;
-    if (!(m < below || m > above)) return false;
+    if ((!first && m == prev_m) || !std::isfinite(m)) return HalveEnd::kEnded;
+    if (!(m < below || m > above)) return HalveEnd::kInside;
     if (m < below)
       lo = m;
     else
       hi = m;
     if (std::fabs(hi - lo) <= tol) {
       *mid = (lo + hi) / 2;
-      return true;
+      return HalveEnd::kEnded;
     }
+    // Two keys apart, the next midpoint lies strictly between the ends and
+    // so differs from this one, which is an end now: the stall test of a
+    // new bisection (none for its first midpoint) agrees.
+    KeyBracket k;
+    if (may_key && ToKeys(lo, hi, below, above, tol, &k) && k.hi - k.lo >= 2)
+      return HalveEnd::kOneBinade;
     prev_m = m;
   }
 }

@@ -114,6 +114,22 @@ bool HalveCertain(double& lo,
                   double tol,
                   double* mid);
 
+// How HalveAcross ended: the bisection ended (result in *mid), its
+// midpoint *mid lies inside [below, above] (not yet judged), or the bracket
+// now fits one binade and the bisection can go on there on keys.
+enum class HalveEnd { kEnded, kInside, kOneBinade };
+
+// HalveCertain for a bracket that ToKeys does not accept (across binades,
+// signs or zero), halving on doubles; it stops as well, before the next
+// midpoint, once ToKeys accepts [lo, hi] at least two keys wide: a new
+// bisection from there has the same midpoints and stops.
+HalveEnd HalveAcross(double& lo,
+                     double& hi,
+                     double below,
+                     double above,
+                     double tol,
+                     double* mid);
+
 // The whole bisection on keys when the computed image f of every key from
 // `first` to min(k.above, k.hi) is known, f_at[key - first]; keys outside
 // [k.below, k.above] are judged by side. Returns the bisection's result.

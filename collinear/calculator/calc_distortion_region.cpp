@@ -10,9 +10,9 @@ namespace {
 // The slope bound plus its rounding error must stay below 1/2: then f' >=
 // 1/2 and 1 / f' has a simple bound.
 constexpr double kMaxSlopeBound = 0.5;
-// Roundings on the path of any term of the computed D_I and of its slope
-// (dist_formula.h, every model): at most 14 and 17; the bounds allow more.
-constexpr double kDistRoundings = 16.0;
+// Roundings on the path of any term of the computed slope of D_I
+// (dist_formula.h, every model): at most 17; the bound allows more. Those
+// of D_I itself are the model's own count (DistRoundings).
 constexpr double kSlopeRoundings = 32.0;
 // First-order rounding bounds raised by 1 % for their second-order terms.
 constexpr double kSecondOrder = 1.01;
@@ -51,14 +51,18 @@ void SetSegment(double mm, SideBounds* b) {
   b->mm = mm;
   // Roundings inside D_I, then that of the sum q + s D_I.
   b->err =
-      kUnitRoundoff * (kSecondOrder * (mm + b->mag) + kDistRoundings * b->mag) +
+      kUnitRoundoff * (kSecondOrder * (mm + b->mag) + b->roundings * b->mag) +
       kUnderflowFloor;
   // Computed f at the anchor and at q: two errors.
   b->fix_b = 2.0 * b->err * kRoundUp7;
 }
 
-bool FinishSideBounds(
-    double mm, double slope, double mag, double curv, SideBounds* b) {
+bool FinishSideBounds(double mm,
+                      double slope,
+                      double mag,
+                      double curv,
+                      double roundings,
+                      SideBounds* b) {
   // Roundings inside the slope of D_I, then that of 1 + s D_I'.
   const double slope_err =
       kUnitRoundoff * (kSecondOrder * (1.0 + slope) + kSlopeRoundings * slope) +
@@ -69,6 +73,7 @@ bool FinishSideBounds(
       !(mm < HUGE_VAL))
     return false;
   b->mag = mag;
+  b->roundings = roundings;
   b->min_slope = 1.0 - slope;
   b->slope_err = slope_err;
   b->half_curv = curv / 2.0 * kHalfCurvMargin;
@@ -104,6 +109,11 @@ bool RootRegion(
     return false;
   *region = Region{x0, step, h};
   return true;
+}
+
+double HalfWidthFloor(const SideBounds& b) {
+  // RootRegion's half width at r0 = 0, where d0 = 0 and fixed = fix_b.
+  return kHalfWidth * b.inv_min * b.fix_b;
 }
 
 void RegionEnds(const SideBounds& b,

@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+#include <collinear/distortion/dist_formula.h>
+
 namespace collinear::dist_search {
 
 // What is known of f on the segment |q| <= mm of coordinate I (the other
@@ -20,14 +22,38 @@ struct SideBounds {
   double d0_a;               // |Newton step| <= d0_a |r0|
   double fix_a, fix_b;       // fixed error terms, fix_a |r0| + fix_b (mm)
   double slope_err, half_curv;
+  double roundings;  // on the path of the deepest term of D_I
 };
 
 // SideBounds from the model's bounds over the segment |q| <= mm: the
 // largest |D_I'| (slope), the sum of the magnitudes of D_I's terms (mag,
-// mm) and the largest |D_I''| (curv, 1/mm). False where the slope bound is
-// too large for the argument or a bound is not finite.
-bool FinishSideBounds(
-    double mm, double slope, double mag, double curv, SideBounds* b);
+// mm) and the largest |D_I''| (curv, 1/mm), and the roundings of D_I's
+// deepest term. False where the slope bound is too large for the argument
+// or a bound is not finite.
+bool FinishSideBounds(double mm,
+                      double slope,
+                      double mag,
+                      double curv,
+                      double roundings,
+                      SideBounds* b);
+
+// Roundings on the path of the deepest term of D_I as dist_formula.h
+// computes it (a product adds the counts of its factors plus one, a sum
+// one): p_(NR-1) r^(2 NR) takes 3 NR, the sum of the radial bracket one
+// more, x k one more, then the sums of the other terms behind it, two for
+// decentring and four for the further terms of x.
+template <int NR, DistTerms K>
+constexpr double DistRoundings(const DistFormula<NR, K>&) {
+  if constexpr (K == DistTerms::kNone) {
+    return 0.0;
+  } else {
+    static_assert(NR >= 2, "counted for two radial terms or more");
+    return 3 * NR + 2 +
+           (K == DistTerms::kDecentring ? 2
+            : K == DistTerms::kFurther  ? 4
+                                        : 0);
+  }
+}
 
 // Shortens b's segment to |q| <= mm (at most the one it was made for).
 void SetSegment(double mm, SideBounds* b);
@@ -44,6 +70,10 @@ struct Region {
 // untouched) where the argument does not hold.
 bool RootRegion(
     const SideBounds& b, double x0, double r0, double f0, Region* region);
+
+// The half width of the region of a zero residual: no Newton step from
+// anywhere on b's segment gives a narrower one (the rounding of f alone).
+double HalfWidthFloor(const SideBounds& b);
 
 // The region as doubles [below, above], rounded outward: every q of the
 // segment outside it is certain.
@@ -84,10 +114,11 @@ void MakeBoxBounds(const Dist& dist, double bx, double by, BoxBounds* b) {
   b->box[0] = bx;
   b->box[1] = by;
   double slope, mag, curv;
+  const double n = DistRoundings(dist);
   ModelBounds<0>(dist, bx, by, &slope, &mag, &curv);
-  b->ok[0] = FinishSideBounds(bx, slope, mag, curv, &b->side[0]);
+  b->ok[0] = FinishSideBounds(bx, slope, mag, curv, n, &b->side[0]);
   ModelBounds<1>(dist, by, bx, &slope, &mag, &curv);
-  b->ok[1] = FinishSideBounds(by, slope, mag, curv, &b->side[1]);
+  b->ok[1] = FinishSideBounds(by, slope, mag, curv, n, &b->side[1]);
 }
 
 // SideBounds of the segment |q_I| <= mm with the other coordinate c: from
@@ -109,7 +140,7 @@ bool MakeSideBounds(const Dist& dist,
   if (!(ca < HUGE_VAL)) return false;
   double slope, mag, curv;
   ModelBounds<I>(dist, mm, ca, &slope, &mag, &curv);
-  return FinishSideBounds(mm, slope, mag, curv, b);
+  return FinishSideBounds(mm, slope, mag, curv, DistRoundings(dist), b);
 }
 
 }  // namespace collinear::dist_search
