@@ -171,8 +171,8 @@ int RunProject(const ProjectArgs& a, const CommonOptions& common) {
 
   StreamedReport out(common);
   ProjectWriter w(out, a.decimals);
-  w.Begin(Describe(*p, img, s), a.camera, points, a.visible_only);
   return out.Run([&] {
+    w.Begin(Describe(*p, img, s), a.camera, points, a.visible_only);
     std::size_t visible = 0;
     for (const ProjectPoint* pt : points) {
       IPropertyObject* o = pt->object.get();

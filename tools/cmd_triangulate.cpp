@@ -457,8 +457,8 @@ int RunTriangulate(const TriangulateArgs& a, const CommonOptions& common) {
   const TriangulateSetup s = SetUpAll(a, *p);
   StreamedReport out(common);
   TriangulateWriter w(out, a, common.max_rows);
-  w.Begin(s);
   return out.Run([&] {
+    w.Begin(s);
     Verdict verdict;
     TriangulatedPoint x;  // buffers reused from point to point
     for (const TriangulateSetup::Job& job : s.jobs) {
