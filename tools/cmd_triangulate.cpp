@@ -269,7 +269,8 @@ class LargestResiduals {
 
  private:
   void Trim() {
-    std::nth_element(kept_.begin(), kept_.begin() + max_, kept_.end());
+    const auto nth = kept_.begin() + static_cast<std::ptrdiff_t>(max_);
+    std::nth_element(kept_.begin(), nth, kept_.end());
     kept_.resize(max_);
   }
   std::size_t max_, count_ = 0;
