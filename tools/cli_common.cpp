@@ -1,6 +1,7 @@
 #include "cli_common.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -14,7 +15,6 @@
 #include "report.h"
 
 namespace collinear::cli {
-namespace {
 
 bool LooksNumeric(const std::string& s) {
   if (s.empty()) return false;
@@ -22,8 +22,6 @@ bool LooksNumeric(const std::string& s) {
   std::strtod(s.c_str(), &end);
   return end && *end == '\0';
 }
-
-}  // namespace
 
 Json ErrorJson(const std::string& message, int exit_code) {
   Json j = {{"error", message}, {"exit_code", exit_code}};
@@ -79,15 +77,25 @@ std::string Table::Render(const std::string& indent) const {
   return out.str();
 }
 
-std::string Fixed(double v, int decimals) {
+std::string_view FixedIn(NumberText& buf, double v, int decimals) {
   if (!std::isfinite(v))
     return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  std::string s = buf;
-  if (s.find_first_not_of("-0.") == std::string::npos && s[0] == '-')
-    s.erase(0, 1);  // no "-0.000"
+  // Correctly rounded as printf's %.*f, without its locale and parsing.
+  char* const first = buf.chars;
+  const std::to_chars_result r = std::to_chars(first,
+                                               first + sizeof buf.chars,
+                                               v,
+                                               std::chars_format::fixed,
+                                               std::clamp(decimals, 0, 20));
+  std::string_view s(first, r.ptr - first);
+  if (s.find_first_not_of("-0.") == std::string_view::npos && s[0] == '-')
+    s.remove_prefix(1);  // no "-0.000"
   return s;
+}
+
+std::string Fixed(double v, int decimals) {
+  NumberText buf;
+  return std::string(FixedIn(buf, v, decimals));
 }
 
 std::string Exact(double v) {

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -52,6 +53,15 @@ class Table {
 
 // Fixed-point text of v with the given number of decimals.
 std::string Fixed(double v, int decimals);
+// Room for the fixed-point text of any double with up to 20 decimals.
+struct NumberText {
+  char chars[352];
+};
+// Fixed's text, written into buf (no allocation); valid while buf is.
+std::string_view FixedIn(NumberText& buf, double v, int decimals);
+// Whether s is a whole number text (strtod reads all of it): such columns
+// of a table are right-aligned.
+bool LooksNumeric(const std::string& s);
 // Shortest text that reads back as v (up to 17 significant digits).
 std::string Exact(double v);
 

@@ -1,9 +1,10 @@
 // triangulate: object points from their pixels in two or more oriented
-// images of a project file.
+// images of a project file, each point's row written as it is computed.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
-#include <map>
+#include <string_view>
 
 #include <collinear/adjust/triangulate.h>
 #include <collinear/primitives/constants.h>
@@ -23,10 +24,36 @@ struct TriangulateArgs {
   QualityArgs quality;  // --image-sigma in pixels
 };
 
-// One point of the project with its rays, the intersection and its verdict.
+// One measurement of a point in an oriented image.
+struct Ray {
+  std::string_view point;
+  std::size_t image = 0;  // in TriangulateSetup::views
+  const ProjectControl* pixel = nullptr;
+};
+
+// The oriented images and every ray of their control points.
+struct TriangulateSetup {
+  std::string working_system, length_unit;
+  double sigma_px = 0.0;
+  std::vector<std::string> images;  // the oriented ones, in file order
+  // Per oriented image: its camera and pose, the pixel yet to be set.
+  std::vector<TriangulationView> views;
+  std::unique_ptr<ImageSetup> first;  // converts the file's points
+  std::vector<Ray> rays;       // sorted by point name, images in file order
+  double centre_spread = 0.0;  // largest distance between two centres
+  // The points to triangulate with the first of their rays and how many.
+  struct Job {
+    const ProjectPoint* point;
+    std::size_t first, count;
+  };
+  std::vector<Job> jobs;
+};
+
+// One point with its rays, the intersection and its verdict.
 struct TriangulatedPoint {
-  std::string name;
-  std::vector<TriangulationView> views;  // one per oriented image
+  const std::string* name = nullptr;
+  const Ray* rays = nullptr;             // its rays in the setup
+  std::vector<TriangulationView> views;  // one per ray
   Triangulation fit;
   Verdict verdict;
   bool known = false;  // the file's coordinates, working system
@@ -34,18 +61,9 @@ struct TriangulatedPoint {
   double rms_px = 0.0;  // sqrt(mean(vx^2 + vy^2)) over the images
 };
 
-struct TriangulateResult {
-  std::string working_system, length_unit;
-  std::vector<std::string> images;  // the oriented ones, in file order
-  double sigma_px = 0.0;
-  std::vector<TriangulatedPoint> points;
-  Verdict verdict;  // of all points
-};
-
-// The camera, pose and pixel of point m in the image set up in c.
+// The camera and pose of the image set up in c, as seen by Triangulate.
 TriangulationView ViewOf(const std::string& image,
                          const CCrdCalculator& c,
-                         const ProjectControl& m,
                          double sigma_px) {
   TriangulationView v;
   v.image = image;
@@ -60,224 +78,400 @@ TriangulationView ViewOf(const std::string& image,
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j)
       v.rotation.m_r[3 * i + j] = c.m_ConversionMatr(i, j);
-  v.pixel = P2(m.x_px, m.y_px);
   v.sigma_px = sigma_px;
   return v;
 }
 
-TriangulateResult Compute(const TriangulateArgs& a, const Project& p) {
-  TriangulateResult r;
+TriangulateSetup SetUpAll(const TriangulateArgs& a, const Project& p) {
+  TriangulateSetup r;
   r.working_system = p.working_system();
   r.length_unit = p.length_unit();
   r.sigma_px = a.quality.sigma >= 0 ? a.quality.sigma : DefaultImageSigma(true);
   if (!(r.sigma_px > 0.0))
     throw InputError(
         "--image-sigma must be positive: it weights the image rays");
-  // Every oriented image set up once; rays per point name. The first one
-  // converts the file's points into the working system.
-  std::map<std::string, std::vector<TriangulationView>> rays;
-  std::vector<ImageSetup> setups;
-  setups.reserve(p.images().size());
+  // Every oriented image set up once; the first one converts the file's
+  // points into the working system.
   for (const ProjectImage& img : p.images()) {
     if (!img.has_exterior) continue;
-    setups.push_back(SetUp(p, img));
-    const CCrdCalculator& c = setups.back().calc;
+    ImageSetup s = SetUp(p, img);
+    for (const TriangulationView& v : r.views)
+      r.centre_spread =
+          std::max(r.centre_spread, (v.centre - s.calc.m_Origin).Module());
+    r.views.push_back(ViewOf(img.id, s.calc, r.sigma_px));
+    if (!r.first) r.first = std::make_unique<ImageSetup>(std::move(s));
     r.images.push_back(img.id);
     for (const ProjectControl& m : img.control)
-      rays[m.point].push_back(ViewOf(img.id, c, m, r.sigma_px));
+      r.rays.push_back({m.point, r.images.size() - 1, &m});
   }
   if (r.images.empty())
     throw InputError(a.project +
                      ": no image has an exterior orientation (run "
                      "'collinear orient --write' first)");
-  std::vector<const ProjectPoint*> points;
+  std::stable_sort(
+      r.rays.begin(), r.rays.end(), [](const Ray& x, const Ray& y) {
+        return x.point < y.point;
+      });
+  auto job = [&](const ProjectPoint& pt) {
+    const auto range = std::equal_range(
+        r.rays.begin(),
+        r.rays.end(),
+        Ray{pt.name},
+        [](const Ray& x, const Ray& y) { return x.point < y.point; });
+    return TriangulateSetup::Job{
+        &pt,
+        static_cast<std::size_t>(range.first - r.rays.begin()),
+        static_cast<std::size_t>(range.second - range.first)};
+  };
   for (const std::string& name : a.points) {
     const ProjectPoint* pt = p.FindPoint(name);
     if (!pt) throw InputError(a.project + ": unknown point '" + name + "'");
-    const std::size_t n = rays[name].size();
+    r.jobs.push_back(job(*pt));
+    const std::size_t n = r.jobs.back().count;
     if (n < 2)
       throw InputError(a.project + ": point '" + name + "' is measured in " +
                        std::to_string(n) +
                        " oriented image(s); triangulation needs 2");
-    points.push_back(pt);
   }
   if (a.points.empty())
-    for (const ProjectPoint& pt : p.points())
-      if (rays[pt.name].size() >= 2) points.push_back(&pt);
-  if (points.empty())
+    for (const ProjectPoint& pt : p.points()) {
+      r.jobs.push_back(job(pt));
+      if (r.jobs.back().count < 2) r.jobs.pop_back();
+    }
+  if (r.jobs.empty())
     throw InputError(a.project +
                      ": no point is measured in two or more of "
                      "the " +
                      std::to_string(r.images.size()) + " oriented image(s)");
-  for (const ProjectPoint* pt : points) {
-    TriangulatedPoint x;
-    x.name = pt->name;
-    x.views = rays[pt->name];
-    x.fit = Triangulate(x.views);
-    x.verdict = Judge(x.fit, x.views, x.name);
-    x.file =
-        setups.front().calc.GetPointAbsCoords(pt->object.get(), nullptr, 0);
-    x.known = !DefTriad::IsPartialUndef(x.file);
-    double sum = 0.0;
-    for (const TriangulationRay& ray : x.fit.rays)
-      sum += ray.vx_px * ray.vx_px + ray.vy_px * ray.vy_px;
-    x.rms_px = std::sqrt(sum / static_cast<double>(x.fit.rays.size()));
-    r.verdict.Append(x.verdict);
-    r.points.push_back(std::move(x));
-  }
   return r;
 }
 
-Json Xyz(double x, double y, double z) {
-  return {{"x", x}, {"y", y}, {"z", z}};
+// Intersects the rays of job into x, whose buffers are reused.
+void Compute(const TriangulateSetup& s,
+             const TriangulateSetup::Job& job,
+             TriangulatedPoint& x) {
+  x.name = &job.point->name;
+  x.rays = &s.rays[job.first];
+  x.views.resize(job.count);
+  for (std::size_t i = 0; i < job.count; ++i) {
+    const Ray& ray = s.rays[job.first + i];
+    x.views[i] = s.views[ray.image];
+    x.views[i].pixel = P2(ray.pixel->x_px, ray.pixel->y_px);
+  }
+  x.fit = Triangulate(x.views);
+  x.verdict = Judge(x.fit, x.views, *x.name);
+  x.file = s.first->calc.GetPointAbsCoords(job.point->object.get(), nullptr, 0);
+  x.known = !DefTriad::IsPartialUndef(x.file);
+  double sum = 0.0;
+  for (const TriangulationRay& ray : x.fit.rays)
+    sum += ray.vx_px * ray.vx_px + ray.vy_px * ray.vy_px;
+  x.rms_px = std::sqrt(sum / static_cast<double>(x.fit.rays.size()));
 }
 
-Json PointJsonOf(const TriangulatedPoint& x) {
+void XyzJson(JsonWriter& j, const char* key, double x, double y, double z) {
+  j.BeginObject(key);
+  j.Number("x", x);
+  j.Number("y", y);
+  j.Number("z", z);
+  j.End();
+}
+
+void PointJson(const TriangulatedPoint& x, JsonWriter& j) {
   const Triangulation& t = x.fit;
-  Json j = {{"name", x.name},
-            {"status",
-             !t.converged           ? "failed"
-             : x.verdict.Unusable() ? "unusable"
-                                    : "triangulated"},
-            {"rays", x.views.size()}};
+  j.BeginObject();
+  j.String("name", *x.name);
+  j.String("status",
+           !t.converged           ? "failed"
+           : x.verdict.Unusable() ? "unusable"
+                                  : "triangulated");
+  j.Integer("rays", static_cast<long long>(x.views.size()));
   if (!t.converged) {
-    j["reason"] = t.message;
-    return j;
+    j.String("reason", t.message);
+    j.End();
+    return;
   }
   const covar& c = t.covariance;
   const covar cp = t.APosterioriCovariance();
-  j["position"] = PointJson(t.position);
-  j["std_dev"] =
-      Xyz(std::sqrt(c(0, 0)), std::sqrt(c(1, 1)), std::sqrt(c(2, 2)));
-  j["std_dev_a_posteriori"] =
-      Xyz(std::sqrt(cp(0, 0)), std::sqrt(cp(1, 1)), std::sqrt(cp(2, 2)));
-  j["covariance"] = {c[0], c[1], c[2], c[3], c[4], c[5]};
-  j["max_angle_deg"] = t.max_angle * kDegPerRad;
-  j["rms_px"] = x.rms_px;
-  j["iterations"] = t.iterations;
-  j["redundancy"] = t.redundancy;
-  j["variance_factor"] = t.VarianceFactor();
-  j["file_difference"] = x.known ? Xyz(t.position.x - x.file.x,
-                                       t.position.y - x.file.y,
-                                       t.position.z - x.file.z)
-                                 : Json();
-  Json& res = j["residuals_px"] = Json::array();
+  XyzJson(j, "position", t.position.x, t.position.y, t.position.z);
+  XyzJson(
+      j, "std_dev", std::sqrt(c(0, 0)), std::sqrt(c(1, 1)), std::sqrt(c(2, 2)));
+  XyzJson(j,
+          "std_dev_a_posteriori",
+          std::sqrt(cp(0, 0)),
+          std::sqrt(cp(1, 1)),
+          std::sqrt(cp(2, 2)));
+  j.BeginArray("covariance");
+  for (int k = 0; k < 6; ++k) j.Number(nullptr, c[k]);
+  j.End();
+  j.Number("max_angle_deg", t.max_angle * kDegPerRad);
+  j.Number("rms_px", x.rms_px);
+  j.Integer("iterations", t.iterations);
+  j.Integer("redundancy", t.redundancy);
+  j.Number("variance_factor", t.VarianceFactor());
+  if (x.known)
+    XyzJson(j,
+            "file_difference",
+            t.position.x - x.file.x,
+            t.position.y - x.file.y,
+            t.position.z - x.file.z);
+  else
+    j.Null("file_difference");
+  j.BeginArray("residuals_px");
   for (std::size_t i = 0; i < t.rays.size(); ++i) {
     const TriangulationRay& ray = t.rays[i];
-    res.push_back({{"image", x.views[i].image},
-                   {"vx", ray.vx_px},
-                   {"vy", ray.vy_px},
-                   {"redundancy", {{"x", ray.rx}, {"y", ray.ry}}},
-                   {"normalised", {{"x", ray.wx}, {"y", ray.wy}}},
-                   {"behind", ray.behind}});
+    j.BeginObject();
+    j.String("image", x.views[i].image);
+    j.Number("vx", ray.vx_px);
+    j.Number("vy", ray.vy_px);
+    j.BeginObject("redundancy");
+    j.Number("x", ray.rx);
+    j.Number("y", ray.ry);
+    j.End();
+    j.BeginObject("normalised");
+    j.Number("x", ray.wx);
+    j.Number("y", ray.wy);
+    j.End();
+    j.Bool("behind", ray.behind);
+    j.End();
   }
-  return j;
+  j.End();
+  j.End();
 }
 
-Report Render(const TriangulateResult& r,
-              const TriangulateArgs& a,
-              int max_rows) {
-  Report rep;
-  Json& doc = rep.json;
-  const int d = a.decimals;
-  doc["command"] = "triangulate";
-  doc["working_system"] = r.working_system;
-  doc["length_unit"] = r.length_unit;
-  doc["images"] = r.images;
-  doc["image_sigma_px"] = r.sigma_px;
-  doc["min_angle_deg"] = kMinIntersectionAngle * kDegPerRad;
-  Json& jpoints = doc["points"] = Json::array();
-  const std::string unit = " [" + r.length_unit + "]";
-  Table t({"point",
-           "X" + unit,
-           "Y" + unit,
-           "Z" + unit,
-           "sX" + unit,
-           "sY" + unit,
-           "sZ" + unit,
-           "rays",
-           "angle [deg]",
-           "RMS [px]",
-           "vs file" + unit});
-  // Residuals of every ray, largest first, for --verbose.
-  std::vector<std::pair<double, std::vector<std::string>>> residuals;
-  for (const TriangulatedPoint& x : r.points) {
-    jpoints.push_back(PointJsonOf(x));
-    const Triangulation& f = x.fit;
-    const std::string rays = std::to_string(x.views.size());
+// The residual of one ray for --verbose: the largest max_rows of them are
+// kept (all for 0), ties in the order of computing.
+struct RayResidual {
+  double length = 0.0;  // |v| in pixels
+  std::size_t order = 0;
+  const std::string* point = nullptr;
+  const std::string* image = nullptr;
+  double vx = 0.0, vy = 0.0, w = 0.0;
+  bool operator<(const RayResidual& o) const {  // largest first
+    return length != o.length ? length > o.length : order < o.order;
+  }
+};
+
+class LargestResiduals {
+ public:
+  explicit LargestResiduals(std::size_t max_rows) : max_(max_rows) {}
+  void Add(const RayResidual& r) {
+    ++count_;
+    kept_.push_back(r);
+    if (max_ > 0 && kept_.size() >= 2 * max_ + 1024) Trim();
+  }
+  // The kept residuals, largest first, and how many were added.
+  const std::vector<RayResidual>& Sorted() {
+    std::sort(kept_.begin(), kept_.end());
+    if (max_ > 0 && kept_.size() > max_) kept_.resize(max_);
+    return kept_;
+  }
+  std::size_t Count() const { return count_; }
+
+ private:
+  void Trim() {
+    const auto nth = kept_.begin() + static_cast<std::ptrdiff_t>(max_);
+    std::nth_element(kept_.begin(), nth, kept_.end());
+    kept_.resize(max_);
+  }
+  std::size_t max_, count_ = 0;
+  std::vector<RayResidual> kept_;
+};
+
+// Writes the report: the images, one row per point as it comes, then the
+// largest residuals (--verbose) and the verdict.
+class TriangulateWriter {
+ public:
+  TriangulateWriter(StreamedReport& out, const TriangulateArgs& a, int max_rows)
+      : out_(out), d_(a.decimals), verbose_(a.verbose), residuals_(max_rows) {}
+  void Begin(const TriangulateSetup& s);
+  void Row(const TriangulatedPoint& x);
+  // The closing; returns the exit code.
+  int End(const Verdict& verdict, bool strict);
+
+ private:
+  void VerboseTable();
+
+  StreamedReport& out_;
+  const TriangulateSetup* setup_ = nullptr;
+  int d_;
+  bool verbose_;
+  std::unique_ptr<RowTable> table_;
+  LargestResiduals residuals_;
+  NumberText num_[10];
+};
+
+void TriangulateWriter::Begin(const TriangulateSetup& s) {
+  setup_ = &s;
+  if (out_.json) {
+    JsonWriter& j = out_.writer;
+    j.BeginObject();
+    j.String("command", "triangulate");
+    j.String("working_system", s.working_system);
+    j.String("length_unit", s.length_unit);
+    j.Value("images", s.images);
+    j.Number("image_sigma_px", s.sigma_px);
+    j.Number("min_angle_deg", kMinIntersectionAngle * kDegPerRad);
+    j.BeginArray("points");
+    return;
+  }
+  out_.out << "Triangulation of " << std::to_string(s.jobs.size())
+           << " point(s) from " << std::to_string(s.images.size())
+           << " oriented image(s), working system " << s.working_system
+           << (s.length_unit == "m" ? "" : " (" + s.length_unit + ")")
+           << "; image sigma " << Exact(s.sigma_px) << " px\n\n";
+  const std::string unit = " [" + s.length_unit + "]";
+  RowTable::Column name{"point", 0, true};
+  for (const TriangulateSetup::Job& job : s.jobs) {
+    name.width = std::max(name.width, DisplayWidth(job.point->name));
+    name.numeric = name.numeric && LooksNumeric(job.point->name);
+  }
+  // Room for points ten times the spread of the cameras away from them.
+  const double reach = 10.0 * std::max(s.centre_spread, 1.0);
+  std::size_t xyz[3] = {0, 0, 0};
+  for (const TriangulationView& v : s.views)
+    for (int k = 0; k < 3; ++k)
+      for (const double sign : {-1.0, 1.0})
+        xyz[k] = std::max(
+            xyz[k], FixedIn(num_[0], v.centre[k] + sign * reach, d_).size());
+  const std::size_t sd = FixedIn(num_[0], 0.0, d_).size();
+  table_ = std::make_unique<RowTable>(
+      std::vector<RowTable::Column>{name,
+                                    {"X" + unit, xyz[0], true},
+                                    {"Y" + unit, xyz[1], true},
+                                    {"Z" + unit, xyz[2], true},
+                                    {"sX" + unit, sd, true},
+                                    {"sY" + unit, sd, true},
+                                    {"sZ" + unit, sd, true},
+                                    {"rays", 0, true},
+                                    {"angle [deg]", 0, true},
+                                    {"RMS [px]", 0, true},
+                                    {"vs file" + unit, 0, true}});
+  table_->WriteHead(out_.out);
+}
+
+void TriangulateWriter::Row(const TriangulatedPoint& x) {
+  const Triangulation& f = x.fit;
+  if (out_.json) {
+    PointJson(x, out_.writer);
+  } else {
+    char rays[24];
+    const std::string_view nrays(
+        rays,
+        std::to_chars(rays, rays + sizeof rays, x.views.size()).ptr - rays);
     if (!f.converged) {
-      t.AddRow(
-          {x.name, "-", "-", "-", "-", "-", "-", rays, "-", "-", "failed"});
-      continue;
-    }
-    const P3& o = f.position;
-    const covar& c = f.covariance;
-    t.AddRow({x.name,
-              Fixed(o.x, d),
-              Fixed(o.y, d),
-              Fixed(o.z, d),
-              Fixed(std::sqrt(c(0, 0)), d),
-              Fixed(std::sqrt(c(1, 1)), d),
-              Fixed(std::sqrt(c(2, 2)), d),
-              rays,
-              Fixed(f.max_angle * kDegPerRad, 2),
-              Fixed(x.rms_px, 2),
-              x.verdict.Unusable() ? "unusable"
-              : x.known            ? Fixed((o - x.file).Module(), d)
-                                   : ""});
-    for (std::size_t i = 0; i < f.rays.size(); ++i) {
-      const TriangulationRay& ray = f.rays[i];
-      residuals.push_back(
-          {std::hypot(ray.vx_px, ray.vy_px),
-           {x.name,
-            x.views[i].image,
-            Fixed(ray.vx_px, 2),
-            Fixed(ray.vy_px, 2),
-            Fixed(std::hypot(ray.vx_px, ray.vy_px), 2),
-            Fixed(std::max(std::fabs(ray.wx), std::fabs(ray.wy)), 2)}});
+      const std::string_view cells[11] = {
+          *x.name, "-", "-", "-", "-", "-", "-", nrays, "-", "-", "failed"};
+      table_->WriteRow(out_.out, cells);
+    } else {
+      const P3& o = f.position;
+      const covar& c = f.covariance;
+      const std::string_view cells[11] = {
+          *x.name,
+          FixedIn(num_[0], o.x, d_),
+          FixedIn(num_[1], o.y, d_),
+          FixedIn(num_[2], o.z, d_),
+          FixedIn(num_[3], std::sqrt(c(0, 0)), d_),
+          FixedIn(num_[4], std::sqrt(c(1, 1)), d_),
+          FixedIn(num_[5], std::sqrt(c(2, 2)), d_),
+          nrays,
+          FixedIn(num_[6], f.max_angle * kDegPerRad, 2),
+          FixedIn(num_[7], x.rms_px, 2),
+          x.verdict.Unusable() ? "unusable"
+          : x.known            ? FixedIn(num_[8], (o - x.file).Module(), d_)
+                               : ""};
+      table_->WriteRow(out_.out, cells);
     }
   }
-  rep.text = "Triangulation of " + std::to_string(r.points.size()) +
-             " point(s) from " + std::to_string(r.images.size()) +
-             " oriented image(s), working system " + r.working_system +
-             (r.length_unit == "m" ? "" : " (" + r.length_unit + ")") +
-             "; image sigma " + Exact(r.sigma_px) + " px\n\n" + t.Render() +
-             "\nsX, sY, sZ: a-priori standard deviations from the image "
-             "sigma (two images leave\none degree of freedom, too few to "
-             "scale them by the residuals; the JSON also\nhas the "
-             "a-posteriori ones). angle: the largest between two rays. vs "
-             "file:\ndistance to the point's coordinates in the file.\n";
-  if (a.verbose) {
-    std::stable_sort(
-        residuals.begin(), residuals.end(), [](const auto& l, const auto& r) {
-          return l.first > r.first;
-        });
-    Table rt({"point", "image", "vx [px]", "vy [px]", "|v| [px]", "w"});
-    const std::size_t rows =
-        max_rows > 0 ? std::min<std::size_t>(max_rows, residuals.size())
-                     : residuals.size();
-    for (std::size_t k = 0; k < rows; ++k) rt.AddRow(residuals[k].second);
-    rep.text +=
-        "\nResiduals (projected - measured, pixels, y down; w normalised), "
-        "largest first:\n" +
-        rt.Render();
-    if (rows < residuals.size())
-      rep.text += "  ... " + std::to_string(residuals.size() - rows) +
-                  " more (--max-rows 0 shows all)\n";
+  if (!verbose_ || out_.json || !f.converged) return;
+  for (std::size_t i = 0; i < f.rays.size(); ++i) {
+    const TriangulationRay& ray = f.rays[i];
+    residuals_.Add({std::hypot(ray.vx_px, ray.vy_px),
+                    residuals_.Count(),
+                    x.name,
+                    &setup_->images[x.rays[i].image],
+                    ray.vx_px,
+                    ray.vy_px,
+                    std::max(std::fabs(ray.wx), std::fabs(ray.wy))});
   }
-  VerdictSection(r.verdict, rep);
-  return rep;
+}
+
+void TriangulateWriter::VerboseTable() {
+  const std::vector<RayResidual>& rows = residuals_.Sorted();
+  // Widths and alignment measured over the rows shown, as Table does.
+  std::vector<RowTable::Column> columns = {{"point", 0, !rows.empty()},
+                                           {"image", 0, !rows.empty()},
+                                           {"vx [px]", 0, true},
+                                           {"vy [px]", 0, true},
+                                           {"|v| [px]", 0, true},
+                                           {"w", 0, true}};
+  auto cells = [&](const RayResidual& r, std::string_view* c) {
+    c[0] = *r.point;
+    c[1] = *r.image;
+    c[2] = FixedIn(num_[0], r.vx, 2);
+    c[3] = FixedIn(num_[1], r.vy, 2);
+    c[4] = FixedIn(num_[2], r.length, 2);
+    c[5] = FixedIn(num_[3], r.w, 2);
+  };
+  std::string_view c[6];
+  for (const RayResidual& r : rows) {
+    cells(r, c);
+    for (std::size_t k = 0; k < 6; ++k) {
+      columns[k].width = std::max(columns[k].width, DisplayWidth(c[k]));
+      if (k < 2 && columns[k].numeric)
+        columns[k].numeric = LooksNumeric(std::string(c[k])) || c[k] == "-";
+    }
+  }
+  out_.out << "\nResiduals (projected - measured, pixels, y down; w "
+              "normalised), largest first:\n";
+  RowTable t(std::move(columns));
+  t.WriteHead(out_.out);
+  for (const RayResidual& r : rows) {
+    cells(r, c);
+    t.WriteRow(out_.out, c);
+  }
+  if (rows.size() < residuals_.Count())
+    out_.out << "  ... " << std::to_string(residuals_.Count() - rows.size())
+             << " more (--max-rows 0 shows all)\n";
+}
+
+int TriangulateWriter::End(const Verdict& verdict, bool strict) {
+  Report closing;
+  VerdictSection(verdict, closing);
+  if (out_.json) {
+    out_.writer.End();
+    out_.writer.Value("verdict", closing.json["verdict"]);
+  } else {
+    out_.out << "\nsX, sY, sZ: a-priori standard deviations from the image "
+                "sigma (two images leave\none degree of freedom, too few to "
+                "scale them by the residuals; the JSON also\nhas the "
+                "a-posteriori ones). angle: the largest between two rays. vs "
+                "file:\ndistance to the point's coordinates in the file.\n";
+    if (verbose_) VerboseTable();
+    out_.out << closing.closing;
+  }
+  const std::string error = VerdictFailure(verdict, strict);
+  return error.empty() ? kExitOk : out_.Fail(error, kExitFailed);
 }
 
 int RunTriangulate(const TriangulateArgs& a, const CommonOptions& common) {
   const std::unique_ptr<Project> p = LoadProject(a.project);
-  const TriangulateResult r = Compute(a, *p);
-  return PrintVerdict(
-      Render(r, a, common.max_rows), r.verdict, a.quality.strict, common);
+  const TriangulateSetup s = SetUpAll(a, *p);
+  StreamedReport out(common);
+  TriangulateWriter w(out, a, common.max_rows);
+  return out.Run([&] {
+    w.Begin(s);
+    Verdict verdict;
+    TriangulatedPoint x;  // buffers reused from point to point
+    for (const TriangulateSetup::Job& job : s.jobs) {
+      Compute(s, job, x);
+      verdict.Append(x.verdict);
+      w.Row(x);
+    }
+    return w.End(verdict, a.quality.strict);
+  });
 }
 
 }  // namespace
-
 Command AddTriangulate(CLI::App& root, CommonOptions& common) {
   auto args = std::make_shared<TriangulateArgs>();
   CLI::App* app = AddProjectCommand(

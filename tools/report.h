@@ -6,7 +6,10 @@
 #ifndef COLLINEAR_TOOLS_REPORT_H_
 #define COLLINEAR_TOOLS_REPORT_H_
 
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <collinear/primitives/wpk.h>
@@ -18,7 +21,7 @@ namespace collinear::cli {
 // Columns text takes on a terminal: one per UTF-8 code point, two for an
 // East Asian wide character (CJK, Hangul, full-width forms); a byte that is
 // not valid UTF-8 counts one. Tables pad names by it, not by bytes.
-size_t DisplayWidth(const std::string& text);
+size_t DisplayWidth(std::string_view text);
 
 // A report being written. Sections append to text and add keys to json in
 // the order they are written; closing (the verdict) ends the text, after
@@ -79,6 +82,105 @@ void PoseSection(const CXYZ& centre,
                  int decimals,
                  Table& table,
                  Json& json);
+
+// Text for stdout gathered in one large buffer and written in blocks, for
+// reports written row by row as they are computed: a row costs a copy, not
+// a stream operation per piece. Written when full, by Flush and on
+// destruction; std::cout, synchronised with stdio, may follow a Flush.
+class Output {
+ public:
+  Output();
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  Output& operator<<(std::string_view s);
+  Output& operator<<(char c);
+  void Spaces(size_t n);
+  void Flush();
+
+ private:
+  std::string buf_;
+};
+
+// A JSON document written as it is computed, laid out as Json::dump(2) lays
+// it out: the same text for the same values (numbers in the shortest form
+// that reads back, non-finite numbers null). key names the member in an
+// object and is null for an element of an array.
+class JsonWriter {
+ public:
+  explicit JsonWriter(Output& out) : out_(out) {}
+  void BeginObject(const char* key = nullptr);
+  void BeginArray(const char* key = nullptr);
+  // Closes the innermost open object or array.
+  void End();
+  void Number(const char* key, double v);
+  void Integer(const char* key, long long v);
+  void Bool(const char* key, bool v);
+  void String(const char* key, std::string_view v);
+  void Null(const char* key);
+  // Any value, and every member of an object, as dump(2) writes them.
+  void Value(const char* key, const Json& v);
+  void Members(const Json& object);
+  // Open objects and arrays.
+  size_t Depth() const { return open_.size(); }
+
+ private:
+  void Next(const char* key);
+  void Quoted(std::string_view s);
+
+  struct Open {
+    bool empty;
+    char close;
+  };
+  Output& out_;
+  std::vector<Open> open_;
+};
+
+// A text table written row by row: the widths of the columns are fixed
+// before the first row, from the headers and the widest value the caller
+// expects; numeric columns right-aligned, text left, as Table aligns them.
+// A wider cell pushes the rest of its row to the right.
+class RowTable {
+ public:
+  struct Column {
+    std::string header;
+    size_t width = 0;  // at least the header's
+    bool numeric = true;
+  };
+  explicit RowTable(std::vector<Column> columns);
+  // The headers and the rule under them.
+  void WriteHead(Output& out);
+  // One cell per column.
+  void WriteRow(Output& out, const std::string_view* cells);
+
+ private:
+  std::vector<Column> columns_;
+  std::string line_;  // reused for every row
+};
+
+// A report written as it is computed: text to stdout, or under --json one
+// document. A failure after the report began still ends it: the text
+// written stays and the message goes to stderr; the document is closed and
+// ends with the members of the error object (error, exit_code, ...).
+class StreamedReport {
+ public:
+  explicit StreamedReport(const CommonOptions& opt)
+      : json(opt.json), writer(out) {}
+  // Runs body, which writes the rest of the report and returns the exit
+  // code, and ends the report. An exception from body ends it as a failure:
+  // InputError with code 2, any other with code 1.
+  int Run(const std::function<int()>& body);
+  // Ends the report as failed; returns code.
+  int Fail(const std::string& error, int code);
+
+  const bool json;
+  Output out;
+  JsonWriter writer;
+
+ private:
+  void End();
+  bool ended_ = false;
+};
 
 }  // namespace collinear::cli
 

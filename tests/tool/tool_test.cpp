@@ -379,6 +379,25 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "/points/0/residuals_px/3/normalised/x:n /points/1/file_difference/z:n "
        "/points/0/max_angle_deg:n /images/3:s",
        "/points/0/position/x 513259.597 0.01"},
+      // Streamed reports: JSON escapes a name with a quote and a backslash;
+      // the largest residuals kept while every point is written.
+      {"project " +
+           ChangedCopy("quote.json",
+                       [](Json& d) {
+                         for (Json& pt : d["points"])
+                           if (pt["name"] == "P01") pt["name"] = "P\"01\\";
+                         for (Json& img : d["images"])
+                           for (Json& m : img["control"])
+                             if (m["point"] == "P01") m["point"] = "P\"01\\";
+                       }) +
+           " --image IMG_0101 --visible",
+       "P\"01\\ |of 17 points visible",
+       "/points/0/name:s /points/1/in_front:b /visible:n",
+       "/points/0/measured/dx 0 1"},
+      {"triangulate " + Oriented("tri.json") + " --verbose --max-rows 3",
+       " more (--max-rows 0 shows all)|Verdict: ok",
+       "/points/11/covariance/5:n /verdict/warnings:a",
+       "/points/0/position/x 513250.332 0.01"},
       // Several views: Zhang's five, with the published camera (832.5 px).
       {"calibrate --target " + kEx + "zhang-plane/target.txt --views" +
            ZhangViews() + " --model k1k2k3k4 --image-size 640,480",
@@ -721,6 +740,12 @@ TEST(Tool, ExitCodesAndMessages) {
          d["images"][1]["exterior"]["omega"] = 82.93;  // turned half round
        }) + " --point P04", 1, unusable + "behind_camera] point P04 lies "
        "behind the camera of image", "Verdict: unusable"},
+      // Streamed: a failure found after rows were written still ends one
+      // JSON document, the error object's members last.
+      {"triangulate " + Oriented("flipall.json", [](Json& d) {
+         d["images"][1]["exterior"]["omega"] = 82.93;
+       }) + " --json", 1,
+       unusable + "behind_camera]", "\"exit_code\": 1\n}\n"},
       {"triangulate " + Oriented("twin.json", [](Json& d) {
          d["images"][1]["exterior"] = d["images"][0]["exterior"];
          d["images"][1]["control"] = d["images"][0]["control"];
