@@ -1,7 +1,9 @@
 #include <collinear/calculator/host/host_object.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 namespace collinear {
@@ -258,7 +260,15 @@ HostObject::Value& HostObject::Slot(long id) {
       props_.reserve(kTypicalCount);
       it = props_.begin();
     }
-    it = props_.emplace(it, id, Value());
+    // Appended, then rotated into place: g++ 12 sees the variant's vector
+    // alternative as maybe-uninitialized when a value is moved into the
+    // middle of the block.
+    const std::ptrdiff_t at = it - props_.begin();
+    props_.emplace_back(std::piecewise_construct,
+                        std::forward_as_tuple(id),
+                        std::forward_as_tuple());
+    it = props_.begin() + at;
+    std::rotate(it, props_.end() - 1, props_.end());
   }
   return it->second;
 }
