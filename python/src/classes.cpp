@@ -7,7 +7,10 @@
 #include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
+#include <collinear/adjust/adj_image.h>
+#include <collinear/calculator/crd_calculator.h>
 #include <collinear/distortion/dist.h>
+#include <collinear/leastsq/leastsq.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/sinori.h>
@@ -373,11 +376,229 @@ void BindSolvers(py::module_& m) {
   PointsField(dlt, "m_Residuals", &CDlt::m_Residuals);
 }
 
+void BindMore(py::module_& m) {
+  py::class_<CHelmert> helmert(m,
+                               "CHelmert",
+                               "Plane four-parameter Helmert transformation: "
+                               "X = a x - b y + c, Y = b x + a y + d, m_Para "
+                               "= (a, b, c, d).");
+  helmert.def(py::init<>())
+      .def("Init", &CHelmert::Init)
+      .def(
+          "SetPoints",
+          [](CHelmert& h, Points dst, Points src) {
+            return h.SetPoints(dst, src);
+          },
+          py::arg("dst"),
+          py::arg("src"),
+          "Pairs target and source lists of CXYZ by name; returns the pairs.")
+      .def("CalPara", &CHelmert::CalPara)
+      .def(
+          "Transform",
+          [](CHelmert& h, const CXYZ& in, int forward) {
+            CXYZ out;
+            const int ok = h.Transform(in, out, forward);
+            return py::make_tuple(ok, out);
+          },
+          py::arg("point"),
+          py::arg("forward") = 1,
+          "(ok, point): source to target (forward 1) or back (0).")
+      .def_readwrite("m_Rms", &CHelmert::m_Rms)
+      .def_readwrite("m_MaxRes", &CHelmert::m_MaxRes);
+  PointsField(helmert, "m_DstPoints", &CHelmert::m_DstPoints);
+  PointsField(helmert, "m_SrcPoints", &CHelmert::m_SrcPoints);
+  NumbersField(helmert, "m_Para", &CHelmert::m_Para);
+  PointsField(helmert, "m_Residuals", &CHelmert::m_Residuals);
+
+  py::class_<CLeastSq> lsq(m,
+                           "CLeastSq",
+                           "Least-squares engine: rows of observation "
+                           "equations (n coefficients and the observed "
+                           "value), normal equations, solution, covariance.");
+  lsq.def(py::init<>())
+      .def(py::init<int, int>(), py::arg("nObeq"), py::arg("nParam"))
+      .def_readwrite("m_dSigma", &CLeastSq::m_dSigma)
+      .def_readonly("m_nObeq", &CLeastSq::m_nObeq)
+      .def_readonly("m_nParam", &CLeastSq::m_nParam)
+      .def_readonly("m_nCol", &CLeastSq::m_nCol)
+      .def_readonly("m_nCurObeq", &CLeastSq::m_nCurObeq)
+      .def_readwrite("m_dEps", &CLeastSq::m_dEps)
+      .def("Create", &CLeastSq::Create)
+      .def("InitObeq", &CLeastSq::InitObeq)
+      .def("SetObeq", &CLeastSq::SetObeq, py::arg("col"), py::arg("v"))
+      .def(
+          "SetObeqRow",
+          [](CLeastSq& l, const std::vector<double>& row) {
+            if (static_cast<int>(row.size()) != l.m_nCol)
+              throw py::value_error("a row holds " + std::to_string(l.m_nCol) +
+                                    " values: the coefficients and the "
+                                    "observed value");
+            return l.SetObeqRow(row.data());
+          },
+          py::arg("row"))
+      .def("IncrementColumn", &CLeastSq::IncrementColumn)
+      .def("GetCurrentObeqNumber", &CLeastSq::GetCurrentObeqNumber)
+      .def("GetObeqNumber", &CLeastSq::GetObeqNumber)
+      .def("GetDegreesOfFreedom", &CLeastSq::GetDegreesOfFreedom)
+      .def("SetWeight", py::overload_cast<double>(&CLeastSq::SetWeight))
+      .def("SetWeight", py::overload_cast<int, double>(&CLeastSq::SetWeight))
+      .def("InitNoeq", &CLeastSq::InitNoeq)
+      .def("GetNoeq", &CLeastSq::GetNoeq)
+      .def("GetBcor", &CLeastSq::GetBcor)
+      .def("Solve", &CLeastSq::Solve, py::call_guard<py::gil_scoped_release>())
+      .def("PISolve",
+           &CLeastSq::PISolve,
+           py::call_guard<py::gil_scoped_release>());
+  NumbersField(lsq, "m_aBcor", &CLeastSq::m_aBcor);
+  NumbersField(lsq, "m_aCovar", &CLeastSq::m_aCovar);
+  NumbersField(lsq, "m_aVar", &CLeastSq::m_aVar);
+
+  py::class_<CCrdCalculator> calc(
+      m,
+      "CCrdCalculator",
+      "One camera and one orientation: pixels (origin top-left, x right, y "
+      "down), photo millimetres (about the principal point, y up) and "
+      "camera coordinates (looking along -z). collinear.camera() sets one "
+      "up from pixel values.");
+  calc.def(py::init<>())
+      .def_readwrite("m_FocusR", &CCrdCalculator::m_FocusR)
+      .def_readwrite("m_DistModel", &CCrdCalculator::m_DistModel)
+      .def("IsCameraValid", &CCrdCalculator::IsCameraValid)
+      .def("IsOrientationValid", &CCrdCalculator::IsOrientationValid)
+      .def("IsValid", &CCrdCalculator::IsValid)
+      .def("GetFocusR", &CCrdCalculator::GetFocusR)
+      .def(
+          "SetCamera",
+          [](CCrdCalculator& c,
+             double focal_mm,
+             std::pair<double, double> principal_mm,
+             std::pair<double, double> mm_per_pixel,
+             std::pair<double, double> size_px) {
+            c.m_FocusR = focal_mm;
+            c.m_PrincipalPoint = {principal_mm.first, principal_mm.second};
+            c.m_MmPerPixel = {mm_per_pixel.first, mm_per_pixel.second};
+            c.SetPictureRect(
+                TAbstractRect<double>(0.0, 0.0, size_px.first, size_px.second));
+          },
+          py::arg("focal_mm"),
+          py::arg("principal_mm"),
+          py::arg("mm_per_pixel"),
+          py::arg("size_px"),
+          "Focal length (mm), principal point (mm from the top-left corner, y "
+          "down), pixel size (mm) and picture size (pixels).")
+      .def(
+          "SetOrientation",
+          [](CCrdCalculator& c,
+             std::vector<double> origin,
+             std::vector<double> rot_cam_from_obj) {
+            if (origin.size() != 3 || rot_cam_from_obj.size() != 9)
+              throw py::value_error(
+                  "SetOrientation takes the centre (3 values) and the "
+                  "rotation from object to camera axes (9, row by row)");
+            c.m_Origin = {origin[0], origin[1], origin[2]};
+            c.SetConversionMatr(rot_cam_from_obj.data());
+          },
+          py::arg("origin"),
+          py::arg("rotation"),
+          "Projection centre (object coordinates) and the 3 x 3 rotation "
+          "from object to camera axes, row by row.")
+      .def(
+          "SetDistortionModelData",
+          [](CCrdCalculator& c, unsigned long model, std::vector<double> p) {
+            return c.SetDistortionModelData(
+                model, static_cast<int>(p.size()), p.data());
+          },
+          py::arg("model"),
+          py::arg("para"),
+          "Distortion in photo millimetres, y up, the calculator's sign "
+          "(ideal = measured - correction).")
+      .def("GetOrigin",
+           [](const CCrdCalculator& c) {
+             const TAbstractPoint3<double> o = c.GetOrigin();
+             return py::make_tuple(o.x, o.y, o.z);
+           })
+      .def("GetConversionMatr",
+           [](const CCrdCalculator& c) {
+             const matr3_3 r = c.GetConversionMatr();
+             Doubles out({3, 3});
+             for (int i = 0; i < 3; ++i)
+               for (int j = 0; j < 3; ++j)
+                 out.mutable_data()[3 * i + j] = r(i, j);
+             return out;
+           })
+      .def(
+          "GetPointOnImageCoords",
+          [](const CCrdCalculator& c, double x, double y, double z) {
+            TAbstractPoint2<double> px(NAN, NAN);
+            const bool ok = c.GetPointOnImageCoords(
+                TAbstractPoint3<double>(x, y, z), px, false);
+            return py::make_tuple(ok, px.x, px.y);
+          },
+          "(in front, x px, y px) of one object point; collinear.project "
+          "does many at once.")
+      .def("Imc2Phc",
+           [](const CCrdCalculator& c, double x, double y) {
+             const TAbstractPoint2<double> p = c.Imc2Phc({x, y});
+             return py::make_tuple(p.x, p.y);
+           })
+      .def("Phc2Imc", [](const CCrdCalculator& c, double x, double y) {
+        const TAbstractPoint2<double> p = c.Phc2Imc({x, y});
+        return py::make_tuple(p.x, p.y);
+      });
+
+  py::class_<TAdjImage>(m,
+                        "TAdjImage",
+                        "Position from total-station rays: each ray a "
+                        "station and a point along the measured direction, "
+                        "with standard deviations (radians) of its "
+                        "horizontal and vertical angle.")
+      .def(py::init([](const Doubles& stations,
+                       const Doubles& targets,
+                       const Doubles& sigmas) {
+             const auto s = stations.unchecked<2>();
+             const auto t = targets.unchecked<2>();
+             const auto g = sigmas.unchecked<2>();
+             const int n = static_cast<int>(s.shape(0));
+             if (s.shape(1) != 3 || t.shape(0) != n || t.shape(1) != 3 ||
+                 g.shape(0) != n || g.shape(1) != 2)
+               throw py::value_error(
+                   "TAdjImage takes stations (n, 3), targets (n, 3) and "
+                   "sigmas (n, 2)");
+             std::vector<TAbstractPoint3<double>> pts(2 * n);
+             std::vector<TAbstractPoint2<double>> sig(n);
+             for (int i = 0; i < n; ++i) {
+               pts[2 * i] = {s(i, 0), s(i, 1), s(i, 2)};
+               pts[2 * i + 1] = {t(i, 0), t(i, 1), t(i, 2)};
+               sig[i] = {g(i, 0), g(i, 1)};
+             }
+             return TAdjImage(n, pts.data(), sig.data());
+           }),
+           py::arg("stations"),
+           py::arg("targets"),
+           py::arg("sigmas"))
+      .def("IsValid", &TAdjImage::IsValid)
+      .def_readonly("m_bValid", &TAdjImage::m_bValid)
+      .def_readonly("m_nObs", &TAdjImage::m_nObs)
+      .def("GetPosition",
+           [](const TAdjImage& a) {
+             const TAbstractPoint3<double> p = a.GetPosition();
+             return py::make_tuple(p.x, p.y, p.z);
+           })
+      .def("GetCovarMatrix", [](const TAdjImage& a) {
+        const covar c = a.GetCovarMatrix();
+        Doubles out({3, 3});
+        for (int i = 0; i < 3; ++i)
+          for (int j = 0; j < 3; ++j) out.mutable_data()[3 * i + j] = c(i, j);
+        return out;
+      });
+}
+
 }  // namespace
 
 void BindClasses(py::module_& m) {
   BindPrimitives(m);
   BindSolvers(m);
+  BindMore(m);
 }
 
 }  // namespace collinear::python
