@@ -39,7 +39,7 @@ unit: build
 # Second tree: clang++ with AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DCOLLINEAR_BUILD_PYTHON=OFF \
 	  -DCMAKE_CXX_FLAGS="$(SAN_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="$(SAN_FLAGS)"
 	cmake --build $(ASAN) -j $(JOBS)
@@ -82,4 +82,5 @@ tidy: deps
 	JOBS=$(JOBS) scripts/tidy.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out \
+	  build-python

@@ -39,8 +39,18 @@ from ._collinear import (  # noqa: F401  (the library's classes)
     CSinOri,
     CWPK,
     CXYZ,
+    DIST_K1K2_EXT6,
+    DIST_K1K2K3K4,
+    DIST_K1K2K3P1P2,
+    DIST_K1K2P1P2,
     DIST_MODEL,
+    DIST_NONE,
+    ROT_K,
+    ROT_KPW,
+    ROT_P,
     ROT_SYSTEM,
+    ROT_W,
+    ROT_WPK,
     TAdjImage,
 )
 from ._results import (
@@ -78,6 +88,7 @@ __all__ = [
     "intersect",
     "load_project",
     "project",
+    "read_points",
     "resect",
 ]
 
@@ -437,3 +448,14 @@ def load_project(path: str) -> ProjectData:
         point_systems=systems,
         _project=p,
     )
+
+
+def read_points(path: str, min_values: int = 2, max_values: Optional[int] = None) -> tuple:
+    """(names, values) of a point file: one point a line, "name v1 v2 ...",
+    white space or commas, "#" comments (docs/formats.md). Every row holds
+    the same number of values, between min_values and max_values; values is
+    an (n, that number) float64 array. ValueError "file:line: what is wrong"
+    on a bad file, as the tool says it."""
+    hi = min_values if max_values is None else max_values
+    names, values = _collinear._read_rows(str(path), int(min_values), int(hi))
+    return names, values

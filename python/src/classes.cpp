@@ -496,7 +496,11 @@ void BindMore(py::module_& m) {
                   "SetOrientation takes the centre (3 values) and the "
                   "rotation from object to camera axes (9, row by row)");
             c.m_Origin = {origin[0], origin[1], origin[2]};
-            c.SetConversionMatr(rot_cam_from_obj.data());
+            double by_column[9];  // matr3_3's storage order
+            for (int i = 0; i < 3; ++i)
+              for (int j = 0; j < 3; ++j)
+                by_column[3 * j + i] = rot_cam_from_obj[3 * i + j];
+            c.SetConversionMatr(by_column);
           },
           py::arg("origin"),
           py::arg("rotation"),

@@ -19,6 +19,7 @@
 #include <collinear/calculator/crd_calculator.h>
 #include <collinear/calibration/calibration.h>
 #include <collinear/distortion/dist_model.h>
+#include <collinear/io/point_file.h>
 #include <collinear/io/project_file.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
@@ -624,6 +625,30 @@ py::dict ImageDict(const ProjectImage& img) {
 }  // namespace
 
 void BindFunctions(py::module_& m) {
+  m.def(
+      "_read_rows",
+      [](const std::string& path, int min_values, int max_values) {
+        std::string text, error;
+        std::vector<PointRow> rows;
+        if (!ReadTextFile(path, text, error) ||
+            !ParsePointRows(
+                text, path, min_values, max_values, rows, error, true))
+          throw py::value_error(error);
+        std::vector<std::string> names;
+        const int width = rows.empty()
+                              ? min_values
+                              : static_cast<int>(rows.front().values.size());
+        Doubles values({static_cast<py::ssize_t>(rows.size()),
+                        static_cast<py::ssize_t>(width)});
+        for (size_t i = 0; i < rows.size(); ++i) {
+          names.push_back(rows[i].name);
+          for (int k = 0; k < width; ++k)
+            values.mutable_data()[i * width + k] = rows[i].values[k];
+        }
+        return py::make_tuple(names, values);
+      },
+      "Names and values of a point file's rows (min..max values a row, the "
+      "same number in every row).");
   py::class_<Project, std::unique_ptr<Project>>(
       m, "_Project", "A loaded project file; see collinear.load_project.")
       .def_static("load",
