@@ -111,7 +111,7 @@ class Calibration(_Result):
     rms: (2,) RMS residual in x and y over all views, pixels.
     sigmas: standard deviations by parameter name; sigma0 the a-posteriori
       standard deviation of unit weight (pixels).
-    status: the solution computed, in words.
+    status: the solution, in words (one view: the DLT's status text).
     coefficients: the 11 DLT coefficients of a one-view calibration (solver
       frame: object about the centroid and scaled, image y up), else empty.
     """
@@ -130,6 +130,7 @@ class Calibration(_Result):
     aspect: float = float("nan")
     model: str = ""
     distortion: np.ndarray = dataclasses.field(default_factory=lambda: np.zeros(0))
+    distortion_names: List[str] = dataclasses.field(default_factory=list)
     views: tuple = ()
     rms: np.ndarray = dataclasses.field(default_factory=lambda: np.full(2, np.nan))
     sigmas: Dict[str, float] = dataclasses.field(default_factory=dict)

@@ -167,6 +167,12 @@ Doubles Vector(std::initializer_list<double> values) {
 
 double Figure(double v) { return IsUndefined(v) ? NAN : v; }
 
+std::vector<std::string> ParameterNames(const DistModelInfo& info) {
+  std::vector<std::string> names;
+  for (int k = 0; k < info.Count(); ++k) names.emplace_back(info.para_names[k]);
+  return names;
+}
+
 void PutVerdict(py::dict& r, const Verdict& verdict) {
   r["verdict"] = VerdictWord(verdict);
   r["reasons"] = VerdictReasons(verdict);
@@ -283,6 +289,7 @@ py::dict CalibrateDlt(const Doubles& object_points,
   const int count = info->Count();
   r["distortion"] =
       Doubles({count}, dlt.m_Dist.m_Para);  // CDist sign, px, y up
+  r["distortion_names"] = ParameterNames(*info);
   CXYZ centre = dlt.m_Center / scale;
   centre += centroid;
   r["views"] = py::make_tuple(py::dict(
@@ -359,6 +366,7 @@ py::dict CalibrateViews(const Doubles& target,
   r["aspect"] = cal.aspect;
   r["model"] = std::string(info->name);
   r["distortion"] = Doubles({info->Count()}, cal.dist.m_Para);
+  r["distortion_names"] = ParameterNames(*info);
   py::list out;
   for (size_t k = 0; k < cal.views.size(); ++k) {
     const CalibratedView& v = cal.views[k];
