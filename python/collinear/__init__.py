@@ -109,6 +109,15 @@ def _points(value: object, dims: int, what: str) -> np.ndarray:
     return a
 
 
+def _rows(value: object, dims: int, what: str) -> np.ndarray:
+    """value as a C-contiguous (n, dims) float64 array, unchecked values: the
+    vectorised functions give NaN for a non-finite row."""
+    a = np.ascontiguousarray(value, dtype=np.float64)
+    if a.ndim != 2 or a.shape[1] != dims:
+        raise ValueError(f"{what} must be an (n, {dims}) array, not of shape {a.shape}")
+    return a
+
+
 def _names(names: Optional[Sequence[str]], n: int) -> list:
     """The given names (unique, without blanks) or "1" ... "n"."""
     if names is None:
@@ -417,18 +426,19 @@ def project(calculator: CCrdCalculator, object_points: object) -> tuple:
     object_points: (n, 3) object coordinates. Pixels: origin top-left, x
     right, y down, lens distortion applied. in_front is False for a point
     behind the camera (its pixel is still computed) or in its plane (NaN).
-    One loop in C++ over the array, without the GIL.
+    A row with a non-finite value gives NaN pixels and False. One loop in
+    C++ over the array, without the GIL and without a copy of a C-contiguous
+    float64 array.
     """
-    pts = _points(object_points, 3, "object_points")
-    return _collinear._project(calculator, pts)
+    return _collinear._project(calculator, _rows(object_points, 3, "object_points"))
 
 
 def backproject(calculator: CCrdCalculator, pixels: object) -> np.ndarray:
     """Unit directions (n, 3), object axes, of the rays through pixels (n, 2)
     (origin top-left, y down; lens distortion removed); the rays start at
-    the projection centre. One loop in C++, without the GIL."""
-    px = _points(pixels, 2, "pixels")
-    return _collinear._backproject(calculator, px)
+    the projection centre; NaN for a non-finite pixel. One loop in C++,
+    without the GIL."""
+    return _collinear._backproject(calculator, _rows(pixels, 2, "pixels"))
 
 
 def load_project(path: str) -> ProjectData:

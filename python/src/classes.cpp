@@ -26,6 +26,14 @@ namespace {
 using Points = CArray<CXYZ, CXYZ&>;
 using Numbers = CArray<double, double>;
 
+using PointList = std::vector<CXYZ>;
+
+Points ToArray(const PointList& in) {
+  Points a;
+  for (CXYZ p : in) a.Add(p);
+  return a;
+}
+
 // A CArray<CXYZ> field as a list of CXYZ (copies both ways).
 template <class C>
 void PointsField(py::class_<C>& c, const char* name, Points C::*field) {
@@ -36,11 +44,7 @@ void PointsField(py::class_<C>& c, const char* name, Points C::*field) {
         std::vector<CXYZ> out(a.GetData(), a.GetData() + a.GetSize());
         return out;
       },
-      [field](C& self, const std::vector<CXYZ>& in) {
-        Points& a = self.*field;
-        a.RemoveAll();
-        for (CXYZ p : in) a.Add(p);
-      },
+      [field](C& self, const PointList& in) { self.*field = ToArray(in); },
       "list of CXYZ (a copy: assign the whole list to change it)");
 }
 
@@ -287,14 +291,15 @@ void BindSolvers(py::module_& m) {
       .def("InitParam", &CSinOri::InitParam)
       .def(
           "Create",
-          [](CSinOri& s, Points obj, Points img, double focus) {
-            return s.Create(obj, img, focus);
+          [](CSinOri& s, const PointList& obj, const PointList& img, double f) {
+            Points o = ToArray(obj), i = ToArray(img);
+            return s.Create(o, i, f);
           },
           py::arg("obj"),
           py::arg("img"),
           py::arg("focus"),
-          "Pairs the lists of CXYZ by name; returns the number of pairs, 0 "
-          "when too few.")
+          "Pairs the lists of CXYZ by name; returns 1, or 0 for fewer than 3 "
+          "pairs or a focal length that is not > 0.")
       .def("CalSinOri",
            &CSinOri::CalSinOri,
            py::call_guard<py::gil_scoped_release>())
@@ -319,13 +324,15 @@ void BindSolvers(py::module_& m) {
       .def("Init", &CDlt::Init)
       .def(
           "Create",
-          [](CDlt& d, Points obj, Points img, double focus) {
-            return d.Create(obj, img, focus);
+          [](CDlt& d, const PointList& obj, const PointList& img, double f) {
+            Points o = ToArray(obj), i = ToArray(img);
+            return d.Create(o, i, f);
           },
           py::arg("obj_points"),
           py::arg("img_points"),
           py::arg("focus"),
-          "Pairs the lists of CXYZ by name; returns the number of pairs.")
+          "Pairs the lists of CXYZ by name; returns 1, or 0 for fewer than "
+          "4 pairs (m_Message says why).")
       .def("CalDlt", &CDlt::CalDlt, py::call_guard<py::gil_scoped_release>())
       .def(
           "CalDlt3D", &CDlt::CalDlt3D, py::call_guard<py::gil_scoped_release>())
@@ -386,8 +393,9 @@ void BindMore(py::module_& m) {
       .def("Init", &CHelmert::Init)
       .def(
           "SetPoints",
-          [](CHelmert& h, Points dst, Points src) {
-            return h.SetPoints(dst, src);
+          [](CHelmert& h, const PointList& dst, const PointList& src) {
+            Points d = ToArray(dst), s = ToArray(src);
+            return h.SetPoints(d, s);
           },
           py::arg("dst"),
           py::arg("src"),
@@ -559,15 +567,14 @@ void BindMore(py::module_& m) {
       .def(py::init([](const Doubles& stations,
                        const Doubles& targets,
                        const Doubles& sigmas) {
+             CheckShape(stations, 3, "stations");
+             const long rows = static_cast<long>(stations.shape(0));
+             CheckShape(targets, 3, "targets", rows);
+             CheckShape(sigmas, 2, "sigmas", rows);
              const auto s = stations.unchecked<2>();
              const auto t = targets.unchecked<2>();
              const auto g = sigmas.unchecked<2>();
              const int n = static_cast<int>(s.shape(0));
-             if (s.shape(1) != 3 || t.shape(0) != n || t.shape(1) != 3 ||
-                 g.shape(0) != n || g.shape(1) != 2)
-               throw py::value_error(
-                   "TAdjImage takes stations (n, 3), targets (n, 3) and "
-                   "sigmas (n, 2)");
              std::vector<TAbstractPoint3<double>> pts(2 * n);
              std::vector<TAbstractPoint2<double>> sig(n);
              for (int i = 0; i < n; ++i) {

@@ -437,6 +437,12 @@ py::dict Intersect(const Doubles& stations,
                    const Doubles& targets,
                    const Doubles& sigmas_rad,
                    const std::vector<std::string>& names) {
+  CheckShape(stations, 3, "stations");
+  const long rows = static_cast<long>(stations.shape(0));
+  CheckShape(targets, 3, "targets", rows);
+  CheckShape(sigmas_rad, 2, "sigmas", rows);
+  if (names.size() != static_cast<size_t>(rows))
+    throw py::value_error("one name a ray");
   const auto s = stations.unchecked<2>();
   const auto t = targets.unchecked<2>();
   const auto g = sigmas_rad.unchecked<2>();
@@ -550,6 +556,7 @@ py::dict Intersect(const Doubles& stations,
 // The calculator's projection of every row, one loop without the GIL.
 py::tuple ProjectPoints(const CCrdCalculator& calc,
                         const Doubles& object_points) {
+  CheckShape(object_points, 3, "object_points");
   const auto p = object_points.unchecked<2>();
   const py::ssize_t n = p.shape(0);
   Doubles pixels({n, py::ssize_t{2}});
@@ -560,8 +567,11 @@ py::tuple ProjectPoints(const CCrdCalculator& calc,
     py::gil_scoped_release release;
     for (py::ssize_t i = 0; i < n; ++i) {
       TAbstractPoint2<double> px(NAN, NAN);
-      vis[i] = calc.GetPointOnImageCoords(
-          TAbstractPoint3<double>(p(i, 0), p(i, 1), p(i, 2)), px, false);
+      const double x = p(i, 0), y = p(i, 1), z = p(i, 2);
+      // The calculator reports a NaN point as visible: refuse it here.
+      vis[i] = std::isfinite(x + y + z) &&
+               calc.GetPointOnImageCoords(
+                   TAbstractPoint3<double>(x, y, z), px, false);
       out[2 * i] = px.x;
       out[2 * i + 1] = px.y;
     }
@@ -572,6 +582,7 @@ py::tuple ProjectPoints(const CCrdCalculator& calc,
 // Unit directions in object axes of the rays through pixels (distortion
 // removed).
 Doubles BackProject(const CCrdCalculator& calc, const Doubles& pixels) {
+  CheckShape(pixels, 2, "pixels");
   const auto p = pixels.unchecked<2>();
   const py::ssize_t n = p.shape(0);
   Doubles rays({n, py::ssize_t{3}});

@@ -98,6 +98,8 @@ def test_project_then_resect_and_backproject_round_trip():
     cam = c.camera(3000.0, (2010.5, 1490.2), (4000, 3000), centre, rot.matrix())
     px, front = c.project(cam, pts)
     assert front.all()
+    nan_px, nan_front = c.project(cam, [[np.nan, 0, 0]])
+    assert np.isnan(nan_px).all() and not nan_front[0]
     back = c.resect(pts, px, 3000.0, (2010.5, 1490.2))
     np.testing.assert_allclose(back.centre, centre, atol=1e-6)
     np.testing.assert_allclose(back.rotation, rot.matrix(), atol=1e-10)
@@ -105,6 +107,24 @@ def test_project_then_resect_and_backproject_round_trip():
     rays = c.backproject(cam, px)
     to_points = (pts - centre) / np.linalg.norm(pts - centre, axis=1)[:, None]
     np.testing.assert_allclose(rays, to_points, atol=1e-10)
+
+
+def test_the_classes_solve_as_in_cpp():
+    # CDlt on pixels of a known camera (y up for the solver): its camera.
+    cam = c.camera(3000.0, (2010.5, 1490.2), (4000, 3000), (3, -4, 120), np.eye(3))
+    rng = np.random.default_rng(3)
+    pts = np.column_stack((rng.uniform(-50, 50, (30, 2)), rng.uniform(0, 10, 30)))
+    px, _ = c.project(cam, pts)
+    dlt = c.CDlt()
+    names = [f"P{i}" for i in range(30)]
+    assert dlt.Create([c.CXYZ(n, *p) for n, p in zip(names, pts)],
+                      [c.CXYZ(n, x, -y, 0) for n, (x, y) in zip(names, px)], 0.0) == 1
+    assert dlt.CalDlt() == 1 and dlt.m_Message == "spatial DLT"
+    assert abs(dlt.m_FocusMean - 3000.0) < 1e-6
+    pp = dlt.m_PrincipalPoint
+    np.testing.assert_allclose([pp.m_x, pp.m_y], [2010.5, -1490.2], atol=1e-6)
+    np.testing.assert_allclose([dlt.m_Center.m_x, dlt.m_Center.m_z], [3, 120], atol=1e-6)
+    assert len(dlt.m_Residuals) == 30 and len(dlt.m_Dlt) == 11
 
 
 def test_project_file_calculator_reproduces_measured_pixels():
