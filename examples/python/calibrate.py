@@ -64,7 +64,7 @@ def main() -> int:
         print("matplotlib is not installed: no residual plot")
     else:
         px = rows[:, 3:]
-        scale = 20.0  # residual vectors drawn 20 times enlarged
+        scale = 500.0  # residuals of a few hundredths of a pixel made visible
         fig, ax = plt.subplots(figsize=(8, 6))
         ax.quiver(px[:, 0], px[:, 1], view.residuals[:, 0], view.residuals[:, 1],
                   angles="xy", scale_units="xy", scale=1.0 / scale, width=0.002)
