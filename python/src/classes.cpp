@@ -61,8 +61,9 @@ void NumbersField(py::class_<C>& c, const char* name, Numbers C::*field) {
       },
       [field](C& self, const std::vector<double>& in) {
         Numbers& a = self.*field;
-        a.SetSize(static_cast<INT_PTR>(in.size()));
-        for (size_t i = 0; i < in.size(); ++i) a[i] = in[i];
+        const auto n = static_cast<INT_PTR>(in.size());
+        a.SetSize(n);
+        for (INT_PTR i = 0; i < n; ++i) a[i] = in[static_cast<size_t>(i)];
       },
       "float64 array (a copy: assign the whole sequence to change it)");
 }

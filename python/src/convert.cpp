@@ -38,7 +38,7 @@ Doubles FromPoints(const CArray<CXYZ, CXYZ&>& points, int dims) {
   auto o = out.mutable_unchecked<2>();
   for (INT_PTR i = 0; i < points.GetSize(); ++i) {
     const double xyz[] = {points[i].m_x, points[i].m_y, points[i].m_z};
-    for (int k = 0; k < dims; ++k) o(i, k) = xyz[k];
+    for (int k = 0; k < dims && k < 3; ++k) o(i, k) = xyz[k];
   }
   return out;
 }

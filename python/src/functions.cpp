@@ -44,7 +44,7 @@ CXYZ Centroid(const CArray<CXYZ, CXYZ&>& points) {
     sy += points[i].m_y;
     sz += points[i].m_z;
   }
-  const double n = static_cast<double>(points.GetSize());
+  const auto n = static_cast<double>(points.GetSize());
   return CXYZ(sx / n, sy / n, sz / n);
 }
 
@@ -169,6 +169,7 @@ double Figure(double v) { return IsUndefined(v) ? NAN : v; }
 
 std::vector<std::string> ParameterNames(const DistModelInfo& info) {
   std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(info.Count()));
   for (int k = 0; k < info.Count(); ++k) names.emplace_back(info.para_names[k]);
   return names;
 }
