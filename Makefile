@@ -68,6 +68,9 @@ bench:
 	  -DCOLLINEAR_BUILD_BENCH=ON
 	cmake --build $(BENCHDIR) -j $(JOBS)
 	@for b in $(BENCHDIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+	@if [ -d $(BENCHDIR)/python/collinear ]; then \
+	  echo "== bench/python_overhead.py"; \
+	  /usr/bin/python3 bench/python_overhead.py --build $(BENCHDIR); fi
 
 FUZZ_SECONDS ?= 60
 fuzz: deps
