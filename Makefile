@@ -41,7 +41,7 @@ unit: build
 # Second tree: clang++ with AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+	  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DCOLLINEAR_BUILD_PYTHON=OFF \
 	  -DCMAKE_CXX_FLAGS="$(SAN_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SAN_FLAGS)" \
 	  -DCMAKE_SHARED_LINKER_FLAGS="$(SAN_FLAGS)"
 	cmake --build $(ASAN) -j $(JOBS)
@@ -82,6 +82,9 @@ bench:
 	  -DCOLLINEAR_BUILD_BENCH=ON
 	cmake --build $(BENCHDIR) -j $(JOBS)
 	@for b in $(BENCHDIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+	@if [ -d $(BENCHDIR)/python/collinear ]; then \
+	  echo "== bench/python_overhead.py"; \
+	  /usr/bin/python3 bench/python_overhead.py --build $(BENCHDIR); fi
 
 FUZZ_SECONDS ?= 60
 fuzz: deps
@@ -96,4 +99,5 @@ tidy: deps
 	JOBS=$(JOBS) scripts/tidy.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(BENCHDIR) build-fuzz build-mutants build-tidy demo-out \
+	  build-python

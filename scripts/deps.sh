@@ -4,7 +4,7 @@
 set -euo pipefail
 
 test_pkgs=(cmake make g++ clang libclang-rt-14-dev clang-format clang-tidy
-           python3 pkg-config
+           python3 pkg-config python3-dev python3-numpy pybind11-dev python3-pytest python3-pip python3-venv python3-setuptools
            libcli11-dev nlohmann-json3-dev libproj-dev proj-data
            libstb-dev libtiff-dev
            libgtest-dev googletest libexpat1-dev)

@@ -7,7 +7,10 @@
 #include <pybind11/operators.h>
 #include <pybind11/stl.h>
 
+#include <collinear/adjust/adj_image.h>
+#include <collinear/calculator/crd_calculator.h>
 #include <collinear/distortion/dist.h>
+#include <collinear/leastsq/leastsq.h>
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/sinori.h>
@@ -23,6 +26,14 @@ namespace {
 using Points = CArray<CXYZ, CXYZ&>;
 using Numbers = CArray<double, double>;
 
+using PointList = std::vector<CXYZ>;
+
+Points ToArray(const PointList& in) {
+  Points a;
+  for (CXYZ p : in) a.Add(p);
+  return a;
+}
+
 // A CArray<CXYZ> field as a list of CXYZ (copies both ways).
 template <class C>
 void PointsField(py::class_<C>& c, const char* name, Points C::*field) {
@@ -33,11 +44,7 @@ void PointsField(py::class_<C>& c, const char* name, Points C::*field) {
         std::vector<CXYZ> out(a.GetData(), a.GetData() + a.GetSize());
         return out;
       },
-      [field](C& self, const std::vector<CXYZ>& in) {
-        Points& a = self.*field;
-        a.RemoveAll();
-        for (CXYZ p : in) a.Add(p);
-      },
+      [field](C& self, const PointList& in) { self.*field = ToArray(in); },
       "list of CXYZ (a copy: assign the whole list to change it)");
 }
 
@@ -54,8 +61,9 @@ void NumbersField(py::class_<C>& c, const char* name, Numbers C::*field) {
       },
       [field](C& self, const std::vector<double>& in) {
         Numbers& a = self.*field;
-        a.SetSize(static_cast<INT_PTR>(in.size()));
-        for (size_t i = 0; i < in.size(); ++i) a[i] = in[i];
+        const auto n = static_cast<INT_PTR>(in.size());
+        a.SetSize(n);
+        for (INT_PTR i = 0; i < n; ++i) a[i] = in[static_cast<size_t>(i)];
       },
       "float64 array (a copy: assign the whole sequence to change it)");
 }
@@ -284,14 +292,15 @@ void BindSolvers(py::module_& m) {
       .def("InitParam", &CSinOri::InitParam)
       .def(
           "Create",
-          [](CSinOri& s, Points obj, Points img, double focus) {
-            return s.Create(obj, img, focus);
+          [](CSinOri& s, const PointList& obj, const PointList& img, double f) {
+            Points o = ToArray(obj), i = ToArray(img);
+            return s.Create(o, i, f);
           },
           py::arg("obj"),
           py::arg("img"),
           py::arg("focus"),
-          "Pairs the lists of CXYZ by name; returns the number of pairs, 0 "
-          "when too few.")
+          "Pairs the lists of CXYZ by name; returns 1, or 0 for fewer than 3 "
+          "pairs or a focal length that is not > 0.")
       .def("CalSinOri",
            &CSinOri::CalSinOri,
            py::call_guard<py::gil_scoped_release>())
@@ -316,13 +325,15 @@ void BindSolvers(py::module_& m) {
       .def("Init", &CDlt::Init)
       .def(
           "Create",
-          [](CDlt& d, Points obj, Points img, double focus) {
-            return d.Create(obj, img, focus);
+          [](CDlt& d, const PointList& obj, const PointList& img, double f) {
+            Points o = ToArray(obj), i = ToArray(img);
+            return d.Create(o, i, f);
           },
           py::arg("obj_points"),
           py::arg("img_points"),
           py::arg("focus"),
-          "Pairs the lists of CXYZ by name; returns the number of pairs.")
+          "Pairs the lists of CXYZ by name; returns 1, or 0 for fewer than "
+          "4 pairs (m_Message says why).")
       .def("CalDlt", &CDlt::CalDlt, py::call_guard<py::gil_scoped_release>())
       .def(
           "CalDlt3D", &CDlt::CalDlt3D, py::call_guard<py::gil_scoped_release>())
@@ -373,11 +384,233 @@ void BindSolvers(py::module_& m) {
   PointsField(dlt, "m_Residuals", &CDlt::m_Residuals);
 }
 
+void BindMore(py::module_& m) {
+  py::class_<CHelmert> helmert(m,
+                               "CHelmert",
+                               "Plane four-parameter Helmert transformation: "
+                               "X = a x - b y + c, Y = b x + a y + d, m_Para "
+                               "= (a, b, c, d).");
+  helmert.def(py::init<>())
+      .def("Init", &CHelmert::Init)
+      .def(
+          "SetPoints",
+          [](CHelmert& h, const PointList& dst, const PointList& src) {
+            Points d = ToArray(dst), s = ToArray(src);
+            return h.SetPoints(d, s);
+          },
+          py::arg("dst"),
+          py::arg("src"),
+          "Pairs target and source lists of CXYZ by name; returns the pairs.")
+      .def("CalPara", &CHelmert::CalPara)
+      .def(
+          "Transform",
+          [](CHelmert& h, const CXYZ& in, int forward) {
+            CXYZ out;
+            const int ok = h.Transform(in, out, forward);
+            return py::make_tuple(ok, out);
+          },
+          py::arg("point"),
+          py::arg("forward") = 1,
+          "(ok, point): source to target (forward 1) or back (0).")
+      .def_readwrite("m_Rms", &CHelmert::m_Rms)
+      .def_readwrite("m_MaxRes", &CHelmert::m_MaxRes);
+  PointsField(helmert, "m_DstPoints", &CHelmert::m_DstPoints);
+  PointsField(helmert, "m_SrcPoints", &CHelmert::m_SrcPoints);
+  NumbersField(helmert, "m_Para", &CHelmert::m_Para);
+  PointsField(helmert, "m_Residuals", &CHelmert::m_Residuals);
+
+  py::class_<CLeastSq> lsq(m,
+                           "CLeastSq",
+                           "Least-squares engine: rows of observation "
+                           "equations (n coefficients and the observed "
+                           "value), normal equations, solution, covariance.");
+  lsq.def(py::init<>())
+      .def(py::init<int, int>(), py::arg("nObeq"), py::arg("nParam"))
+      .def_readwrite("m_dSigma", &CLeastSq::m_dSigma)
+      .def_readonly("m_nObeq", &CLeastSq::m_nObeq)
+      .def_readonly("m_nParam", &CLeastSq::m_nParam)
+      .def_readonly("m_nCol", &CLeastSq::m_nCol)
+      .def_readonly("m_nCurObeq", &CLeastSq::m_nCurObeq)
+      .def_readwrite("m_dEps", &CLeastSq::m_dEps)
+      .def("Create", &CLeastSq::Create)
+      .def("InitObeq", &CLeastSq::InitObeq)
+      .def("SetObeq", &CLeastSq::SetObeq, py::arg("col"), py::arg("v"))
+      .def(
+          "SetObeqRow",
+          [](CLeastSq& l, const std::vector<double>& row) {
+            if (static_cast<int>(row.size()) != l.m_nCol)
+              throw py::value_error("a row holds " + std::to_string(l.m_nCol) +
+                                    " values: the coefficients and the "
+                                    "observed value");
+            return l.SetObeqRow(row.data());
+          },
+          py::arg("row"))
+      .def("IncrementColumn", &CLeastSq::IncrementColumn)
+      .def("GetCurrentObeqNumber", &CLeastSq::GetCurrentObeqNumber)
+      .def("GetObeqNumber", &CLeastSq::GetObeqNumber)
+      .def("GetDegreesOfFreedom", &CLeastSq::GetDegreesOfFreedom)
+      .def("SetWeight", py::overload_cast<double>(&CLeastSq::SetWeight))
+      .def("SetWeight", py::overload_cast<int, double>(&CLeastSq::SetWeight))
+      .def("InitNoeq", &CLeastSq::InitNoeq)
+      .def("GetNoeq", &CLeastSq::GetNoeq)
+      .def("GetBcor", &CLeastSq::GetBcor)
+      .def("Solve", &CLeastSq::Solve, py::call_guard<py::gil_scoped_release>())
+      .def("PISolve",
+           &CLeastSq::PISolve,
+           py::call_guard<py::gil_scoped_release>());
+  NumbersField(lsq, "m_aBcor", &CLeastSq::m_aBcor);
+  NumbersField(lsq, "m_aCovar", &CLeastSq::m_aCovar);
+  NumbersField(lsq, "m_aVar", &CLeastSq::m_aVar);
+
+  py::class_<CCrdCalculator> calc(
+      m,
+      "CCrdCalculator",
+      "One camera and one orientation: pixels (origin top-left, x right, y "
+      "down), photo millimetres (about the principal point, y up) and "
+      "camera coordinates (looking along -z). collinear.camera() sets one "
+      "up from pixel values.");
+  calc.def(py::init<>())
+      .def_readwrite("m_FocusR", &CCrdCalculator::m_FocusR)
+      .def_readwrite("m_DistModel", &CCrdCalculator::m_DistModel)
+      .def("IsCameraValid", &CCrdCalculator::IsCameraValid)
+      .def("IsOrientationValid", &CCrdCalculator::IsOrientationValid)
+      .def("IsValid", &CCrdCalculator::IsValid)
+      .def("GetFocusR", &CCrdCalculator::GetFocusR)
+      .def(
+          "SetCamera",
+          [](CCrdCalculator& c,
+             double focal_mm,
+             std::pair<double, double> principal_mm,
+             std::pair<double, double> mm_per_pixel,
+             std::pair<double, double> size_px) {
+            c.m_FocusR = focal_mm;
+            c.m_PrincipalPoint = {principal_mm.first, principal_mm.second};
+            c.m_MmPerPixel = {mm_per_pixel.first, mm_per_pixel.second};
+            c.SetPictureRect(
+                TAbstractRect<double>(0.0, 0.0, size_px.first, size_px.second));
+          },
+          py::arg("focal_mm"),
+          py::arg("principal_mm"),
+          py::arg("mm_per_pixel"),
+          py::arg("size_px"),
+          "Focal length (mm), principal point (mm from the top-left corner, y "
+          "down), pixel size (mm) and picture size (pixels).")
+      .def(
+          "SetOrientation",
+          [](CCrdCalculator& c,
+             std::vector<double> origin,
+             std::vector<double> rot_cam_from_obj) {
+            if (origin.size() != 3 || rot_cam_from_obj.size() != 9)
+              throw py::value_error(
+                  "SetOrientation takes the centre (3 values) and the "
+                  "rotation from object to camera axes (9, row by row)");
+            c.m_Origin = {origin[0], origin[1], origin[2]};
+            double by_column[9];  // matr3_3's storage order
+            for (int i = 0; i < 3; ++i)
+              for (int j = 0; j < 3; ++j)
+                by_column[3 * j + i] = rot_cam_from_obj[3 * i + j];
+            c.SetConversionMatr(by_column);
+          },
+          py::arg("origin"),
+          py::arg("rotation"),
+          "Projection centre (object coordinates) and the 3 x 3 rotation "
+          "from object to camera axes, row by row.")
+      .def(
+          "SetDistortionModelData",
+          [](CCrdCalculator& c, unsigned long model, std::vector<double> p) {
+            return c.SetDistortionModelData(
+                model, static_cast<int>(p.size()), p.data());
+          },
+          py::arg("model"),
+          py::arg("para"),
+          "Distortion in photo millimetres, y up, the calculator's sign "
+          "(ideal = measured - correction).")
+      .def("GetOrigin",
+           [](const CCrdCalculator& c) {
+             const TAbstractPoint3<double> o = c.GetOrigin();
+             return py::make_tuple(o.x, o.y, o.z);
+           })
+      .def("GetConversionMatr",
+           [](const CCrdCalculator& c) {
+             const matr3_3 r = c.GetConversionMatr();
+             Doubles out({3, 3});
+             for (int i = 0; i < 3; ++i)
+               for (int j = 0; j < 3; ++j)
+                 out.mutable_data()[3 * i + j] = r(i, j);
+             return out;
+           })
+      .def(
+          "GetPointOnImageCoords",
+          [](const CCrdCalculator& c, double x, double y, double z) {
+            TAbstractPoint2<double> px(NAN, NAN);
+            const bool ok = c.GetPointOnImageCoords(
+                TAbstractPoint3<double>(x, y, z), px, false);
+            return py::make_tuple(ok, px.x, px.y);
+          },
+          "(in front, x px, y px) of one object point; collinear.project "
+          "does many at once.")
+      .def("Imc2Phc",
+           [](const CCrdCalculator& c, double x, double y) {
+             const TAbstractPoint2<double> p = c.Imc2Phc({x, y});
+             return py::make_tuple(p.x, p.y);
+           })
+      .def("Phc2Imc", [](const CCrdCalculator& c, double x, double y) {
+        const TAbstractPoint2<double> p = c.Phc2Imc({x, y});
+        return py::make_tuple(p.x, p.y);
+      });
+
+  py::class_<TAdjImage>(m,
+                        "TAdjImage",
+                        "Position from total-station rays: each ray a "
+                        "station and a point along the measured direction, "
+                        "with standard deviations (radians) of its "
+                        "horizontal and vertical angle.")
+      .def(py::init([](const Doubles& stations,
+                       const Doubles& targets,
+                       const Doubles& sigmas) {
+             CheckShape(stations, 3, "stations");
+             const long rows = static_cast<long>(stations.shape(0));
+             CheckShape(targets, 3, "targets", rows);
+             CheckShape(sigmas, 2, "sigmas", rows);
+             const auto s = stations.unchecked<2>();
+             const auto t = targets.unchecked<2>();
+             const auto g = sigmas.unchecked<2>();
+             const int n = static_cast<int>(s.shape(0));
+             std::vector<TAbstractPoint3<double>> pts(2 * n);
+             std::vector<TAbstractPoint2<double>> sig(n);
+             for (int i = 0; i < n; ++i) {
+               pts[2 * i] = {s(i, 0), s(i, 1), s(i, 2)};
+               pts[2 * i + 1] = {t(i, 0), t(i, 1), t(i, 2)};
+               sig[i] = {g(i, 0), g(i, 1)};
+             }
+             return TAdjImage(n, pts.data(), sig.data());
+           }),
+           py::arg("stations"),
+           py::arg("targets"),
+           py::arg("sigmas"))
+      .def("IsValid", &TAdjImage::IsValid)
+      .def_readonly("m_bValid", &TAdjImage::m_bValid)
+      .def_readonly("m_nObs", &TAdjImage::m_nObs)
+      .def("GetPosition",
+           [](const TAdjImage& a) {
+             const TAbstractPoint3<double> p = a.GetPosition();
+             return py::make_tuple(p.x, p.y, p.z);
+           })
+      .def("GetCovarMatrix", [](const TAdjImage& a) {
+        const covar c = a.GetCovarMatrix();
+        Doubles out({3, 3});
+        for (int i = 0; i < 3; ++i)
+          for (int j = 0; j < 3; ++j) out.mutable_data()[3 * i + j] = c(i, j);
+        return out;
+      });
+}
+
 }  // namespace
 
 void BindClasses(py::module_& m) {
   BindPrimitives(m);
   BindSolvers(m);
+  BindMore(m);
 }
 
 }  // namespace collinear::python

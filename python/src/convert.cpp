@@ -6,8 +6,20 @@
 
 namespace collinear::python {
 
+void CheckShape(const Doubles& a, int cols, const char* what, long rows) {
+  if (a.ndim() != 2 || a.shape(1) != cols || (rows >= 0 && a.shape(0) != rows))
+    throw py::value_error(
+        std::string(what) + " must be an (n, " + std::to_string(cols) +
+        ") array" +
+        (rows >= 0 ? " of " + std::to_string(rows) + " rows" : std::string()));
+}
+
 CArray<CXYZ, CXYZ&> ToPoints(const Doubles& rows,
                              const std::vector<std::string>& names) {
+  if (rows.ndim() != 2 || rows.shape(1) < 2 || rows.shape(1) > 3 ||
+      rows.shape(0) != static_cast<py::ssize_t>(names.size()))
+    throw py::value_error(
+        "points must be an (n, 2) or (n, 3) array with one name a row");
   const auto r = rows.unchecked<2>();
   const bool flat = r.shape(1) == 2;
   CArray<CXYZ, CXYZ&> points;
@@ -26,7 +38,7 @@ Doubles FromPoints(const CArray<CXYZ, CXYZ&>& points, int dims) {
   auto o = out.mutable_unchecked<2>();
   for (INT_PTR i = 0; i < points.GetSize(); ++i) {
     const double xyz[] = {points[i].m_x, points[i].m_y, points[i].m_z};
-    for (int k = 0; k < dims; ++k) o(i, k) = xyz[k];
+    for (int k = 0; k < dims && k < 3; ++k) o(i, k) = xyz[k];
   }
   return out;
 }

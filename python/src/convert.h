@@ -22,8 +22,11 @@ namespace py = pybind11;
 // A C-contiguous float64 array: what the vectorised functions read.
 using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-// Rows of an (n, dims) array as named points (z = 0 for dims 2); names[i]
-// names row i. Shapes and names are checked by the Python layer.
+// Throws ValueError unless a is an (n, cols) array (any n when rows < 0).
+void CheckShape(const Doubles& a, int cols, const char* what, long rows = -1);
+
+// Rows of an (n, 2) or (n, 3) array as named points (z = 0 for 2 columns);
+// names[i] names row i. ValueError when the counts differ.
 CArray<CXYZ, CXYZ&> ToPoints(const Doubles& rows,
                              const std::vector<std::string>& names);
 

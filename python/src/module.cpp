@@ -12,6 +12,8 @@ PYBIND11_MODULE(_collinear, m) {
   m.doc() =
       "Compiled part of the collinear package: the library's classes and "
       "solvers. Use the package collinear.";
+  // pybind11 takes a translator void (*)(std::exception_ptr), by value.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   pybind11::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);

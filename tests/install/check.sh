@@ -24,4 +24,18 @@ examples=$(cd "$here/../../examples" && pwd)
     "$examples/helmert2d-ghilani/source.txt" --json >"$work/helmert.json")
 grep -q '"command": "helmert"' "$work/helmert.json"
 "$work/prefix/bin/collinear" --version >/dev/null
-echo "install check: find_package and pkg-config consumers and the installed tool passed"
+# The installed Python package, when the tree built it, imports from the
+# prefix's site folder with Debian's python3 and finds its library there.
+site=$(find "$work/prefix" -path '*/collinear/__init__.py' -printf '%h\n' 2>/dev/null | head -n 1)
+if [ -n "$site" ]; then
+  (cd "$work" && PYTHONPATH="$(dirname "$site")" /usr/bin/python3 -c '
+import collinear, numpy as np
+assert collinear.__file__.startswith("'"$work"'"), collinear.__file__
+pts = np.array([[0, 0, 0], [10, 0, 0], [0, 10, 0], [10, 10, 2], [5, 5, 1.0]])
+cam = collinear.camera(1000, (320, 240), (640, 480), (5, 5, 40), np.diag([1.0, 1, 1]))
+px, front = collinear.project(cam, pts)
+r = collinear.resect(pts, px, 1000, (320, 240))
+assert front.all() and r.converged and abs(r.centre[2] - 40) < 1e-6, r
+')
+fi
+echo "install check: find_package and pkg-config consumers, the installed tool${site:+ and the Python package} passed"
