@@ -61,8 +61,11 @@ tsan: deps
 	cmake --build $(TSAN) -j $(JOBS) --target threads_test
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN)/tests/threads/threads_test
 
+# The installed library, tool and package; then the package the Python way
+# (pip in a virtual environment, offline) and its calibration example.
 install-check: build
 	tests/install/check.sh $(BUILD)
+	tests/install/pip_check.sh
 
 # Each libFuzzer target briefly, from its seeds: a finding fails the test.
 fuzz-smoke: deps
