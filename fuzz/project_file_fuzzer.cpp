@@ -24,7 +24,7 @@ void Walk(const collinear::Project& p) {
   c.m_CrdSysType = kind;
   c.m_CrdSysObject = TComPropertyObject(p.working_object());
   for (const collinear::ProjectPoint& pt : p.points())
-    c.GetPointAbsCoords(pt.object.get(), nullptr, 0);
+    c.GetPointAbsCoords(p.PointObject(pt).get(), nullptr, 0);
   // Each image's calculator as the host sets it up (camera, stored or
   // control-point orientation, instrument mount), then every point through
   // it.
@@ -33,8 +33,9 @@ void Walk(const collinear::Project& p) {
     ci.InitFromAnyImage(img.object.get());
     for (const collinear::ProjectPoint& pt : p.points()) {
       TAbstractPoint2<double> pixel;
-      ci.GetPointOnImageCoords(pt.object.get(), pixel, false);
-      ci.IsPointInAnglesOfVision(pt.object.get());
+      const auto object = p.PointObject(pt);
+      ci.GetPointOnImageCoords(object.get(), pixel, false);
+      ci.IsPointInAnglesOfVision(object.get());
     }
   }
 }

@@ -94,7 +94,8 @@ ViewsInput LoadProjectViews(CalibrateViewsArgs& a) {
     throw InputError(a.project + ": no image of camera '" + cam->id +
                      "' has control point measurements");
   for (const ProjectPoint& pt : p->points()) {
-    const P3 x = working.GetPointAbsCoords(pt.object.get(), nullptr, 0);
+    const P3 x =
+        working.GetPointAbsCoords(p->PointObject(pt).get(), nullptr, 0);
     if (DefTriad::IsPartialUndef(x)) continue;
     CXYZ q(pt.name.c_str(), x.x, x.y, x.z);
     in.target.Add(q);

@@ -175,7 +175,8 @@ int RunProject(const ProjectArgs& a, const CommonOptions& common) {
     w.Begin(Describe(*p, img, s), a.camera, points, a.visible_only);
     std::size_t visible = 0;
     for (const ProjectPoint* pt : points) {
-      IPropertyObject* o = pt->object.get();
+      const ComPtr<HostObject> object = p->PointObject(*pt);
+      IPropertyObject* o = object.get();
       Projected x;
       x.point = pt;
       x.px = P2(kUndefined, kUndefined);

@@ -1,5 +1,9 @@
 #include <collinear/io/project_file.h>
 
+#include <collinear/calculator/host/image_host.h>
+#include <collinear/geo/geo_coord.h>
+#include <collinear/geo/geo_host.h>
+
 namespace collinear {
 namespace {
 
@@ -28,7 +32,8 @@ Project::~Project() {
     for (ProjectMeasurement& m : s.measurements) m.object->Clear();
     s.object->Clear();
   }
-  for (ProjectPoint& p : points_) p.object->Clear();
+  for (ProjectPoint& p : points_)
+    if (p.object) p.object->Clear();
   for (ProjectCamera& c : cameras_) c.object->Clear();
   for (ComPtr<HostObject>& h : helpers_) h->Clear();
   if (working_object_) working_object_->Clear();
@@ -68,6 +73,35 @@ const ProjectStation* Project::FindStation(const std::string& id) const {
       station_index_,
       id,
       [](const ProjectStation& x) -> const std::string& { return x.id; });
+}
+
+ComPtr<HostObject> Project::MakePointObject(const ProjectSystem& sys,
+                                            const double coords[3],
+                                            const std::string& name) const {
+  const ComPtr<GeoPointData> data =
+      GeoPointData::Create(QueryGeoSystem(sys.object.get()).get());
+  const unsigned long flags =
+      (sys.geographic ? kGeoFormGeodetic : kGeoFormPlane) | kGeoHasAll |
+      (sys.orthometric ? kGeoGeoidHeights : 0ul);
+  if (sys.geographic)
+    data->AddVertex(coords[0], coords[1], coords[2], flags);
+  else  // plane form: northing (y) first
+    data->AddVertex(coords[1], coords[0], coords[2], flags);
+  ComPtr<HostObject> p = HostObject::Create();
+  p->AddClass(kPointClass)
+      .SetString(kPointPropName, name)
+      .SetObject(
+          kPointPropCrsObject,
+          sys.orthometric ? working_object_.get() : ellipsoidal_object_.get())
+      .SetObject(kPointPropCrsReference, sys.reference.get());
+  AttachGeoPoint(*p, data.get());
+  return p;
+}
+
+ComPtr<HostObject> Project::PointObject(const ProjectPoint& p) const {
+  if (p.object) return p.object;
+  const ProjectSystem* sys = FindSystem(p.system);
+  return sys ? MakePointObject(*sys, p.coords, p.name) : ComPtr<HostObject>();
 }
 
 }  // namespace collinear

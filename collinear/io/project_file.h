@@ -49,6 +49,10 @@ struct ProjectSystem {
   std::string unit = "m";
   double metres_per_unit = 1.0;
   ComPtr<HostObject> object;  // answers for IGeoCoordSystem
+  // What the points of the system refer to (a geo reference standing for
+  // object): a stored orientation is read only in a working system of its
+  // kind.
+  ComPtr<HostObject> reference;
 };
 
 // A camera; with a mount, one carried by a surveying instrument.
@@ -78,6 +82,10 @@ struct ProjectPoint {
   // As in the file: x east, y north, z (plane systems) or latitude,
   // longitude in degrees and height (geographic systems).
   double coords[3] = {0.0, 0.0, 0.0};
+  // The host object of a point that a control point, a station or a
+  // measurement refers to; null for the others, which Project::PointObject
+  // makes on request (a project of millions of points holds only the
+  // objects it links).
   ComPtr<HostObject> object;
 };
 
@@ -225,9 +233,17 @@ class COLLINEAR_API Project {
   const ProjectImage* FindImage(const std::string& id) const;
   const ProjectStation* FindStation(const std::string& id) const;
 
+  // The host object of point p (one of points()): the one the project
+  // links, else a new one for this call, which the caller may keep.
+  ComPtr<HostObject> PointObject(const ProjectPoint& p) const;
+
  private:
   friend class ProjectLoader;
   Project() = default;
+  // A point of system sys at coords (as in the file), named name.
+  ComPtr<HostObject> MakePointObject(const ProjectSystem& sys,
+                                     const double coords[3],
+                                     const std::string& name) const;
 
   std::string source_, name_;
   std::string angle_unit_ = "deg";
@@ -235,6 +251,9 @@ class COLLINEAR_API Project {
   std::string working_system_;
   std::string length_unit_ = "m";
   ComPtr<HostObject> working_object_;
+  // The coordinate-system object of points with ellipsoidal heights (the
+  // working system with the geoid); null without a geoid.
+  ComPtr<HostObject> ellipsoidal_object_;
   std::vector<ComPtr<HostObject>> helpers_;  // references, centre points
   std::vector<ProjectSystem> systems_;
   std::vector<ProjectCamera> cameras_;

@@ -218,10 +218,12 @@ TEST(Project, ImagesStationsAndMeasurementsAreLinked) {
 
   const TComPropertyObjectSet control(o, 23, nullptr);
   ASSERT_EQ(control.size(), 2);
-  EXPECT_EQ(Ref(control.get_at(0), 2), p->FindPoint("A")->object.get());
+  EXPECT_EQ(Ref(control.get_at(0), 2),
+            p->PointObject(*p->FindPoint("A")).get());
   EXPECT_EQ(Raw(control.get_at(0), 5) + Raw(control.get_at(0), 6) * 1e6,
             1000.25 + 2000.5 * 1e6);
-  EXPECT_EQ(Ref(control.get_at(1), 2), p->FindPoint("1001")->object.get());
+  EXPECT_EQ(Ref(control.get_at(1), 2),
+            p->PointObject(*p->FindPoint("1001")).get());
 
   // The second image is a whole number id, taken from the station.
   const ProjectImage* ts_img = p->FindImage("2");
@@ -233,7 +235,7 @@ TEST(Project, ImagesStationsAndMeasurementsAreLinked) {
   IPropertyObject* pic = Ref(ts_img->object.get(), 80);
   EXPECT_EQ(pic, st->measurements[2].object.get());
   EXPECT_EQ(Ref(pic, 23), st->object.get());
-  EXPECT_EQ(Ref(pic, 2), p->FindPoint("B")->object.get());
+  EXPECT_EQ(Ref(pic, 2), p->PointObject(*p->FindPoint("B")).get());
   EXPECT_NEAR(Typed(pic, 7), 50.0 * kGon, kTolRad);
   EXPECT_NEAR(Typed(pic, 9), 2.0 * kGon, kTolRad);
   EXPECT_EQ(Typed(pic, 11), 72.5);
@@ -253,7 +255,8 @@ TEST(Project, ImagesStationsAndMeasurementsAreLinked) {
   ASSERT_EQ(in_order.size(), 3);
   for (int k = 0; k < 3; ++k)
     EXPECT_EQ(in_order.get_at(k), st->measurements[k].object.get());
-  EXPECT_EQ(Ref(st->object.get(), 2), p->FindPoint("ST")->object.get());
+  EXPECT_EQ(Ref(st->object.get(), 2),
+            p->PointObject(*p->FindPoint("ST")).get());
   EXPECT_EQ(Raw(st->object.get(), 3), 1.55);
 }
 
@@ -264,7 +267,7 @@ TEST(Project, PointsReadBackInTheWorkingSystem) {
   EXPECT_EQ(p->working_system(), "utm");
   const CCrdCalculator c = Working(*p);
   EXPECT_EQ(c.m_CrdSysType, 2);
-  const HostObject* a = p->FindPoint("A")->object.get();
+  const HostObject* a = p->PointObject(*p->FindPoint("A")).get();
   EXPECT_TRUE(const_cast<HostObject*>(a)->is_class(
       MakeGuid("{c98fc2b8-5def-49d3-b0b5-a1c18dcad61f}")));
   const TAbstractPoint3<double> xyz =
@@ -274,8 +277,8 @@ TEST(Project, PointsReadBackInTheWorkingSystem) {
   // The site system: origin at (513000, 5402000, 250), its x axis turned
   // 33.33 gon (30 degrees) anticlockwise from east.
   const double t = 30.0 * kRadPerDeg, x = 10.0, y = 20.0;
-  const TAbstractPoint3<double> site =
-      c.GetPointAbsCoords(p->FindPoint("1001")->object.get(), nullptr, 0);
+  const TAbstractPoint3<double> site = c.GetPointAbsCoords(
+      p->PointObject(*p->FindPoint("1001")).get(), nullptr, 0);
   const TAbstractPoint3<double> want(
       513000.0 + std::cos(t) * x - std::sin(t) * y,
       5402000.0 + std::sin(t) * x + std::cos(t) * y,
@@ -287,8 +290,11 @@ TEST(Project, PointsReadBackInTheWorkingSystem) {
   test_support::ProjReference ref("EPSG:4979", "EPSG:25832");
   ASSERT_TRUE(ref.ok());
   const PJ_XYZ e = ref(9.18, 48.77, 300.0);
+  // G is measured nowhere: the project holds no object for it and makes
+  // one on request.
+  EXPECT_FALSE(p->FindPoint("G")->object);
   const TAbstractPoint3<double> g =
-      c.GetPointAbsCoords(p->FindPoint("G")->object.get(), nullptr, 0);
+      c.GetPointAbsCoords(p->PointObject(*p->FindPoint("G")).get(), nullptr, 0);
   EXPECT_LT((g - TAbstractPoint3<double>(e.x, e.y, 300.0 - 47.5)).Module(),
             1e-3);
 }
@@ -308,7 +314,7 @@ TEST(Project, LocalWorkingSystemTakesGridPointsBack) {
   const CCrdCalculator c = Working(*p);
   EXPECT_EQ(c.m_CrdSysType, 1);
   const TAbstractPoint3<double> local =
-      c.GetPointAbsCoords(p->FindPoint("A")->object.get(), nullptr, 0);
+      c.GetPointAbsCoords(p->PointObject(*p->FindPoint("A")).get(), nullptr, 0);
   // The grid point printed to 1e-6 m.
   EXPECT_LT((local - TAbstractPoint3<double>(100.0, 0.0, 10.0)).Module(), 1e-5);
 }
@@ -324,7 +330,7 @@ TEST(Project, AffineLocalSystem) {
   const auto p = Parse(text, error);
   ASSERT_TRUE(p) << error;
   const TAbstractPoint3<double> site = Working(*p).GetPointAbsCoords(
-      p->FindPoint("1001")->object.get(), nullptr, 0);
+      p->PointObject(*p->FindPoint("1001")).get(), nullptr, 0);
   const TAbstractPoint3<double> want(513000.0 + 1.001 * 10.0 + 0.002 * 20.0,
                                      5402000.0 - 0.003 * 10.0 + 0.999 * 20.0,
                                      3.0);  // heights pass through

@@ -261,7 +261,7 @@ bool ProjectLoader::LoadSystems(const Json& doc) {
           .SetObject(kGeoPropStandsFor, sys.object.get())
           .SetInt32(kGeoPropRefFlag, 1);
       if (sys.derived) ref->AddClass(kGeoDerivedClass);
-      references_[sys.id] = ref;
+      sys.reference = ref;
       p_.helpers_.push_back(ref);
       p_.systems_.push_back(std::move(sys));
       Enter(p_.systems_, p_.system_index_);
@@ -492,11 +492,12 @@ bool ProjectLoader::LoadWorkingObject(const Json& doc) {
   } else {
     return r_.Fail("geoid", "needs 'grid' or 'undulation_m'");
   }
-  ellipsoidal_object_ = HostObject::Create();
-  describe(*ellipsoidal_object_);
-  ellipsoidal_object_->SetObject(kGeoPropGeoid, geoid.get());
+  ComPtr<HostObject>& ellipsoidal = p_.ellipsoidal_object_;
+  ellipsoidal = HostObject::Create();
+  describe(*ellipsoidal);
+  ellipsoidal->SetObject(kGeoPropGeoid, geoid.get());
   p_.helpers_.push_back(geoid);
-  p_.helpers_.push_back(ellipsoidal_object_);
+  p_.helpers_.push_back(ellipsoidal);
   return true;
 }
 
@@ -581,29 +582,6 @@ bool ProjectLoader::LoadMount(const Json& m,
   return true;
 }
 
-ComPtr<HostObject> ProjectLoader::MakePoint(const ProjectSystem& sys,
-                                            const double coords[3],
-                                            const std::string& name) {
-  const ComPtr<GeoPointData> data =
-      GeoPointData::Create(QueryGeoSystem(sys.object.get()).get());
-  const unsigned long flags =
-      (sys.geographic ? kGeoFormGeodetic : kGeoFormPlane) | kGeoHasAll |
-      (sys.orthometric ? kGeoGeoidHeights : 0ul);
-  if (sys.geographic)
-    data->AddVertex(coords[0], coords[1], coords[2], flags);
-  else  // plane form: northing (y) first
-    data->AddVertex(coords[1], coords[0], coords[2], flags);
-  ComPtr<HostObject> p = HostObject::Create();
-  p->AddClass(kPointClass)
-      .SetString(kPointPropName, name)
-      .SetObject(kPointPropCrsObject,
-                 sys.orthometric ? p_.working_object_.get()
-                                 : ellipsoidal_object_.get())
-      .SetObject(kPointPropCrsReference, references_.at(sys.id).get());
-  AttachGeoPoint(*p, data.get());
-  return p;
-}
-
 bool ProjectLoader::LoadPoints(const Json& doc) {
   const Json* list = nullptr;
   if (!r_.List(doc, "points", "", list)) return false;
@@ -668,13 +646,12 @@ bool ProjectLoader::LoadPoint(std::size_t i, const Json& j) {
                        "system " +
                        Quote(working_->id) +
                        " cannot take; work in a projected system");
-  if (!sys.orthometric && !ellipsoidal_object_)
+  if (!sys.orthometric && !p_.ellipsoidal_object_)
     return r_.Fail(path,
                    "its system " + Quote(sys.id) +
                        " has ellipsoidal heights and the project gives no "
                        "'geoid' to reduce them (or declare the system's "
                        "heights \"orthometric\")");
-  pt.object = MakePoint(sys, pt.coords, pt.name);
   p_.points_.push_back(std::move(pt));
   Enter(p_.points_, p_.point_index_);
   return true;
@@ -686,7 +663,9 @@ bool ProjectLoader::PointObject(const std::string& name,
   std::size_t index = 0;
   if (!Lookup(p_.points_, p_.point_index_, name, path, "point", index))
     return false;
-  out = p_.points_[index].object.get();
+  ProjectPoint& pt = p_.points_[index];
+  if (!pt.object) pt.object = p_.PointObject(pt);
+  out = pt.object.get();
   return true;
 }
 
@@ -899,7 +878,8 @@ bool ProjectLoader::LoadExterior(const Json& e,
     return false;
   img.has_exterior = true;
   const double c[3] = {x.x, x.y, x.z};
-  ComPtr<HostObject> centre = MakePoint(*working_, c, img.id + " centre");
+  ComPtr<HostObject> centre =
+      p_.MakePointObject(*working_, c, img.id + " centre");
   p_.helpers_.push_back(centre);
   img.object->SetDouble(kImagePropPhi, x.phi)
       .SetDouble(kImagePropOmega, x.omega)

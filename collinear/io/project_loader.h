@@ -78,9 +78,6 @@ class ProjectLoader {
                            const std::string& path,
                            ProjectCamera& cam);
   bool LoadMount(const Json& m, const std::string& path, ProjectCamera& cam);
-  ComPtr<HostObject> MakePoint(const ProjectSystem& sys,
-                               const double coords[3],
-                               const std::string& name);
   bool LoadPoints(const Json& doc);
   bool LoadPoint(std::size_t i, const Json& j);
   bool PointObject(const std::string& name,
@@ -110,8 +107,6 @@ class ProjectLoader {
   std::string folder_;
   JsonReader& r_;
   const ProjectSystem* working_ = nullptr;
-  ComPtr<HostObject> ellipsoidal_object_;
-  std::map<std::string, ComPtr<HostObject>> references_;
 };
 
 }  // namespace collinear

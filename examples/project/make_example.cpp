@@ -137,7 +137,7 @@ std::map<std::string, P3> ToUtm(const std::vector<SitePoint>& points) {
   const CCrdCalculator c = Working(*p);
   std::map<std::string, P3> out;
   for (const collinear::ProjectPoint& pt : p->points())
-    out[pt.name] = c.GetPointAbsCoords(pt.object.get(), nullptr, 0);
+    out[pt.name] = c.GetPointAbsCoords(p->PointObject(pt).get(), nullptr, 0);
   return out;
 }
 
@@ -187,7 +187,7 @@ Json Measure(const collinear::Project& p,
   for (const collinear::ProjectPoint& pt : p.points()) {
     if (pt.name == "ST1" || pt.name == "GNSS1") continue;
     P2 px;
-    if (!c.GetPointOnImageCoords(pt.object.get(), px, false)) continue;
+    if (!c.GetPointOnImageCoords(p.PointObject(pt).get(), px, false)) continue;
     if (px.x < r.left + kMarginPx || px.x > r.right - kMarginPx ||
         px.y < r.top + kMarginPx || px.y > r.bottom - kMarginPx)
       continue;
