@@ -1,7 +1,6 @@
 // calibrate: direct linear transformation with optional self-calibration.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <sstream>
 
 #include <collinear/distortion/dist_model.h>
@@ -51,26 +50,6 @@ const SelfCalibration kSelfCalibrations[] = {
     {DIST_K1K2P1P2, &CDlt::CalDltSelfCalib_k1k2p1p2},
     {DIST_K1K2K3P1P2, &CDlt::CalDltSelfCalib_k1k2k3p1p2},
 };
-
-// The English meaning of CDlt's status text (Shift-JIS bytes); a text not
-// known here is shown converted to UTF-8.
-std::string StatusInEnglish(const char* text) {
-  static const struct {
-    const char* text;
-    const char* english;
-  } kTexts[] = {
-      {kDltTextNotMeasured, "no object point has a measured image point"},
-      {kDltTextTooFewPoints, "too few points"},
-      {kDltTextFailed, "the orientation could not be computed"},
-      {kDltText3D, "spatial DLT"},
-      {kDltText2DPlane, "plane DLT (Z constant)"},
-      {kDltText2DFewPoints, "plane DLT (fewer than 6 points)"},
-  };
-  if (!text) return "";
-  for (const auto& t : kTexts)
-    if (std::strcmp(text, t.text) == 0) return t.english;
-  return StatusTextToUtf8(text);
-}
 
 // "none" and the names of the models the DLT self-calibrates.
 std::vector<std::string> ModelChoices() {
@@ -174,7 +153,7 @@ CalibrateResult Compute(const CalibrateArgs& a) {
   CDlt dlt;
   if (!dlt.Create(in.object, in.image, a.focal))
     throw InputError("cannot match the control points: " +
-                     StatusInEnglish(dlt.m_Message));
+                     DltStatusInEnglish(dlt.m_Message));
   int ok = 0;
   std::string& method = r.method;
   const DistModelInfo* info = FindDistModel(a.model);
@@ -195,7 +174,7 @@ CalibrateResult Compute(const CalibrateArgs& a) {
     method = dlt.m_Dlt.GetSize() == 8 ? "plane DLT (8 coefficients)"
                                       : "spatial DLT (11 coefficients)";
   }
-  r.status = StatusInEnglish(dlt.m_Message);
+  r.status = DltStatusInEnglish(dlt.m_Message);
   if (ok && dlt.m_Dlt.GetSize() == 8 && !(a.focal > 0))
     throw InputError(kPlaneNeedsFocal);
   if (!ok)

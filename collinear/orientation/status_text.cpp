@@ -60,4 +60,22 @@ std::string StatusTextToUtf8(const char* sjis_text) {
   return out;
 }
 
+std::string DltStatusInEnglish(const char* sjis_text) {
+  static const struct {
+    const char* text;
+    const char* english;
+  } kTexts[] = {
+      {kDltTextNotMeasured, "no object point has a measured image point"},
+      {kDltTextTooFewPoints, "too few points"},
+      {kDltTextFailed, "the orientation could not be computed"},
+      {kDltText3D, "spatial DLT"},
+      {kDltText2DPlane, "plane DLT (Z constant)"},
+      {kDltText2DFewPoints, "plane DLT (fewer than 6 points)"},
+  };
+  if (!sjis_text) return "";
+  for (const auto& t : kTexts)
+    if (std::strcmp(sjis_text, t.text) == 0) return t.english;
+  return StatusTextToUtf8(sjis_text);
+}
+
 }  // namespace collinear

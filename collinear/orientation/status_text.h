@@ -38,6 +38,10 @@ inline constexpr char kDltText2DFewPoints[] =
 // valid code page 932 becomes U+FFFD. A null pointer gives "".
 COLLINEAR_API std::string StatusTextToUtf8(const char* sjis_text);
 
+// The English meaning of CDlt's status text (one of the kDltText* above);
+// a text not known here is shown converted to UTF-8. Null gives "".
+COLLINEAR_API std::string DltStatusInEnglish(const char* sjis_text);
+
 }  // namespace collinear
 
 #endif  // COLLINEAR_ORIENTATION_STATUS_TEXT_H_

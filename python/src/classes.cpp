@@ -14,6 +14,7 @@
 #include <collinear/orientation/dlt.h>
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/sinori.h>
+#include <collinear/orientation/status_text.h>
 #include <collinear/primitives/rot.h>
 #include <collinear/primitives/wpk.h>
 #include <collinear/primitives/xyz.h>
@@ -376,7 +377,7 @@ void BindSolvers(py::module_& m) {
       .def_readwrite("m_SigmaTol", &CDlt::m_SigmaTol)
       .def_property_readonly(
           "m_Message",
-          [](const CDlt& d) { return StatusInEnglish(d.m_Message); },
+          [](const CDlt& d) { return DltStatusInEnglish(d.m_Message); },
           "status text in English (the library stores it in Shift-JIS)");
   PointsField(dlt, "m_ObjPoints", &CDlt::m_ObjPoints);
   PointsField(dlt, "m_ImgPoints", &CDlt::m_ImgPoints);

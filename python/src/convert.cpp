@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include <collinear/orientation/status_text.h>
-
 namespace collinear::python {
 
 void CheckShape(const Doubles& a, int cols, const char* what, long rows) {
@@ -47,24 +45,6 @@ Doubles FromRot(const CRot& rot) {
   Doubles out({3, 3});
   std::memcpy(out.mutable_data(), rot.m_r, sizeof rot.m_r);
   return out;
-}
-
-std::string StatusInEnglish(const char* text) {
-  static const struct {
-    const char* text;
-    const char* english;
-  } kTexts[] = {
-      {kDltTextNotMeasured, "no object point has a measured image point"},
-      {kDltTextTooFewPoints, "too few points"},
-      {kDltTextFailed, "the orientation could not be computed"},
-      {kDltText3D, "spatial DLT"},
-      {kDltText2DPlane, "plane DLT (Z constant)"},
-      {kDltText2DFewPoints, "plane DLT (fewer than 6 points)"},
-  };
-  if (!text) return "";
-  for (const auto& t : kTexts)
-    if (std::strcmp(text, t.text) == 0) return t.english;
-  return StatusTextToUtf8(text);
 }
 
 std::string VerdictWord(const Verdict& verdict) {

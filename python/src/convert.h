@@ -36,10 +36,6 @@ Doubles FromPoints(const CArray<CXYZ, CXYZ&>& points, int dims);
 // A 3 x 3 array of the rotation, row by row.
 Doubles FromRot(const CRot& rot);
 
-// CDlt's Shift-JIS status text in English, as the tool prints it; a text
-// not known here comes out converted to UTF-8.
-std::string StatusInEnglish(const char* text);
-
 // "ok", "look" or "unusable", the tool's verdict words.
 std::string VerdictWord(const Verdict& verdict);
 // One line per warning, "[code] message" as the tool's report prints them.

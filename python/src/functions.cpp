@@ -25,6 +25,7 @@
 #include <collinear/orientation/helmert.h>
 #include <collinear/orientation/resection_start.h>
 #include <collinear/orientation/sinori.h>
+#include <collinear/orientation/status_text.h>
 #include <collinear/primitives/constants.h>
 #include <collinear/quality/distortion_check.h>
 #include <collinear/quality/precision.h>
@@ -270,7 +271,7 @@ py::dict CalibrateDlt(const Doubles& object_points,
       }
     }
   }
-  const std::string status = StatusInEnglish(dlt.m_Message);
+  const std::string status = DltStatusInEnglish(dlt.m_Message);
   if (!ok)
     return Failed("spatial DLT failed" +
                   (status.empty() ? std::string() : ": " + status) +
