@@ -53,13 +53,14 @@ constexpr double kBoxReach = 4.0;
 constexpr double kBoxMargin = 1.001;
 
 // The point where f is known that lies nearest the target in f: the anchor
-// of a root region (the nearer, the narrower the region).
+// of a root region (the nearer, the narrower the region), with D_I there.
 struct Anchor {
-  double t, x, f;
-  void Consider(double x_new, double f_new) {
+  double t, x, f, d;
+  void Consider(double x_new, double f_new, double d_new) {
     if (std::fabs(f_new - t) < std::fabs(f - t)) {
       x = x_new;
       f = f_new;
+      d = d_new;
     }
   }
 };
@@ -81,7 +82,7 @@ bool SearchCoord(const Dist& dist,
                  const BoxBounds* box,
                  PointD* at_result) {
   at_result->known = false;
-  const double c = p[1 - I], ti = t[I], pi = p[I];
+  const double c = p[1 - I], ti = t[I], pi = p[I], dp = di;
   const double a = pi - s * di;
   const double b = pi + 2.0 * s * di;
   const double fp = pi + s * di;
@@ -91,8 +92,11 @@ bool SearchCoord(const Dist& dist,
       std::fabs(fp - ti) < kRootNearShare * std::fabs(di) &&
       dist_search::MakeSideBounds<I>(
           dist, box, std::max(std::fabs(a), std::fabs(b)), c, &bd) &&
-      dist_search::RootRegion(
-          bd, pi, fp - ti, 1.0 + s * dist.template Slope<I>(pi, c), &region);
+      dist_search::RootRegion(bd,
+                              pi,
+                              dist_search::AnchorResidual(pi, ti, s, di),
+                              1.0 + s * dist.template Slope<I>(pi, c),
+                              &region);
   if (bounded) {
     const double lo = std::min(a, b), hi = std::max(a, b);
     double below, above;
@@ -118,16 +122,16 @@ bool SearchCoord(const Dist& dist,
     p[I] = (a + b) / 2;
     return true;
   }
-  Anchor anchor{ti, a, fa};
-  anchor.Consider(b, fb);
+  Anchor anchor{ti, a, fa, da};
+  anchor.Consider(b, fb, db);
   auto bisect_ab = [&](double lo, double hi) {
     if (bounded && !(std::fabs(anchor.f - ti) < std::fabs(fp - ti))) {
       BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
       return;
     }
-    anchor.Consider(pi, fp);
+    anchor.Consider(pi, fp, dp);
     BisectFromAnchor<I>(
-        dist, p, ti, lo, hi, s, tol, anchor.x, anchor.f, box, at_result);
+        dist, p, ti, lo, hi, s, tol, anchor.x, anchor.d, box, at_result);
   };
   double dir;
   if (fa < fb) {
@@ -167,7 +171,7 @@ bool SearchCoord(const Dist& dist,
         break;
       }
       const double f = p[I] + s * di;
-      anchor.Consider(p[I], f);
+      anchor.Consider(p[I], f, di);
       if (f > ti) {
         hi = p[I];
         break;
@@ -184,16 +188,16 @@ bool SearchCoord(const Dist& dist,
         break;
       }
       const double f = p[I] + s * di;
-      anchor.Consider(p[I], f);
+      anchor.Consider(p[I], f, di);
       if (f < ti) {
         lo = p[I];
         break;
       }
     }
   }
-  anchor.Consider(pi, fp);
+  anchor.Consider(pi, fp, dp);
   BisectFromAnchor<I>(
-      dist, p, ti, lo, hi, s, tol, anchor.x, anchor.f, box, at_result);
+      dist, p, ti, lo, hi, s, tol, anchor.x, anchor.d, box, at_result);
   return true;
 }
 
@@ -323,13 +327,13 @@ void CalcDistortion::Bisect(double* p,
   if (!(lo <= x0 && x0 <= hi)) x0 = (lo + hi) / 2;
   auto f = [&](const auto& dist) {
     if (i == 0) {
-      const double fx0 = x0 + s * dist.template Comp<0>(x0, p[1]);
+      const double dx0 = dist.template Comp<0>(x0, p[1]);
       BisectFromAnchor<0>(
-          dist, p, target[0], lo, hi, s, tol, x0, fx0, nullptr, nullptr);
+          dist, p, target[0], lo, hi, s, tol, x0, dx0, nullptr, nullptr);
     } else {
-      const double fx0 = x0 + s * dist.template Comp<1>(x0, p[0]);
+      const double dx0 = dist.template Comp<1>(x0, p[0]);
       BisectFromAnchor<1>(
-          dist, p, target[1], lo, hi, s, tol, x0, fx0, nullptr, nullptr);
+          dist, p, target[1], lo, hi, s, tol, x0, dx0, nullptr, nullptr);
     }
   };
   return WithDistFormula(model_, p_, f);

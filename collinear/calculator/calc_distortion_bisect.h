@@ -146,7 +146,7 @@ void RefineRegion(const Dist& dist,
                kRefineFloorShare * HalfWidthFloor(bd));
   for (int it = 0; it < kRootIter && region->half > wide; ++it) {
     const double x1 = std::min(hi, std::max(lo, region->x0 - region->step));
-    const double r1 = x1 + s * dist.template Comp<I>(x1, c) - t;
+    const double r1 = AnchorResidual(x1, t, s, dist.template Comp<I>(x1, c));
     const double f1 = 1.0 + s * dist.template Slope<I>(x1, c);
     Region r;
     if (!RootRegion(bd, x1, r1, f1, &r) || !(r.half < region->half)) break;
@@ -274,8 +274,8 @@ void BisectFast(const Dist& dist,
 }
 
 // The bisection of coordinate I with bounds over [lo, hi] (box may be null)
-// and the root region from the anchor x0 whose computed f is fx0; without
-// usable bounds every midpoint is evaluated.
+// and the root region from the anchor x0 where D_I is dx0 (computed);
+// without usable bounds every midpoint is evaluated.
 template <int I, class Dist>
 void BisectFromAnchor(const Dist& dist,
                       double* p,
@@ -285,7 +285,7 @@ void BisectFromAnchor(const Dist& dist,
                       double s,
                       double tol,
                       double x0,
-                      double fx0,
+                      double dx0,
                       const BoxBounds* box,
                       PointD* at_result) {
   const double c = p[1 - I];
@@ -298,8 +298,11 @@ void BisectFromAnchor(const Dist& dist,
                         std::max({std::fabs(lo), std::fabs(hi), std::fabs(x0)}),
                         c,
                         &bd) &&
-      RootRegion(
-          bd, x0, fx0 - t, 1.0 + s * dist.template Slope<I>(x0, c), &region);
+      RootRegion(bd,
+                 x0,
+                 AnchorResidual(x0, t, s, dx0),
+                 1.0 + s * dist.template Slope<I>(x0, c),
+                 &region);
   BisectFast<I>(
       dist, p, t, lo, hi, s, tol, bounded ? &bd : nullptr, region, at_result);
 }

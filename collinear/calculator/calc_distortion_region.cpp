@@ -26,6 +26,9 @@ constexpr double kRoundUp15 = 1.0 + 16.0 * kUnitRoundoff;
 // Relative error of the computed Newton step r0 / f0 (one rounding, u),
 // taken twice with 1 % to spare.
 constexpr double kStepRelErr = 2.02 * kUnitRoundoff;
+// AnchorResidual rounds x0 - t (at most u |x0 - t| <= u (|r0| + |D_I|))
+// and the sum (u |r0|): 2 u |r0| with 1 % to spare, the rest with D_I.
+constexpr double kAnchorRelErr = 2.02 * kUnitRoundoff;
 // The root region's half width h = kHalfWidth inv_min (fixed + d0 G),
 // where G is the slope error plus the curvature term at a reach of
 // kReachFixed inv_min fixed + kReachStep d0; sound while G inv_min <
@@ -49,12 +52,27 @@ double CurvTerm(const SideBounds& b, double d0, double fixed) {
 
 void SetSegment(double mm, SideBounds* b) {
   b->mm = mm;
-  // Roundings inside D_I, then that of the sum q + s D_I.
-  b->err =
-      kUnitRoundoff * (kSecondOrder * (mm + b->mag) + b->roundings * b->mag) +
-      kUnderflowFloor;
-  // Computed f at the anchor and at q: two errors.
-  b->fix_b = 2.0 * b->err * kRoundUp7;
+  // Roundings inside D_I, then that of the sum q + s D_I: at most half a
+  // unit in the last place of |q + s D_I| <= mm + mag, raised by a few
+  // units for the roundings of the bound itself.
+  b->err = UnitInLastPlace((mm + b->mag) * kRoundUp7) / 2.0 +
+           kUnitRoundoff * kSecondOrder * b->roundings * b->mag +
+           kUnderflowFloor;
+  // Computed f at q and the anchor's residual.
+  b->fix_b = (b->err + b->anchor_err) * kRoundUp7;
+  // RootRegion's half width as a polynomial in |r0|: with fixed = fix_a
+  // |r0| + fix_b and d0 = d0_a |r0|, G = g0 + g1 |r0| and the half width
+  // kHalfWidth inv_min (fixed + d0 G) = h0 + h1 |r0| + h2 |r0|^2. Every
+  // term is non-negative, so the roundings of a coefficient (at most 9,
+  // those of w included) and of the polynomial's evaluation (at most 4)
+  // stay within kRoundUp15.
+  const double g0 = CurvTerm(*b, 0.0, b->fix_b);
+  const double g1 = b->half_curv * (kReachStep * b->d0_a +
+                                    kReachFixed * b->inv_min * b->fix_a);
+  const double w = kHalfWidth * b->inv_min * kRoundUp15;
+  b->h0 = w * b->fix_b;
+  b->h1 = w * (b->fix_a + b->d0_a * g0);
+  b->h2 = w * (b->d0_a * g1);
 }
 
 bool FinishSideBounds(double mm,
@@ -74,6 +92,10 @@ bool FinishSideBounds(double mm,
     return false;
   b->mag = mag;
   b->roundings = roundings;
+  // Roundings inside D_I at the anchor, then that of x0 - t up to |D_I|
+  // (the share of |r0| is in fix_a).
+  b->anchor_err =
+      kUnitRoundoff * (kSecondOrder + roundings) * mag + kUnderflowFloor;
   b->min_slope = 1.0 - slope;
   b->slope_err = slope_err;
   b->half_curv = curv / 2.0 * kHalfCurvMargin;
@@ -83,7 +105,8 @@ bool FinishSideBounds(double mm,
   const double inv_min = (1.0 + x + 2.0 * x * x) * kRoundUp7;
   b->inv_min = inv_min;
   b->d0_a = inv_min * (1.0 + kStepRelErr) * kRoundUp7;
-  b->fix_a = (kStepRelErr * inv_min * b->f_hi + kEps) * kRoundUp7;
+  b->fix_a =
+      (kStepRelErr * inv_min * b->f_hi + kEps + kAnchorRelErr) * kRoundUp7;
   SetSegment(mm, b);
   // The largest residual accepted, checked here for the longest segment
   // (G grows with |r0| and with the segment).
@@ -98,10 +121,7 @@ bool RootRegion(
     const SideBounds& b, double x0, double r0, double f0, Region* region) {
   const double step = r0 / f0;
   const double ar0 = std::fabs(r0);
-  const double d0 = b.d0_a * ar0;
-  const double fixed = b.fix_a * ar0 + b.fix_b;
-  const double g = CurvTerm(b, d0, fixed);
-  const double h = kHalfWidth * b.inv_min * (fixed + d0 * g) * kRoundUp15;
+  const double h = b.h0 + ar0 * (b.h1 + ar0 * b.h2);
   // The centre within mm + h of 0: both ends of the region on the segment
   // or beyond its outer end, so monotonicity carries certainty outward.
   if (!(ar0 <= b.r_max && b.f_lo < f0 && f0 < b.f_hi &&

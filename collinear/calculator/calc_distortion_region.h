@@ -21,8 +21,10 @@ struct SideBounds {
   double inv_min;            // >= 1 / f0
   double d0_a;               // |Newton step| <= d0_a |r0|
   double fix_a, fix_b;       // fixed error terms, fix_a |r0| + fix_b (mm)
+  double anchor_err;         // bound of the error of AnchorResidual (mm)
   double slope_err, half_curv;
-  double roundings;  // on the path of the deepest term of D_I
+  double h0, h1, h2;  // RootRegion's half width h0 + h1 |r0| + h2 |r0|^2
+  double roundings;   // on the path of the deepest term of D_I
 };
 
 // SideBounds from the model's bounds over the segment |q| <= mm: the
@@ -58,6 +60,14 @@ constexpr double DistRoundings(const DistFormula<NR, K>&) {
 // Shortens b's segment to |q| <= mm (at most the one it was made for).
 void SetSegment(double mm, SideBounds* b);
 
+// The residual r0 = f(x0) - t of an anchor x0 where D_I is d (computed),
+// formed as (x0 - t) + s d: its error is that of d plus roundings of the
+// order of |D_I| and |r0|, free of the rounding of f near t (u |t|) that
+// the computed f(x0) - t carries. RootRegion takes residuals so formed.
+inline double AnchorResidual(double x0, double t, double s, double d) {
+  return (x0 - t) + s * d;
+}
+
 // Every q of the segment with |q - (x0 - step)| > half (exact arithmetic)
 // has a computed f on its side of t: below t left of the centre.
 struct Region {
@@ -65,8 +75,8 @@ struct Region {
 };
 
 // The root region of one Newton step from the anchor x0 of the segment,
-// where the computed residual r0 = f(x0) - t (mm) and the computed slope
-// f0 = 1 + s D_I'(x0) are known: centre x0 - r0 / f0. False (region
+// where the residual r0 = AnchorResidual(x0, ...) (mm) and the computed
+// slope f0 = 1 + s D_I'(x0) are known: centre x0 - r0 / f0. False (region
 // untouched) where the argument does not hold.
 bool RootRegion(
     const SideBounds& b, double x0, double r0, double f0, Region* region);
