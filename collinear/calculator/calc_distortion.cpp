@@ -86,25 +86,37 @@ bool SearchCoord(const Dist& dist,
   const double a = pi - s * di;
   const double b = pi + 2.0 * s * di;
   const double fp = pi + s * di;
-  SideBounds bd;
+  SideBounds scratch;
   Region region{0.0, 0.0, HUGE_VAL};
+  const double r0 = dist_search::AnchorResidual(pi, ti, s, di);
+  // Near the root (later passes) the region of a slope bound is narrow
+  // enough without a Newton step, and so needs no slope at p.
+  const SideBounds* bd =
+      std::fabs(fp - ti) < kRootNearShare * std::fabs(di)
+          ? dist_search::MakeSideBounds<I>(
+                dist, box, std::max(std::fabs(a), std::fabs(b)), c, &scratch)
+          : nullptr;
+  // A region within RefineLimit is final: no Newton step narrows it.
+  const bool final_region =
+      bd && dist_search::ZeroOrderRegion(
+                *bd, pi, r0, dist_search::RefineLimit(*bd), &region);
   const bool bounded =
-      std::fabs(fp - ti) < kRootNearShare * std::fabs(di) &&
-      dist_search::MakeSideBounds<I>(
-          dist, box, std::max(std::fabs(a), std::fabs(b)), c, &bd) &&
-      dist_search::RootRegion(bd,
-                              pi,
-                              dist_search::AnchorResidual(pi, ti, s, di),
-                              1.0 + s * dist.template Slope<I>(pi, c),
-                              &region);
+      final_region ||
+      (bd &&
+       dist_search::RootRegion(
+           *bd, pi, r0, 1.0 + s * dist.template Slope<I>(pi, c), &region));
   if (bounded) {
     const double lo = std::min(a, b), hi = std::max(a, b);
     double below, above;
-    dist_search::RegionEnds(bd, region, &below, &above);
+    dist_search::RegionEnds(*bd, region, &below, &above);
     // f(lo) < t < f(hi) certain, and |f(a) - f(b)| certainly above eps.
     if (lo < below && hi > above &&
-        ((hi - lo) * bd.min_slope - 2.0 * bd.err) * kLowerMargin > kEps) {
-      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
+        ((hi - lo) * bd->min_slope - 2.0 * bd->err) * kLowerMargin > kEps) {
+      if (final_region)
+        dist_search::BisectInRegion<I>(
+            dist, p, ti, lo, hi, s, tol, region, below, above, at_result);
+      else
+        BisectFast<I>(dist, p, ti, lo, hi, s, tol, bd, region, at_result);
       return true;
     }
   }
@@ -126,7 +138,7 @@ bool SearchCoord(const Dist& dist,
   anchor.Consider(b, fb, db);
   auto bisect_ab = [&](double lo, double hi) {
     if (bounded && !(std::fabs(anchor.f - ti) < std::fabs(fp - ti))) {
-      BisectFast<I>(dist, p, ti, lo, hi, s, tol, &bd, region, at_result);
+      BisectFast<I>(dist, p, ti, lo, hi, s, tol, bd, region, at_result);
       return;
     }
     anchor.Consider(pi, fp, dp);

@@ -28,6 +28,12 @@ constexpr double kWideRegionUnits = 4.0;
 // Nor is it refined once its half width is within this factor of the
 // narrowest a Newton step can give (HalfWidthFloor).
 constexpr double kRefineFloorShare = 2.0;
+// The half width from which a root region is worth narrowing by a Newton
+// step, as far as the rounding of f is concerned.
+inline double RefineLimit(const SideBounds& bd) {
+  return kRefineFloorShare * HalfWidthFloor(bd);
+}
+
 // Keys of the root region evaluated at once when there are at most
 // kBatch + 1 of them.
 constexpr int kBatch = 12;
@@ -143,7 +149,7 @@ void RefineRegion(const Dist& dist,
   const double wide =
       std::max(kWideRegionUnits *
                    UnitInLastPlace(std::max(std::fabs(lo), std::fabs(hi))),
-               kRefineFloorShare * HalfWidthFloor(bd));
+               RefineLimit(bd));
   for (int it = 0; it < kRootIter && region->half > wide; ++it) {
     const double x1 = std::min(hi, std::max(lo, region->x0 - region->step));
     const double r1 = AnchorResidual(x1, t, s, dist.template Comp<I>(x1, c));
@@ -223,29 +229,21 @@ void BisectBatch(const Dist& dist,
   }
 }
 
-// Bisection of coordinate I of p between lo (the end whose image lies below
-// the target t) and hi, f(m) = m + s D_I(m, p[1 - I]), result in p[I].
-// With bounds bd (may be null; then lo < hi is needed for use) and a root
-// region (half < HUGE_VAL), midpoints outside the region are judged without
-// evaluation. at_result (may be null) receives D at the result when it was
-// evaluated there.
+// BisectFast's bisection once the region is final: [below, above] are its
+// ends as RegionEnds gives them (infinite without a region).
 template <int I, class Dist>
-void BisectFast(const Dist& dist,
-                double* p,
-                double t,
-                double lo,
-                double hi,
-                double s,
-                double tol,
-                const SideBounds* bd,
-                Region region,
-                PointD* at_result) {
+void BisectInRegion(const Dist& dist,
+                    double* p,
+                    double t,
+                    double lo,
+                    double hi,
+                    double s,
+                    double tol,
+                    const Region& region,
+                    double below,
+                    double above,
+                    PointD* at_result) {
   const double c = p[1 - I];
-  double below = -HUGE_VAL, above = HUGE_VAL;
-  if (bd && lo < hi && region.half < HUGE_VAL) {
-    RefineRegion<I>(dist, *bd, lo, hi, c, t, s, &region);
-    RegionEnds(*bd, region, &below, &above);
-  }
   KeyBracket k;
   double m = 0.0;
   bool keyed = ToKeys(lo, hi, below, above, tol, &k);
@@ -273,6 +271,32 @@ void BisectFast(const Dist& dist,
   p[I] = m;
 }
 
+// Bisection of coordinate I of p between lo (the end whose image lies below
+// the target t) and hi, f(m) = m + s D_I(m, p[1 - I]), result in p[I].
+// With bounds bd (may be null; then lo < hi is needed for use) and a root
+// region (half < HUGE_VAL), midpoints outside the region are judged without
+// evaluation. at_result (may be null) receives D at the result when it was
+// evaluated there.
+template <int I, class Dist>
+void BisectFast(const Dist& dist,
+                double* p,
+                double t,
+                double lo,
+                double hi,
+                double s,
+                double tol,
+                const SideBounds* bd,
+                Region region,
+                PointD* at_result) {
+  double below = -HUGE_VAL, above = HUGE_VAL;
+  if (bd && lo < hi && region.half < HUGE_VAL) {
+    RefineRegion<I>(dist, *bd, lo, hi, p[1 - I], t, s, &region);
+    RegionEnds(*bd, region, &below, &above);
+  }
+  BisectInRegion<I>(
+      dist, p, t, lo, hi, s, tol, region, below, above, at_result);
+}
+
 // The bisection of coordinate I with bounds over [lo, hi] (box may be null)
 // and the root region from the anchor x0 where D_I is dx0 (computed);
 // without usable bounds every midpoint is evaluated.
@@ -289,22 +313,23 @@ void BisectFromAnchor(const Dist& dist,
                       const BoxBounds* box,
                       PointD* at_result) {
   const double c = p[1 - I];
-  SideBounds bd;
+  SideBounds scratch;
+  const SideBounds* bd =
+      lo < hi ? MakeSideBounds<I>(
+                    dist,
+                    box,
+                    std::max({std::fabs(lo), std::fabs(hi), std::fabs(x0)}),
+                    c,
+                    &scratch)
+              : nullptr;
   Region region{0.0, 0.0, HUGE_VAL};
-  const bool bounded =
-      lo < hi &&
-      MakeSideBounds<I>(dist,
-                        box,
-                        std::max({std::fabs(lo), std::fabs(hi), std::fabs(x0)}),
-                        c,
-                        &bd) &&
-      RootRegion(bd,
-                 x0,
-                 AnchorResidual(x0, t, s, dx0),
-                 1.0 + s * dist.template Slope<I>(x0, c),
-                 &region);
+  const bool bounded = bd && RootRegion(*bd,
+                                        x0,
+                                        AnchorResidual(x0, t, s, dx0),
+                                        1.0 + s * dist.template Slope<I>(x0, c),
+                                        &region);
   BisectFast<I>(
-      dist, p, t, lo, hi, s, tol, bounded ? &bd : nullptr, region, at_result);
+      dist, p, t, lo, hi, s, tol, bounded ? bd : nullptr, region, at_result);
 }
 
 }  // namespace collinear::dist_search

@@ -48,8 +48,7 @@ double CurvTerm(const SideBounds& b, double d0, double fixed) {
          b.half_curv * (kReachStep * d0 + kReachFixed * b.inv_min * fixed);
 }
 
-}  // namespace
-
+// The bounds that depend on the segment |q| <= mm of b.
 void SetSegment(double mm, SideBounds* b) {
   b->mm = mm;
   // Roundings inside D_I, then that of the sum q + s D_I: at most half a
@@ -73,7 +72,14 @@ void SetSegment(double mm, SideBounds* b) {
   b->h0 = w * b->fix_b;
   b->h1 = w * (b->fix_a + b->d0_a * g0);
   b->h2 = w * (b->d0_a * g1);
+  // ZeroOrderRegion: a key q with f(q) - t within err of its computed
+  // value is certain once (1 - slope) |q - x0 + r0| exceeds err, the
+  // anchor's error and slope |r0| (mean value theorem between x0 and q).
+  b->z0 = b->inv_min * (b->err + b->anchor_err) * kRoundUp7;
+  b->z1 = b->inv_min * (b->slope + kAnchorRelErr) * kRoundUp7;
 }
+
+}  // namespace
 
 bool FinishSideBounds(double mm,
                       double slope,
@@ -91,6 +97,7 @@ bool FinishSideBounds(double mm,
       !(mm < HUGE_VAL))
     return false;
   b->mag = mag;
+  b->slope = slope;
   b->roundings = roundings;
   // Roundings inside D_I at the anchor, then that of x0 - t up to |D_I|
   // (the share of |r0| is in fix_a).
@@ -128,6 +135,14 @@ bool RootRegion(
         std::fabs(x0 - step) <= b.mm + h))
     return false;
   *region = Region{x0, step, h};
+  return true;
+}
+
+bool ZeroOrderRegion(
+    const SideBounds& b, double x0, double r0, double limit, Region* region) {
+  const double h = b.z0 + std::fabs(r0) * b.z1;
+  if (!(h <= limit && std::fabs(x0 - r0) <= b.mm + h)) return false;
+  *region = Region{x0, r0, h};
   return true;
 }
 

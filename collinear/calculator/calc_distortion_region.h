@@ -24,6 +24,8 @@ struct SideBounds {
   double anchor_err;         // bound of the error of AnchorResidual (mm)
   double slope_err, half_curv;
   double h0, h1, h2;  // RootRegion's half width h0 + h1 |r0| + h2 |r0|^2
+  double z0, z1;      // ZeroOrderRegion's half width z0 + z1 |r0|
+  double slope;       // >= |D_I'| on the segment
   double roundings;   // on the path of the deepest term of D_I
 };
 
@@ -57,9 +59,6 @@ constexpr double DistRoundings(const DistFormula<NR, K>&) {
   }
 }
 
-// Shortens b's segment to |q| <= mm (at most the one it was made for).
-void SetSegment(double mm, SideBounds* b);
-
 // The residual r0 = f(x0) - t of an anchor x0 where D_I is d (computed),
 // formed as (x0 - t) + s d: its error is that of d plus roundings of the
 // order of |D_I| and |r0|, free of the rounding of f near t (u |t|) that
@@ -80,6 +79,15 @@ struct Region {
 // untouched) where the argument does not hold.
 bool RootRegion(
     const SideBounds& b, double x0, double r0, double f0, Region* region);
+
+// The root region about x0 - r0, for a residual r0 =
+// AnchorResidual(x0, ...) too small for a Newton step to narrow it much:
+// the slope of f lies within 1 -+ slope on the segment, so the root lies
+// within slope |r0| / (1 - slope) of x0 - r0, and no slope is evaluated.
+// False (region untouched) where that region is more than `limit` (mm)
+// wide on either side, or its centre is off the segment by more than it.
+bool ZeroOrderRegion(
+    const SideBounds& b, double x0, double r0, double limit, Region* region);
 
 // The half width of the region of a zero residual: no Newton step from
 // anywhere on b's segment gives a narrower one (the rounding of f alone).
@@ -131,26 +139,25 @@ void MakeBoxBounds(const Dist& dist, double bx, double by, BoxBounds* b) {
   b->ok[1] = FinishSideBounds(by, slope, mag, curv, n, &b->side[1]);
 }
 
-// SideBounds of the segment |q_I| <= mm with the other coordinate c: from
-// the box (may be null) when the segment lies inside it, else from the
-// model. False where no bounds hold.
+// SideBounds of the segment |q_I| <= mm with the other coordinate c: the
+// box's own (may be null) when the segment lies inside it (bounds over the
+// box's longer segment hold on it), else from the model into *scratch.
+// Null where no bounds hold.
 template <int I, class Dist>
-bool MakeSideBounds(const Dist& dist,
-                    const BoxBounds* box,
-                    double mm,
-                    double c,
-                    SideBounds* b) {
+const SideBounds* MakeSideBounds(const Dist& dist,
+                                 const BoxBounds* box,
+                                 double mm,
+                                 double c,
+                                 SideBounds* scratch) {
   const double ca = std::fabs(c);
-  if (box && mm <= box->box[I] && ca <= box->box[1 - I]) {
-    if (!box->ok[I]) return false;
-    *b = box->side[I];
-    SetSegment(mm, b);
-    return true;
-  }
-  if (!(ca < HUGE_VAL)) return false;
+  if (box && mm <= box->box[I] && ca <= box->box[1 - I])
+    return box->ok[I] ? &box->side[I] : nullptr;
+  if (!(ca < HUGE_VAL)) return nullptr;
   double slope, mag, curv;
   ModelBounds<I>(dist, mm, ca, &slope, &mag, &curv);
-  return FinishSideBounds(mm, slope, mag, curv, DistRoundings(dist), b);
+  return FinishSideBounds(mm, slope, mag, curv, DistRoundings(dist), scratch)
+             ? scratch
+             : nullptr;
 }
 
 }  // namespace collinear::dist_search
