@@ -26,6 +26,9 @@ constexpr double kRoundUp15 = 1.0 + 16.0 * kUnitRoundoff;
 // Relative error of the computed Newton step r0 / f0 (one rounding, u),
 // taken twice with 1 % to spare.
 constexpr double kStepRelErr = 2.02 * kUnitRoundoff;
+// The computed q + s D_I exceeds the exact bound mm + mag by the error of
+// D_I (at most 15 u mag for every model) and the roundings of the bound.
+constexpr double kSumMargin = 1.0 + 64.0 * kUnitRoundoff;
 // AnchorResidual rounds x0 - t (at most u |x0 - t| <= u (|r0| + |D_I|))
 // and the sum (u |r0|): 2 u |r0| with 1 % to spare, the rest with D_I.
 constexpr double kAnchorRelErr = 2.02 * kUnitRoundoff;
@@ -52,9 +55,9 @@ double CurvTerm(const SideBounds& b, double d0, double fixed) {
 void SetSegment(double mm, SideBounds* b) {
   b->mm = mm;
   // Roundings inside D_I, then that of the sum q + s D_I: at most half a
-  // unit in the last place of |q + s D_I| <= mm + mag, raised by a few
-  // units for the roundings of the bound itself.
-  b->err = UnitInLastPlace((mm + b->mag) * kRoundUp7) / 2.0 +
+  // unit in the last place of the computed |q + s D_I| <= (mm + mag)
+  // kSumMargin.
+  b->err = UnitInLastPlace((mm + b->mag) * kSumMargin) / 2.0 +
            kUnitRoundoff * kSecondOrder * b->roundings * b->mag +
            kUnderflowFloor;
   // Computed f at q and the anchor's residual.
