@@ -149,11 +149,6 @@ bool ZeroOrderRegion(
   return true;
 }
 
-double HalfWidthFloor(const SideBounds& b) {
-  // RootRegion's half width at r0 = 0, where d0 = 0 and fixed = fix_b.
-  return kHalfWidth * b.inv_min * b.fix_b;
-}
-
 void RegionEnds(const SideBounds& b,
                 const Region& r,
                 double* below,

@@ -89,9 +89,10 @@ bool RootRegion(
 bool ZeroOrderRegion(
     const SideBounds& b, double x0, double r0, double limit, Region* region);
 
-// The half width of the region of a zero residual: no Newton step from
-// anywhere on b's segment gives a narrower one (the rounding of f alone).
-double HalfWidthFloor(const SideBounds& b);
+// The half width of the region of a zero residual, RootRegion's h0: no
+// Newton step from anywhere on b's segment gives a narrower one (the
+// rounding of f and of the anchor's D alone).
+inline double HalfWidthFloor(const SideBounds& b) { return b.h0; }
 
 // The region as doubles [below, above], rounded outward: every q of the
 // segment outside it is certain.
