@@ -5,6 +5,7 @@
 
 #include <collinear/calculator/calc_distortion_bisect.h>
 #include <collinear/calculator/calc_distortion_keys.h>
+#include <collinear/calculator/calc_distortion_portable.h>
 #include <collinear/calculator/calc_distortion_region.h>
 #include <collinear/distortion/dist_formula.h>
 #include <collinear/distortion/dist_model.h>
@@ -65,61 +66,26 @@ struct Anchor {
   }
 };
 
-// One coordinate I of a pass: brackets the target coordinate around p by
-// a = p - s D_I and b = p + 2 s D_I, or by walking, then bisects; di is
-// D_I(p). f(q) = q + s D_I(q, p[1 - I]) needs only component I of D. Where
-// the root region from p places a and b on either side of the root, f(a)
-// and f(b) are not evaluated: the branch taken is certain. False when a
-// walk runs out of steps (p holds its last point). at_result receives D at
-// the result when it was evaluated there.
+// SearchCoord where the root region does not settle the bracket: f(a)
+// and f(b) are evaluated, and a walk finds a bracket where they do not
+// hold the target. bd and region as SearchCoord found them (bd null where
+// there is no region). Kept out of line: the common path stays small.
 template <int I, class Dist>
-bool SearchCoord(const Dist& dist,
-                 double* p,
-                 const double* t,
-                 double s,
-                 double tol,
-                 double di,
-                 const BoxBounds* box,
-                 PointD* at_result) {
-  at_result->known = false;
+COLLINEAR_SEARCH_NOINLINE bool BracketAndBisect(const Dist& dist,
+                                                double* p,
+                                                const double* t,
+                                                double s,
+                                                double tol,
+                                                double di,
+                                                const BoxBounds* box,
+                                                const SideBounds* bd,
+                                                const Region& region,
+                                                PointD* at_result) {
+  const bool bounded = bd != nullptr;
   const double c = p[1 - I], ti = t[I], pi = p[I], dp = di;
   const double a = pi - s * di;
   const double b = pi + 2.0 * s * di;
   const double fp = pi + s * di;
-  SideBounds scratch;
-  Region region{0.0, 0.0, HUGE_VAL};
-  const double r0 = dist_search::AnchorResidual(pi, ti, s, di);
-  // Near the root (later passes) the region of a slope bound is narrow
-  // enough without a Newton step, and so needs no slope at p.
-  const SideBounds* bd =
-      std::fabs(fp - ti) < kRootNearShare * std::fabs(di)
-          ? dist_search::MakeSideBounds<I>(
-                dist, box, std::max(std::fabs(a), std::fabs(b)), c, &scratch)
-          : nullptr;
-  // A region within RefineLimit is final: no Newton step narrows it.
-  const bool final_region =
-      bd && dist_search::ZeroOrderRegion(
-                *bd, pi, r0, dist_search::RefineLimit(*bd), &region);
-  const bool bounded =
-      final_region ||
-      (bd &&
-       dist_search::RootRegion(
-           *bd, pi, r0, 1.0 + s * dist.template Slope<I>(pi, c), &region));
-  if (bounded) {
-    const double lo = std::min(a, b), hi = std::max(a, b);
-    double below, above;
-    dist_search::RegionEnds(*bd, region, &below, &above);
-    // f(lo) < t < f(hi) certain, and |f(a) - f(b)| certainly above eps.
-    if (lo < below && hi > above &&
-        ((hi - lo) * bd->min_slope - 2.0 * bd->err) * kLowerMargin > kEps) {
-      if (final_region)
-        dist_search::BisectInRegion<I>(
-            dist, p, ti, lo, hi, s, tol, region, below, above, at_result);
-      else
-        BisectFast<I>(dist, p, ti, lo, hi, s, tol, bd, region, at_result);
-      return true;
-    }
-  }
   const double da = dist.template Comp<I>(a, c);
   const double db = dist.template Comp<I>(b, c);
   const double fa = a + s * da, fb = b + s * db;
@@ -213,6 +179,64 @@ bool SearchCoord(const Dist& dist,
   return true;
 }
 
+// One coordinate I of a pass: brackets the target coordinate around p by
+// a = p - s D_I and b = p + 2 s D_I, or by walking, then bisects; di is
+// D_I(p). f(q) = q + s D_I(q, p[1 - I]) needs only component I of D. Where
+// the root region from p places a and b on either side of the root, f(a)
+// and f(b) are not evaluated: the branch taken is certain. False when a
+// walk runs out of steps (p holds its last point). at_result receives D at
+// the result when it was evaluated there.
+template <int I, class Dist>
+bool SearchCoord(const Dist& dist,
+                 double* p,
+                 const double* t,
+                 double s,
+                 double tol,
+                 double di,
+                 const BoxBounds* box,
+                 PointD* at_result) {
+  at_result->known = false;
+  const double c = p[1 - I], ti = t[I], pi = p[I];
+  const double a = pi - s * di;
+  const double b = pi + 2.0 * s * di;
+  const double fp = pi + s * di;
+  SideBounds scratch;
+  Region region{0.0, 0.0, HUGE_VAL};
+  const double r0 = dist_search::AnchorResidual(pi, ti, s, di);
+  // Near the root (later passes) the region of a slope bound is narrow
+  // enough without a Newton step, and so needs no slope at p.
+  const SideBounds* bd =
+      std::fabs(fp - ti) < kRootNearShare * std::fabs(di)
+          ? dist_search::MakeSideBounds<I>(
+                dist, box, std::max(std::fabs(a), std::fabs(b)), c, &scratch)
+          : nullptr;
+  // A region within RefineLimit is final: no Newton step narrows it.
+  const bool final_region =
+      bd && dist_search::ZeroOrderRegion(
+                *bd, pi, r0, dist_search::RefineLimit(*bd), &region);
+  const bool bounded =
+      final_region ||
+      (bd &&
+       dist_search::RootRegion(
+           *bd, pi, r0, 1.0 + s * dist.template Slope<I>(pi, c), &region));
+  if (bounded) {
+    const double lo = std::min(a, b), hi = std::max(a, b);
+    double below, above;
+    dist_search::RegionEnds(*bd, region, &below, &above);
+    // f(lo) < t < f(hi) certain, and |f(a) - f(b)| certainly above eps.
+    if (lo < below && hi > above &&
+        ((hi - lo) * bd->min_slope - 2.0 * bd->err) * kLowerMargin > kEps) {
+      if (final_region)
+        dist_search::BisectInRegion<I>(
+            dist, p, ti, lo, hi, s, tol, region, below, above, at_result);
+      else
+        BisectFast<I>(dist, p, ti, lo, hi, s, tol, bd, region, at_result);
+      return true;
+    }
+  }
+  return BracketAndBisect<I>(
+      dist, p, t, s, tol, di, box, bounded ? bd : nullptr, region, at_result);
+}
 template <class Dist>
 double Residual(const Dist& dist, const double* p, const double* t, double s) {
   double d[2];

@@ -1,8 +1,9 @@
-// The two compiler-specific fast paths of the inverse-distortion search,
-// each with a plain C++17 fallback that gives identical results: a count of
-// leading zero bits, and a pair of doubles operated on lane by lane (one
-// SSE2 register on x86-64). g++ and clang++ take the fast paths unless
-// COLLINEAR_PORTABLE_SEARCH is defined. Library-internal, not installed.
+// The compiler-specific fast paths of the inverse-distortion search, each
+// with a plain C++17 fallback that gives identical results: a count of
+// leading zero bits, a pair of doubles operated on lane by lane (one SSE2
+// register on x86-64), and a function kept out of line. g++ and clang++
+// take the fast paths unless COLLINEAR_PORTABLE_SEARCH is defined.
+// Library-internal, not installed.
 #ifndef COLLINEAR_CALCULATOR_CALC_DISTORTION_PORTABLE_H_
 #define COLLINEAR_CALCULATOR_CALC_DISTORTION_PORTABLE_H_
 
@@ -13,6 +14,14 @@
 #define COLLINEAR_SEARCH_GNU_PATH 1
 #else
 #define COLLINEAR_SEARCH_GNU_PATH 0
+#endif
+
+// Keeps a rarely taken path out of the function that calls it, so that
+// the common path stays small (fewer registers to save and restore).
+#if COLLINEAR_SEARCH_GNU_PATH
+#define COLLINEAR_SEARCH_NOINLINE __attribute__((noinline))
+#else
+#define COLLINEAR_SEARCH_NOINLINE
 #endif
 
 namespace collinear::dist_search {
