@@ -149,19 +149,21 @@ bool ToKeys(double lo,
             double above,
             double tol,
             KeyBracket* k) {
-  const std::int64_t klo = OrderKey(lo), khi = OrderKey(hi);
-  const std::uint64_t exp_lo =
-      static_cast<std::uint64_t>(klo < 0 ? -klo : klo) & kExpBits;
-  const std::uint64_t exp_hi =
-      static_cast<std::uint64_t>(khi < 0 ? -khi : khi) & kExpBits;
-  if (!(std::isfinite(below) && std::isfinite(above) &&
-        (klo < 0) == (khi < 0) && exp_lo == exp_hi && exp_lo != 0 &&
-        exp_lo != kExpBits))
-    return false;
-  // The unit is 2^(exp - bias - 52); its inverse 2^(bias + 52 - exp) is a
-  // double for exp >= 52. In the top binade the sum of the ends overflows.
-  const std::uint64_t exp = exp_lo >> kMantissaBits;
-  if (exp < kMantissaBits || exp >= kExpInfNan - 1) return false;
+  std::uint64_t lo_bits, hi_bits, below_bits, above_bits;
+  std::memcpy(&lo_bits, &lo, sizeof lo_bits);
+  std::memcpy(&hi_bits, &hi, sizeof hi_bits);
+  std::memcpy(&below_bits, &below, sizeof below_bits);
+  std::memcpy(&above_bits, &above, sizeof above_bits);
+  // One sign and one binade: sign and exponent bits agree. The unit is
+  // 2^(exp - bias - 52); its inverse 2^(bias + 52 - exp) is a double for
+  // exp >= 52, and in the top binade the sum of the ends overflows: exp in
+  // [52, 2045], which leaves out zero, subnormals, infinities and NaN.
+  const std::uint64_t exp = (lo_bits & ~kSignBit) >> kMantissaBits;
+  const bool one_binade = ((lo_bits ^ hi_bits) >> kMantissaBits) == 0;
+  const bool usable = exp - kMantissaBits <= kExpInfNan - 2 - kMantissaBits;
+  const bool region_finite = (below_bits & kExpBits) != kExpBits &&
+                             (above_bits & kExpBits) != kExpBits;
+  if (!(one_binade && usable && region_finite)) return false;
   const std::uint64_t inv_unit_bits = (2 * kExpBias + kMantissaBits - exp)
                                       << kMantissaBits;
   double inv_unit;
@@ -171,8 +173,8 @@ bool ToKeys(double lo,
   k->tol_units = tol_ulps >= kTolUnitsCap ? INT64_MAX
                  : tol_ulps >= 0.0        ? static_cast<std::int64_t>(tol_ulps)
                                           : -1;  // negative or NaN
-  k->lo = klo;
-  k->hi = khi;
+  k->lo = OrderKey(lo);
+  k->hi = OrderKey(hi);
   k->below = OrderKey(below);
   k->above = OrderKey(above);
   return true;
