@@ -66,6 +66,19 @@ struct Anchor {
   }
 };
 
+// Where a coordinate search of coordinate I starts: the other coordinate
+// c, the target ti, the start pi with D_I there (dp), the first bracket
+// ends a = pi - s dp and b = pi + 2 s dp, and fp = f(pi).
+struct CoordStart {
+  double c, ti, pi, dp, a, b, fp;
+};
+
+template <int I>
+CoordStart StartOf(const double* p, const double* t, double s, double di) {
+  const double pi = p[I];
+  return {p[1 - I], t[I], pi, di, pi - s * di, pi + 2.0 * s * di, pi + s * di};
+}
+
 // SearchCoord where the root region does not settle the bracket: f(a)
 // and f(b) are evaluated, and a walk finds a bracket where they do not
 // hold the target. bd and region as SearchCoord found them (bd null where
@@ -82,10 +95,9 @@ COLLINEAR_SEARCH_NOINLINE bool BracketAndBisect(const Dist& dist,
                                                 const Region& region,
                                                 PointD* at_result) {
   const bool bounded = bd != nullptr;
-  const double c = p[1 - I], ti = t[I], pi = p[I], dp = di;
-  const double a = pi - s * di;
-  const double b = pi + 2.0 * s * di;
-  const double fp = pi + s * di;
+  const CoordStart start = StartOf<I>(p, t, s, di);
+  const double c = start.c, ti = start.ti, pi = start.pi, dp = start.dp;
+  const double a = start.a, b = start.b, fp = start.fp;
   const double da = dist.template Comp<I>(a, c);
   const double db = dist.template Comp<I>(b, c);
   const double fa = a + s * da, fb = b + s * db;
@@ -196,10 +208,9 @@ bool SearchCoord(const Dist& dist,
                  const BoxBounds* box,
                  PointD* at_result) {
   at_result->known = false;
-  const double c = p[1 - I], ti = t[I], pi = p[I];
-  const double a = pi - s * di;
-  const double b = pi + 2.0 * s * di;
-  const double fp = pi + s * di;
+  const CoordStart start = StartOf<I>(p, t, s, di);
+  const double c = start.c, ti = start.ti, pi = start.pi;
+  const double a = start.a, b = start.b, fp = start.fp;
   SideBounds scratch;
   Region region{0.0, 0.0, HUGE_VAL};
   const double r0 = dist_search::AnchorResidual(pi, ti, s, di);
@@ -237,6 +248,7 @@ bool SearchCoord(const Dist& dist,
   return BracketAndBisect<I>(
       dist, p, t, s, tol, di, box, bounded ? bd : nullptr, region, at_result);
 }
+
 template <class Dist>
 double Residual(const Dist& dist, const double* p, const double* t, double s) {
   double d[2];
