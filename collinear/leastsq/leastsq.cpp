@@ -351,62 +351,55 @@ void RowVariances(
 }
 
 #if defined(__GNUC__)
-// AddVarianceStrip for W = 2 * kP columns, with A(k_q, j) taken from
-// ab[j * R + q], where it is held twice (one load per product).
-template <int R, int kP>
-void AddVarianceStripPaired(const double* const* row,
-                            const Pair* ab,
-                            Index nc,
-                            const double* C,
-                            int n,
-                            int i0,
-                            double* s) {
-  Pair t[R][kP];
-  for (int q = 0; q < R; ++q) {
-    for (int u = 0; u < kP; ++u) t[q][u] = Pair{0.0, 0.0};
+// Strip of W columns i0.. of the variances of four rows, whose two pairs
+// of rows are held in the lanes: ap[2 j + h] = (A(2h, j), A(2h + 1, j)) of
+// the four rows, cp[j * n + i] = (C(j, i), C(j, i)). Per lane the sums of
+// AddVarianceStrip, term by term: t_i = sum_j C(j, i) A(q, j), then
+// s_q += A(q, i) t_i in increasing i.
+template <int W>
+void AddVarianceStripRowPairs(
+    const Pair* ap, const Pair* cp, int n, int i0, Pair* s) {
+  Pair t[2][W];
+  for (int h = 0; h < 2; ++h) {
+    for (int u = 0; u < W; ++u) t[h][u] = Pair{0.0, 0.0};
   }
   for (int j = 0; j < n; ++j) {
-    const double* cj = C + j * nc + i0;
-    Pair c[kP];
-    for (int u = 0; u < kP; ++u) c[u] = LoadPair(cj + 2 * u);
-    const Pair* abj = ab + j * R;
-    for (int q = 0; q < R; ++q) {
-      for (int u = 0; u < kP; ++u) t[q][u] += c[u] * abj[q];
+    const Pair* cj = cp + j * n + i0;
+    const Pair a0 = ap[2 * j], a1 = ap[2 * j + 1];
+    for (int u = 0; u < W; ++u) {
+      t[0][u] += cj[u] * a0;
+      t[1][u] += cj[u] * a1;
     }
   }
-  for (int q = 0; q < R; ++q) {
-    for (int u = 0; u < kP; ++u) {
-      s[q] += row[q][i0 + 2 * u] * t[q][u][0];
-      s[q] += row[q][i0 + 2 * u + 1] * t[q][u][1];
-    }
+  for (int u = 0; u < W; ++u) {
+    s[0] += ap[2 * (i0 + u)] * t[0][u];
+    s[1] += ap[2 * (i0 + u) + 1] * t[1][u];
   }
 }
 
-// RowVariances with the R rows first copied, each value twice, into the
-// scratch ab (n * R pairs), which every strip then reads.
-template <int R>
-void RowVariancesPaired(
-    const double* a, Index nc, const double* C, int n, double* var, Pair* ab) {
-  constexpr int kStrip = 4;
-  const double* row[R];
-  double s[R];
-  for (int q = 0; q < R; ++q) {
-    row[q] = a + q * nc;
-    s[q] = 0.0;
-  }
+// Variances of the four rows from `a` on into var[0..3]; ap is scratch of
+// 2 n pairs, cp the doubled C.
+void FourRowVariances(
+    const double* a, Index nc, const Pair* cp, int n, double* var, Pair* ap) {
   for (int j = 0; j < n; ++j) {
-    for (int q = 0; q < R; ++q) ab[j * R + q] = Pair{row[q][j], row[q][j]};
+    ap[2 * j] = Pair{a[j], a[nc + j]};
+    ap[2 * j + 1] = Pair{a[2 * nc + j], a[3 * nc + j]};
   }
+  Pair s[2] = {{0.0, 0.0}, {0.0, 0.0}};
+  constexpr int kStrip = 4;
   int i0 = 0;
   for (; i0 + kStrip <= n; i0 += kStrip) {
-    AddVarianceStripPaired<R, kStrip / 2>(row, ab, nc, C, n, i0, s);
+    AddVarianceStripRowPairs<kStrip>(ap, cp, n, i0, s);
   }
   if (i0 + 2 <= n) {
-    AddVarianceStripPaired<R, 1>(row, ab, nc, C, n, i0, s);
+    AddVarianceStripRowPairs<2>(ap, cp, n, i0, s);
     i0 += 2;
   }
-  if (i0 < n) AddVarianceStrip<R, 1>(row, nc, C, n, i0, s);
-  for (int q = 0; q < R; ++q) var[q] = s[q];
+  if (i0 < n) AddVarianceStripRowPairs<1>(ap, cp, n, i0, s);
+  var[0] = s[0][0];
+  var[1] = s[0][1];
+  var[2] = s[1][0];
+  var[3] = s[1][1];
 }
 #endif
 
@@ -1027,9 +1020,16 @@ int CLeastSq::CalVarianceOfObservation() {
   int k = 0;
 #if defined(__GNUC__)
   if (m >= kRowBlock && n > 0) {
-    std::unique_ptr<Pair[]> ab(new Pair[static_cast<size_t>(n) * kRowBlock]);
+    static_assert(kRowBlock == 4, "rows are taken four at a time");
+    const size_t nn = static_cast<size_t>(n);
+    std::unique_ptr<Pair[]> cp(new Pair[nn * nn]);
+    for (int j = 0; j < n; ++j) {
+      for (int i = 0; i < n; ++i)
+        cp[j * nn + i] = Pair{C[j * nc + i], C[j * nc + i]};
+    }
+    std::unique_ptr<Pair[]> ap(new Pair[2 * nn]);
     for (; k + kRowBlock <= m; k += kRowBlock) {
-      RowVariancesPaired<kRowBlock>(A + k * nc, nc, C, n, var + k, ab.get());
+      FourRowVariances(A + k * nc, nc, cp.get(), n, var + k, ap.get());
     }
   }
 #endif
