@@ -165,90 +165,113 @@ void AddRowsUpper(
 constexpr int kFormRowBlock = 128;
 
 // Adds w_k * A(k, i) * A(k, c) over the rows k = 0..rows-1, in order, to
-// N(i, c) for the kI rows i = i0.. and the 2 * kP columns c = c0.. (and with
-// kCol the one column after them): the products of AddRowsUpper in the same
-// order, with the sums kept in registers over all rows instead of one chain
-// of sums at a time.
-template <int kI, int kP, bool kCol>
+// N(i, c) for the 2 * kP columns c = c0.. (and with kCol the one column
+// after them): the products of AddRowsUpper in the same order, with the
+// sums kept in registers over all rows instead of one chain of sums at a
+// time. kP may be 0 (the one column alone).
+template <int kP, bool kCol>
 void AddUpperTile(const double* A,
                   Index nc,
                   const double* w,
                   int rows,
-                  int i0,
+                  int i,
                   int c0,
                   double* N) {
   constexpr int kLast = 2 * kP;  // column c0 + kLast with kCol
-  Pair s[kI][kP];
-  double s_col[kI];
-  for (int r = 0; r < kI; ++r) {
-    const double* Nr = N + (i0 + r) * nc + c0;
-    for (int u = 0; u < kP; ++u) s[r][u] = LoadPair(Nr + 2 * u);
-    s_col[r] = kCol ? Nr[kLast] : 0.0;
-  }
+  constexpr int kPairs = std::max(kP, 1);
+  double* Ni = N + i * nc + c0;
+  Pair s[kPairs];
+  for (int u = 0; u < kP; ++u) s[u] = LoadPair(Ni + 2 * u);
+  double s_col = kCol ? Ni[kLast] : 0.0;
   for (int k = 0; k < rows; ++k) {
     const double* a = A + k * nc;
-    Pair ac[kP];
+    const double p = w[k] * a[i];
+    const Pair pp = {p, p};
+    Pair ac[kPairs];
     for (int u = 0; u < kP; ++u) ac[u] = LoadPair(a + c0 + 2 * u);
-    for (int r = 0; r < kI; ++r) {
-      const double p = w[k] * a[i0 + r];
-      const Pair pp = {p, p};
-      for (int u = 0; u < kP; ++u) s[r][u] += pp * ac[u];
-      if (kCol) s_col[r] += p * a[c0 + kLast];
-    }
+    for (int u = 0; u < kP; ++u) s[u] += pp * ac[u];
+    if (kCol) s_col += p * a[c0 + kLast];
   }
-  for (int r = 0; r < kI; ++r) {
-    double* Nr = N + (i0 + r) * nc + c0;
-    for (int u = 0; u < kP; ++u) StorePair(Nr + 2 * u, s[r][u]);
-    if (kCol) Nr[kLast] = s_col[r];
+  for (int u = 0; u < kP; ++u) StorePair(Ni + 2 * u, s[u]);
+  if (kCol) Ni[kLast] = s_col;
+}
+
+// The tile of 2 kP columns from c of row i, with the column after them
+// when odd.
+template <int kP>
+void AddUpperTileOfWidth(const double* A,
+                         Index nc,
+                         const double* w,
+                         int rows,
+                         int i,
+                         int c,
+                         bool odd,
+                         double* N) {
+  if (odd) {
+    AddUpperTile<kP, true>(A, nc, w, rows, i, c, N);
+  } else {
+    AddUpperTile<kP, false>(A, nc, w, rows, i, c, N);
   }
 }
 
-// Columns i0..n of the kI rows i0.. of N (row length n + 1): tiles of 8, 4
-// and 2 columns, the last of them with an odd column left over. With kI = 2
-// the second row also receives column i0, below the diagonal.
-template <int kI>
-void AddUpperRows(
-    const double* A, const double* w, int rows, int n, int i0, double* N) {
+// Columns i..n of row i of N (row length n + 1): tiles of 16 columns, then
+// one tile of the 1 to 17 columns left. One row of N at a time, so that
+// w_k A(k, i) is formed once per tile and each tile is as wide as the
+// registers allow.
+void AddUpperRow(
+    const double* A, const double* w, int rows, int n, int i, double* N) {
+  constexpr int kWide = 8;  // pairs of a full tile
   const Index nc = n + 1;
   const int end = n + 1;
-  const bool odd = (end - i0) % 2 == 1;
-  int c = i0;
-  for (; c + 8 <= end; c += 8) {
-    if (odd && c + 9 == end) {
-      AddUpperTile<kI, 4, true>(A, nc, w, rows, i0, c, N);
-      return;
-    }
-    AddUpperTile<kI, 4, false>(A, nc, w, rows, i0, c, N);
+  int c = i;
+  // A full tile leaves a pair or more, or nothing.
+  while (end - c >= 2 * kWide + 2 || end - c == 2 * kWide) {
+    AddUpperTile<kWide, false>(A, nc, w, rows, i, c, N);
+    c += 2 * kWide;
   }
-  if (c + 4 <= end) {
-    if (odd && c + 5 == end) {
-      AddUpperTile<kI, 2, true>(A, nc, w, rows, i0, c, N);
-      return;
-    }
-    AddUpperTile<kI, 2, false>(A, nc, w, rows, i0, c, N);
-    c += 4;
-  }
-  if (c + 2 <= end) {
-    if (odd && c + 3 == end) {
-      AddUpperTile<kI, 1, true>(A, nc, w, rows, i0, c, N);
-      return;
-    }
-    AddUpperTile<kI, 1, false>(A, nc, w, rows, i0, c, N);
+  const int left = end - c;
+  if (left == 0) return;
+  const bool odd = left % 2 == 1;
+  switch (left / 2) {
+    case 0:
+      AddUpperTile<0, true>(A, nc, w, rows, i, c, N);
+      break;
+    case 1:
+      AddUpperTileOfWidth<1>(A, nc, w, rows, i, c, odd, N);
+      break;
+    case 2:
+      AddUpperTileOfWidth<2>(A, nc, w, rows, i, c, odd, N);
+      break;
+    case 3:
+      AddUpperTileOfWidth<3>(A, nc, w, rows, i, c, odd, N);
+      break;
+    case 4:
+      AddUpperTileOfWidth<4>(A, nc, w, rows, i, c, odd, N);
+      break;
+    case 5:
+      AddUpperTileOfWidth<5>(A, nc, w, rows, i, c, odd, N);
+      break;
+    case 6:
+      AddUpperTileOfWidth<6>(A, nc, w, rows, i, c, odd, N);
+      break;
+    case 7:
+      AddUpperTileOfWidth<7>(A, nc, w, rows, i, c, odd, N);
+      break;
+    default:
+      AddUpperTileOfWidth<8>(A, nc, w, rows, i, c, odd, N);
+      break;
   }
 }
 
 // The symmetric form for n unknowns, row length n + 1, into N, whose rows
-// must be zero. Fills the upper triangle and b; leaves some elements below
-// the diagonal with partial sums for the caller to overwrite.
+// must be zero: the upper triangle and b.
 void FormUpperTiled(
     const double* A, const double* w, int rows, int n, double* N) {
   const Index nc = n + 1;
   for (int k0 = 0; k0 < rows; k0 += kFormRowBlock) {
     const int block = std::min(kFormRowBlock, rows - k0);
     const double* a = A + k0 * nc;
-    int i0 = 0;
-    for (; i0 + 2 <= n; i0 += 2) AddUpperRows<2>(a, w + k0, block, n, i0, N);
-    if (i0 < n) AddUpperRows<1>(a, w + k0, block, n, i0, N);
+    for (int i = 0; i < n; ++i) AddUpperRow(a, w + k0, block, n, i, N);
   }
 }
 #endif
@@ -360,8 +383,8 @@ template <int W>
 void AddVarianceStripRowPairs(
     const Pair* ap, const Pair* cp, int n, int i0, Pair* s) {
   Pair t[2][W];
-  for (int h = 0; h < 2; ++h) {
-    for (int u = 0; u < W; ++u) t[h][u] = Pair{0.0, 0.0};
+  for (auto& row : t) {
+    for (Pair& v : row) v = Pair{0.0, 0.0};
   }
   for (int j = 0; j < n; ++j) {
     const Pair* cj = cp + j * n + i0;
@@ -667,10 +690,8 @@ int CLeastSq::LessquFast(int rows, int n) {
   const double* w = m_aWeight.GetData();
   double* N = m_aNoeq.GetData();
   const bool tiled = kCanTile && nc == n + 1;
-  for (int i = 0; i < n; ++i) {
-    const int from = tiled ? 0 : i;  // the tiled form adds below, too
-    std::fill(N + i * nc + from, N + i * nc + n + 1, 0.0);
-  }
+  for (int i = 0; i < n; ++i)
+    std::fill(N + i * nc + i, N + i * nc + n + 1, 0.0);
   // The unknown counts of the resection (6) and of the plane projective
   // fit (8) that starts it, which run hundreds of times per resection.
   const bool small = rows <= kMaxSmallFormRows;
@@ -1021,7 +1042,7 @@ int CLeastSq::CalVarianceOfObservation() {
 #if defined(__GNUC__)
   if (m >= kRowBlock && n > 0) {
     static_assert(kRowBlock == 4, "rows are taken four at a time");
-    const size_t nn = static_cast<size_t>(n);
+    const auto nn = static_cast<size_t>(n);
     std::unique_ptr<Pair[]> cp(new Pair[nn * nn]);
     for (int j = 0; j < n; ++j) {
       for (int i = 0; i < n; ++i)
