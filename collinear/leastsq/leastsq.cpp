@@ -374,6 +374,9 @@ void RowVariances(
 }
 
 #if defined(__GNUC__)
+// Rows per unknown from which the variances take rows in pairs of lanes.
+constexpr int kPairedRowsPerUnknown = 3;
+
 // Strip of W columns i0.. of the variances of four rows, whose two pairs
 // of rows are held in the lanes: ap[2 j + h] = (A(2h, j), A(2h + 1, j)) of
 // the four rows, cp[j * n + i] = (C(j, i), C(j, i)). Per lane the sums of
@@ -1040,7 +1043,9 @@ int CLeastSq::CalVarianceOfObservation() {
   double* var = m_aVar.GetData();
   int k = 0;
 #if defined(__GNUC__)
-  if (m >= kRowBlock && n > 0) {
+  // Doubling C costs some n^2 stores, which the paired rows repay from
+  // about three rows per unknown on.
+  if (n > 0 && m >= kRowBlock && m >= kPairedRowsPerUnknown * n) {
     static_assert(kRowBlock == 4, "rows are taken four at a time");
     const auto nn = static_cast<size_t>(n);
     std::unique_ptr<Pair[]> cp(new Pair[nn * nn]);
