@@ -12,7 +12,7 @@ namespace {
 constexpr double kMaxSlopeBound = 0.5;
 // Roundings on the path of any term of the computed slope of D_I
 // (dist_formula.h, every model): at most 17; the bound allows more. Those
-// of D_I itself are the model's own count (DistRoundings).
+// of D_I itself are the model's own bound (DistFormula::Bound).
 constexpr double kSlopeRoundings = 32.0;
 // First-order rounding bounds raised by 1 % for their second-order terms.
 constexpr double kSecondOrder = 1.01;
@@ -26,9 +26,6 @@ constexpr double kRoundUp15 = 1.0 + 16.0 * kUnitRoundoff;
 // Relative error of the computed Newton step r0 / f0 (one rounding, u),
 // taken twice with 1 % to spare.
 constexpr double kStepRelErr = 2.02 * kUnitRoundoff;
-// The computed q + s D_I exceeds the exact bound mm + mag by the error of
-// D_I (at most 15 u mag for every model) and the roundings of the bound.
-constexpr double kSumMargin = 1.0 + 64.0 * kUnitRoundoff;
 // AnchorResidual rounds x0 - t (at most u |x0 - t| <= u (|r0| + |D_I|))
 // and the sum (u |r0|): 2 u |r0| with 1 % to spare, the rest with D_I.
 constexpr double kAnchorRelErr = 2.02 * kUnitRoundoff;
@@ -55,10 +52,10 @@ double CurvTerm(const SideBounds& b, double d0, double fixed) {
 void SetSegment(double mm, SideBounds* b) {
   b->mm = mm;
   // Roundings inside D_I, then that of the sum q + s D_I: at most half a
-  // unit in the last place of the computed |q + s D_I| <= (mm + mag)
-  // kSumMargin.
-  b->err = UnitInLastPlace((mm + b->mag) * kSumMargin) / 2.0 +
-           kUnitRoundoff * kSecondOrder * b->roundings * b->mag +
+  // unit in the last place of the largest |q + s D_I| as computed, mm +
+  // size + d_err (three roundings of that sum covered).
+  const double d_err = kUnitRoundoff * kSecondOrder * b->derr;
+  b->err = UnitInLastPlace((mm + b->size + d_err) * kRoundUp7) / 2.0 + d_err +
            kUnderflowFloor;
   // Computed f at q and the anchor's residual.
   b->fix_b = (b->err + b->anchor_err) * kRoundUp7;
@@ -84,28 +81,24 @@ void SetSegment(double mm, SideBounds* b) {
 
 }  // namespace
 
-bool FinishSideBounds(double mm,
-                      double slope,
-                      double mag,
-                      double curv,
-                      double roundings,
-                      SideBounds* b) {
+bool FinishSideBounds(double mm, const DistBounds& model, SideBounds* b) {
+  const double slope = model.slope, curv = model.curv;
   // Roundings inside the slope of D_I, then that of 1 + s D_I'.
   const double slope_err =
       kUnitRoundoff * (kSecondOrder * (1.0 + slope) + kSlopeRoundings * slope) +
       kUnderflowFloor;
   // Computed below 1/2, so exactly below it too.
   const double x = slope + slope_err;
-  if (!(x < kMaxSlopeBound) || !(mag < HUGE_VAL) || !(curv < HUGE_VAL) ||
-      !(mm < HUGE_VAL))
+  if (!(x < kMaxSlopeBound) || !(model.size < HUGE_VAL) || !(curv < HUGE_VAL) ||
+      !(mm < HUGE_VAL) || !(model.err < HUGE_VAL))
     return false;
-  b->mag = mag;
+  b->size = model.size;
   b->slope = slope;
-  b->roundings = roundings;
+  b->derr = model.err;
   // Roundings inside D_I at the anchor, then that of x0 - t up to |D_I|
   // (the share of |r0| is in fix_a).
   b->anchor_err =
-      kUnitRoundoff * (kSecondOrder + roundings) * mag + kUnderflowFloor;
+      kUnitRoundoff * kSecondOrder * (model.err + model.size) + kUnderflowFloor;
   b->min_slope = 1.0 - slope;
   b->slope_err = slope_err;
   b->half_curv = curv / 2.0 * kHalfCurvMargin;

@@ -16,7 +16,7 @@ namespace collinear::dist_search {
 // coordinate fixed): f is increasing, f' >= min_slope, and a computed f is
 // within err (mm) of the exact value; the rest feeds RootRegion.
 struct SideBounds {
-  double mm, min_slope, err, mag;
+  double mm, min_slope, err, size;  // size >= |D_I| (mm)
   double f_lo, f_hi, r_max;  // accepted computed slopes f0, residuals |r0|
   double inv_min;            // >= 1 / f0
   double d0_a;               // |Newton step| <= d0_a |r0|
@@ -26,38 +26,13 @@ struct SideBounds {
   double h0, h1, h2;  // RootRegion's half width h0 + h1 |r0| + h2 |r0|^2
   double z0, z1;      // ZeroOrderRegion's half width z0 + z1 |r0|
   double slope;       // >= |D_I'| on the segment
-  double roundings;   // on the path of the deepest term of D_I
+  double derr;        // >= |computed D_I - D_I| / u on the segment
 };
 
-// SideBounds from the model's bounds over the segment |q| <= mm: the
-// largest |D_I'| (slope), the sum of the magnitudes of D_I's terms (mag,
-// mm) and the largest |D_I''| (curv, 1/mm), and the roundings of D_I's
-// deepest term. False where the slope bound is too large for the argument
-// or a bound is not finite.
-bool FinishSideBounds(double mm,
-                      double slope,
-                      double mag,
-                      double curv,
-                      double roundings,
-                      SideBounds* b);
-
-// Roundings on the path of the deepest term of D_I as dist_formula.h
-// computes it (a product adds the counts of its factors plus one, a sum
-// one): p_(NR-1) r^(2 NR) takes 3 NR, the sum of the radial bracket one
-// more, x k one more, then the sums of the other terms behind it, two for
-// decentring and four for the further terms of x.
-template <int NR, DistTerms K>
-constexpr double DistRoundings(const DistFormula<NR, K>&) {
-  if constexpr (K == DistTerms::kNone) {
-    return 0.0;
-  } else {
-    static_assert(NR >= 2, "counted for two radial terms or more");
-    return 3 * NR + 2 +
-           (K == DistTerms::kDecentring ? 2
-            : K == DistTerms::kFurther  ? 4
-                                        : 0);
-  }
-}
+// SideBounds from the model's bounds over the segment |q| <= mm (raised
+// for their own roundings, ModelBounds). False where the slope bound is too
+// large for the argument or a bound is not finite.
+bool FinishSideBounds(double mm, const DistBounds& model, SideBounds* b);
 
 // The residual r0 = f(x0) - t of an anchor x0 where D_I is d (computed),
 // formed as (x0 - t) + s d: its error is that of d plus roundings of the
@@ -105,18 +80,16 @@ void RegionEnds(const SideBounds& b,
 // they stay bounds.
 constexpr double kBoundMargin = 1.01;
 
-// The model's bounds of coordinate I over |q_I| <= mm, |q_other| <= ca.
+// The model's bounds of coordinate I over |q_I| <= mm, |q_other| <= ca,
+// raised so that they stay bounds.
 template <int I, class Dist>
-void ModelBounds(const Dist& dist,
-                 double mm,
-                 double ca,
-                 double* slope,
-                 double* mag,
-                 double* curv) {
-  dist.template Bound<I>(mm, ca, slope, mag, curv);
-  *slope *= kBoundMargin;
-  *mag *= kBoundMargin;
-  *curv *= kBoundMargin;
+DistBounds ModelBounds(const Dist& dist, double mm, double ca) {
+  DistBounds b = dist.template Bound<I>(mm, ca);
+  b.slope *= kBoundMargin;
+  b.curv *= kBoundMargin;
+  b.size *= kBoundMargin;
+  b.err *= kBoundMargin;
+  return b;
 }
 
 // Bounds over a box |x| <= box[0], |y| <= box[1] for each coordinate,
@@ -132,12 +105,8 @@ template <class Dist>
 void MakeBoxBounds(const Dist& dist, double bx, double by, BoxBounds* b) {
   b->box[0] = bx;
   b->box[1] = by;
-  double slope, mag, curv;
-  const double n = DistRoundings(dist);
-  ModelBounds<0>(dist, bx, by, &slope, &mag, &curv);
-  b->ok[0] = FinishSideBounds(bx, slope, mag, curv, n, &b->side[0]);
-  ModelBounds<1>(dist, by, bx, &slope, &mag, &curv);
-  b->ok[1] = FinishSideBounds(by, slope, mag, curv, n, &b->side[1]);
+  b->ok[0] = FinishSideBounds(bx, ModelBounds<0>(dist, bx, by), &b->side[0]);
+  b->ok[1] = FinishSideBounds(by, ModelBounds<1>(dist, by, bx), &b->side[1]);
 }
 
 // SideBounds of the segment |q_I| <= mm with the other coordinate c: the
@@ -154,11 +123,8 @@ const SideBounds* MakeSideBounds(const Dist& dist,
   if (box && mm <= box->box[I] && ca <= box->box[1 - I])
     return box->ok[I] ? &box->side[I] : nullptr;
   if (!(ca < HUGE_VAL)) return nullptr;
-  double slope, mag, curv;
-  ModelBounds<I>(dist, mm, ca, &slope, &mag, &curv);
-  return FinishSideBounds(mm, slope, mag, curv, DistRoundings(dist), scratch)
-             ? scratch
-             : nullptr;
+  return FinishSideBounds(mm, ModelBounds<I>(dist, mm, ca), scratch) ? scratch
+                                                                     : nullptr;
 }
 
 }  // namespace collinear::dist_search

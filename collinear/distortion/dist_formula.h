@@ -6,6 +6,7 @@
 #ifndef COLLINEAR_DISTORTION_DIST_FORMULA_H_
 #define COLLINEAR_DISTORTION_DIST_FORMULA_H_
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
@@ -14,6 +15,15 @@
 #include <collinear/distortion/dist_model.h>
 
 namespace collinear {
+
+// Bounds of component I of D, and of its computation, over a segment of
+// coordinate I (DistFormula::Bound).
+struct DistBounds {
+  double slope = 0.0;  // >= the sum of the sizes of the terms of dD_I/dq_I
+  double curv = 0.0;   // >= |d2D_I/dq_I^2| (1/mm)
+  double size = 0.0;   // >= |D_I| (mm)
+  double err = 0.0;    // >= |computed D_I - D_I| / u to first order (mm)
+};
 
 // NR radial terms p0..p(NR-1) on r^2..r^(2 NR), then the terms of K behind
 // them. Comp<I> evaluates component I of D at the point whose coordinate I
@@ -151,47 +161,101 @@ struct DistFormula {
     return d;
   }
 
-  // Over |q_I| <= mm with |q_other| = ca, upper bounds of: |dD_I/dq_I| and
-  // the sum of the magnitudes of its terms in *slope; the sum of the
-  // magnitudes of the terms of D_I in *mag; |d2D_I/dq_I^2| in *curv.
+  // Bounds of component I over the segment |q_I| <= mm, |q_other| <= ca
+  // (see DistBounds).
+  //
+  // The rounding error: each operation adds at most u times the size of
+  // its result. r2 = x x + y y comes out as r2 (1 + theta), |theta| <= 2 u
+  // (a sum of two squares); the radial monomials a_j = p_j r2^(j+1) then
+  // carry (j + 1) theta and j + 1 roundings of their own (the powers of r2
+  // and the product with p_j), so the bracket k errs by at most 2 u |r2
+  // k'(r2)| + u sum (j + 1) |a_j| plus its sums, and the sums behind it
+  // and the product with q_I round results no larger than |k| and the
+  // other terms. Where the radial terms cancel, |k| and |r2 k'| stay far
+  // below the sizes of their terms. A change of the order of operations of
+  // Comp must change this count with it.
   template <int I>
-  void Bound(
-      double mm, double ca, double* slope, double* mag, double* curv) const {
+  DistBounds Bound(double mm, double ca) const {
     if constexpr (K == DistTerms::kNone) {
-      *slope = *mag = *curv = 0.0;
-      return;
-    }
-    const double r2 = mm * mm + ca * ca;
-    // Radial bracket k and its first two derivatives in r2, on |p|.
-    double k = 0.0, k1 = 0.0, k2 = 0.0, rn = 1.0, rm = 0.0;
-    for (int j = 0; j < NR; ++j) {  // rn = r2^j, rm = r2^(j-1)
-      k2 += (j + 1) * j * std::fabs(p[j]) * rm;
-      k1 += (j + 1) * std::fabs(p[j]) * rn;
-      rm = rn;
-      rn *= r2;
-      k += std::fabs(p[j]) * rn;
-    }
-    double s = k + 2.0 * mm * mm * k1, g = mm * k;
-    double cv = 6.0 * mm * k1 + 4.0 * mm * mm * mm * k2;
-    if constexpr (K == DistTerms::kDecentring) {
-      const double a = std::fabs(p[I == 0 ? NR : NR + 1]);
-      const double b = std::fabs(p[I == 0 ? NR + 1 : NR]);
-      s += 6.0 * a * mm + 2.0 * b * ca;
-      g += a * (r2 + 2.0 * mm * mm) + 2.0 * b * mm * ca;
-      cv += 6.0 * a;
-    } else if constexpr (K == DistTerms::kFurther) {
-      if (I == 0) {
-        s += std::fabs(p[2]) + std::fabs(p[4]) * ca;
-        g += std::fabs(p[2]) * mm + std::fabs(p[3]) * ca +
-             std::fabs(p[4]) * mm * ca + std::fabs(p[5]) * ca * ca;
-      } else {
-        s += std::fabs(p[6]) * ca;
-        g += std::fabs(p[6]) * ca * mm + std::fabs(p[7]) * ca * ca;
+      return DistBounds{};
+    } else {
+      const double r2 = mm * mm + ca * ca;
+      // Radial bracket k and its first two derivatives in r2, on |p|; the
+      // sizes of the partial sums before the bracket's last.
+      double k = 0.0, k1 = 0.0, k2 = 0.0, rn = 1.0, rm = 0.0, partial = 0.0;
+      for (int j = 0; j < NR; ++j) {  // rn = r2^j, rm = r2^(j-1)
+        k2 += (j + 1) * j * std::fabs(p[j]) * rm;
+        k1 += (j + 1) * std::fabs(p[j]) * rn;
+        rm = rn;
+        rn *= r2;
+        k += std::fabs(p[j]) * rn;
+        if (j >= 1 && j < NR - 1) partial += k;
       }
+      const RadialSizes radial = RadialMax(r2, k, r2 * k1);
+      DistBounds b;
+      b.slope = k + 2.0 * mm * mm * k1;
+      b.curv = 6.0 * mm * k1 + 4.0 * mm * mm * mm * k2;
+      b.size = mm * radial.k;
+      // The bracket (theta, own roundings, partial and last sums), then the
+      // product with q_I.
+      b.err = mm * (2.0 * radial.r2k1 + r2 * k1 + partial + 2.0 * radial.k);
+      // The other terms in the order Comp adds them: each with its own
+      // roundings, then the sum, no larger than the terms so far.
+      auto term = [&b](double roundings, double size) {
+        b.size += size;
+        b.err += roundings * size + b.size;
+      };
+      if constexpr (K == DistTerms::kDecentring) {
+        const double a = std::fabs(p[I == 0 ? NR : NR + 1]);
+        const double c = std::fabs(p[I == 0 ? NR + 1 : NR]);
+        b.slope += 6.0 * a * mm + 2.0 * c * ca;
+        b.curv += 6.0 * a;
+        // a (r2 + 2 q_I q_I) and 2 c x y, each 2.0 * counted as a rounding.
+        term(4.0, a * (r2 + 2.0 * mm * mm));
+        term(3.0, 2.0 * c * mm * ca);
+      } else if constexpr (K == DistTerms::kFurther) {
+        if (I == 0) {
+          b.slope += std::fabs(p[2]) + std::fabs(p[4]) * ca;
+          term(1.0, std::fabs(p[2]) * mm);
+          term(1.0, std::fabs(p[3]) * ca);
+          term(2.0, std::fabs(p[4]) * mm * ca);
+          term(2.0, std::fabs(p[5]) * ca * ca);
+        } else {
+          b.slope += std::fabs(p[6]) * ca;
+          term(2.0, std::fabs(p[6]) * ca * mm);
+          term(2.0, std::fabs(p[7]) * ca * ca);
+        }
+      }
+      return b;
     }
-    *slope = s;
-    *mag = g;
-    *curv = cv;
+  }
+
+  // Bounds of |k(w)| = |Radial(w)| and of |w k'(w)| for 0 <= w <= z, from
+  // the sums of the sizes of their terms at z (k_size, r2k1_size). With two
+  // radial terms, each is a quadratic in w without constant term: the
+  // larger of its value at z and at its turning point where that lies
+  // inside, plus the roundings of both (a few u of the sizes, far inside
+  // the caller's margin). With more terms, the sizes.
+  struct RadialSizes {
+    double k, r2k1;
+  };
+  RadialSizes RadialMax(double z, double k_size, double r2k1_size) const {
+    if constexpr (NR != 2) {
+      return {k_size, r2k1_size};
+    } else {
+      // |c0 w + c1 w^2| on [0, z]: at z, or at w = -c0 / (2 c1) where
+      // c0 c1 < 0 and that lies below z, where it is c0^2 / (4 |c1|).
+      auto quadratic_max = [z](double c0, double c1, double size) {
+        constexpr double kRoundings = 16.0 * 0x1p-53;
+        double v = std::fabs(c0 * z + c1 * (z * z));
+        const double a0 = std::fabs(c0), a1 = std::fabs(c1);
+        if (c0 * c1 < 0.0 && a0 < 2.0 * a1 * z)
+          v = std::max(v, a0 * a0 / (4.0 * a1));
+        return std::min(v + kRoundings * size, size);
+      };
+      return {quadratic_max(p[0], p[1], k_size),
+              quadratic_max(p[0], 2.0 * p[1], r2k1_size)};
+    }
   }
 };
 
