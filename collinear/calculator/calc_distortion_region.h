@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include <collinear/calculator/calc_distortion_portable.h>
 #include <collinear/distortion/dist_formula.h>
 
 namespace collinear::dist_search {
@@ -109,6 +110,18 @@ void MakeBoxBounds(const Dist& dist, double bx, double by, BoxBounds* b) {
   b->ok[1] = FinishSideBounds(by, ModelBounds<1>(dist, by, bx), &b->side[1]);
 }
 
+// SideBounds of a segment outside the box, into *scratch; null where no
+// bounds hold. Rare: kept out of line, so that the box's case stays small.
+template <int I, class Dist>
+COLLINEAR_SEARCH_NOINLINE const SideBounds* OwnSideBounds(const Dist& dist,
+                                                          double mm,
+                                                          double ca,
+                                                          SideBounds* scratch) {
+  if (!(ca < HUGE_VAL)) return nullptr;
+  return FinishSideBounds(mm, ModelBounds<I>(dist, mm, ca), scratch) ? scratch
+                                                                     : nullptr;
+}
+
 // SideBounds of the segment |q_I| <= mm with the other coordinate c: the
 // box's own (may be null) when the segment lies inside it (bounds over the
 // box's longer segment hold on it), else from the model into *scratch.
@@ -122,9 +135,7 @@ const SideBounds* MakeSideBounds(const Dist& dist,
   const double ca = std::fabs(c);
   if (box && mm <= box->box[I] && ca <= box->box[1 - I])
     return box->ok[I] ? &box->side[I] : nullptr;
-  if (!(ca < HUGE_VAL)) return nullptr;
-  return FinishSideBounds(mm, ModelBounds<I>(dist, mm, ca), scratch) ? scratch
-                                                                     : nullptr;
+  return OwnSideBounds<I>(dist, mm, ca, scratch);
 }
 
 }  // namespace collinear::dist_search
