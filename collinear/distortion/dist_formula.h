@@ -13,6 +13,7 @@
 #include <utility>
 
 #include <collinear/distortion/dist_model.h>
+#include <collinear/primitives/constants.h>
 
 namespace collinear {
 
@@ -246,7 +247,7 @@ struct DistFormula {
       // |c0 w + c1 w^2| on [0, z]: at z, or at w = -c0 / (2 c1) where
       // c0 c1 < 0 and that lies below z, where it is c0^2 / (4 |c1|).
       auto quadratic_max = [z](double c0, double c1, double size) {
-        constexpr double kRoundings = 16.0 * 0x1p-53;
+        constexpr double kRoundings = 8.0 * kEpsilon;  // 16 u
         double v = std::fabs(c0 * z + c1 * (z * z));
         const double a0 = std::fabs(c0), a1 = std::fabs(c1);
         if (c0 * c1 < 0.0 && a0 < 2.0 * a1 * z)
