@@ -336,6 +336,13 @@ TEST(Tool, ReportShapeAndOneFigurePerCommand) {
        "/picture_px/1:n /angles/kappa_rad:n /points/1/in_picture:b "
        "/points/0/measured/dy:n /visible:n",
        "/points/0/measured/dx 0 1"},
+      // One point of each kind: in the picture, beside it (ST1, far to the
+      // right) and behind the camera (GNSS1).
+      {"project " + kProject +
+           " --image IMG_0102 --point P12 --point ST1 --point GNSS1",
+       "outside the picture|behind the camera|1 of 3 points visible",
+       "/points/0/in_picture:b /points/1/in_picture:b /points/2/in_front:b",
+       "/visible 1 0"},
       // The ray through P01's pixel meets P01's level at P01.
       {"beam " + kProject + beam + "--pixel 0,-1 --height 240.52",
        "Projection centre  X|bearing [deg]|0,-1 (outside)",
