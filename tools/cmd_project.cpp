@@ -30,8 +30,6 @@ struct Projected {
   const ProjectControl* measured = nullptr;  // its pixel in the image
 };
 
-// Writes the report: the image and its orientation, then one row per
-// point as it comes, then the count of visible points.
 // Whether a pixel of GetPointOnImageCoords (y down, from_bottom false) lies
 // in the picture: the test of IsPointInAnglesOfVision on the pixel already
 // at hand, with the same arithmetic, instead of transforming and
@@ -42,6 +40,8 @@ bool InPicture(const CCrdCalculator& c, const P2& px) {
   return r.left <= px.x && px.x <= r.right && r.top <= up && up <= r.bottom;
 }
 
+// Writes the report: the image and its orientation, then one row per
+// point as it comes, then the count of visible points.
 class ProjectWriter {
  public:
   ProjectWriter(StreamedReport& out, int decimals) : out_(out), d_(decimals) {}
