@@ -30,16 +30,6 @@ struct Projected {
   const ProjectControl* measured = nullptr;  // its pixel in the image
 };
 
-// Whether a pixel of GetPointOnImageCoords (y down, from_bottom false) lies
-// in the picture: the test of IsPointInAnglesOfVision on the pixel already
-// at hand, with the same arithmetic, instead of transforming and
-// projecting the point a second time.
-bool InPicture(const CCrdCalculator& c, const P2& px) {
-  const TAbstractRect<double> r = c.GetPictureRect();
-  const double up = (r.bottom - r.top) - px.y;
-  return r.left <= px.x && px.x <= r.right && r.top <= up && up <= r.bottom;
-}
-
 // Writes the report: the image and its orientation, then one row per
 // point as it comes, then the count of visible points.
 class ProjectWriter {
@@ -190,7 +180,7 @@ int RunProject(const ProjectArgs& a, const CommonOptions& common) {
       x.point = pt;
       x.px = P2(kUndefined, kUndefined);
       x.in_front = c.GetPointOnImageCoords(object.get(), x.px, false);
-      x.in_picture = x.in_front && InPicture(c, x.px);
+      x.in_picture = x.in_front && c.IsPixelInPicture(x.px);
       if (x.in_picture) ++visible;
       if (a.visible_only && !x.in_picture) continue;
       const auto m = measured.find(pt->name);

@@ -423,9 +423,15 @@ bool CCrdCalculator::GetSightOnImageCoords(TAbstractPoint2<double>& pixel,
 bool CCrdCalculator::IsPointInAnglesOfVision(IPropertyObject* point) const {
   const TAbstractPoint3<double> p = GetPointAbsCoords(point, nullptr, 0);
   TAbstractPoint2<double> i;
-  if (!GetPointOnImageCoords(p, i, true)) return false;
+  return GetPointOnImageCoords(p, i, false) && IsPixelInPicture(i);
+}
+
+bool CCrdCalculator::IsPixelInPicture(
+    const TAbstractPoint2<double>& pixel) const {
   const TAbstractRect<double>& r = m_PictureRect;
-  return r.left <= i.x && i.x <= r.right && r.top <= i.y && i.y <= r.bottom;
+  const double up = (r.bottom - r.top) - pixel.y;  // as from_bottom turns it
+  return r.left <= pixel.x && pixel.x <= r.right && r.top <= up &&
+         up <= r.bottom;
 }
 
 // ------------------------------- geodetic conversion, scale, base matrices

@@ -167,6 +167,10 @@ class COLLINEAR_API CCrdCalculator {
   // Whether a host point lies in front of the camera and inside
   // m_PictureRect, borders included.
   bool IsPointInAnglesOfVision(IPropertyObject* point) const;
+  // Whether a pixel as GetPointOnImageCoords gives it with from_bottom
+  // false lies inside m_PictureRect, borders included: the picture test of
+  // IsPointInAnglesOfVision for a pixel already projected.
+  bool IsPixelInPicture(const TAbstractPoint2<double>& pixel) const;
 
   // Coordinates of a host point in the working system chosen by
   // m_CrdSysType and m_CrdSysObject (plane kinds 1, 2: x east, y north;

@@ -61,6 +61,7 @@ double WorstRoundingShare(const Dist& dist,
                           std::mt19937_64& rng) {
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   const collinear::DistBounds b = dist.template Bound<I>(mm, ca);
+  const long double u = collinear::kEpsilon / 2;
   double worst = 0.0;
   for (int k = 0; k < 40; ++k) {
     const double m = k % 4 ? mm * unit(rng) : std::copysign(mm, unit(rng));
@@ -68,7 +69,7 @@ double WorstRoundingShare(const Dist& dist,
     const long double exact = dist.template Comp<I, long double>(m, c);
     EXPECT_LE(std::fabs(exact), b.size * (1 + 1e-12)) << m << ", " << c;
     const long double e = std::fabs(dist.template Comp<I>(m, c) - exact);
-    worst = std::max(worst, static_cast<double>(e / (0x1p-53L * b.err)));
+    worst = std::max(worst, static_cast<double>(e / (u * b.err)));
   }
   return worst;
 }
